@@ -1,0 +1,34 @@
+#pragma once
+// Encoding and decoding of data packets. Every decoding failure is an EDBClient carrying one of
+// the documented messages; no input crashes or allocates without bound.
+
+#include <string>
+#include <string_view>
+
+#include "DataPacket.h"
+
+namespace tarvolen {
+
+// True when the bytes start like a binary packet (magic 0xBDE01996 with version words <= 3,
+// or 0x0000ABCD); everything else is read as XML.
+bool isBinaryPacket(std::string_view bytes);
+
+// Decodes either form, chosen by the bytes alone.
+DataPacket decodePacket(std::string_view bytes);
+DataPacket decodeXmlPacket(std::string_view bytes);
+DataPacket decodeBinaryPacket(std::string_view bytes);
+
+// The XML form: one line, prolog then DATAPACKET, byte for byte as the plan file is written.
+std::string encodeXmlPacket(const DataPacket& packet);
+// The binary form; decodeBinaryPacket(encodeBinaryPacket(p)) gives back p.
+std::string encodeBinaryPacket(const DataPacket& packet);
+
+// Order in which a writer emits the row versions: storage order when the change log is not
+// empty; otherwise the DEFAULT_ORDER attribute's order when present, else storage order.
+std::vector<size_t> rowWriteOrder(const DataPacket& packet);
+
+// Fills values of modified versions that the packet left out because they equal the replaced
+// version's (pending[i] lists field indexes of row i to carry over). Used by both decoders.
+void carryOverFromReplaced(DataPacket& packet, const std::vector<std::vector<int>>& pending);
+
+}  // namespace tarvolen
