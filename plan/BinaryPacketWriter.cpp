@@ -1,1 +1,395 @@
-// placeholder
+// Writer of the binary data packet, the mirror of BinaryPacketReader.cpp; FORMAT.md
+// ("Binary form") describes the layout. Values that do not fit their field's encoding are
+// refused with "Invalid parameter." rather than written truncated.
+
+#include <bit>
+#include <limits>
+
+#include "Errors.h"
+#include "FieldTypes.h"
+#include "PacketCodec.h"
+
+namespace tarvolen {
+namespace {
+
+constexpr uint32_t kMagic = 0xBDE01996u;
+constexpr uint16_t kMajor = 1;
+constexpr uint16_t kMinor = 0;
+constexpr uint32_t kHeaderSize = 24;
+constexpr uint32_t kHoldsLayout = 1;
+constexpr uint32_t kHoldsRowOffset = 2;
+constexpr size_t kPropertiesOffset = 18;
+constexpr size_t kRowOffsetOffset = 22;
+constexpr uint32_t kStringClass = 0x00490000u;
+constexpr uint32_t kIntClass = 0x00010000u;
+constexpr uint32_t kUIntClass = 0x00020000u;
+
+void put8(std::string& out, uint8_t v) { out.push_back(static_cast<char>(v)); }
+void put16(std::string& out, uint16_t v) {
+    const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
+    out.append(b, 2);
+}
+void put32(std::string& out, uint32_t v) {
+    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
+                       static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    out.append(b, 4);
+}
+void put64(std::string& out, uint64_t v) {
+    put32(out, static_cast<uint32_t>(v));
+    put32(out, static_cast<uint32_t>(v >> 32));
+}
+void patch16(std::string& out, size_t at, uint16_t v) {
+    out[at] = static_cast<char>(v);
+    out[at + 1] = static_cast<char>(v >> 8);
+}
+void patch32(std::string& out, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) out[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+template <typename T>
+const T& valueAs(const Value& value) {
+    if (const T* v = std::get_if<T>(&value)) return *v;
+    throw dberr::invalidParameter();
+}
+
+// Writes `v` in `size` bytes (1, 2, 4 or 8) after checking that it fits.
+void putInteger(std::string& out, int64_t v, uint32_t size, bool isSigned) {
+    if (size < 8) {
+        const int bits = static_cast<int>(size * 8);
+        const int64_t low = isSigned ? -(int64_t{1} << (bits - 1)) : 0;
+        const int64_t high = isSigned ? (int64_t{1} << (bits - 1)) - 1 : (int64_t{1} << bits) - 1;
+        if (v < low || v > high) throw dberr::invalidParameter();
+    }
+    const auto bitsOf = static_cast<uint64_t>(v);
+    switch (size) {
+        case 1:
+            put8(out, static_cast<uint8_t>(bitsOf));
+            return;
+        case 2:
+            put16(out, static_cast<uint16_t>(bitsOf));
+            return;
+        case 4:
+            put32(out, static_cast<uint32_t>(bitsOf));
+            return;
+        default:
+            put64(out, bitsOf);
+            return;
+    }
+}
+
+// A length prefix of 1 or 2 bytes.
+void putLength(std::string& out, size_t n, uint32_t prefixSize) {
+    const size_t limit = prefixSize == 1 ? 0xFF : 0xFFFF;
+    if (n > limit) throw dberr::invalidParameter();
+    if (prefixSize == 1) {
+        put8(out, static_cast<uint8_t>(n));
+    } else {
+        put16(out, static_cast<uint16_t>(n));
+    }
+}
+
+// Decimal text -> packed-decimal record of `recordSize` bytes: precision, sign bit | decimals,
+// then the digits as nibbles, high nibble first. Integer leading zeros are not stored.
+void putDecimal(std::string& out, const std::string& text, uint32_t recordSize) {
+    size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    std::string digits;
+    unsigned decimals = 0;
+    bool point = false;
+    bool anyDigit = false;
+    bool nonZero = false;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c >= '0' && c <= '9') {
+            anyDigit = true;
+            nonZero = nonZero || c != '0';
+            if (!point && digits.empty() && c == '0') continue;
+            digits.push_back(c);
+            if (point) ++decimals;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            throw dberr::invalidParameter();
+        }
+    }
+    if (!anyDigit || decimals > 0x3F) throw dberr::invalidParameter();
+    if (digits.empty()) digits = "0";
+    auto fits = [&] { return digits.size() <= 0xFF && 2 + (digits.size() + 1) / 2 <= recordSize; };
+    // Normally every fraction digit is stored; when that does not fit, the zeros leading the
+    // fraction are left out and the reader restores them from the decimals count.
+    if (!fits()) digits.erase(0, digits.find_first_not_of('0'));
+    if (!fits()) throw dberr::invalidParameter();
+    std::string record(recordSize, '\0');
+    record[0] = static_cast<char>(digits.size());
+    record[1] = static_cast<char>(decimals | (negative && nonZero ? 0x80u : 0u));
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const unsigned nibble = static_cast<unsigned>(digits[i] - '0');
+        auto& byte = record[2 + i / 2];
+        byte = static_cast<char>(static_cast<unsigned char>(byte) | (i % 2 == 0 ? nibble << 4 : nibble));
+    }
+    out += record;
+}
+
+void putValue(std::string& out, FieldType type, uint32_t size, const Value& value) {
+    switch (type) {
+        case FieldType::Int16:
+            putInteger(out, valueAs<int64_t>(value), 2, true);
+            return;
+        case FieldType::Int32:
+        case FieldType::Date:
+        case FieldType::Time:
+            putInteger(out, valueAs<int64_t>(value), 4, true);
+            return;
+        case FieldType::Int64:
+            putInteger(out, valueAs<int64_t>(value), 8, true);
+            return;
+        case FieldType::UInt16:
+            putInteger(out, valueAs<int64_t>(value), 2, false);
+            return;
+        case FieldType::UInt32:
+            putInteger(out, valueAs<int64_t>(value), 4, false);
+            return;
+        case FieldType::Boolean:
+            put16(out, valueAs<bool>(value) ? 1 : 0);
+            return;
+        case FieldType::Float:
+        case FieldType::DateTime:
+            put64(out, std::bit_cast<uint64_t>(valueAs<double>(value)));
+            return;
+        case FieldType::Bcd:
+        case FieldType::FmtBcd:
+            putDecimal(out, valueAs<std::string>(value), size);
+            return;
+        case FieldType::SqlTimeStamp: {
+            const auto& ts = valueAs<SqlTimeStamp>(value);
+            put16(out, static_cast<uint16_t>(ts.year));
+            put16(out, ts.month);
+            put16(out, ts.day);
+            put16(out, ts.hour);
+            put16(out, ts.minute);
+            put16(out, ts.second);
+            put32(out, ts.millisecond);
+            return;
+        }
+        case FieldType::String: {
+            const auto& text = valueAs<std::string>(value);
+            // Length 0 would not tell empty text from a missing value to other readers.
+            if (text.empty()) {
+                putLength(out, 1, size);
+                put8(out, 0);
+            } else {
+                putLength(out, text.size(), size);
+                out += text;
+            }
+            return;
+        }
+        case FieldType::WideString: {
+            const auto& text = valueAs<std::u16string>(value);
+            putLength(out, text.size() * 2, size);
+            for (const char16_t unit : text) put16(out, static_cast<uint16_t>(unit));
+            return;
+        }
+        case FieldType::Blob: {
+            const auto& blob = valueAs<BlobData>(value);
+            if (blob->size() > std::numeric_limits<uint32_t>::max()) {
+                throw dberr::invalidParameter();
+            }
+            put32(out, static_cast<uint32_t>(blob->size()));
+            out += *blob;
+            return;
+        }
+        case FieldType::Bytes: {
+            // A fixed-size byte field always occupies its full width.
+            const auto& bytes = valueAs<std::string>(value);
+            if (bytes.size() > size) throw dberr::invalidParameter();
+            out += bytes;
+            out.append(size - bytes.size(), '\0');
+            return;
+        }
+    }
+}
+
+void putName(std::string& out, const std::string& name) {
+    if (name.size() > 0xFF) throw dberr::invalidParameter();
+    put8(out, static_cast<uint8_t>(name.size()));
+    out += name;
+}
+
+bool isIntegerElement(uint32_t elementWord) {
+    const uint32_t cls = elementWord & typeword::kClassMask;
+    const uint32_t size = elementWord & typeword::kSizeMask;
+    return (elementWord & ~(typeword::kClassMask | typeword::kSizeMask)) == 0 &&
+           (cls == kIntClass || cls == kUIntClass) &&
+           (size == 1 || size == 2 || size == 4 || size == 8);
+}
+
+void putAttributeValue(std::string& out, uint32_t typeWord, const Value& value) {
+    if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
+    const uint32_t size = typeWord & typeword::kSizeMask;
+    if ((typeWord & typeword::kArray) != 0) {
+        const uint32_t element = typeWord & ~typeword::kArray;
+        if (!isIntegerElement(element)) throw dberr::invalidFieldType();
+        const auto& numbers = valueAs<IntArray>(value);
+        if (numbers.size() > std::numeric_limits<uint32_t>::max()) {
+            throw dberr::invalidParameter();
+        }
+        put32(out, static_cast<uint32_t>(numbers.size()));
+        const bool isSigned = (element & typeword::kClassMask) == kIntClass;
+        for (const int64_t n : numbers) {
+            putInteger(out, n, element & typeword::kSizeMask, isSigned);
+        }
+        return;
+    }
+    if ((typeWord & typeword::kClassMask) == kStringClass) {
+        // Attribute strings carry a closing zero byte, counted in their length.
+        if (size != 1 && size != 2) throw dberr::invalidFieldType();
+        const auto& text = valueAs<std::string>(value);
+        const size_t limit = size == 1 ? 0xFF : 0xFFFF;
+        // A text read from a record that filled its length without the zero goes back the same.
+        if (text.size() == limit && text.back() != '\0') {
+            putLength(out, text.size(), size);
+            out += text;
+            return;
+        }
+        putLength(out, text.size() + 1, size);
+        out += text;
+        put8(out, 0);
+        return;
+    }
+    FieldType type{};
+    switch (lookupTypeWord(typeWord, type)) {
+        case TypeLookup::Field:
+            putValue(out, type, size, value);
+            return;
+        case TypeLookup::Dropped:
+            putInteger(out, valueAs<int64_t>(value), 1,
+                       (typeWord & typeword::kClassMask) == kIntClass);
+            return;
+        case TypeLookup::Invalid:
+            break;
+    }
+    throw dberr::invalidFieldType();
+}
+
+void putAttribute(std::string& out, const std::string& name, uint32_t typeWord,
+                  const Value& value) {
+    putName(out, name);
+    put32(out, typeWord);
+    putAttributeValue(out, typeWord, value);
+}
+
+void putCount16(std::string& out, size_t n) {
+    if (n > 0xFFFF) throw dberr::invalidParameter();
+    put16(out, static_cast<uint16_t>(n));
+}
+
+// The field's own type word when it agrees with its type, else the one its type and WIDTH give.
+uint32_t typeWordOf(const FieldDef& field) {
+    FieldType type{};
+    if (field.typeWord != 0 && lookupTypeWord(field.typeWord, type) == TypeLookup::Field &&
+        type == field.type) {
+        return field.typeWord;
+    }
+    return typeWordFor(field.type, field.width());
+}
+
+}  // namespace
+
+std::string encodeBinaryPacket(const DataPacket& packet) {
+    const size_t fieldCount = packet.fields.size();
+    if (fieldCount > 0xFFFF || packet.rows.size() > std::numeric_limits<uint32_t>::max()) {
+        throw dberr::invalidParameter();
+    }
+    std::string out;
+    out.reserve(256 + packet.rows.size() * (1 + fieldCount * 8));
+
+    put32(out, kMagic);
+    put16(out, kMajor);
+    put16(out, kMinor);
+    put32(out, kHeaderSize);
+    put16(out, static_cast<uint16_t>(fieldCount));
+    put32(out, static_cast<uint32_t>(packet.rows.size()));
+    put32(out, 0);  // property bits, patched once the row offset is known
+    put16(out, 0);  // first-row offset, likewise
+
+    std::vector<uint32_t> typeWords;
+    typeWords.reserve(fieldCount);
+    for (const FieldDef& field : packet.fields) {
+        if (field.name.empty()) throw dberr::nullFieldName();
+        typeWords.push_back(typeWordOf(field));
+        putName(out, field.name);
+        put32(out, typeWords.back());
+        put16(out, field.bits);
+        putCount16(out, field.attributes.size());
+        for (const Attribute& a : field.attributes) putAttribute(out, a.name, a.typeWord, a.value);
+    }
+
+    // CHANGE_LOG lives in packet.changeLog; a stray copy among the attributes is not written.
+    size_t attributeCount = packet.changeLog.empty() ? 0 : 1;
+    for (const Attribute& a : packet.attributes) attributeCount += a.name != "CHANGE_LOG";
+    putCount16(out, attributeCount);
+    for (const Attribute& a : packet.attributes) {
+        if (a.name != "CHANGE_LOG") putAttribute(out, a.name, a.typeWord, a.value);
+    }
+    if (!packet.changeLog.empty()) {
+        IntArray numbers;
+        numbers.reserve(packet.changeLog.size() * 3);
+        for (const ChangeLogEntry& e : packet.changeLog) {
+            numbers.insert(numbers.end(), {e.version, e.replaced, e.kind});
+        }
+        putAttribute(out, "CHANGE_LOG", typeword::kUIntArray, numbers);
+    }
+
+    const size_t rowsStart = out.size();
+    if (rowsStart <= 0xFFFF) {
+        patch32(out, kPropertiesOffset, kHoldsLayout | kHoldsRowOffset);
+        patch16(out, kRowOffsetOffset, static_cast<uint16_t>(rowsStart));
+    } else {
+        patch32(out, kPropertiesOffset, kHoldsLayout);
+    }
+
+    const std::vector<uint32_t> replaced = replacedVersions(packet);
+    const size_t statusBytes = (fieldCount + 3) / 4;
+    const Value null;
+    for (const size_t r : rowWriteOrder(packet)) {
+        const RowVersion& row = packet.rows[r];
+        put8(out, row.status);
+        const size_t statusAt = out.size();
+        out.append(statusBytes, '\0');
+
+        // Blobs of an edit that kept them are not stored again; the reader takes them from the
+        // replaced version. Version numbers are storage positions whenever there is a change log.
+        // Only an earlier version qualifies: the reader fills versions in storage order, so a
+        // later one (or a cycle in a damaged log) would not be filled yet.
+        const RowVersion* previous = nullptr;
+        if ((row.status & rowstate::kModified) != 0 && r + 1 < replaced.size()) {
+            const uint32_t v = replaced[r + 1];
+            if (v >= 1 && v < r + 1) previous = &packet.rows[v - 1];
+        }
+
+        for (size_t i = 0; i < fieldCount; ++i) {
+            const Value& value = i < row.values.size() ? row.values[i] : null;
+            const FieldType type = packet.fields[i].type;
+            unsigned bits = 0;
+            if (isNull(value)) {
+                bits = 1;
+            } else if (type == FieldType::Blob && previous != nullptr &&
+                       i < previous->values.size() && sameValue(value, previous->values[i])) {
+                bits = 2;
+            }
+            if (bits != 0) {
+                auto& byte = out[statusAt + i / 4];
+                byte = static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
+                continue;
+            }
+            putValue(out, type, typeWords[i] & typeword::kSizeMask, value);
+        }
+    }
+    return out;
+}
+
+}  // namespace tarvolen

@@ -3,6 +3,7 @@
 // change log. Both the XML and the binary codec read into and write from this structure;
 // the client-side table (TClientDataSet) works on it.
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -91,7 +92,7 @@ struct SqlTimeStamp {
     uint16_t minute = 0;
     uint16_t second = 0;
     uint32_t millisecond = 0;
-    bool operator==(const SqlTimeStamp&) const = default;
+    auto operator<=>(const SqlTimeStamp&) const = default;
 };
 
 // Blob contents are shared, so a version that carries a blob over from the version it

@@ -39,11 +39,14 @@ uint32_t attributeTypeWord(std::string_view typeName);
 // Type word a reader gives a known attribute name met in XML; nullopt for unknown names.
 std::optional<uint32_t> knownAttributeTypeWord(std::string_view name);
 
-// Values in the XML text form (before escaping / after unescaping).
-std::string valueToText(FieldType type, const Value& value);
-// Converts decoded XML text of a field value. Text that does not read as the type gives null
-// for numbers and dates, as the format prescribes.
-Value valueFromText(FieldType type, std::string_view text);
+// Values in the XML text form (before escaping / after unescaping). Wide strings come out in
+// Windows-1252 ('?' where the code page lacks a character); the XML writer handles them itself.
+std::string valueToText(const FieldDef& field, const Value& value);
+// Converts decoded XML text of a field value. Numbers and dates that do not read give null;
+// strings are not cut here.
+Value valueFromText(const FieldDef& field, std::string_view text);
+// True for blobs whose XML value is plain text (SUBTYPE "Text" or "WideText") rather than Base64.
+bool isTextBlob(const FieldDef& field);
 // Attribute values in XML, by attribute type word.
 std::string attributeValueToText(const Attribute& attribute);
 Value attributeValueFromText(uint32_t typeWord, std::string_view text);

@@ -1,1 +1,124 @@
-// placeholder
+#include "FileIO.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "Errors.h"
+
+namespace tarvolen {
+namespace {
+
+// Closes a file descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    // Closes now, reporting the error a deferred write may surface only here.
+    int close() {
+        const int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd;
+};
+
+std::string openError(const std::string& path, int error) {
+    return "Cannot open file \"" + fullPath(path) + "\". " + std::strerror(error);
+}
+
+std::string createError(const std::string& path, int error) {
+    return "Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error);
+}
+
+}  // namespace
+
+std::string fullPath(const std::string& path) {
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(path, ec);
+    if (ec) return path;
+    return absolute.lexically_normal().string();
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string readWholeFile(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throw EFOpenError(openError(path, errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throw EFOpenError(openError(path, errno));
+    if (S_ISDIR(st.st_mode)) throw EFOpenError(openError(path, EISDIR));
+    // Keeps cooperating writers out while the file is read; other readers may share it.
+    ::flock(fd.get(), LOCK_SH);
+    std::string data;
+    data.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (true) {
+        if (done == data.size()) data.resize(data.size() + 65536);
+        const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw EFOpenError(openError(path, errno));
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    data.resize(done);
+    return data;
+}
+
+void writeFileAtomically(const std::string& path, std::string_view bytes) {
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    std::string tempName = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+
+    FileDescriptor fd(::mkstemp(tempName.data()));
+    if (fd.get() < 0) throw EFCreateError(createError(path, errno));
+    auto fail = [&](int error) {
+        ::unlink(tempName.c_str());
+        throw EFCreateError(createError(path, error));
+    };
+    // Keep the permissions of the file being replaced; a new file gets the usual 0666 & ~umask.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        ::fchmod(fd.get(), st.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd.get(), 0666 & ~mask);
+    }
+    ::flock(fd.get(), LOCK_EX);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) fail(errno);
+    if (fd.close() != 0) fail(errno);
+    if (::rename(tempName.c_str(), path.c_str()) != 0) fail(errno);
+    // Make the rename itself durable.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+}  // namespace tarvolen

@@ -1,1 +1,98 @@
-// placeholder
+#include "PacketCodec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+#include "Cp1252.h"
+
+namespace tarvolen {
+namespace {
+
+uint32_t readU32(std::string_view bytes, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+}
+
+uint16_t readU16(std::string_view bytes, size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                 (static_cast<unsigned char>(bytes[at + 1]) << 8));
+}
+
+int compareText(const std::string& a, const std::string& b, bool caseInsensitive) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        auto ca = static_cast<unsigned char>(caseInsensitive ? cp1252::toUpper(a[i]) : a[i]);
+        auto cb = static_cast<unsigned char>(caseInsensitive ? cp1252::toUpper(b[i]) : b[i]);
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// Orders two values of one field; nulls come first.
+int compareValues(const Value& a, const Value& b, bool caseInsensitive) {
+    if (isNull(a) || isNull(b)) return isNull(a) == isNull(b) ? 0 : (isNull(a) ? -1 : 1);
+    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
+    if (const auto* s = std::get_if<std::string>(&a)) {
+        return compareText(*s, std::get<std::string>(b), caseInsensitive);
+    }
+    if (const auto* blob = std::get_if<BlobData>(&a)) {
+        return compareText(**blob, *std::get<BlobData>(b), caseInsensitive);
+    }
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+bool isBinaryPacket(std::string_view bytes) {
+    if (bytes.size() >= 4 && readU32(bytes, 0) == 0x0000ABCDu) return true;
+    return bytes.size() >= 8 && readU32(bytes, 0) == 0xBDE01996u && readU16(bytes, 4) <= 3 &&
+           readU16(bytes, 6) <= 3;
+}
+
+DataPacket decodePacket(std::string_view bytes) {
+    return isBinaryPacket(bytes) ? decodeBinaryPacket(bytes) : decodeXmlPacket(bytes);
+}
+
+std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
+    std::vector<size_t> order(packet.rows.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    if (!packet.changeLog.empty()) return order;
+    const Attribute* defaultOrder = packet.findAttribute("DEFAULT_ORDER");
+    const auto* keys = defaultOrder != nullptr ? std::get_if<IntArray>(&defaultOrder->value) : nullptr;
+    if (keys == nullptr || keys->empty()) return order;
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        for (int64_t key : *keys) {
+            const auto field = static_cast<size_t>((key & 0x3FFF) - 1);
+            if (field >= packet.fields.size()) continue;
+            const bool descending = (key & 0x8000) != 0;
+            const bool caseInsensitive = (key & 0x4000) != 0;
+            const auto& rx = packet.rows[x].values;
+            const auto& ry = packet.rows[y].values;
+            if (field >= rx.size() || field >= ry.size()) continue;
+            const int c = compareValues(rx[field], ry[field], caseInsensitive);
+            if (c != 0) return descending ? c > 0 : c < 0;
+        }
+        return false;
+    });
+    return order;
+}
+
+void carryOverFromReplaced(DataPacket& packet, const std::vector<std::vector<int>>& pending) {
+    if (pending.empty()) return;
+    const std::vector<uint32_t> replaced = replacedVersions(packet);
+    for (size_t row = 0; row < pending.size() && row < packet.rows.size(); ++row) {
+        if (pending[row].empty()) continue;
+        const uint32_t from = replaced[row + 1];
+        if (from == 0 || from > packet.rows.size() || from == row + 1) continue;
+        const auto& source = packet.rows[from - 1].values;
+        auto& target = packet.rows[row].values;
+        for (int field : pending[row]) {
+            const auto f = static_cast<size_t>(field);
+            if (f < source.size() && f < target.size()) target[f] = source[f];
+        }
+    }
+}
+
+}  // namespace tarvolen

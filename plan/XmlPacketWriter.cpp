@@ -1,1 +1,295 @@
-// placeholder
+// Writer of the XML form: one line, no indentation, attributes in a fixed order, so that a plan
+// saved twice gives the same bytes.
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <charconv>
+#include <cstring>
+
+#include "Errors.h"
+#include "FieldTypes.h"
+#include "PacketCodec.h"
+
+namespace tarvolen {
+namespace {
+
+constexpr std::string_view kProlog = "<?xml version=\"1.0\" standalone=\"yes\"?>  ";
+
+// Replacement text of each byte that attribute values may not carry as it stands.
+constexpr std::array<const char*, 256> makeEscapes() {
+    std::array<const char*, 256> t{};
+    t['<'] = "&lt;";
+    t['>'] = "&gt;";
+    t['&'] = "&amp;";
+    t['\''] = "&apos;";
+    t['"'] = "&quot;";
+    t['\r'] = "&#013;";
+    t['\n'] = "&#010;";
+    t['\t'] = "&#009;";
+    t['\\'] = "&#092;";
+    return t;
+}
+constexpr std::array<const char*, 256> kEscapes = makeEscapes();
+
+void appendEscaped(std::string& out, std::string_view text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const char* run = p;
+    for (; p < end; ++p) {
+        const char* esc = kEscapes[static_cast<unsigned char>(*p)];
+        if (esc == nullptr) continue;
+        out.append(run, static_cast<size_t>(p - run));
+        out.append(esc);
+        run = p + 1;
+    }
+    out.append(run, static_cast<size_t>(end - run));
+}
+
+void appendEscapedWide(std::string& out, std::u16string_view text) {
+    for (char16_t c : text) {
+        if (c > 127) {
+            char buf[16];
+            const int n = std::snprintf(buf, sizeof buf, "&#%03u;", static_cast<unsigned>(c));
+            out.append(buf, static_cast<size_t>(n));
+        } else if (const char* esc = kEscapes[c]) {
+            out.append(esc);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+}
+
+void appendAttribute(std::string& out, std::string_view name, std::string_view value) {
+    out += ' ';
+    out.append(name);
+    out += "=\"";
+    appendEscaped(out, value);
+    out += '"';
+}
+
+void appendInteger(std::string& out, int64_t v) {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, static_cast<size_t>(end - buf));
+}
+
+// Blanks and ! # $ % ( ) * ? cannot stand in an XML name; the writer puts "_" in their place.
+std::string xmlName(const std::string& name) {
+    std::string out = name;
+    for (char& c : out) {
+        if (c == ' ' || std::strchr("!#$%()*?", c) != nullptr) c = '_';
+    }
+    return out;
+}
+
+bool isKnown(std::string_view name) { return knownAttributeTypeWord(name).has_value(); }
+
+void appendParam(std::string& out, const Attribute& a) {
+    out += "<PARAM";
+    appendAttribute(out, "Name", a.name);
+    appendAttribute(out, "Value", attributeValueToText(a));
+    appendAttribute(out, "Type", attributeTypeName(a.typeWord));
+    if (a.roundtrip) out += " Roundtrip=\"True\"";
+    out += "/>";
+}
+
+void appendParams(std::string& out, const std::vector<const Attribute*>& params,
+                  std::string_view element) {
+    if (params.empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    for (const Attribute* a : params) appendParam(out, *a);
+    out += "</";
+    out.append(element);
+    out += '>';
+}
+
+void writeField(std::string& out, const FieldDef& field) {
+    out += "<FIELD";
+    const std::string attrName = xmlName(field.name);
+    if (attrName != field.name) appendAttribute(out, "fieldname", field.name);
+    appendAttribute(out, "attrname", attrName);
+    const char* typeName = xmlTypeName(field.type);
+    if (*typeName == '\0') throw dberr::notSupportedForXml();
+    appendAttribute(out, "fieldtype", typeName);
+    if (field.bits & fieldbits::kReadOnly) out += " readonly=\"true\"";
+    if (field.bits & fieldbits::kRequired) out += " required=\"true\"";
+    if (field.bits & fieldbits::kHidden) out += " hidden=\"true\"";
+    if (field.bits & fieldbits::kLinkField) out += " linkfield=\"true\"";
+    static constexpr std::array<std::string_view, 4> kLeading = {"SUBTYPE", "DECIMALS", "WIDTH",
+                                                                 "CALCULATED"};
+    for (auto name : kLeading) {
+        if (const Attribute* a = field.findAttribute(name)) {
+            appendAttribute(out, name, attributeValueToText(*a));
+        }
+    }
+    std::vector<const Attribute*> params;
+    for (const auto& a : field.attributes) {
+        if (std::find(kLeading.begin(), kLeading.end(), a.name) != kLeading.end()) continue;
+        if (isKnown(a.name)) {
+            appendAttribute(out, a.name, attributeValueToText(a));
+        } else {
+            params.push_back(&a);
+        }
+    }
+    appendParams(out, params, "FIELD");
+}
+
+void writeDatasetParams(std::string& out, const DataPacket& packet) {
+    out += "<PARAMS";
+    std::vector<std::string_view> written;
+    auto writeKnown = [&](std::string_view name) {
+        if (const Attribute* a = packet.findAttribute(name)) {
+            appendAttribute(out, name, attributeValueToText(*a));
+            written.push_back(name);
+        }
+    };
+    writeKnown("DEFAULT_ORDER");
+    writeKnown("PRIMARY_KEY");
+    writeKnown("UNIQUE_KEY");
+    if (!packet.changeLog.empty()) {
+        out += " CHANGE_LOG=\"";
+        for (size_t i = 0; i < packet.changeLog.size(); ++i) {
+            const auto& e = packet.changeLog[i];
+            if (i > 0) out += ' ';
+            appendInteger(out, e.version);
+            out += ' ';
+            appendInteger(out, e.replaced);
+            out += ' ';
+            appendInteger(out, e.kind);
+        }
+        out += '"';
+    }
+    writeKnown("AUTOINCVALUE");
+    writeKnown("MD_FIELDLINKS");
+    std::vector<const Attribute*> params;
+    for (const auto& a : packet.attributes) {
+        if (std::find(written.begin(), written.end(), a.name) != written.end()) continue;
+        if (isKnown(a.name) && a.name != "CHANGE_LOG") {
+            appendAttribute(out, a.name, attributeValueToText(a));
+        } else if (a.name != "CHANGE_LOG") {
+            params.push_back(&a);
+        }
+    }
+    appendParams(out, params, "PARAMS");
+}
+
+void appendValue(std::string& out, const FieldDef& field, const Value& value) {
+    switch (field.type) {
+        case FieldType::String:
+            appendEscaped(out, std::get<std::string>(value));
+            return;
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64:
+        case FieldType::UInt16:
+        case FieldType::UInt32:
+            appendInteger(out, std::get<int64_t>(value));
+            return;
+        case FieldType::WideString:
+            appendEscapedWide(out, std::get<std::u16string>(value));
+            return;
+        case FieldType::Blob:
+            if (isTextBlob(field)) {
+                appendEscaped(out, *std::get<BlobData>(value));
+                return;
+            }
+            break;
+        default: break;
+    }
+    appendEscaped(out, valueToText(field, value));
+}
+
+// Whether a value holds the alternative its field's type calls for; anything else is written
+// as null rather than crash the writer.
+bool valueFits(const FieldDef& field, const Value& v) {
+    switch (field.type) {
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64:
+        case FieldType::UInt16:
+        case FieldType::UInt32:
+        case FieldType::Date:
+        case FieldType::Time: return std::holds_alternative<int64_t>(v);
+        case FieldType::Float:
+        case FieldType::DateTime: return std::holds_alternative<double>(v);
+        case FieldType::Boolean: return std::holds_alternative<bool>(v);
+        case FieldType::String:
+        case FieldType::Bytes:
+        case FieldType::Bcd:
+        case FieldType::FmtBcd: return std::holds_alternative<std::string>(v);
+        case FieldType::WideString: return std::holds_alternative<std::u16string>(v);
+        case FieldType::Blob: return std::holds_alternative<BlobData>(v);
+        case FieldType::SqlTimeStamp: return std::holds_alternative<SqlTimeStamp>(v);
+    }
+    return false;
+}
+
+size_t estimatedSize(const DataPacket& packet) {
+    size_t size = 1024 + packet.fields.size() * 96;
+    for (const auto& row : packet.rows) {
+        size += 32;
+        for (size_t i = 0; i < row.values.size() && i < packet.fields.size(); ++i) {
+            const auto& v = row.values[i];
+            size += packet.fields[i].name.size() + 4;
+            if (const auto* s = std::get_if<std::string>(&v)) size += s->size() + s->size() / 8;
+            else if (const auto* b = std::get_if<BlobData>(&v)) size += (*b)->size() + (*b)->size() / 8;
+            else size += 24;
+        }
+    }
+    return size;
+}
+
+}  // namespace
+
+std::string encodeXmlPacket(const DataPacket& packet) {
+    std::string out;
+    out.reserve(estimatedSize(packet));
+    out += kProlog;
+    out += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
+    std::vector<std::string> rowNames;
+    rowNames.reserve(packet.fields.size());
+    for (const auto& field : packet.fields) {
+        writeField(out, field);
+        rowNames.push_back(xmlName(field.name));
+    }
+    out += "</FIELDS>";
+    writeDatasetParams(out, packet);
+    out += "</METADATA><ROWDATA>";
+
+    const std::vector<uint32_t> replaced = replacedVersions(packet);
+    for (size_t index : rowWriteOrder(packet)) {
+        const RowVersion& row = packet.rows[index];
+        out += "<ROW";
+        if (row.status != 0) {
+            out += " RowState=\"";
+            appendInteger(out, row.status);
+            out += '"';
+        }
+        const uint32_t from = replaced[index + 1];
+        const bool modified = (row.status & rowstate::kModified) != 0 && from != 0 &&
+                              from <= packet.rows.size();
+        for (size_t i = 0; i < packet.fields.size() && i < row.values.size(); ++i) {
+            const FieldDef& field = packet.fields[i];
+            const Value& value = row.values[i];
+            if (isNull(value) || !valueFits(field, value)) continue;
+            if (modified && field.type == FieldType::Blob) {
+                const auto& old = packet.rows[from - 1].values;
+                if (i < old.size() && sameValue(old[i], value)) continue;
+            }
+            out += ' ';
+            out += rowNames[i];
+            out += "=\"";
+            appendValue(out, field, value);
+            out += '"';
+        }
+        out += "/>";
+    }
+    out += "</ROWDATA></DATAPACKET>";
+    return out;
+}
+
+}  // namespace tarvolen
