@@ -1,1 +1,518 @@
-// placeholder
+#include "ClientDataSet.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "Errors.h"
+#include "FieldTypes.h"
+#include "FileIO.h"
+#include "PacketCodec.h"
+
+namespace tarvolen {
+namespace {
+
+const Value kNull{};
+
+bool endsWithXml(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".xml";
+}
+
+const char* kindName(FieldKind kind) {
+    switch (kind) {
+        case FieldKind::Integer: return "Integer";
+        case FieldKind::String: return "String";
+        case FieldKind::Memo: return "Memo";
+        case FieldKind::Any: return "";
+    }
+    return "";
+}
+
+bool kindAccepts(FieldKind kind, const FieldDef& field) {
+    switch (kind) {
+        case FieldKind::Integer:
+            return field.type == FieldType::Int16 || field.type == FieldType::Int32 ||
+                   field.type == FieldType::UInt16 || field.type == FieldType::UInt32;
+        case FieldKind::String: return field.type == FieldType::String;
+        case FieldKind::Memo: return field.type == FieldType::Blob;
+        case FieldKind::Any: return true;
+    }
+    return false;
+}
+
+bool isEmptyValue(const Value& v) {
+    if (isNull(v)) return true;
+    if (const auto* s = std::get_if<std::string>(&v)) return s->empty();
+    return false;
+}
+
+}  // namespace
+
+// ---- TField -----------------------------------------------------------------------------
+
+TField::TField(TClientDataSet& table, std::string name, FieldKind kind, int size, bool required)
+    : m_table(table),
+      m_name(std::move(name)),
+      m_kind(kind),
+      m_declaredSize(size),
+      m_size(size),
+      m_required(required) {}
+
+bool TField::IsNull() const { return isNull(AsVariant()); }
+
+const Value& TField::AsVariant() const {
+    if (m_layoutIndex < 0) return kNull;
+    return m_table.CurrentValue(static_cast<size_t>(m_layoutIndex));
+}
+
+std::string TField::AsString() const {
+    const Value& v = AsVariant();
+    if (isNull(v)) return {};
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    if (const auto* b = std::get_if<BlobData>(&v)) return **b;
+    return valueToText(m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)], v);
+}
+
+int64_t TField::AsInteger() const {
+    const Value& v = AsVariant();
+    if (const auto* i = std::get_if<int64_t>(&v)) return *i;
+    if (isNull(v)) return 0;
+    const std::string text = AsString();
+    int64_t out = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    if (ec != std::errc() || ptr != text.data() + text.size()) {
+        throw EDatabaseError("'" + text + "' is not a valid integer value");
+    }
+    return out;
+}
+
+void TField::SetAsString(std::string_view text) {
+    m_table.requireEditing();
+    const FieldDef& def = m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)];
+    switch (def.type) {
+        case FieldType::String: {
+            std::string value(text);
+            if (m_size > 0 && value.size() > static_cast<size_t>(m_size)) value.resize(static_cast<size_t>(m_size));
+            SetValue(std::move(value));
+            return;
+        }
+        case FieldType::Blob: SetValue(makeBlob(std::string(text))); return;
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64:
+        case FieldType::UInt16:
+        case FieldType::UInt32: {
+            if (text.empty()) {
+                Clear();
+                return;
+            }
+            int64_t v = 0;
+            const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+            auto [ptr, ec] = std::from_chars(first, text.data() + text.size(), v);
+            if (ec != std::errc() || ptr != text.data() + text.size()) {
+                throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
+            }
+            SetValue(v);
+            return;
+        }
+        default: {
+            Value v = valueFromText(def, text);
+            if (isNull(v) && !text.empty()) {
+                throw EDatabaseError("'" + std::string(text) + "' is not a valid value for field '" +
+                                     m_name + "'");
+            }
+            SetValue(std::move(v));
+        }
+    }
+}
+
+void TField::SetAsInteger(int64_t value) {
+    m_table.requireEditing();
+    const FieldDef& def = m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)];
+    if (def.type == FieldType::String || def.type == FieldType::Blob) {
+        SetAsString(std::to_string(value));
+    } else {
+        SetValue(value);
+    }
+}
+
+void TField::SetValue(Value value) {
+    m_table.requireEditing();
+    m_table.setPending(static_cast<size_t>(m_layoutIndex), std::move(value));
+}
+
+void TField::Clear() { SetValue(Value{}); }
+
+// ---- TClientDataSet ---------------------------------------------------------------------
+
+TClientDataSet::TClientDataSet(std::string name) : m_name(std::move(name)) {}
+
+TClientDataSet::~TClientDataSet() {
+    try {
+        Close();
+    } catch (const EFCreateError&) {
+        // A destructor cannot report; owners that care close the table themselves first.
+    }
+}
+
+void TClientDataSet::SetIndexFieldNames(std::string names) {
+    m_indexFieldNames = std::move(names);
+    if (Active()) rebuildView();
+}
+
+TField& TClientDataSet::AddField(std::string name, FieldKind kind, int size, bool required) {
+    m_fields.push_back(std::make_unique<TField>(*this, std::move(name), kind, size, required));
+    return *m_fields.back();
+}
+
+void TClientDataSet::throwTableError(const std::string& message) const {
+    throw EDatabaseError(m_name + ": " + message);
+}
+
+void TClientDataSet::Open() {
+    if (Active()) return;
+    std::string bytes;
+    if (!m_fileName.empty() && fileExists(m_fileName)) bytes = readWholeFile(m_fileName);
+    openFrom(std::move(bytes));
+}
+
+void TClientDataSet::LoadFile(const std::string& fileName) {
+    Close();
+    const std::string& path = fileName.empty() ? m_fileName : fileName;
+    openFrom(readWholeFile(path));
+}
+
+void TClientDataSet::openFrom(std::string bytes) {
+    if (bytes.empty()) throwTableError("Missing data provider or data packet");
+    DataPacket packet = decodePacket(bytes);
+    bytes.clear();
+    bytes.shrink_to_fit();
+    m_packet = std::move(packet);
+    try {
+        bindFields();
+    } catch (...) {
+        release();
+        throw;  // the binding error goes to the caller; the table stays closed
+    }
+    m_changeCount = 0;
+    m_state = State::Browse;
+    rebuildView();
+    First();
+}
+
+void TClientDataSet::bindFields() {
+    if (m_fields.empty() || m_dynamicFields) {
+        m_fields.clear();
+        m_dynamicFields = true;
+        for (const auto& def : m_packet.fields) {
+            auto& f = AddField(def.name, FieldKind::Any, def.type == FieldType::String ? def.width() : 0);
+            f.m_layoutIndex = static_cast<int>(&def - m_packet.fields.data());
+        }
+        return;
+    }
+    for (auto& field : m_fields) {
+        const int index = m_packet.fieldIndex(field->m_name);
+        if (index < 0) throwTableError("Field '" + field->m_name + "' not found");
+        const FieldDef& def = m_packet.fields[static_cast<size_t>(index)];
+        if (!kindAccepts(field->m_kind, def)) {
+            throwTableError("Type mismatch for field '" + field->m_name + "', expecting: " +
+                            kindName(field->m_kind) + " actual: " + fieldTypeDisplayName(def));
+        }
+        field->m_layoutIndex = index;
+        field->m_size = field->m_declaredSize;
+        const int width = def.width();
+        if (field->m_kind == FieldKind::String && width > 0 && field->m_size > width) {
+            field->m_size = width;
+        }
+    }
+}
+
+void TClientDataSet::Close() {
+    if (!Active()) return;
+    m_pending.clear();
+    m_pendingChanged = false;
+    m_state = State::Browse;
+    if (!m_fileName.empty() && (m_changeCount != 0 || !fileExists(m_fileName))) {
+        // On failure the table stays open with its changes, so nothing is lost and a later
+        // save can still succeed.
+        writeTo(m_fileName, Format::Binary);
+    }
+    release();
+}
+
+void TClientDataSet::release() {
+    m_packet = DataPacket{};
+    m_view.clear();
+    m_pending.clear();
+    m_pendingChanged = false;
+    m_state = State::Inactive;
+    m_changeCount = 0;
+    m_position = 0;
+    m_eof = m_bof = true;
+    for (auto& f : m_fields) f->m_layoutIndex = -1;
+    if (m_dynamicFields) m_fields.clear();
+}
+
+void TClientDataSet::SaveFile(const std::string& fileName, Format format) {
+    if (!Active()) return;
+    postOrCancelPending();
+    writeTo(fileName.empty() ? m_fileName : fileName, format);
+}
+
+void TClientDataSet::writeTo(const std::string& path, Format format) const {
+    const bool xml = format == Format::Xml || endsWithXml(path);
+    writeFileAtomically(path, xml ? encodeXmlPacket(m_packet) : encodeBinaryPacket(m_packet));
+}
+
+void TClientDataSet::EmptyTable() {
+    requireActive();
+    postOrCancelPending();
+    m_packet.rows.clear();
+    m_packet.rows.shrink_to_fit();
+    m_packet.changeLog.clear();
+    m_changeCount = 1;
+    rebuildView();
+    First();
+}
+
+void TClientDataSet::postOrCancelPending() {
+    if (m_state != State::Edit && m_state != State::Insert) return;
+    if (m_pendingChanged) {
+        Post();
+    } else {
+        Cancel();
+    }
+}
+
+void TClientDataSet::requireActive() const {
+    if (!Active()) throwTableError("Cannot perform this operation on a closed dataset");
+}
+
+void TClientDataSet::requireEditing() const {
+    requireActive();
+    if (m_state != State::Edit && m_state != State::Insert) {
+        throwTableError("Dataset not in edit or insert mode");
+    }
+}
+
+// ---- order --------------------------------------------------------------------------------
+
+bool TClientDataSet::rowLess(size_t a, size_t b) const {
+    for (int field : m_indexFields) {
+        const auto f = static_cast<size_t>(field);
+        const int c = compareValues(m_packet.rows[a].values[f], m_packet.rows[b].values[f]);
+        if (c != 0) return c < 0;
+    }
+    return false;
+}
+
+size_t TClientDataSet::viewInsertPosition(size_t version) const {
+    // After every row that does not sort after it: equal keys keep their storage order.
+    return static_cast<size_t>(
+        std::upper_bound(m_view.begin(), m_view.end(), version,
+                         [this](size_t v, size_t e) { return rowLess(v, e); }) -
+        m_view.begin());
+}
+
+void TClientDataSet::rebuildView() {
+    m_indexFields.clear();
+    size_t start = 0;
+    while (start <= m_indexFieldNames.size() && !m_indexFieldNames.empty()) {
+        size_t end = m_indexFieldNames.find(';', start);
+        if (end == std::string::npos) end = m_indexFieldNames.size();
+        const std::string name = m_indexFieldNames.substr(start, end - start);
+        const int index = m_packet.fieldIndex(name);
+        if (index < 0) throwTableError("Field '" + name + "' not found");
+        m_indexFields.push_back(index);
+        start = end + 1;
+    }
+    m_view.clear();
+    for (size_t i = 0; i < m_packet.rows.size(); ++i) {
+        if ((m_packet.rows[i].status & (rowstate::kSuperseded | rowstate::kDeleted)) == 0) {
+            m_view.push_back(i);
+        }
+    }
+    std::stable_sort(m_view.begin(), m_view.end(), [this](size_t a, size_t b) { return rowLess(a, b); });
+}
+
+// ---- navigation ---------------------------------------------------------------------------
+
+void TClientDataSet::First() {
+    m_position = 0;
+    m_bof = true;
+    m_eof = m_view.empty();
+}
+
+void TClientDataSet::Last() {
+    m_position = m_view.empty() ? 0 : m_view.size() - 1;
+    m_eof = true;
+    m_bof = m_view.empty();
+}
+
+void TClientDataSet::Next() {
+    postOrCancelPending();
+    if (m_position + 1 < m_view.size()) {
+        ++m_position;
+        m_bof = false;
+        m_eof = false;
+    } else {
+        m_eof = true;
+    }
+}
+
+void TClientDataSet::Prior() {
+    postOrCancelPending();
+    if (m_position > 0 && !m_view.empty()) {
+        --m_position;
+        m_eof = false;
+        m_bof = false;
+    } else {
+        m_bof = true;
+    }
+}
+
+void TClientDataSet::MoveTo(int recordIndex) {
+    postOrCancelPending();
+    if (m_view.empty()) {
+        First();
+        return;
+    }
+    m_position = static_cast<size_t>(std::clamp(recordIndex, 0, RecordCount() - 1));
+    m_bof = m_position == 0;
+    m_eof = false;
+}
+
+int TClientDataSet::RecordIndex() const {
+    return m_view.empty() ? -1 : static_cast<int>(m_position);
+}
+
+TField* TClientDataSet::FindField(std::string_view name) {
+    for (auto& f : m_fields) {
+        if (f->m_name == name) return f.get();
+    }
+    return nullptr;
+}
+
+TField& TClientDataSet::FieldByName(std::string_view name) {
+    TField* f = FindField(name);
+    if (f == nullptr) throwTableError("Field '" + std::string(name) + "' not found");
+    return *f;
+}
+
+const Value& TClientDataSet::CurrentValue(size_t layoutIndex) const {
+    if (m_state == State::Edit || m_state == State::Insert) {
+        return layoutIndex < m_pending.size() ? m_pending[layoutIndex] : kNull;
+    }
+    if (m_view.empty() || m_position >= m_view.size()) return kNull;
+    const auto& values = m_packet.rows[m_view[m_position]].values;
+    return layoutIndex < values.size() ? values[layoutIndex] : kNull;
+}
+
+// ---- editing ------------------------------------------------------------------------------
+
+void TClientDataSet::Edit() {
+    requireActive();
+    if (m_state == State::Edit || m_state == State::Insert) return;
+    if (m_view.empty()) {
+        Insert();
+        return;
+    }
+    m_pending = m_packet.rows[m_view[m_position]].values;
+    m_pending.resize(m_packet.fields.size());
+    m_pendingChanged = false;
+    m_state = State::Edit;
+}
+
+void TClientDataSet::Insert() {
+    requireActive();
+    postOrCancelPending();
+    m_pending.assign(m_packet.fields.size(), Value{});
+    m_pendingChanged = false;
+    m_state = State::Insert;
+}
+
+void TClientDataSet::setPending(size_t layoutIndex, Value value) {
+    if (layoutIndex >= m_pending.size()) return;
+    m_pending[layoutIndex] = std::move(value);
+    m_pendingChanged = true;
+}
+
+void TClientDataSet::Cancel() {
+    if (m_state != State::Edit && m_state != State::Insert) return;
+    m_pending.clear();
+    m_pendingChanged = false;
+    m_state = State::Browse;
+}
+
+void TClientDataSet::Post() {
+    requireActive();
+    if (m_state != State::Edit && m_state != State::Insert) return;
+    for (size_t i = 0; i < m_packet.fields.size(); ++i) {
+        if (m_packet.fields[i].required() && isEmptyValue(m_pending[i])) throw dberr::fieldValueRequired();
+    }
+    for (const auto& f : m_fields) {
+        if (f->m_required && f->m_layoutIndex >= 0 &&
+            isEmptyValue(m_pending[static_cast<size_t>(f->m_layoutIndex)])) {
+            throw dberr::fieldValueRequired();
+        }
+    }
+
+    const auto newVersion = static_cast<uint32_t>(m_packet.rows.size() + 1);
+    if (m_state == State::Insert) {
+        m_packet.rows.push_back({rowstate::kInserted, std::move(m_pending)});
+        m_packet.changeLog.push_back({newVersion, 0, rowstate::kInserted});
+        ++m_changeCount;
+        const size_t at = viewInsertPosition(newVersion - 1);
+        m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
+        m_position = at;
+    } else {
+        const size_t old = m_view[m_position];
+        const auto& current = m_packet.rows[old].values;
+        bool changed = false;
+        for (size_t i = 0; i < m_pending.size() && !changed; ++i) {
+            changed = i >= current.size() || !sameValue(current[i], m_pending[i]);
+        }
+        if (changed) {
+            const uint8_t oldStatus = m_packet.rows[old].status;
+            m_packet.rows[old].status |= rowstate::kSuperseded;
+            const uint8_t status = (oldStatus & rowstate::kInserted) != 0
+                                       ? rowstate::kModified | rowstate::kInserted
+                                       : rowstate::kModified;
+            m_packet.rows.push_back({status, std::move(m_pending)});
+            m_packet.changeLog.push_back({newVersion, static_cast<uint32_t>(old + 1), rowstate::kModified});
+            ++m_changeCount;
+            // The row keeps its place unless its key changed.
+            m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
+            const size_t at = viewInsertPosition(newVersion - 1);
+            m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
+            m_position = at;
+        }
+    }
+    m_pending.clear();
+    m_pendingChanged = false;
+    m_state = State::Browse;
+    m_eof = false;
+    m_bof = m_position == 0;
+}
+
+void TClientDataSet::Delete() {
+    requireActive();
+    if (m_state == State::Insert) {
+        Cancel();
+        return;
+    }
+    Cancel();
+    if (m_view.empty()) return;
+    const size_t version = m_view[m_position];
+    m_packet.rows[version].status |= rowstate::kDeleted;
+    m_packet.changeLog.push_back({static_cast<uint32_t>(version + 1), 0, rowstate::kDeleted});
+    ++m_changeCount;
+    m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
+    if (m_position >= m_view.size() && m_position > 0) --m_position;
+    m_eof = m_view.empty();
+    m_bof = m_position == 0;
+}
+
+}  // namespace tarvolen

@@ -119,6 +119,9 @@ inline BlobData makeBlob(std::string bytes) {
 }
 // Compares two values by content (blobs by their bytes).
 bool sameValue(const Value& a, const Value& b);
+// Orders two values of one field: nulls first, then by value; text byte-wise, or with the
+// Windows-1252 upper-case mapping when caseInsensitive.
+int compareValues(const Value& a, const Value& b, bool caseInsensitive = false);
 
 // A named, typed value of a field or of the dataset.
 struct Attribute {

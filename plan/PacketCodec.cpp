@@ -20,29 +20,6 @@ uint16_t readU16(std::string_view bytes, size_t at) {
                                  (static_cast<unsigned char>(bytes[at + 1]) << 8));
 }
 
-int compareText(const std::string& a, const std::string& b, bool caseInsensitive) {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        auto ca = static_cast<unsigned char>(caseInsensitive ? cp1252::toUpper(a[i]) : a[i]);
-        auto cb = static_cast<unsigned char>(caseInsensitive ? cp1252::toUpper(b[i]) : b[i]);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-// Orders two values of one field; nulls come first.
-int compareValues(const Value& a, const Value& b, bool caseInsensitive) {
-    if (isNull(a) || isNull(b)) return isNull(a) == isNull(b) ? 0 : (isNull(a) ? -1 : 1);
-    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
-    if (const auto* s = std::get_if<std::string>(&a)) {
-        return compareText(*s, std::get<std::string>(b), caseInsensitive);
-    }
-    if (const auto* blob = std::get_if<BlobData>(&a)) {
-        return compareText(**blob, *std::get<BlobData>(b), caseInsensitive);
-    }
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
 }  // namespace
 
 bool isBinaryPacket(std::string_view bytes) {

@@ -1,0 +1,163 @@
+#pragma once
+// A table held wholly in memory: typed field objects bound by name, a sort order, every row
+// version and a change log. It reads itself from a data-packet file and writes itself back to
+// its FileName when it closes after a change.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DataPacket.h"
+
+namespace tarvolen {
+
+class TClientDataSet;
+
+// What a field object expects of the field it binds to.
+enum class FieldKind {
+    Integer,  // accepts i2, i4, ui2, ui4
+    String,   // accepts string (also FixedChar, Guid)
+    Memo,     // accepts bin.hex with any subtype
+    Any,      // made from the file's layout, for tables without fixed fields
+};
+
+// A field object: the typed view of one field of the current row.
+class TField {
+public:
+    TField(TClientDataSet& table, std::string name, FieldKind kind, int size, bool required);
+
+    const std::string& FieldName() const { return m_name; }
+    FieldKind Kind() const { return m_kind; }
+    // Characters kept when a string is set; 0 for no limit.
+    int Size() const { return m_size; }
+    // Position of the bound field in the file's layout; -1 while the table is closed.
+    int LayoutIndex() const { return m_layoutIndex; }
+
+    bool IsNull() const;
+    // Null reads as empty text; integers as decimal text, memos as their text.
+    std::string AsString() const;
+    // Null reads as 0. REQUIRES: an integer field, or text that reads as an integer.
+    int64_t AsInteger() const;
+    const Value& AsVariant() const;
+
+    // Setting starts no edit by itself: the table must be in Edit or Insert state.
+    void SetAsString(std::string_view text);
+    void SetAsInteger(int64_t value);
+    void SetValue(Value value);
+    void Clear();
+
+private:
+    friend class TClientDataSet;
+    TClientDataSet& m_table;
+    std::string m_name;
+    FieldKind m_kind;
+    int m_declaredSize;
+    int m_size;
+    bool m_required;
+    int m_layoutIndex = -1;
+};
+
+class TClientDataSet {
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+    enum class Format { Binary, Xml };
+
+    // `name` prefixes table-level errors ("cdsQuery: ...").
+    explicit TClientDataSet(std::string name);
+    TClientDataSet(const TClientDataSet&) = delete;
+    TClientDataSet& operator=(const TClientDataSet&) = delete;
+    // Closes with write-back; a failed write-back cannot be reported from here, so owners that
+    // must report it call Close() themselves first.
+    ~TClientDataSet();
+
+    const std::string& Name() const { return m_name; }
+    const std::string& FileName() const { return m_fileName; }
+    void SetFileName(std::string fileName) { m_fileName = std::move(fileName); }
+    // Semicolon-separated field names the rows are seen in, ascending.
+    void SetIndexFieldNames(std::string names);
+
+    // Declares a persistent field object. Without any, Open makes one per field of the file.
+    TField& AddField(std::string name, FieldKind kind, int size = 0, bool required = false);
+
+    // Reads FileName and opens on the first row.
+    void Open();
+    // Drops a pending edit, writes the table back to FileName when changed or when that file is
+    // missing, then releases the contents. When the write-back fails the table stays open with
+    // its changes and the EFCreateError is raised.
+    void Close();
+    // Closes (with write-back), reads the named file (FileName when empty), opens on the first row.
+    void LoadFile(const std::string& fileName);
+    // Writes the whole table; XML when asked for or when the name ends in ".xml".
+    void SaveFile(const std::string& fileName = {}, Format format = Format::Binary);
+    // Removes every row and the whole history; the table counts as changed.
+    void EmptyTable();
+
+    bool Active() const { return m_state != State::Inactive; }
+    State GetState() const { return m_state; }
+    int ChangeCount() const { return m_changeCount; }
+
+    // Navigation over the visible rows in index order.
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    void MoveTo(int recordIndex);
+    bool Eof() const { return m_eof; }
+    bool Bof() const { return m_bof; }
+    int RecordCount() const { return static_cast<int>(m_view.size()); }
+    // 0-based position of the current row in index order; -1 when there is none.
+    int RecordIndex() const;
+
+    TField& FieldByName(std::string_view name);
+    TField* FindField(std::string_view name);
+    const std::vector<std::unique_ptr<TField>>& Fields() const { return m_fields; }
+
+    void Edit();
+    void Insert();
+    // Stores the pending row. Fails with "Field value required." (the row stays in editing)
+    // when a required field is empty.
+    void Post();
+    void Cancel();
+    void Delete();
+
+    // Value of a layout field in the current row (the pending one while editing).
+    const Value& CurrentValue(size_t layoutIndex) const;
+    // The layout, attributes, versions and change log, as the file will hold them.
+    const DataPacket& Packet() const { return m_packet; }
+
+private:
+    friend class TField;
+    void openFrom(std::string bytes);
+    void bindFields();
+    void requireActive() const;
+    void requireEditing() const;
+    [[noreturn]] void throwTableError(const std::string& message) const;
+    void setPending(size_t layoutIndex, Value value);
+    void postOrCancelPending();
+    bool rowLess(size_t a, size_t b) const;
+    size_t viewInsertPosition(size_t version) const;
+    void rebuildView();
+    void writeTo(const std::string& path, Format format) const;
+    void release();
+
+    std::string m_name;
+    std::string m_fileName;
+    std::string m_indexFieldNames;
+    std::vector<int> m_indexFields;  // layout indexes of the index fields
+    std::vector<std::unique_ptr<TField>> m_fields;
+    bool m_dynamicFields = false;
+
+    DataPacket m_packet;
+    State m_state = State::Inactive;
+    int m_changeCount = 0;
+    std::vector<size_t> m_view;  // storage indexes of the visible versions, in index order
+    size_t m_position = 0;
+    bool m_eof = true;
+    bool m_bof = true;
+    std::vector<Value> m_pending;  // the row being edited or inserted
+    bool m_pendingChanged = false;
+};
+
+}  // namespace tarvolen

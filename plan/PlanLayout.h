@@ -1,0 +1,15 @@
+#pragma once
+// The plan table's declared settings: file, order and its ten field objects.
+
+#include "ClientDataSet.h"
+
+namespace tarvolen {
+
+// The plan file, relative to the current directory at each use.
+inline constexpr const char* kPlanFileName = "./dbquery.xml";
+
+// Sets FileName, the ID order and the ten plan field objects (VERSIONE's object is 15 long
+// although the file declares 20).
+void configurePlanTable(TClientDataSet& cdsQuery);
+
+}  // namespace tarvolen
