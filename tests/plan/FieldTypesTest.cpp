@@ -1,1 +1,87 @@
-// placeholder
+#include <gtest/gtest.h>
+
+#include "Cp1252.h"
+#include "FieldTypes.h"
+
+namespace tarvolen {
+namespace {
+
+TEST(FieldTypes, dayNumbersCountFromTheFirstOfJanuaryOfYearOne) {
+    struct Case {
+        int y, m, d;
+        int64_t day;
+    };
+    const Case cases[] = {{1, 1, 1, 1},           {1899, 12, 30, 693594}, {1900, 3, 1, 693655},
+                          {2000, 2, 29, 730179},  {2001, 6, 21, 730657},  {9999, 12, 31, 3652059}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(dayNumberFromDate(c.y, c.m, c.d), c.day);
+        int y = 0, m = 0, d = 0;
+        dateFromDayNumber(c.day, y, m, d);
+        EXPECT_EQ(std::tie(y, m, d), std::tie(c.y, c.m, c.d)) << c.day;
+    }
+}
+
+TEST(FieldTypes, typeWordsMapToTypesAndBack) {
+    struct Case {
+        uint32_t word;
+        TypeLookup lookup;
+        FieldType type;
+    };
+    const Case cases[] = {
+        {0x00010001, TypeLookup::Dropped, {}},           {0x00020001, TypeLookup::Dropped, {}},
+        {0x00010002, TypeLookup::Field, FieldType::Int16}, {0x00010004, TypeLookup::Field, FieldType::Int32},
+        {0x00010008, TypeLookup::Field, FieldType::Int64}, {0x00020004, TypeLookup::Field, FieldType::UInt32},
+        {0x00030002, TypeLookup::Field, FieldType::Boolean}, {0x00040008, TypeLookup::Field, FieldType::Float},
+        {0x0005000B, TypeLookup::Field, FieldType::Bcd},   {0x00120012, TypeLookup::Field, FieldType::FmtBcd},
+        {0x00060004, TypeLookup::Field, FieldType::Date},  {0x00070004, TypeLookup::Field, FieldType::Time},
+        {0x00080008, TypeLookup::Field, FieldType::DateTime},
+        {0x00110010, TypeLookup::Field, FieldType::SqlTimeStamp},
+        {0x00490001, TypeLookup::Field, FieldType::String}, {0x00490002, TypeLookup::Field, FieldType::String},
+        {0x004A0002, TypeLookup::Field, FieldType::WideString},
+        {0x004B0004, TypeLookup::Field, FieldType::Blob},  {0x000B0010, TypeLookup::Field, FieldType::Bytes},
+        {0x00820004, TypeLookup::Invalid, {}},  // arrays cannot be fields
+        {0x80010004, TypeLookup::Invalid, {}},  // composite
+        {0x000B0000, TypeLookup::Invalid, {}},  // byte field of size 0
+        {0x00010003, TypeLookup::Invalid, {}},  {0x00090001, TypeLookup::Invalid, {}},
+        {0x003F0004, TypeLookup::Invalid, {}},
+    };
+    for (const auto& c : cases) {
+        FieldType type{};
+        EXPECT_EQ(lookupTypeWord(c.word, type), c.lookup) << std::hex << c.word;
+        if (c.lookup == TypeLookup::Field) {
+            EXPECT_EQ(type, c.type) << std::hex << c.word;
+            FieldType xmlType{};
+            EXPECT_EQ(lookupXmlType(xmlTypeName(type), xmlType), TypeLookup::Field);
+        }
+    }
+    EXPECT_EQ(typeWordFor(FieldType::String, 254), 0x00490001u);
+    EXPECT_EQ(typeWordFor(FieldType::String, 255), 0x00490002u);
+    EXPECT_EQ(typeWordFor(FieldType::Bcd, 18), 0x0005000Bu);
+}
+
+TEST(FieldTypes, base64RoundTripsAndSkipsLineBreaks) {
+    for (const std::string bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
+                                    std::string("\x00\xFF\x10\x80", 4)}) {
+        EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes);
+    }
+    EXPECT_EQ(base64Encode("abcd"), "YWJjZA==");
+    EXPECT_EQ(base64Decode("YWJj\r\nZA=="), "abcd");
+}
+
+TEST(Cp1252, convertsBetweenUtf8AndTheCodePage) {
+    EXPECT_EQ(cp1252::toUtf8("\xE0\x80\x9F"), "\xC3\xA0\xE2\x82\xAC\xC5\xB8");
+    EXPECT_EQ(cp1252::fromUtf8("\xC3\xA0\xE2\x82\xAC\xC5\xB8\xE3\x83\x86"), "\xE0\x80\x9F?");
+    EXPECT_TRUE(cp1252::isValidUtf8("plain \xC3\xA0"));
+    for (const char* bad : {"\xE0", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80"}) {
+        EXPECT_FALSE(cp1252::isValidUtf8(bad)) << bad;
+    }
+    EXPECT_EQ(cp1252::toUpper('a'), 'A');
+    EXPECT_EQ(cp1252::toUpper('\xE0'), '\xC0');  // à
+    EXPECT_EQ(cp1252::toUpper('\xF7'), '\xF7');  // ÷ has no capital
+    EXPECT_EQ(cp1252::toUpper('\x9A'), '\x8A');  // š
+    EXPECT_EQ(cp1252::toUpper('\xFF'), '\x9F');  // ÿ
+    EXPECT_EQ(cp1252::toUpper('\xDF'), '\xDF');  // ß stays
+}
+
+}  // namespace
+}  // namespace tarvolen
