@@ -1,0 +1,235 @@
+#include "ScriptSplitter.h"
+
+#include <array>
+#include <cstring>
+
+#include "Cp1252.h"
+
+namespace tarvolen {
+namespace {
+
+bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+constexpr std::array<char, 256> makeUpperTable() {
+    std::array<char, 256> t{};
+    for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = static_cast<char>(i);
+    for (int c = 'a'; c <= 'z'; ++c) t[static_cast<size_t>(c)] = static_cast<char>(c - 32);
+    for (int c = 0xE0; c <= 0xFE; ++c) {
+        if (c != 0xF7) t[static_cast<size_t>(c)] = static_cast<char>(c - 32);
+    }
+    t[0x9A] = static_cast<char>(0x8A);
+    t[0x9C] = static_cast<char>(0x8C);
+    t[0x9E] = static_cast<char>(0x8E);
+    t[0xFF] = static_cast<char>(0x9F);
+    return t;
+}
+constexpr std::array<char, 256> kUpper = makeUpperTable();
+
+// Empties the statement lines when a handler returns or throws.
+class ClearOnExit {
+public:
+    explicit ClearOnExit(std::vector<std::string>& lines) : m_lines(lines) {}
+    ClearOnExit(const ClearOnExit&) = delete;
+    ClearOnExit& operator=(const ClearOnExit&) = delete;
+    ~ClearOnExit() { m_lines.clear(); }
+
+private:
+    std::vector<std::string>& m_lines;
+};
+
+}  // namespace
+
+std::vector<std::string> SplitScriptLines(std::string_view text) {
+    const size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const void* hit = std::memchr(text.data() + start, '\n', text.size() - start);
+        if (hit == nullptr) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        const auto lf = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+        size_t end = lf;
+        if (end > start && text[end - 1] == '\r') --end;  // CR LF; a lone LF ends the line too
+        lines.emplace_back(text.substr(start, end - start));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+std::string LineKey(std::string_view rawLine, size_t& leading) {
+    size_t begin = 0;
+    size_t end = rawLine.size();
+    while (begin < end && isTrimmed(rawLine[begin])) ++begin;
+    while (end > begin && isTrimmed(rawLine[end - 1])) --end;
+    leading = begin;
+    std::string key(rawLine.substr(begin, end - begin));
+    for (char& c : key) c = kUpper[static_cast<unsigned char>(c)];
+    return key;
+}
+
+size_t FindSeparator(std::string_view line, std::string_view separator, size_t offset) {
+    if (separator.empty() || offset == 0 || offset > line.size()) return 0;
+    const size_t at = line.find(separator, offset - 1);
+    return at == std::string_view::npos ? 0 : at + 1;
+}
+
+std::string StripComments(std::string_view text) {
+    enum class S { Plain, Literal, Identifier, LineComment, Block } state = S::Plain;
+    std::string out;
+    out.reserve(text.size());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        const bool hasNext = i + 1 < n;
+        const char next = hasNext ? text[i + 1] : '\0';
+        switch (state) {
+            case S::Plain:
+                if ((c == '/' && hasNext && next == '*') || c == '{') {
+                    state = S::Block;  // the '*' of "/*" is examined again, as a character of its own
+                } else if (c == '*' && hasNext && next == '/') {
+                    ++i;  // a stray closing marker goes on its own
+                } else if (c == '}') {
+                    // stray closing brace: dropped
+                } else {
+                    if (c == '\'') state = S::Literal;
+                    else if (c == '"') state = S::Identifier;
+                    else if (c == '-' && hasNext && next == '-') state = S::LineComment;
+                    out += c;
+                }
+                break;
+            case S::Block:
+                if (c == '*' && hasNext && next == '/') {
+                    state = S::Plain;
+                    ++i;
+                } else if (c == '}') {
+                    state = S::Plain;
+                }
+                break;
+            case S::Literal:
+            case S::Identifier: {
+                out += c;
+                const char quote = state == S::Literal ? '\'' : '"';
+                if (c == quote) {
+                    if (hasNext && next == quote) {
+                        out += next;
+                        ++i;
+                    } else {
+                        state = S::Plain;
+                    }
+                }
+                break;
+            }
+            case S::LineComment:
+                out += c;
+                if (c == '\r' || c == '\n') state = S::Plain;
+                break;
+        }
+    }
+    return out;
+}
+
+bool HasSqlText(std::string_view text) {
+    const std::string stripped = StripComments(text);
+    bool lineComment = false;
+    bool quoted = false;
+    char quote = '\0';
+    for (size_t i = 0; i < stripped.size(); ++i) {
+        const char c = stripped[i];
+        if (lineComment) {
+            if (c == '\r' || c == '\n') lineComment = false;
+            continue;
+        }
+        if (quoted) {
+            if (c == quote) quoted = false;
+            continue;
+        }
+        if (c == '-' && i + 1 < stripped.size() && stripped[i + 1] == '-') {
+            lineComment = true;
+            ++i;
+            continue;
+        }
+        if (!isTrimmed(c)) return true;
+    }
+    return false;
+}
+
+ScriptSplitter::ScriptSplitter(std::string separator) : m_separator(std::move(separator)) {}
+
+void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string>& statementLines,
+                              const StatementHandler& onStatement) {
+    size_t leading = 0;
+    const std::string key = LineKey(raw, leading);
+    if (key.empty()) {
+        // A blank line inside a literal or identifier belongs to it; elsewhere it is dropped.
+        if (m_state == State::Literal || m_state == State::Identifier) statementLines.emplace_back(raw);
+        return;
+    }
+
+    const std::string_view sep = m_separator;
+    const size_t n = key.size();
+    size_t pieceStart = 0;  // raw position where the current statement's text on this line begins
+    bool lineComment = false;
+    for (size_t i = 0; i < n && !lineComment;) {
+        const char c = key[i];
+        switch (m_state) {
+            case State::Plain:
+                if (!sep.empty() && c == sep[0] && key.compare(i, sep.size(), sep) == 0) {
+                    statementLines.emplace_back(raw.substr(pieceStart, leading + i - pieceStart));
+                    {
+                        ClearOnExit clear(statementLines);
+                        onStatement(statementLines);
+                    }
+                    i += sep.size();
+                    pieceStart = leading + i;
+                    continue;
+                }
+                if (c == '-' && i + 1 < n && key[i + 1] == '-') {
+                    lineComment = true;  // the rest of the line is a comment
+                } else if (c == '\'') {
+                    m_state = State::Literal;
+                } else if (c == '"') {
+                    m_state = State::Identifier;
+                } else if (c == '{' || (c == '/' && i + 1 < n && key[i + 1] == '*')) {
+                    m_state = State::BlockComment;  // "/*": its '*' is examined again below
+                }
+                ++i;
+                break;
+            case State::BlockComment:
+                if (c == '}') {
+                    m_state = State::Plain;
+                } else if (c == '*' && i + 1 < n && key[i + 1] == '/') {
+                    m_state = State::Plain;
+                    ++i;
+                }
+                ++i;
+                break;
+            case State::Literal:
+            case State::Identifier: {
+                const char quote = m_state == State::Literal ? '\'' : '"';
+                if (c == quote) {
+                    if (i + 1 < n && key[i + 1] == quote) {
+                        ++i;  // a doubled quote stays inside
+                    } else {
+                        m_state = State::Plain;
+                    }
+                }
+                ++i;
+                break;
+            }
+        }
+    }
+
+    if (pieceStart == 0) {
+        statementLines.emplace_back(raw);  // no separator on this line: the line as it stands
+        return;
+    }
+    const std::string_view rest = raw.substr(std::min(pieceStart, raw.size()));
+    size_t restLeading = 0;
+    const bool inQuotes = m_state == State::Literal || m_state == State::Identifier;
+    if (inQuotes || !LineKey(rest, restLeading).empty()) statementLines.emplace_back(rest);
+}
+
+}  // namespace tarvolen
