@@ -79,15 +79,15 @@ int64_t readInteger(ByteReader& in, uint32_t size, bool isSigned) {
     switch (size) {
         case 1: {
             const uint8_t v = in.u8();
-            return isSigned ? static_cast<int8_t>(v) : v;
+            return isSigned ? int64_t{static_cast<int8_t>(v)} : int64_t{v};
         }
         case 2: {
             const uint16_t v = in.u16();
-            return isSigned ? static_cast<int16_t>(v) : v;
+            return isSigned ? int64_t{static_cast<int16_t>(v)} : int64_t{v};
         }
         case 4: {
             const uint32_t v = in.u32();
-            return isSigned ? static_cast<int32_t>(v) : v;
+            return isSigned ? int64_t{static_cast<int32_t>(v)} : int64_t{v};
         }
         default:
             return static_cast<int64_t>(in.u64());
@@ -422,9 +422,6 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     }
     if (in.remaining() != 0) corrupt();
 
-    for (const ChangeLogEntry& entry : packet.changeLog) {
-        if (entry.version == 0 || entry.version > rowCount || entry.replaced > rowCount) corrupt();
-    }
     if (!pending.empty()) carryOverFromReplaced(packet, pending);
     return packet;
 }

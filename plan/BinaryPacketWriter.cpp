@@ -117,7 +117,7 @@ void putDecimal(std::string& out, const std::string& text, uint32_t recordSize) 
         }
     }
     if (!anyDigit || decimals > 0x3F) throw dberr::invalidParameter();
-    if (digits.empty()) digits = "0";
+    if (digits.empty()) digits.push_back('0');
     auto fits = [&] { return digits.size() <= 0xFF && 2 + (digits.size() + 1) / 2 <= recordSize; };
     // Normally every fraction digit is stored; when that does not fit, the zeros leading the
     // fraction are left out and the reader restores them from the decimals count.
@@ -297,6 +297,24 @@ uint32_t typeWordOf(const FieldDef& field) {
     return typeWordFor(field.type, field.width());
 }
 
+// Close upper guess of the packet's size, so that large blobs are not copied by regrowth.
+size_t estimatedSize(const DataPacket& packet) {
+    size_t size = 1024;
+    for (const RowVersion& row : packet.rows) {
+        size += 1 + row.values.size() * 9;
+        for (const Value& v : row.values) {
+            if (const auto* blob = std::get_if<BlobData>(&v)) {
+                size += (*blob)->size();
+            } else if (const auto* text = std::get_if<std::string>(&v)) {
+                size += text->size();
+            } else if (const auto* wide = std::get_if<std::u16string>(&v)) {
+                size += wide->size() * 2;
+            }
+        }
+    }
+    return size;
+}
+
 }  // namespace
 
 std::string encodeBinaryPacket(const DataPacket& packet) {
@@ -305,7 +323,7 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         throw dberr::invalidParameter();
     }
     std::string out;
-    out.reserve(256 + packet.rows.size() * (1 + fieldCount * 8));
+    out.reserve(estimatedSize(packet));
 
     put32(out, kMagic);
     put16(out, kMajor);

@@ -1,6 +1,7 @@
 #include "DataPacket.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "Cp1252.h"
 
@@ -51,7 +52,9 @@ const Attribute* FieldDef::findAttribute(std::string_view attrName) const {
 int FieldDef::width() const {
     const Attribute* a = findAttribute("WIDTH");
     if (a == nullptr) return 0;
-    if (const auto* v = std::get_if<int64_t>(&a->value)) return static_cast<int>(*v);
+    if (const auto* v = std::get_if<int64_t>(&a->value)) {
+        return *v < INT32_MIN || *v > INT32_MAX ? -1 : static_cast<int>(*v);
+    }
     return 0;
 }
 

@@ -382,8 +382,16 @@ private:
         if (lookup == TypeLookup::Invalid) throw dberr::invalidFieldType();
         if (lookup == TypeLookup::Dropped) return;  // 8-bit integers load as no field
 
+        if (field.name.empty() || info.attrName.empty()) throw dberr::nullFieldName();
         const int width = field.width();
         if (field.type == FieldType::String && field.findAttribute("WIDTH") == nullptr) {
+            throw dberr::invalidParameter();
+        }
+        // Sizes beyond what a field can hold would only make later allocations explode.
+        const bool sized = field.type == FieldType::String || field.type == FieldType::WideString ||
+                           field.type == FieldType::Blob;
+        if (sized && (width < 0 || width > 32767)) throw dberr::invalidParameter();
+        if ((field.type == FieldType::Bcd || field.type == FieldType::FmtBcd) && (width < 0 || width > 64)) {
             throw dberr::invalidParameter();
         }
         if (field.type == FieldType::Blob && field.findAttribute("SUBTYPE") == nullptr) {
