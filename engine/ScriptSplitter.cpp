@@ -25,24 +25,33 @@ constexpr std::array<char, 256> makeUpperTable() {
 }
 constexpr std::array<char, 256> kUpper = makeUpperTable();
 
+// Characters that may change the state of plain SQL text.
+constexpr std::array<bool, 256> makePlainSpecial() {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {'/', '{', '}', '*', '\'', '"', '-'}) t[c] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kPlainSpecial = makePlainSpecial();
+
 // Empties the statement lines when a handler returns or throws.
 class ClearOnExit {
 public:
-    explicit ClearOnExit(std::vector<std::string>& lines) : m_lines(lines) {}
+    explicit ClearOnExit(std::vector<std::string_view>& lines) : m_lines(lines) {}
     ClearOnExit(const ClearOnExit&) = delete;
     ClearOnExit& operator=(const ClearOnExit&) = delete;
     ~ClearOnExit() { m_lines.clear(); }
 
 private:
-    std::vector<std::string>& m_lines;
+    std::vector<std::string_view>& m_lines;
 };
 
 }  // namespace
 
-std::vector<std::string> SplitScriptLines(std::string_view text) {
+std::vector<std::string_view> SplitScriptLines(std::string_view text) {
     const size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
+    lines.reserve(text.size() / 40 + 1);
     size_t start = 0;
     while (start < text.size()) {
         const void* hit = std::memchr(text.data() + start, '\n', text.size() - start);
@@ -80,54 +89,75 @@ std::string StripComments(std::string_view text) {
     enum class S { Plain, Literal, Identifier, LineComment, Block } state = S::Plain;
     std::string out;
     out.reserve(text.size());
+    const char* const begin = text.data();
     const size_t n = text.size();
-    for (size_t i = 0; i < n; ++i) {
+    size_t run = 0;  // start of the text not yet copied
+    size_t i = 0;
+    auto flush = [&](size_t upTo) {
+        out.append(begin + run, upTo - run);
+        run = upTo;
+    };
+    while (i < n) {
         const char c = text[i];
         const bool hasNext = i + 1 < n;
         const char next = hasNext ? text[i + 1] : '\0';
         switch (state) {
             case S::Plain:
-                if ((c == '/' && hasNext && next == '*') || c == '{') {
+                if (!kPlainSpecial[static_cast<unsigned char>(c)]) {
+                    ++i;
+                } else if ((c == '/' && next == '*') || c == '{') {
+                    flush(i);
                     state = S::Block;  // the '*' of "/*" is examined again, as a character of its own
-                } else if (c == '*' && hasNext && next == '/') {
-                    ++i;  // a stray closing marker goes on its own
+                    ++i;
+                } else if (c == '*' && next == '/') {
+                    flush(i);  // a stray closing marker goes on its own
+                    i += 2;
+                    run = i;
                 } else if (c == '}') {
-                    // stray closing brace: dropped
+                    flush(i);  // so does a stray closing brace
+                    run = ++i;
                 } else {
                     if (c == '\'') state = S::Literal;
                     else if (c == '"') state = S::Identifier;
-                    else if (c == '-' && hasNext && next == '-') state = S::LineComment;
-                    out += c;
+                    else if (c == '-' && next == '-') state = S::LineComment;
+                    ++i;
                 }
                 break;
             case S::Block:
-                if (c == '*' && hasNext && next == '/') {
+                if (c == '*' && next == '/') {
                     state = S::Plain;
-                    ++i;
+                    i += 2;
+                    run = i;
                 } else if (c == '}') {
                     state = S::Plain;
+                    run = ++i;
+                } else {
+                    ++i;
                 }
                 break;
             case S::Literal:
             case S::Identifier: {
-                out += c;
                 const char quote = state == S::Literal ? '\'' : '"';
-                if (c == quote) {
-                    if (hasNext && next == quote) {
-                        out += next;
-                        ++i;
-                    } else {
-                        state = S::Plain;
-                    }
+                const void* hit = std::memchr(begin + i, quote, n - i);
+                if (hit == nullptr) {
+                    i = n;
+                    break;
+                }
+                i = static_cast<size_t>(static_cast<const char*>(hit) - begin) + 1;
+                if (i < n && text[i] == quote) {
+                    ++i;  // a doubled quote stays inside
+                } else {
+                    state = S::Plain;
                 }
                 break;
             }
             case S::LineComment:
-                out += c;
                 if (c == '\r' || c == '\n') state = S::Plain;
+                ++i;
                 break;
         }
     }
+    if (state != S::Block) flush(n);
     return out;
 }
 
@@ -158,41 +188,57 @@ bool HasSqlText(std::string_view text) {
 
 ScriptSplitter::ScriptSplitter(std::string separator) : m_separator(std::move(separator)) {}
 
-void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string>& statementLines,
+void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view>& statementLines,
                               const StatementHandler& onStatement) {
-    size_t leading = 0;
-    const std::string key = LineKey(raw, leading);
-    if (key.empty()) {
+    // The key is the line without codes 0 to 32 at either end, upper-cased; it is scanned in
+    // place rather than copied.
+    size_t begin = 0;
+    size_t end = raw.size();
+    while (begin < end && isTrimmed(raw[begin])) ++begin;
+    while (end > begin && isTrimmed(raw[end - 1])) --end;
+    if (begin == end) {
         // A blank line inside a literal or identifier belongs to it; elsewhere it is dropped.
         if (m_state == State::Literal || m_state == State::Identifier) statementLines.emplace_back(raw);
         return;
     }
 
     const std::string_view sep = m_separator;
-    const size_t n = key.size();
-    size_t pieceStart = 0;  // raw position where the current statement's text on this line begins
-    bool lineComment = false;
-    for (size_t i = 0; i < n && !lineComment;) {
-        const char c = key[i];
+    auto separatorAt = [&](size_t i) {
+        if (sep.empty() || kUpper[static_cast<unsigned char>(raw[i])] != sep[0] || end - i < sep.size()) {
+            return false;
+        }
+        for (size_t k = 1; k < sep.size(); ++k) {
+            if (kUpper[static_cast<unsigned char>(raw[i + k])] != sep[k]) return false;
+        }
+        return true;
+    };
+
+    size_t pieceStart = 0;  // where the current statement's text on this line begins
+    bool separatorSeen = false;
+    for (size_t i = begin; i < end;) {
+        const char c = raw[i];
         switch (m_state) {
             case State::Plain:
-                if (!sep.empty() && c == sep[0] && key.compare(i, sep.size(), sep) == 0) {
-                    statementLines.emplace_back(raw.substr(pieceStart, leading + i - pieceStart));
+                if (separatorAt(i)) {
+                    statementLines.emplace_back(raw.substr(pieceStart, i - pieceStart));
                     {
                         ClearOnExit clear(statementLines);
                         onStatement(statementLines);
                     }
                     i += sep.size();
-                    pieceStart = leading + i;
+                    pieceStart = i;
+                    separatorSeen = true;
                     continue;
                 }
-                if (c == '-' && i + 1 < n && key[i + 1] == '-') {
-                    lineComment = true;  // the rest of the line is a comment
-                } else if (c == '\'') {
+                if (c == '-' && i + 1 < end && raw[i + 1] == '-') {
+                    i = end;  // the rest of the line is a comment
+                    continue;
+                }
+                if (c == '\'') {
                     m_state = State::Literal;
                 } else if (c == '"') {
                     m_state = State::Identifier;
-                } else if (c == '{' || (c == '/' && i + 1 < n && key[i + 1] == '*')) {
+                } else if (c == '{' || (c == '/' && i + 1 < end && raw[i + 1] == '*')) {
                     m_state = State::BlockComment;  // "/*": its '*' is examined again below
                 }
                 ++i;
@@ -200,7 +246,7 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string>& st
             case State::BlockComment:
                 if (c == '}') {
                     m_state = State::Plain;
-                } else if (c == '*' && i + 1 < n && key[i + 1] == '/') {
+                } else if (c == '*' && i + 1 < end && raw[i + 1] == '/') {
                     m_state = State::Plain;
                     ++i;
                 }
@@ -209,27 +255,31 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string>& st
             case State::Literal:
             case State::Identifier: {
                 const char quote = m_state == State::Literal ? '\'' : '"';
-                if (c == quote) {
-                    if (i + 1 < n && key[i + 1] == quote) {
-                        ++i;  // a doubled quote stays inside
-                    } else {
-                        m_state = State::Plain;
-                    }
+                const void* hit = std::memchr(raw.data() + i, quote, end - i);
+                if (hit == nullptr) {
+                    i = end;
+                    break;
                 }
-                ++i;
+                i = static_cast<size_t>(static_cast<const char*>(hit) - raw.data()) + 1;
+                if (i < end && raw[i] == quote) {
+                    ++i;  // a doubled quote stays inside
+                } else {
+                    m_state = State::Plain;
+                }
                 break;
             }
         }
     }
 
-    if (pieceStart == 0) {
+    if (!separatorSeen) {
         statementLines.emplace_back(raw);  // no separator on this line: the line as it stands
         return;
     }
-    const std::string_view rest = raw.substr(std::min(pieceStart, raw.size()));
-    size_t restLeading = 0;
+    const std::string_view rest = raw.substr(pieceStart);
     const bool inQuotes = m_state == State::Literal || m_state == State::Identifier;
-    if (inQuotes || !LineKey(rest, restLeading).empty()) statementLines.emplace_back(rest);
+    bool blank = true;
+    for (char ch : rest) blank = blank && isTrimmed(ch);
+    if (inQuotes || !blank) statementLines.emplace_back(rest);
 }
 
 }  // namespace tarvolen

@@ -14,7 +14,8 @@ namespace tarvolen {
 
 // Lines of a script: cut at CR LF and at a lone LF (a lone CR stays in its line); the text ends
 // at its first NUL; a final line break adds no empty line. Lines are read whole, however long.
-std::vector<std::string> SplitScriptLines(std::string_view text);
+// The lines point into `text`, which must outlive them.
+std::vector<std::string_view> SplitScriptLines(std::string_view text);
 
 // The key of a line: codes 0 to 32 removed from both ends, then upper-cased with the
 // Windows-1252 case mapping. `leading` receives the number of characters removed in front.
@@ -38,14 +39,14 @@ bool HasSqlText(std::string_view text);
 class ScriptSplitter {
 public:
     // Called with the gathered lines of a complete statement; the splitter empties the list
-    // afterwards, whether the call returns or throws.
-    using StatementHandler = std::function<void(std::vector<std::string>& statementLines)>;
+    // afterwards, whether the call returns or throws. Lines point into the script text.
+    using StatementHandler = std::function<void(std::vector<std::string_view>& statementLines)>;
 
     explicit ScriptSplitter(std::string separator);
 
     // Processes one raw line of the script, appending to `statementLines` and calling
     // `onStatement` for each statement the line completes.
-    void WalkLine(std::string_view rawLine, std::vector<std::string>& statementLines,
+    void WalkLine(std::string_view rawLine, std::vector<std::string_view>& statementLines,
                   const StatementHandler& onStatement);
 
 private:

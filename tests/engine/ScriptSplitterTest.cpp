@@ -13,15 +13,18 @@ struct Split {
 Split split(std::string_view script, const std::string& separator) {
     Split out;
     ScriptSplitter splitter(separator);
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
     for (const auto& line : SplitScriptLines(script)) {
-        splitter.WalkLine(line, lines, [&](std::vector<std::string>& statement) {
+        splitter.WalkLine(line, lines, [&](std::vector<std::string_view>& statement) {
             std::string text;
-            for (const auto& l : statement) text += l + "\r\n";
+            for (const auto& l : statement) {
+                text += l;
+                text += "\r\n";
+            }
             out.statements.push_back(text);
         });
     }
-    out.leftover = lines;
+    out.leftover.assign(lines.begin(), lines.end());
     return out;
 }
 
@@ -97,10 +100,10 @@ TEST(ScriptSplitter, linesAreReadWholeHoweverLong) {
 
 TEST(ScriptSplitter, statementLinesAreEmptiedEvenWhenTheHandlerThrows) {
     ScriptSplitter splitter(";");
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
     int calls = 0;
     EXPECT_THROW(splitter.WalkLine("a;", lines,
-                                   [&](std::vector<std::string>&) {
+                                   [&](std::vector<std::string_view>&) {
                                        ++calls;
                                        throw std::runtime_error("refused");
                                    }),
