@@ -1,0 +1,440 @@
+#include <firebird/Interface.h>
+
+#include "FbSupport.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tarvolen::database {
+
+using namespace Firebird;
+
+namespace {
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+std::string trimRight(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+// Builds a parameter block; the builder goes when the bytes are out.
+class Xpb {
+  public:
+    explicit Xpb(unsigned kind) {
+        fb::Status status;
+        m_builder = fb::util()->getXpbBuilder(&status, kind, nullptr, 0);
+    }
+    ~Xpb() { m_builder->dispose(); }
+    Xpb(const Xpb&) = delete;
+    Xpb& operator=(const Xpb&) = delete;
+    Xpb& tag(unsigned char t) {
+        fb::Status status;
+        m_builder->insertTag(&status, t);
+        return *this;
+    }
+    Xpb& integer(unsigned char t, int value) {
+        fb::Status status;
+        m_builder->insertInt(&status, t, value);
+        return *this;
+    }
+    Xpb& text(unsigned char t, const std::string& value) {
+        fb::Status status;
+        m_builder->insertString(&status, t, value.c_str());
+        return *this;
+    }
+    std::vector<unsigned char> bytes() {
+        fb::Status status;
+        const unsigned char* buffer = m_builder->getBuffer(&status);
+        return {buffer, buffer + m_builder->getBufferLength(&status)};
+    }
+
+  private:
+    IXpbBuilder* m_builder = nullptr;
+};
+
+std::vector<unsigned char> writeTpb(int lockTimeout) {
+    Xpb tpb(IXpbBuilder::TPB);
+    tpb.tag(isc_tpb_write).tag(isc_tpb_read_committed).tag(isc_tpb_rec_version);
+    if (lockTimeout == 0)
+        tpb.tag(isc_tpb_nowait);
+    else
+        tpb.tag(isc_tpb_wait).integer(isc_tpb_lock_timeout, lockTimeout);
+    return tpb.bytes();
+}
+
+std::vector<unsigned char> readTpb() {
+    Xpb tpb(IXpbBuilder::TPB);
+    tpb.tag(isc_tpb_read).tag(isc_tpb_read_committed).tag(isc_tpb_rec_version);
+    return tpb.bytes();
+}
+
+std::vector<unsigned char> attachDpb(const AliasSettings& settings, const LoginParams& params,
+                                     bool creating) {
+    Xpb dpb(IXpbBuilder::DPB);
+    if (const auto user = params.value("USER NAME"); !user.empty())
+        dpb.text(isc_dpb_user_name, user);
+    if (const auto password = params.value("PASSWORD"); !password.empty())
+        dpb.text(isc_dpb_password, password);
+    dpb.text(isc_dpb_lc_ctype, settings.charset);
+    if (!settings.role.empty()) dpb.text(isc_dpb_sql_role_name, settings.role);
+    dpb.integer(isc_dpb_sql_dialect, SQL_DIALECT_V6);
+    // A local file is opened by the engine inside this process, never through a server.
+    dpb.text(isc_dpb_config, settings.isRemote() ? "Providers=Remote" : "Providers=Engine12");
+    if (creating) dpb.text(isc_dpb_set_db_charset, settings.charset);
+    return dpb.bytes();
+}
+
+// Runs a catalogue select with text parameters in the read transaction; rows come decoded.
+std::vector<std::vector<Value>> catalogue(Connection::Impl& impl, const std::string& connection,
+                                          const char* sql, const std::vector<std::string>& args) {
+    IAttachment* attachment = impl.attached(connection);
+    ITransaction* transaction = impl.reader();
+    fb::Status status;
+    IStatement* statement = attachment->prepare(&status, transaction, 0, sql, SQL_DIALECT_V6,
+                                                IStatement::PREPARE_PREFETCH_METADATA);
+    std::vector<std::vector<Value>> rows;
+    try {
+        fb::Ref<IMessageMetadata> in(statement->getInputMetadata(&status));
+        fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
+        const auto inputs = fb::describe(in.get());
+        const auto outputs = fb::describe(out.get());
+        std::vector<unsigned char> inBuffer(in->getMessageLength(&status));
+        for (size_t i = 0; i < inputs.size(); ++i)
+            fb::encode(inputs[i], args.at(i), inBuffer.data(), connection);
+        std::vector<unsigned char> outBuffer(out->getMessageLength(&status));
+        fb::Ref<IResultSet> cursor(
+            statement->openCursor(&status, transaction, in.get(), inBuffer.data(), out.get(), 0));
+        while (cursor->fetchNext(&status, outBuffer.data()) == IStatus::RESULT_OK) {
+            auto& row = rows.emplace_back();
+            for (const auto& column : outputs)
+                row.push_back(fb::decode(column, outBuffer.data(), attachment, transaction));
+        }
+        cursor->close(&status);
+        (void)cursor.release();  // close() has let the handle go
+    } catch (...) {
+        fb::freeStatement(statement);
+        throw;
+    }
+    fb::freeStatement(statement);
+    return rows;
+}
+
+std::string textOf(const Value& v) {
+    const auto* s = std::get_if<std::string>(&v);
+    return s != nullptr ? trimRight(*s) : std::string{};
+}
+
+}  // namespace
+
+// --- LoginParams ----------------------------------------------------------------------------
+
+std::string LoginParams::value(std::string_view name) const {
+    for (const auto& [key, value] : m_lines)
+        if (equalsNoCase(key, name)) return value;
+    return {};
+}
+
+void LoginParams::setValue(std::string_view name, std::string_view value) {
+    const auto it = std::find_if(m_lines.begin(), m_lines.end(),
+                                 [&](const auto& line) { return equalsNoCase(line.first, name); });
+    if (value.empty()) {
+        if (it != m_lines.end()) m_lines.erase(it);
+    } else if (it != m_lines.end()) {
+        it->second = std::string(value);
+    } else {
+        m_lines.emplace_back(std::string(name), std::string(value));
+    }
+}
+
+// --- Connection::Impl -----------------------------------------------------------------------
+
+IAttachment* Connection::Impl::attached(const std::string& connectionName) const {
+    if (attachment == nullptr) throw DatabaseError(connectionName + ": not connected");
+    return attachment;
+}
+
+ITransaction* Connection::Impl::reader() {
+    if (readTransaction == nullptr) {
+        static const std::vector<unsigned char> tpb = readTpb();
+        fb::Status status;
+        readTransaction =
+            attachment->startTransaction(&status, static_cast<unsigned>(tpb.size()), tpb.data());
+    }
+    return readTransaction;
+}
+
+std::string Connection::Impl::resolveTable(const std::string& connectionName,
+                                           std::string_view tableName) {
+    std::string upper(tableName);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto rows = catalogue(*this, connectionName,
+                                "select rdb$relation_name from rdb$relations "
+                                "where rdb$relation_name in (?, ?)",
+                                {std::string(tableName), upper});
+    for (const auto& row : rows)
+        if (textOf(row[0]) == tableName) return std::string(tableName);
+    if (!rows.empty()) return upper;
+    throw DatabaseError(connectionName + ": table \"" + std::string(tableName) + "\" not found");
+}
+
+ITransaction* Connection::Impl::startWrite() {
+    fb::Status status;
+    return attachment->startTransaction(&status, static_cast<unsigned>(writeTpb.size()),
+                                        writeTpb.data());
+}
+
+// --- Connection -----------------------------------------------------------------------------
+
+Connection::Connection(std::string connectionName)
+    : m_name(std::move(connectionName)), m_impl(std::make_unique<Impl>()) {}
+
+Connection::~Connection() {
+    close();
+    for (Dataset* dataset : m_impl->datasets) dataset->m_connection = nullptr;
+}
+
+void Connection::setAliasName(std::string alias) {
+    if (connected())
+        throw DatabaseError(m_name + ": cannot change the alias of an open connection");
+    m_alias = std::move(alias);
+}
+
+bool Connection::connected() const {
+    return m_impl->attachment != nullptr;
+}
+
+namespace {
+
+AliasSettings resolveAlias(const std::string& alias,
+                           const std::shared_ptr<const AliasConfig>& config) {
+    if (config) return config->find(alias);
+    AliasConfig found;
+    try {
+        found = AliasConfig::loadDefault();
+    } catch (const DatabaseError& e) {
+        throw DatabaseError("Alias \"" + alias + "\": " + e.what());
+    }
+    return found.find(alias);
+}
+
+}  // namespace
+
+void Connection::open() {
+    if (connected()) return;
+    attach(false);
+}
+
+void Connection::createDatabase() {
+    if (connected()) throw DatabaseError(m_name + ": already connected");
+    attach(true);
+}
+
+void Connection::attach(bool create) {
+    const AliasSettings settings = resolveAlias(m_alias, m_config);
+    if (m_onLogin) m_onLogin(*this, m_params);
+    fb::guard([&] {
+        auto tpb = writeTpb(settings.lockTimeout);
+        const auto dpb = attachDpb(settings, m_params, create);
+        const char* path = settings.database.c_str();
+        const auto length = static_cast<unsigned>(dpb.size());
+        fb::Status status;
+        m_impl->attachment =
+            create ? fb::provider()->createDatabase(&status, path, length, dpb.data())
+                   : fb::provider()->attachDatabase(&status, path, length, dpb.data());
+        m_impl->writeTpb = std::move(tpb);
+    });
+}
+
+void Connection::close() {
+    for (Dataset* dataset : m_impl->datasets) dataset->close();
+    if (m_impl->attachment == nullptr) return;
+    fb::endQuietly(m_impl->explicitTransaction, false);
+    fb::endQuietly(m_impl->readTransaction, true);
+    fb::QuietStatus status;
+    m_impl->attachment->detach(&status);
+    // A connection the server has already lost only needs its handle released.
+    if (status.failed()) m_impl->attachment->release();
+    m_impl->attachment = nullptr;
+}
+
+void Connection::dropDatabase() {
+    m_impl->attached(m_name);
+    for (Dataset* dataset : m_impl->datasets) dataset->close();
+    fb::endQuietly(m_impl->explicitTransaction, false);
+    fb::endQuietly(m_impl->readTransaction, true);
+    fb::guard([&] {
+        fb::Status status;
+        m_impl->attachment->dropDatabase(&status);
+    });
+    m_impl->attachment = nullptr;
+}
+
+std::vector<std::string> Connection::tableNames() {
+    return fb::guard([&] {
+        std::vector<std::string> names;
+        for (const auto& row : catalogue(*m_impl, m_name,
+                                         "select rdb$relation_name from rdb$relations "
+                                         "where coalesce(rdb$system_flag, 0) = 0 "
+                                         "and rdb$view_blr is null order by rdb$relation_name",
+                                         {}))
+            names.push_back(textOf(row[0]));
+        return names;
+    });
+}
+
+std::vector<std::string> Connection::indexNames(std::string_view tableName) {
+    return fb::guard([&] {
+        const std::string table = m_impl->resolveTable(m_name, tableName);
+        std::vector<std::string> names;
+        for (const auto& row : catalogue(*m_impl, m_name,
+                                         "select rdb$index_name from rdb$indices "
+                                         "where rdb$relation_name = ? "
+                                         "order by rdb$index_id, rdb$index_name",
+                                         {table}))
+            names.push_back(textOf(row[0]));
+        return names;
+    });
+}
+
+std::vector<ColumnInfo> Connection::columns(std::string_view tableName) {
+    return fb::guard([&] {
+        const std::string table = m_impl->resolveTable(m_name, tableName);
+        const auto rows =
+            catalogue(*m_impl, m_name,
+                      "select rf.rdb$field_name, "
+                      "coalesce(rf.rdb$null_flag, f.rdb$null_flag, 0) = 0, "
+                      "rf.rdb$default_value is not null or f.rdb$default_value is not null, "
+                      "f.rdb$computed_blr is not null "
+                      "from rdb$relation_fields rf "
+                      "join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
+                      "where rf.rdb$relation_name = ? order by rf.rdb$field_position",
+                      {table});
+
+        // Type names come from the server's own description of the columns.
+        fb::Status status;
+        const std::string select = "select * from " + fb::quoteName(table);
+        IStatement* statement =
+            m_impl->attachment->prepare(&status, m_impl->reader(), 0, select.c_str(),
+                                        SQL_DIALECT_V6, IStatement::PREPARE_PREFETCH_METADATA);
+        std::vector<fb::Column> described;
+        try {
+            fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
+            described = fb::describe(out.get());
+        } catch (...) {
+            fb::freeStatement(statement);
+            throw;
+        }
+        fb::freeStatement(statement);
+
+        std::vector<ColumnInfo> result;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            ColumnInfo info;
+            info.name = textOf(rows[i][0]);
+            info.nullable = std::get<bool>(rows[i][1]);
+            info.hasDefault = std::get<bool>(rows[i][2]);
+            info.computed = std::get<bool>(rows[i][3]);
+            if (i < described.size()) info.typeName = fb::typeName(described[i]);
+            result.push_back(std::move(info));
+        }
+        return result;
+    });
+}
+
+bool Connection::inTransaction() const {
+    return m_impl->explicitTransaction != nullptr;
+}
+
+void Connection::startTransaction() {
+    m_impl->attached(m_name);
+    if (inTransaction()) throw DatabaseError(m_name + ": a transaction is already active");
+    fb::guard([&] { m_impl->explicitTransaction = m_impl->startWrite(); });
+}
+
+void Connection::commit() {
+    endTransaction(true);
+}
+
+void Connection::rollback() {
+    endTransaction(false);
+}
+
+void Connection::endTransaction(bool commit) {
+    m_impl->attached(m_name);
+    if (!inTransaction()) throw DatabaseError(m_name + ": no transaction is active");
+    // Cursors opened in the transaction end with it.
+    for (Dataset* dataset : m_impl->datasets) dataset->transactionEnded();
+    fb::guard([&] {
+        fb::Status status;
+        if (commit) {
+            // A failed commit leaves the transaction active, for the caller to roll back.
+            m_impl->explicitTransaction->commit(&status);
+            m_impl->explicitTransaction = nullptr;
+            return;
+        }
+        ITransaction* transaction = m_impl->explicitTransaction;
+        m_impl->explicitTransaction = nullptr;
+        try {
+            transaction->rollback(&status);
+        } catch (...) {
+            transaction->release();
+            throw;
+        }
+    });
+}
+
+void Connection::execute(std::string_view sql) {
+    IAttachment* attachment = m_impl->attached(m_name);
+    fb::guard([&] {
+        m_impl->write([&](ITransaction* transaction) {
+            fb::Status status;
+            IStatement* statement = attachment->prepare(
+                &status, transaction, static_cast<unsigned>(sql.size()), sql.data(), SQL_DIALECT_V6,
+                IStatement::PREPARE_PREFETCH_TYPE | IStatement::PREPARE_PREFETCH_OUTPUT_PARAMETERS);
+            try {
+                const unsigned type = statement->getType(&status);
+                if (type == isc_info_sql_stmt_start_trans || type == isc_info_sql_stmt_commit ||
+                    type == isc_info_sql_stmt_rollback)
+                    throw DatabaseError(m_name +
+                                        ": transaction statements are not run as statements; "
+                                        "the connection starts and ends its own transactions");
+                fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
+                std::vector<unsigned char> outBuffer(out->getMessageLength(&status));
+                if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
+                    IResultSet* cursor =
+                        statement->openCursor(&status, transaction, nullptr, nullptr, out.get(), 0);
+                    fb::QuietStatus quiet;
+                    cursor->close(&quiet);
+                    if (quiet.failed()) cursor->release();  // rows nobody asked for
+                } else {
+                    statement->execute(&status, transaction, nullptr, nullptr, out.get(),
+                                       outBuffer.data());
+                }
+            } catch (...) {
+                fb::freeStatement(statement);
+                throw;
+            }
+            fb::freeStatement(statement);
+        });
+    });
+}
+
+// --- Dataset --------------------------------------------------------------------------------
+
+Dataset::Dataset(Connection& connection, std::string name)
+    : m_connection(&connection), m_name(std::move(name)) {
+    connection.m_impl->datasets.push_back(this);
+}
+
+Dataset::~Dataset() {
+    if (m_connection == nullptr) return;
+    auto& list = m_connection->m_impl->datasets;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+}  // namespace tarvolen::database

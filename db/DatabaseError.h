@@ -1,0 +1,24 @@
+#pragma once
+// The one error type of the database layer. Server failures carry the server's own text,
+// unchanged; the layer's own failures (aliases, conversions, misuse) carry a message that names
+// the alias, connection, dataset or column concerned.
+
+#include <stdexcept>
+#include <string>
+
+namespace tarvolen::database {
+
+class DatabaseError : public std::runtime_error {
+  public:
+    explicit DatabaseError(const std::string& message, long serverCode = 0)
+        : std::runtime_error(message), m_serverCode(serverCode) {}
+
+    // The server's first error code (335544345 for a lock conflict, ...); 0 for errors the
+    // layer raises itself.
+    long serverCode() const { return m_serverCode; }
+
+  private:
+    long m_serverCode;
+};
+
+}  // namespace tarvolen::database

@@ -1,0 +1,421 @@
+#include <firebird/Interface.h>
+
+#include "FbSupport.h"
+#include "Query.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace tarvolen::database {
+
+using namespace Firebird;
+
+struct Query::Impl {
+    IStatement* statement = nullptr;
+    IResultSet* cursor = nullptr;
+    ITransaction* transaction = nullptr;  // the cursor's; owned by the connection
+    bool inExplicit = false;
+    fb::Ref<IMessageMetadata> metadata;
+    std::vector<fb::Column> columns;  // as fetched; the first is RDB$DB_KEY when keyed
+    std::vector<unsigned char> buffer;
+    bool keyed = false;
+    bool editable = false;
+    std::string relation;
+
+    bool hasRow = false;
+    std::vector<Value> row;
+    std::string dbKey;
+    std::vector<Value> editRow;
+    std::vector<std::pair<std::string, Value>> assigned;  // table column -> value, as set
+
+    size_t first() const { return keyed ? 1 : 0; }
+    size_t visibleCount() const { return columns.size() - first(); }
+    const fb::Column& visible(size_t i) const { return columns[i + first()]; }
+};
+
+namespace {
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+Query::Query(Connection& connection, std::string name)
+    : Dataset(connection, std::move(name)), m_impl(std::make_unique<Impl>()) {}
+
+Query::~Query() {
+    close();
+}
+
+void Query::setSql(std::string sql) {
+    close();
+    m_sql = std::move(sql);
+}
+
+void Query::setRequestLive(bool live) {
+    if (isOpen()) throw DatabaseError(name() + ": cannot change RequestLive on an open query");
+    m_live = live;
+}
+
+void Query::open() {
+    if (isOpen()) return;
+    Connection::Impl& conn = impl();
+    IAttachment* attachment = conn.attached(connection().connectionName());
+    Impl& q = *m_impl;
+    fb::guard([&] {
+        q.inExplicit = conn.current() != nullptr;
+        q.transaction = q.inExplicit ? conn.current() : conn.reader();
+        fb::Status status;
+        auto prepare = [&](const std::string& text) {
+            return attachment->prepare(&status, q.transaction, static_cast<unsigned>(text.size()),
+                                       text.c_str(), SQL_DIALECT_V6,
+                                       IStatement::PREPARE_PREFETCH_METADATA);
+        };
+        q.keyed = false;
+        if (m_live) {
+            // Live rows carry their RDB$DB_KEY, so a post reaches exactly the row it came from.
+            if (const auto keyedSql = fb::withDbKey(m_sql)) {
+                try {
+                    q.statement = prepare(*keyedSql);
+                    q.keyed = true;
+                } catch (const FbException&) {
+                    // Not a single-table select: it stays read-only, prepared as written below.
+                }
+            }
+        }
+        if (q.statement == nullptr) q.statement = prepare(m_sql);
+        try {
+            q.metadata.reset(q.statement->getOutputMetadata(&status));
+            q.columns = fb::describe(q.metadata.get());
+            q.buffer.assign(q.metadata->getMessageLength(&status), 0);
+            q.editable = q.keyed && q.visibleCount() > 0;
+            q.relation = q.keyed ? q.columns[0].relation : std::string{};
+            for (size_t i = 0; i < q.visibleCount() && q.editable; ++i)
+                q.editable = q.visible(i).relation == q.relation && !q.visible(i).field.empty();
+            q.cursor = q.statement->openCursor(&status, q.transaction, nullptr, nullptr,
+                                               q.metadata.get(), 0);
+        } catch (...) {
+            q.metadata.reset();
+            fb::freeStatement(q.statement);
+            throw;
+        }
+    });
+    m_state = State::Browse;
+    try {
+        next();
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void Query::next() {
+    if (m_state == State::Edit || m_state == State::Insert) post();
+    if (m_state != State::Browse) throw DatabaseError(name() + ": query is not open");
+    Impl& q = *m_impl;
+    if (q.cursor == nullptr) {
+        q.hasRow = false;
+        return;
+    }
+    fb::guard([&] {
+        fb::Status status;
+        q.hasRow = q.cursor->fetchNext(&status, q.buffer.data()) == IStatus::RESULT_OK;
+        q.row.clear();
+        q.dbKey.clear();
+        if (!q.hasRow) return;
+        IAttachment* attachment = impl().attachment;
+        if (q.keyed)
+            q.dbKey = std::get<std::string>(
+                fb::decode(q.columns[0], q.buffer.data(), attachment, q.transaction));
+        for (size_t i = 0; i < q.visibleCount(); ++i)
+            q.row.push_back(fb::decode(q.visible(i), q.buffer.data(), attachment, q.transaction));
+    });
+}
+
+bool Query::eof() const {
+    return !m_impl->hasRow;
+}
+
+void Query::close() {
+    Impl& q = *m_impl;
+    if (q.cursor != nullptr) {
+        fb::QuietStatus status;
+        q.cursor->close(&status);
+        // Rows nobody reads any more: a cursor the server cannot close is only released.
+        if (status.failed()) q.cursor->release();
+        q.cursor = nullptr;
+    }
+    q.metadata.reset();
+    fb::freeStatement(q.statement);
+    q.transaction = nullptr;
+    q.hasRow = false;
+    q.row.clear();
+    q.editRow.clear();
+    q.assigned.clear();
+    q.dbKey.clear();
+    m_state = State::Inactive;
+}
+
+void Query::transactionEnded() {
+    if (m_impl->inExplicit) close();
+}
+
+void Query::execSql() {
+    connection().execute(m_sql);
+}
+
+int Query::fieldCount() const {
+    return static_cast<int>(m_impl->visibleCount());
+}
+
+const std::string& Query::fieldName(int index) const {
+    if (index < 0 || index >= fieldCount())
+        throw DatabaseError(name() + ": field index " + std::to_string(index) + " out of range");
+    return m_impl->visible(static_cast<size_t>(index)).name;
+}
+
+namespace {
+
+std::optional<size_t> findColumn(const Query::Impl& q, std::string_view field) {
+    for (size_t i = 0; i < q.visibleCount(); ++i)
+        if (equalsNoCase(q.visible(i).name, field)) return i;
+    return std::nullopt;
+}
+
+}  // namespace
+
+const Value& Query::value(std::string_view field) const {
+    static const Value null;
+    if (!isOpen()) throw DatabaseError(name() + ": query is not open");
+    const auto index = findColumn(*m_impl, field);
+    if (!index) throw DatabaseError(name() + ": field '" + std::string(field) + "' not found");
+    if (m_state == State::Edit || m_state == State::Insert) return m_impl->editRow[*index];
+    // Past the last row every column reads as null.
+    return m_impl->hasRow ? m_impl->row[*index] : null;
+}
+
+int32_t Query::asInteger(std::string_view field) const {
+    const Value& v = value(field);
+    const std::string shown = valueText(v);
+    auto fail = [&]() -> int32_t {
+        throw DatabaseError(name() + ": \"" + shown + "\" in field '" + std::string(field) +
+                            "' is not a valid integer");
+    };
+    auto inRange = [&](int64_t i) {
+        if (i < std::numeric_limits<int32_t>::min() || i > std::numeric_limits<int32_t>::max())
+            return fail();
+        return static_cast<int32_t>(i);
+    };
+    if (database::isNull(v)) return 0;
+    if (const auto* i = std::get_if<int64_t>(&v)) return inRange(*i);
+    if (const auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+    if (const auto* d = std::get_if<double>(&v)) {
+        if (!std::isfinite(*d) || std::fabs(*d) > 4.0e9) return fail();
+        return inRange(static_cast<int64_t>(std::nearbyint(*d)));
+    }
+    if (const auto* s = std::get_if<std::string>(&v)) {
+        std::string_view t = *s;
+        while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+        while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+        int64_t i = 0;
+        const auto r = std::from_chars(t.data(), t.data() + t.size(), i);
+        if (r.ec != std::errc() || r.ptr != t.data() + t.size() || t.empty()) return fail();
+        return inRange(i);
+    }
+    return fail();
+}
+
+std::string Query::asString(std::string_view field) const {
+    return valueText(value(field));
+}
+
+void Query::edit() {
+    if (m_state == State::Edit) return;
+    if (m_state == State::Insert) post();
+    if (m_state != State::Browse) throw DatabaseError(name() + ": query is not open");
+    if (!m_impl->editable) throw DatabaseError(name() + ": cannot modify a read-only query");
+    if (!m_impl->hasRow) throw DatabaseError(name() + ": no current row to edit");
+    m_impl->editRow = m_impl->row;
+    m_impl->assigned.clear();
+    m_state = State::Edit;
+}
+
+void Query::append() {
+    if (m_state == State::Edit || m_state == State::Insert) post();
+    if (m_state != State::Browse) throw DatabaseError(name() + ": query is not open");
+    if (!m_impl->editable) throw DatabaseError(name() + ": cannot modify a read-only query");
+    m_impl->editRow.assign(m_impl->visibleCount(), Value{});
+    m_impl->assigned.clear();
+    m_state = State::Insert;
+}
+
+void Query::setValue(std::string_view field, Value value) {
+    if (m_state != State::Edit && m_state != State::Insert)
+        throw DatabaseError(name() + ": not in edit or append mode");
+    Impl& q = *m_impl;
+    std::string column;
+    if (const auto index = findColumn(q, field)) {
+        const fb::Column& c = q.visible(*index);
+        // Converted now, so a bad value fails where it is set and reads back as the column
+        // holds it.
+        std::vector<unsigned char> scratch(q.buffer.size(), 0);
+        fb::guard([&] {
+            if (auto blob = fb::encode(c, value, scratch.data(), name())) {
+                value = std::move(*blob);
+            } else {
+                value = fb::decode(c, scratch.data(), nullptr, nullptr);
+            }
+        });
+        q.editRow[*index] = value;
+        column = c.field;
+    } else {
+        for (const ColumnInfo& info : connection().columns(q.relation))
+            if (equalsNoCase(info.name, field)) column = info.name;
+        if (column.empty())
+            throw DatabaseError(name() + ": field '" + std::string(field) + "' not found");
+    }
+    const auto it = std::find_if(q.assigned.begin(), q.assigned.end(),
+                                 [&](const auto& a) { return a.first == column; });
+    if (it != q.assigned.end())
+        it->second = std::move(value);
+    else
+        q.assigned.emplace_back(column, std::move(value));
+}
+
+void Query::cancel() {
+    if (m_state != State::Edit && m_state != State::Insert) return;
+    m_impl->editRow.clear();
+    m_impl->assigned.clear();
+    m_state = State::Browse;
+}
+
+namespace {
+
+// Runs one prepared-on-the-spot statement with the given values as its parameters; returns
+// the first output column (the RETURNING value) when the statement has one.
+std::optional<Value> runWithValues(IAttachment* attachment, ITransaction* transaction,
+                                   const std::string& sql, const std::vector<Value>& values,
+                                   const std::string& owner) {
+    fb::Status status;
+    IStatement* statement =
+        attachment->prepare(&status, transaction, static_cast<unsigned>(sql.size()), sql.c_str(),
+                            SQL_DIALECT_V6, IStatement::PREPARE_PREFETCH_METADATA);
+    std::optional<Value> returned;
+    try {
+        fb::Ref<IMessageMetadata> in(statement->getInputMetadata(&status));
+        fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
+        const auto inputs = fb::describe(in.get());
+        const auto outputs = fb::describe(out.get());
+        std::vector<unsigned char> inBuffer(in->getMessageLength(&status), 0);
+        std::vector<unsigned char> outBuffer(out->getMessageLength(&status), 0);
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            if (auto blob = fb::encode(inputs[i], values.at(i), inBuffer.data(), owner))
+                fb::writeBlob(inputs[i], *blob, inBuffer.data(), attachment, transaction);
+        }
+        statement->execute(&status, transaction, in.get(), inBuffer.data(), out.get(),
+                           outBuffer.data());
+        if (!outputs.empty())
+            returned = fb::decode(outputs[0], outBuffer.data(), attachment, transaction);
+    } catch (...) {
+        fb::freeStatement(statement);
+        throw;
+    }
+    fb::freeStatement(statement);
+    return returned;
+}
+
+}  // namespace
+
+void Query::post() {
+    if (m_state != State::Edit && m_state != State::Insert) return;
+    Impl& q = *m_impl;
+    Connection::Impl& conn = impl();
+    IAttachment* attachment = conn.attached(connection().connectionName());
+    const std::string table = fb::quoteName(q.relation);
+
+    std::vector<Value> values;
+    std::string sql;
+    if (m_state == State::Edit) {
+        if (q.assigned.empty()) {
+            cancel();
+            return;
+        }
+        sql = "update " + table + " set ";
+        for (size_t i = 0; i < q.assigned.size(); ++i) {
+            sql += (i > 0 ? ", " : "") + fb::quoteName(q.assigned[i].first) + " = ?";
+            values.push_back(q.assigned[i].second);
+        }
+        sql += " where RDB$DB_KEY = ?";
+        values.emplace_back(q.dbKey);
+    } else {
+        std::string names, marks;
+        for (size_t i = 0; i < q.assigned.size(); ++i) {
+            names += (i > 0 ? ", " : "") + fb::quoteName(q.assigned[i].first);
+            marks += i > 0 ? ", ?" : "?";
+            values.push_back(q.assigned[i].second);
+        }
+        sql = "insert into " + table +
+              (q.assigned.empty() ? " default values" : " (" + names + ") values (" + marks + ")") +
+              " returning RDB$DB_KEY";
+    }
+
+    std::string key = q.dbKey;
+    fb::guard([&] {
+        conn.write([&](ITransaction* transaction) {
+            const auto returned = runWithValues(attachment, transaction, sql, values, name());
+            if (m_state == State::Insert && returned) key = std::get<std::string>(*returned);
+        });
+    });
+    // Posted: the row is current from here on, even if re-reading it below fails.
+    q.row = std::move(q.editRow);
+    q.dbKey = key;
+    q.hasRow = true;
+    q.editRow.clear();
+    q.assigned.clear();
+    m_state = State::Browse;
+
+    // The row as the table now holds it: defaults, triggers and conversions included.
+    fb::guard([&] {
+        std::string select;
+        for (size_t i = 0; i < q.visibleCount(); ++i)
+            select += (i > 0 ? ", " : "") + fb::quoteName(q.visible(i).field);
+        select = "select " + select + " from " + table + " where RDB$DB_KEY = ?";
+        ITransaction* reader = conn.current() != nullptr ? conn.current() : conn.reader();
+        fb::Status status;
+        IStatement* statement = attachment->prepare(
+            &status, reader, static_cast<unsigned>(select.size()), select.c_str(), SQL_DIALECT_V6,
+            IStatement::PREPARE_PREFETCH_METADATA);
+        try {
+            fb::Ref<IMessageMetadata> in(statement->getInputMetadata(&status));
+            fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
+            const auto inputs = fb::describe(in.get());
+            const auto outputs = fb::describe(out.get());
+            std::vector<unsigned char> inBuffer(in->getMessageLength(&status), 0);
+            std::vector<unsigned char> outBuffer(out->getMessageLength(&status), 0);
+            fb::encode(inputs[0], key, inBuffer.data(), name());
+            fb::Ref<IResultSet> cursor(
+                statement->openCursor(&status, reader, in.get(), inBuffer.data(), out.get(), 0));
+            // A row its own table no longer shows keeps the values that were posted.
+            if (cursor->fetchNext(&status, outBuffer.data()) == IStatus::RESULT_OK) {
+                q.row.clear();
+                for (const auto& column : outputs)
+                    q.row.push_back(fb::decode(column, outBuffer.data(), attachment, reader));
+            }
+            cursor->close(&status);
+            (void)cursor.release();  // close() has let the handle go
+        } catch (...) {
+            fb::freeStatement(statement);
+            throw;
+        }
+        fb::freeStatement(statement);
+    });
+}
+
+}  // namespace tarvolen::database

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "Connection.h"
+#include "DatabaseError.h"
+#include "Query.h"
+#include "TempDatabase.h"
+
+namespace tarvolen::database {
+namespace {
+
+using testing::selectCount;
+using testing::selectRows;
+using testing::TempDatabase;
+
+// A table without a key, holding two rows that are identical in every column.
+class QueryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_connection = m_db.connect("dbsagg");
+        m_connection->execute(
+            "create table T (K integer, S varchar(10), N numeric(9,2) default 1.5, "
+            "TAG varchar(3))");
+        for (const char* row : {"(1, 'uno', 1.25, 'A')", "(2, 'due', 2.50, 'A')",
+                                "(2, 'due', 2.50, 'A')", "(3, null, null, 'B')"})
+            m_connection->execute(std::string("insert into T values ") + row);
+    }
+
+    TempDatabase m_db;
+    std::unique_ptr<Connection> m_connection;
+};
+
+TEST_F(QueryTest, OpensAtTheFirstRowAndReadsColumnsByName) {
+    Query query(*m_connection, "qry");
+    query.setSql("select K, S as NOME, N from T order by K");
+    query.open();
+    ASSERT_FALSE(query.eof());
+    EXPECT_EQ(query.fieldCount(), 3);
+    EXPECT_EQ(query.fieldName(1), "NOME");
+    EXPECT_EQ(query.asInteger("k"), 1);
+    EXPECT_EQ(query.asString("Nome"), "uno");
+    EXPECT_EQ(std::get<double>(query.value("N")), 1.25);
+
+    query.next();
+    query.next();
+    query.next();
+    EXPECT_EQ(query.asInteger("K"), 3);
+    EXPECT_TRUE(query.isNull("NOME"));
+    EXPECT_EQ(query.asInteger("N"), 0);  // null reads as 0
+    EXPECT_EQ(query.asString("NOME"), "");
+    query.next();
+    EXPECT_TRUE(query.eof());
+
+    try {
+        (void)query.value("NOPE");
+        ADD_FAILURE() << "read a column the query does not have";
+    } catch (const DatabaseError& e) {
+        EXPECT_STREQ(e.what(), "qry: field 'NOPE' not found");
+    }
+}
+
+TEST_F(QueryTest, EndOfDataIsSetAtOnceWhenNoRowMatches) {
+    Query query(*m_connection, "qry");
+    query.setSql("select K from T where K > 100");
+    query.open();
+    EXPECT_TRUE(query.eof());
+    EXPECT_TRUE(query.isNull("K"));
+}
+
+TEST_F(QueryTest, OpeningAnOpenQueryKeepsItsCurrentRow) {
+    Query query(*m_connection, "qry");
+    query.setSql("select K from T order by K");
+    query.open();
+    query.next();
+    m_connection->execute("delete from T");
+    query.open();
+    EXPECT_EQ(query.asInteger("K"), 2);
+    query.close();
+    query.open();
+    EXPECT_TRUE(query.eof());
+}
+
+TEST_F(QueryTest, LiveEditChangesExactlyTheRowTheQueryReturned) {
+    Query query(*m_connection, "qry");
+    query.setRequestLive(true);
+    query.setSql("select  A.S, A.N\r\nfrom    T A\r\nwhere A.K = 2\r\n");
+    query.open();
+    query.edit();
+    query.setValue("S", std::string("cambiato"));
+    query.setValue("N", std::string("7.125"));
+    EXPECT_EQ(std::get<double>(query.value("N")), 7.13);  // read back as the column holds it
+    query.post();
+    EXPECT_EQ(query.state(), Query::State::Browse);
+    EXPECT_EQ(query.asString("S"), "cambiato");
+
+    // Posted outside a transaction: committed, visible to another connection.
+    auto other = m_db.connect("other");
+    EXPECT_EQ(selectRows(*other, "select S, N from T where K = 2 order by S"),
+              (std::vector<std::vector<Value>>{{std::string("cambiato"), 7.13},
+                                               {std::string("due"), 2.5}}));
+}
+
+TEST_F(QueryTest, LiveAppendInsertsARowThatBecomesCurrent) {
+    Query query(*m_connection, "qry");
+    query.setRequestLive(true);
+    query.setSql("select K, N from T where TAG = 'C'");
+    query.open();
+    ASSERT_TRUE(query.eof());
+    query.append();
+    query.setValue("K", int64_t{9});
+    query.setValue("TAG", std::string("C"));  // a column of the table the select leaves out
+    query.post();
+    ASSERT_FALSE(query.eof());
+    EXPECT_EQ(query.asInteger("K"), 9);
+    EXPECT_EQ(std::get<double>(query.value("N")), 1.5);  // the table's default, as stored
+    EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where TAG = 'C'"), 1);
+
+    query.edit();
+    query.setValue("K", int64_t{10});
+    query.post();
+    EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where TAG = 'C' and K = 10"), 1);
+    EXPECT_EQ(selectCount(*m_connection, "select count(*) from T"), 5);
+}
+
+TEST_F(QueryTest, AFailedPostKeepsTheEditAndCancelDropsIt) {
+    m_connection->execute("alter table T add constraint CHK_K check (K < 50)");
+    Query query(*m_connection, "qry");
+    query.setRequestLive(true);
+    query.setSql("select K from T where K = 1");
+    query.open();
+    query.edit();
+    EXPECT_THROW(query.setValue("K", std::string("abc")), DatabaseError);
+    query.setValue("K", int64_t{99});
+    EXPECT_THROW(query.post(), DatabaseError);
+    EXPECT_EQ(query.state(), Query::State::Edit);
+    EXPECT_EQ(query.asInteger("K"), 99);
+    query.cancel();
+    EXPECT_EQ(query.asInteger("K"), 1);
+    EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where K = 1"), 1);
+}
+
+TEST_F(QueryTest, QueriesThatAreNotLiveRefuseChanges) {
+    const struct {
+        const char* sql;
+        bool live;
+    } cases[] = {
+        {"select K from T", false},
+        {"select A.K, B.K from T A join T B on A.K = B.K", true},
+        {"select distinct K from T", true},
+        {"select K + 1 as K1 from T", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sql);
+        Query query(*m_connection, "qry");
+        query.setRequestLive(c.live);
+        query.setSql(c.sql);
+        query.open();
+        try {
+            query.edit();
+            ADD_FAILURE() << "edit allowed";
+        } catch (const DatabaseError& e) {
+            EXPECT_STREQ(e.what(), "qry: cannot modify a read-only query");
+        }
+        EXPECT_THROW(query.append(), DatabaseError);
+    }
+}
+
+TEST_F(QueryTest, AQueryOpenedInATransactionClosesWhenItEnds) {
+    Query query(*m_connection, "qry");
+    query.setSql("select K from T");
+    m_connection->startTransaction();
+    query.open();
+    m_connection->commit();
+    EXPECT_FALSE(query.isOpen());
+
+    query.open();  // outside the transaction it lives on
+    m_connection->startTransaction();
+    m_connection->rollback();
+    EXPECT_TRUE(query.isOpen());
+}
+
+}  // namespace
+}  // namespace tarvolen::database
