@@ -4,6 +4,7 @@
 
 #include "DatabaseError.h"
 #include "EngineHost.h"
+#include "PlanLayout.h"
 
 namespace tarvolen {
 
@@ -29,6 +30,11 @@ TdmMain::TdmMain() {
         "from    SYSDBVER A\r\n"
         "where (A.APPID = 'QLM') or (A.APPID <> 'VR7')\r\n");
     qryVersioneDB.setRequestLive(true);
+    qrGestore.setSql(
+        "select B.NOME_COMUNE from AFDATGEN A\r\n"
+        "\r\n"
+        "left join AFCOMUNI B on A.COD_ISTAT_GESTORE = B.ID_COMUNE\r\n");
+    configurePlanTable(cdsQuery);
     dbsagg.setOnLogin([this](database::Connection& connection, database::LoginParams& params) {
         dbsaggLogin(connection, params);
     });
@@ -38,6 +44,45 @@ TdmMain::~TdmMain() = default;
 
 void TdmMain::Log(std::string_view text) {
     if (m_host != nullptr) m_host->appendLog(text);
+}
+
+void TdmMain::ProcessEvents() {
+    if (m_host != nullptr) m_host->processEvents();
+}
+
+void TdmMain::LogError(std::string_view message, std::string_view text) {
+    static constexpr std::string_view kDashes = "------------------------------------------------------";
+    Log("ERRORE:");
+    Log(message);
+    Log(kDashes);
+    Log(text);
+    Log(kDashes);
+}
+
+std::string TdmMain::PhaseId() { return std::to_string(cdsQuery.FieldByName("ID").AsInteger()); }
+
+void TdmMain::DataModuleCreate() { cdsQuery.Open(); }
+
+void TdmMain::DataModuleDestroy() { cdsQuery.Close(); }
+
+void TdmMain::Connect(const std::string& alias) {
+    dbsagg.close();
+    dbsagg.params().clear();
+    dbsagg.setAliasName(alias);
+    dbsagg.open();
+}
+
+void TdmMain::ReloadPlan() { cdsQuery.LoadFile(cdsQuery.FileName()); }
+
+void TdmMain::CollectTableNames() {
+    TableNames.clear();
+    TableNames = dbsagg.tableNames();
+}
+
+std::string TdmMain::ManagingMunicipality() {
+    CloseOnExit closer(qrGestore);
+    qrGestore.open();
+    return qrGestore.eof() ? std::string() : qrGestore.asString("NOME_COMUNE");
 }
 
 std::vector<std::string> TdmMain::GetDatabaseNames() const {

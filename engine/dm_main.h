@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ClientDataSet.h"
 #include "Connection.h"
 #include "Query.h"
 #include "Table.h"
@@ -43,12 +44,63 @@ class TdmMain {
     // Reports only in the log; never throws for a database failure.
     void RecalculateStatistics();
 
+    // Opens the plan table from its file. Throws the table's error when the plan is missing,
+    // empty or unreadable; the table then stays closed.
+    void DataModuleCreate();
+    // Closes the plan table, writing it back when it changed. Throws when the write-back
+    // fails; the table then stays open with its changes.
+    void DataModuleDestroy();
+
+    // Connects dbsagg to an alias with the held credentials: closes it, clears its parameters,
+    // sets the alias and opens it. Errors carry the server's text.
+    void Connect(const std::string& alias);
+    // Reloads the plan table from its file, writing it back first when it changed.
+    void ReloadPlan();
+    // Refills TableNames from the connected database.
+    void CollectTableNames();
+    // NOME_COMUNE of the municipality that manages the database; empty when there is none.
+    // Throws when the database lacks the registry tables.
+    std::string ManagingMunicipality();
+
+    // Walks the plan in ID order: skips phases done or already reached by the database, runs
+    // the others, marks them done, writes the reached version and shows the summary box.
+    // REQUIRES: dbsagg connected and cdsQuery open.
+    void RunBatch();
+    // Runs the current plan row as a script phase, raising `reachedVersion` after each
+    // statement that succeeds. False only when the separator cannot be read.
+    bool RunScriptPhase(TVersione& reachedVersion);
+    // Runs StatementLines in a transaction of its own. On failure logs it, sets
+    // BatchHasErrors, rolls back and rethrows the database error.
+    void ExecuteStatement();
+    // Comment removal and separator search as the script walk applies them.
+    std::string StripComments(std::string_view text) const;
+    size_t FindSeparator(std::string_view line, size_t offset) const;
+    // Copies the current plan row's data file into its table, in one transaction: all rows
+    // or none. A failure is logged and sets ImportFailed and BatchHasErrors.
+    void ImportTable();
+
     // Components. The connections come first so that they outlive what works through them.
     database::Connection dbsagg{"dbsagg"};
     database::Connection db{"DB"};  // never opened: only its name shows in the alias list
     database::Query qryVersioneDB{dbsagg, "qryVersioneDB"};
     database::Query FQuery{dbsagg, "FQuery"};
     database::Table TableStatistics{dbsagg, "TableStatistics"};
+    database::Query Query{dbsagg, "Query"};
+    database::Query qrGestore{dbsagg, "qrGestore"};
+    database::Table Table{dbsagg, "Table"};
+
+    // The plan table and the import reader.
+    TClientDataSet cdsQuery{"cdsQuery"};
+    TClientDataSet cds{"cds"};
+
+    // State of the running batch.
+    bool BatchHasErrors = false;
+    bool ImportFailed = false;
+    std::unique_ptr<TVersione> StartVersion;
+    std::unique_ptr<TVersione> ReachedVersion;
+    std::string Separator;
+    std::vector<std::string_view> ScriptLines;     // point into the running phase's script text
+    std::vector<std::string_view> StatementLines;  // the statement being gathered
 
     std::string LoginUser;
     std::string LoginPassword;
@@ -57,7 +109,12 @@ class TdmMain {
 
   private:
     void Log(std::string_view text);
+    void ProcessEvents();
+    // The five-entry error block: "ERRORE:", the message, a dashed line, the text, a dashed line.
+    void LogError(std::string_view message, std::string_view text);
+    std::string PhaseId();
     EngineHost* m_host = nullptr;
+    std::string m_scriptText;  // backs ScriptLines and StatementLines
 };
 
 }  // namespace tarvolen

@@ -1,0 +1,87 @@
+// The batch over the update plan: TdmMain::RunBatch.
+
+#include "EngineHost.h"
+#include "dm_main.h"
+
+namespace tarvolen {
+namespace {
+
+bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::string trimmed(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && isTrimmed(text[begin])) ++begin;
+    while (end > begin && isTrimmed(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+void TdmMain::RunBatch() {
+    BatchHasErrors = false;
+    StartVersion = ReadDatabaseVersion();
+    Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
+    ReachedVersion = std::make_unique<TVersione>();
+    ReachedVersion->Assign(*StartVersion);
+    cdsQuery.First();
+
+    // Runs after the walk however it ends: frees the versions and shows the outcome.
+    auto summary = [this] {
+        StartVersion.reset();
+        ReachedVersion.reset();
+        if (m_host != nullptr) {
+            m_host->showMessage(BatchHasErrors ? "Batch eseguito con errori" : "Batch eseguito correttamente",
+                                "Query batch", MessageIcon::Warning);
+        }
+    };
+
+    try {
+        bool stopped = false;
+        while (!cdsQuery.Eof() && !stopped) {
+            ProcessEvents();
+            const std::string id = PhaseId();
+            if (cdsQuery.FieldByName("STATO").AsString() == "S") {
+                Log("FASE " + id + " PROCEDURA GIA' ESEGUITA.");
+                cdsQuery.Next();
+                continue;
+            }
+            const std::string version = trimmed(cdsQuery.FieldByName("VERSIONE").AsString());
+            if (!version.empty() && StartVersion->CompareToText(version) >= 0) {
+                Log("FASE " + id + " NON ESEGUITA PER VERSIONE DATABASE.");
+                cdsQuery.Next();
+                continue;
+            }
+
+            bool markDone = true;
+            const std::string tipo = cdsQuery.FieldByName("TIPO").AsString();
+            if (tipo == "S") {
+                stopped = !RunScriptPhase(*ReachedVersion);
+                markDone = !stopped;
+            } else if (tipo == "I") {
+                const std::string table = cdsQuery.FieldByName("NOME_TABELLA").AsString();
+                Log("FASE " + id + " IMPORT TABELLA " + table + " IN ESECUZIONE.");
+                ImportTable();
+                Log("FASE " + id + " IMPORT TABELLA " + table + " TERMINATO.");
+                // A failed import stays due, so it runs again once its file is fixed.
+                markDone = !ImportFailed;
+            }
+            if (markDone) {
+                cdsQuery.Edit();
+                cdsQuery.FieldByName("STATO").SetAsString("S");
+                cdsQuery.Post();
+            }
+            if (!stopped) cdsQuery.Next();
+        }
+        if (!stopped) {
+            WriteDatabaseVersion(*ReachedVersion);
+            Log("Versione del DB DOPO l'aggiornamento: " + ReachedVersion->AsText());
+        }
+    } catch (...) {
+        summary();
+        throw;  // the failure goes on to the caller once the box is closed
+    }
+    summary();
+}
+
+}  // namespace tarvolen

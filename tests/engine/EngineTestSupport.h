@@ -1,0 +1,135 @@
+#pragma once
+// A data module on a database of its own, with a plan written for the test, and a host that
+// records what the engine showed.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../db/TempDatabase.h"
+#include "EngineHost.h"
+#include "dm_main.h"
+
+namespace tarvolen::testing {
+
+class RecordingHost : public EngineHost {
+  public:
+    void appendLog(std::string_view text) override { log.emplace_back(text); }
+    void processEvents() override { ++events; }
+    void showMessage(std::string_view text, std::string_view caption, MessageIcon) override {
+        messages.push_back(std::string(caption) + ": " + std::string(text));
+    }
+    std::vector<std::string> log;
+    std::vector<std::string> messages;
+    int events = 0;
+};
+
+// One plan row; empty texts are left out of the file (null).
+struct Phase {
+    int id = 0;
+    std::string stato = "N";
+    std::string tipo = "S";
+    std::string separatore = ";";
+    std::string testo;
+    std::string versione;
+    std::string nomeTabella;
+    std::string nomeFile;
+    std::string svuota = "N";
+};
+
+inline std::string xmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '\'': out += "&apos;"; break;
+            case '"': out += "&quot;"; break;
+            case '\r': out += "&#013;"; break;
+            case '\n': out += "&#010;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+inline std::string planXml(const std::vector<Phase>& phases) {
+    std::string xml =
+        "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+        "<FIELD attrname=\"ID\" fieldtype=\"i4\" required=\"true\"/>"
+        "<FIELD attrname=\"STATO\" fieldtype=\"string\" WIDTH=\"1\"/>"
+        "<FIELD attrname=\"TIPO\" fieldtype=\"string\" WIDTH=\"1\"/>"
+        "<FIELD attrname=\"SEPARATORE\" fieldtype=\"string\" WIDTH=\"5\"/>"
+        "<FIELD attrname=\"TESTO\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
+        "<FIELD attrname=\"ORDINE\" fieldtype=\"i4\"/>"
+        "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"40\"/>"
+        "<FIELD attrname=\"NOME_FILE\" fieldtype=\"string\" WIDTH=\"255\"/>"
+        "<FIELD attrname=\"SVUOTA_TABELLA\" fieldtype=\"string\" WIDTH=\"1\"/>"
+        "<FIELD attrname=\"VERSIONE\" fieldtype=\"string\" WIDTH=\"20\"/>"
+        "</FIELDS><PARAMS/></METADATA><ROWDATA>";
+    auto attr = [](const char* name, const std::string& value) {
+        return value.empty() ? std::string() : std::string(" ") + name + "=\"" + xmlEscape(value) + "\"";
+    };
+    for (const auto& p : phases) {
+        xml += "<ROW ID=\"" + std::to_string(p.id) + "\"" + attr("STATO", p.stato) + attr("TIPO", p.tipo) +
+               attr("SEPARATORE", p.separatore) + attr("TESTO", p.testo) + " ORDINE=\"" +
+               std::to_string(100 - p.id) + "\"" + attr("NOME_TABELLA", p.nomeTabella) +
+               attr("NOME_FILE", p.nomeFile) + attr("SVUOTA_TABELLA", p.svuota) +
+               attr("VERSIONE", p.versione) + "/>";
+    }
+    return xml + "</ROWDATA></DATAPACKET>";
+}
+
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dm.setHost(&m_host);
+        m_dm.dbsagg.setAliasConfig(m_db.config());
+        m_dm.LoginUser = "SYSDBA";
+        m_dm.Connect("test");
+        m_dm.dbsagg.execute(
+            "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, "
+            "RELEASE_VERSION integer, BUILD integer, APPID varchar(3))");
+    }
+    void TearDown() override {
+        m_dm.cdsQuery.SetFileName("");
+        m_dm.cdsQuery.Close();
+        m_dm.cds.Close();
+        m_dm.dbsagg.close();
+    }
+
+    std::string path(const std::string& name) const { return (m_db.folder() / name).string(); }
+    void writeFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    // Writes the plan file and loads it as the plan table, dropping the table loaded before.
+    void loadPlan(const std::vector<Phase>& phases) {
+        m_dm.cdsQuery.SetFileName("");
+        m_dm.cdsQuery.Close();
+        writeFile("dbquery.xml", planXml(phases));
+        m_dm.cdsQuery.SetFileName(path("dbquery.xml"));
+        m_dm.ReloadPlan();
+    }
+    void setDatabaseVersion(const std::string& values) {
+        m_dm.dbsagg.execute("insert into SYSDBVER values (" + values + ", 'QLM')");
+    }
+    std::string databaseVersion() {
+        return m_dm.ReadDatabaseVersion()->AsText();
+    }
+    std::string stato(int id) {
+        for (m_dm.cdsQuery.First(); !m_dm.cdsQuery.Eof(); m_dm.cdsQuery.Next()) {
+            if (m_dm.cdsQuery.FieldByName("ID").AsInteger() == id) return m_dm.cdsQuery.FieldByName("STATO").AsString();
+        }
+        return "(no phase)";
+    }
+    int64_t count(const std::string& sql) { return database::testing::selectCount(m_dm.dbsagg, sql); }
+
+    database::testing::TempDatabase m_db;
+    RecordingHost m_host;
+    TdmMain m_dm;
+};
+
+}  // namespace tarvolen::testing

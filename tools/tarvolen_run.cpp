@@ -1,0 +1,251 @@
+// tarvolen-run: runs the update plan against one database from a shell or a scheduler, with the
+// same engine as the desktop.
+//
+//   tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--no-statistics]
+//                [--plan FILE] [--dry-run]
+//
+// The password comes from --password-file or from TARVOLEN_PASSWORD, never from the command
+// line. Exit status: 0 "Batch eseguito correttamente", 1 "Batch eseguito con errori", 2 when a
+// failure ended the run (its message on stderr) or the command line is wrong.
+
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Cp1252.h"
+#include "EngineHost.h"
+#include "FileIO.h"
+#include "PlanLayout.h"
+#include "ScriptSplitter.h"
+#include "dm_main.h"
+
+namespace {
+
+using namespace tarvolen;
+
+constexpr int kExitCorrect = 0;
+constexpr int kExitWithErrors = 1;
+constexpr int kExitFailed = 2;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "usage: tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--no-statistics]\n"
+    "                    [--plan FILE] [--dry-run]\n";
+
+// Text leaves the program in the terminal's encoding: UTF-8 unless the locale asks for Latin-1.
+class TerminalText {
+public:
+    TerminalText() {
+        std::setlocale(LC_CTYPE, "");
+        const std::string codeset = nl_langinfo(CODESET);
+        m_raw = codeset == "ISO-8859-1" || codeset == "ISO-8859-15" || codeset == "CP1252";
+    }
+    void print(std::FILE* stream, std::string_view text) const {
+        std::string out;
+        out.reserve(text.size() + 1);
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+            out += text[i];
+        }
+        out = m_raw ? out : cp1252::toUtf8(out);
+        out += '\n';
+        std::fwrite(out.data(), 1, out.size(), stream);
+        std::fflush(stream);
+    }
+
+private:
+    bool m_raw = false;
+};
+
+// The engine's window, on a terminal: log lines and message boxes become printed lines.
+class TerminalHost : public EngineHost {
+public:
+    explicit TerminalHost(const TerminalText& text) : m_text(text) {}
+    void appendLog(std::string_view text) override { m_text.print(stdout, text); }
+    void processEvents() override {}
+    void showMessage(std::string_view text, std::string_view, MessageIcon icon) override {
+        m_text.print(icon == MessageIcon::Error ? stderr : stdout, text);
+    }
+
+private:
+    const TerminalText& m_text;
+};
+
+struct Options {
+    std::string alias;
+    std::string user;
+    std::optional<std::string> passwordFile;
+    std::string plan = kPlanFileName;
+    bool statistics = true;
+    bool dryRun = false;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= argc) return std::nullopt;
+            return std::string(argv[++i]);
+        };
+        if (arg == "--alias") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            o.alias = *v;
+        } else if (arg == "--user") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            o.user = *v;
+        } else if (arg == "--password-file") {
+            o.passwordFile = value();
+            if (!o.passwordFile) return std::nullopt;
+        } else if (arg == "--plan") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            o.plan = *v;
+        } else if (arg == "--no-statistics") {
+            o.statistics = false;
+        } else if (arg == "--dry-run") {
+            o.dryRun = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (o.alias.empty()) return std::nullopt;
+    return o;
+}
+
+std::string readPassword(const Options& o) {
+    if (o.passwordFile) {
+        std::string text = readWholeFile(*o.passwordFile);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return text;
+    }
+    const char* env = std::getenv("TARVOLEN_PASSWORD");
+    return env != nullptr ? env : "";
+}
+
+std::string defaultUser() {
+    const char* env = std::getenv("ISC_USER");
+    return env != nullptr && *env != '\0' ? env : "SYSDBA";
+}
+
+// What a run would do, phase by phase, without changing anything.
+void dryRun(TdmMain& dm) {
+    const auto start = dm.ReadDatabaseVersion();
+    dm.host()->appendLog("Versione del DB: " + start->AsText());
+    for (dm.cdsQuery.First(); !dm.cdsQuery.Eof(); dm.cdsQuery.Next()) {
+        const std::string id = std::to_string(dm.cdsQuery.FieldByName("ID").AsInteger());
+        const std::string prefix = "FASE " + id + " ";
+        if (dm.cdsQuery.FieldByName("STATO").AsString() == "S") {
+            dm.host()->appendLog(prefix + "PROCEDURA GIA' ESEGUITA.");
+            continue;
+        }
+        std::string version = dm.cdsQuery.FieldByName("VERSIONE").AsString();
+        while (!version.empty() && static_cast<unsigned char>(version.back()) <= 32) version.pop_back();
+        while (!version.empty() && static_cast<unsigned char>(version.front()) <= 32) version.erase(0, 1);
+        if (!version.empty() && start->CompareToText(version) >= 0) {
+            dm.host()->appendLog(prefix + "NON ESEGUITA PER VERSIONE DATABASE.");
+            continue;
+        }
+        const std::string tipo = dm.cdsQuery.FieldByName("TIPO").AsString();
+        if (tipo == "S") {
+            const std::string script = dm.cdsQuery.FieldByName("TESTO").AsString();
+            ScriptSplitter splitter(dm.cdsQuery.FieldByName("SEPARATORE").AsString());
+            std::vector<std::string_view> lines;
+            size_t statements = 0;
+            for (auto line : SplitScriptLines(script)) {
+                splitter.WalkLine(line, lines, [&](std::vector<std::string_view>&) { ++statements; });
+            }
+            std::string note;
+            if (!lines.empty()) {
+                std::string rest;
+                for (auto l : lines) rest.append(l).append("\r\n");
+                if (HasSqlText(rest)) note = " (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)";
+            }
+            dm.host()->appendLog(prefix + "SCRIPT DA ESEGUIRE: " + std::to_string(statements) +
+                                 " ISTRUZIONI" + note);
+        } else if (tipo == "I") {
+            const std::string table = dm.cdsQuery.FieldByName("NOME_TABELLA").AsString();
+            const std::string file = dm.cdsQuery.FieldByName("NOME_FILE").AsString();
+            std::string what = prefix + "IMPORT TABELLA " + table + " DAL FILE " + file + " DA ESEGUIRE: ";
+            try {
+                dm.cds.LoadFile(file);
+                what += std::to_string(dm.cds.RecordCount()) + " RIGHE";
+            } catch (const std::runtime_error& e) {
+                what += std::string("FILE NON LEGGIBILE: ") + e.what();
+            }
+            dm.host()->appendLog(what);
+        } else {
+            dm.host()->appendLog(prefix + "NESSUNA AZIONE (TIPO '" + tipo + "').");
+        }
+    }
+}
+
+int run(const Options& options, const TerminalText& text) {
+    TerminalHost host(text);
+    TdmMain dm;
+    dm.setHost(&host);
+    dm.cdsQuery.SetFileName(options.plan);
+    dm.LoginUser = options.user.empty() ? defaultUser() : options.user;
+    dm.LoginPassword = readPassword(options);
+
+    dm.Connect(options.alias);
+    dm.ReloadPlan();
+    try {
+        const std::string comune = dm.ManagingMunicipality();
+        if (!comune.empty()) host.appendLog("Comune di " + comune);
+    } catch (const std::runtime_error&) {
+        // The registry tables are missing: the desktop says so in a box and goes on.
+        host.showMessage("Il database non \xE8 corretto.", "Error", MessageIcon::Error);
+    }
+
+    if (options.dryRun) {
+        dryRun(dm);
+        dm.cdsQuery.SetFileName("");  // a dry run never writes the plan back
+        dm.cdsQuery.Close();
+        return kExitCorrect;
+    }
+
+    if (options.statistics) {
+        dm.CollectTableNames();
+        dm.RecalculateStatistics();
+    }
+    try {
+        dm.RunBatch();
+    } catch (const std::exception&) {
+        // The phases marked before the failure still reach the plan file.
+        try {
+            dm.DataModuleDestroy();
+        } catch (const std::exception& e) {
+            text.print(stderr, e.what());
+        }
+        throw;
+    }
+    dm.DataModuleDestroy();
+    return dm.BatchHasErrors ? kExitWithErrors : kExitCorrect;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const TerminalText text;
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    try {
+        return run(*options, text);
+    } catch (const std::exception& e) {
+        text.print(stderr, e.what());
+        return kExitFailed;
+    }
+}
