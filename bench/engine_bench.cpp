@@ -1,0 +1,236 @@
+// The update engine against its peers, as ratios measured in one run:
+//   1. a script phase of N small statements, each in its own transaction, through tarvolen-run
+//      versus the same statements through isql with a commit after each (target: ours/isql
+//      wall time <= 1.0);
+//   2. importing M rows (integer, text, date, numeric, memo) from an XML and from a binary data
+//      file versus a hand-written loop inserting the same rows with one prepared insert in one
+//      transaction through the same database layer (target: our rate >= 0.8 x the loop's).
+// Every measurement runs on a fresh embedded database in a temporary folder.
+//
+//   bench_engine [--statements N] [--rows M]     (defaults 10000 and 200000)
+
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "Aliases.h"
+#include "Connection.h"
+#include "EngineHost.h"
+#include "FieldTypes.h"
+#include "PacketCodec.h"
+#include "Table.h"
+#include "dm_main.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarvolen;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+class Folder {
+  public:
+    Folder() {
+        std::string pattern = (fs::temp_directory_path() / "tarvolen-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+        std::ofstream(m_path / "aliases.ini") << "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n";
+    }
+    ~Folder() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+    std::shared_ptr<const database::AliasConfig> aliases() const {
+        return std::make_shared<database::AliasConfig>(
+            database::AliasConfig::parse("[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n", m_path / "aliases.ini"));
+    }
+
+  private:
+    fs::path m_path;
+};
+
+const char* kDdl[] = {
+    "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION integer, BUILD integer, "
+    "APPID varchar(3))",
+    "create table T (ID integer, NOME varchar(40), NATO date, IMPORTO numeric(12,2), NOTE blob sub_type text)",
+};
+
+// Creates the database in `folder` with the bench tables; connection closed on return.
+void createDatabase(const Folder& folder) {
+    database::Connection c("creator");
+    c.setAliasConfig(folder.aliases());
+    c.setAliasName("bench");
+    c.params().setValue("USER NAME", "SYSDBA");
+    c.createDatabase();
+    for (const char* ddl : kDdl) c.execute(ddl);
+    c.close();
+}
+
+int runCommand(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string planHead() {
+    return "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+           "<FIELD attrname=\"ID\" fieldtype=\"i4\" required=\"true\"/>"
+           "<FIELD attrname=\"STATO\" fieldtype=\"string\" WIDTH=\"1\"/>"
+           "<FIELD attrname=\"TIPO\" fieldtype=\"string\" WIDTH=\"1\"/>"
+           "<FIELD attrname=\"SEPARATORE\" fieldtype=\"string\" WIDTH=\"5\"/>"
+           "<FIELD attrname=\"TESTO\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
+           "<FIELD attrname=\"ORDINE\" fieldtype=\"i4\"/>"
+           "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"40\"/>"
+           "<FIELD attrname=\"NOME_FILE\" fieldtype=\"string\" WIDTH=\"255\"/>"
+           "<FIELD attrname=\"SVUOTA_TABELLA\" fieldtype=\"string\" WIDTH=\"1\"/>"
+           "<FIELD attrname=\"VERSIONE\" fieldtype=\"string\" WIDTH=\"20\"/>"
+           "</FIELDS><PARAMS/></METADATA><ROWDATA>";
+}
+
+std::string statement(int i) {
+    return "insert into T (ID, NOME) values (" + std::to_string(i) + ", 'riga " + std::to_string(i) + "')";
+}
+
+void benchStatements(int count) {
+    Folder ours, theirs;
+    createDatabase(ours);
+    createDatabase(theirs);
+
+    std::string script;
+    for (int i = 0; i < count; ++i) script += statement(i) + ";&#013;&#010;";
+    std::ofstream(ours.path() / "dbquery.xml", std::ios::binary)
+        << planHead() << "<ROW ID=\"1\" STATO=\"N\" TIPO=\"S\" SEPARATORE=\";\" TESTO=\"" << script
+        << "\"/></ROWDATA></DATAPACKET>";
+    std::ofstream isql(theirs.path() / "script.sql", std::ios::binary);
+    isql << "connect '" << (theirs.path() / "bench.fdb").string() << "' user 'SYSDBA';\n";
+    for (int i = 0; i < count; ++i) isql << statement(i) << ";\ncommit;\n";
+    isql.close();
+
+    auto start = Clock::now();
+    const int rc = runCommand("cd '" + ours.path().string() + "' && TARVOLEN_ALIASES='" +
+                              (ours.path() / "aliases.ini").string() + "' '" TARVOLEN_RUN_TOOL
+                              "' --alias bench --no-statistics > /dev/null");
+    const double oursSeconds = secondsSince(start);
+    start = Clock::now();
+    runCommand("isql-fb -q -i '" + (theirs.path() / "script.sql").string() + "' > /dev/null 2>&1");
+    const double isqlSeconds = secondsSince(start);
+    std::printf("%d statements, one transaction each: tarvolen-run %.2f s (exit %d), isql %.2f s, ratio ours/isql = %.2f (goal <= 1.0)\n",
+                count, oursSeconds, rc, isqlSeconds, oursSeconds / isqlSeconds);
+}
+
+class QuietHost : public EngineHost {
+  public:
+    void appendLog(std::string_view) override {}
+    void processEvents() override {}
+    void showMessage(std::string_view, std::string_view, MessageIcon) override {}
+};
+
+// The data file's packet: M rows of integer, text, date, numeric and memo.
+DataPacket importPacket(int rows) {
+    DataPacket p = decodeXmlPacket(
+        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"ID\" fieldtype=\"i4\"/>"
+        "<FIELD attrname=\"NOME\" fieldtype=\"string\" WIDTH=\"40\"/><FIELD attrname=\"NATO\" fieldtype=\"date\"/>"
+        "<FIELD attrname=\"IMPORTO\" fieldtype=\"fixed\" DECIMALS=\"2\" WIDTH=\"12\"/>"
+        "<FIELD attrname=\"NOTE\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/></FIELDS><PARAMS/></METADATA>"
+        "<ROWDATA></ROWDATA></DATAPACKET>");
+    p.rows.reserve(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+        p.rows.push_back({0,
+                          {int64_t{i}, "Cognome Nome " + std::to_string(i), dayNumberFromDate(1950 + i % 60, 1 + i % 12, 1 + i % 28),
+                           std::to_string(i) + "." + std::to_string(10 + i % 90), makeBlob("nota " + std::to_string(i))}});
+    }
+    return p;
+}
+
+double importRate(const std::string& dataFile, int rows) {
+    Folder folder;
+    createDatabase(folder);
+    fs::copy_file(dataFile, folder.path() / "data");
+    std::ofstream(folder.path() / "dbquery.xml", std::ios::binary)
+        << planHead() << "<ROW ID=\"1\" STATO=\"N\" TIPO=\"I\" NOME_TABELLA=\"T\" NOME_FILE=\""
+        << (folder.path() / "data").string() << "\" SVUOTA_TABELLA=\"S\"/></ROWDATA></DATAPACKET>";
+    QuietHost host;
+    TdmMain dm;
+    dm.setHost(&host);
+    dm.dbsagg.setAliasConfig(folder.aliases());
+    dm.LoginUser = "SYSDBA";
+    dm.cdsQuery.SetFileName((folder.path() / "dbquery.xml").string());
+    dm.Connect("bench");
+    dm.ReloadPlan();
+    const auto start = Clock::now();
+    dm.RunBatch();
+    const double seconds = secondsSince(start);
+    if (dm.ImportFailed) throw std::runtime_error("the import failed");
+    dm.cdsQuery.SetFileName("");
+    return rows / seconds;
+}
+
+double handLoopRate(const DataPacket& packet) {
+    Folder folder;
+    createDatabase(folder);
+    database::Connection c("loop");
+    c.setAliasConfig(folder.aliases());
+    c.setAliasName("bench");
+    c.params().setValue("USER NAME", "SYSDBA");
+    c.open();
+    database::Table table(c, "T");
+    table.setTableName("T");
+    const auto start = Clock::now();
+    table.open();
+    c.startTransaction();
+    for (const auto& row : packet.rows) {
+        int y = 0, m = 0, d = 0;
+        dateFromDayNumber(std::get<int64_t>(row.values[2]), y, m, d);
+        table.insert();
+        table.setValue(0, std::get<int64_t>(row.values[0]));
+        table.setValue(1, std::get<std::string>(row.values[1]));
+        table.setValue(2, database::Date{y, m, d});
+        table.setValue(3, std::get<std::string>(row.values[3]));
+        table.setValue(4, *std::get<BlobData>(row.values[4]));
+        table.post();
+    }
+    c.commit();
+    return static_cast<double>(packet.rows.size()) / secondsSince(start);
+}
+
+void benchImport(int rows) {
+    Folder files;
+    const DataPacket packet = importPacket(rows);
+    const std::string xml = (files.path() / "data.xml").string();
+    const std::string binary = (files.path() / "data.cds").string();
+    std::ofstream(xml, std::ios::binary) << encodeXmlPacket(packet);
+    std::ofstream(binary, std::ios::binary) << encodeBinaryPacket(packet);
+
+    const double loop = handLoopRate(packet);
+    const double fromXml = importRate(xml, rows);
+    const double fromBinary = importRate(binary, rows);
+    std::printf("%d rows imported: hand loop %.0f rows/s; from XML %.0f rows/s, ratio %.2f; from binary %.0f rows/s, ratio %.2f (goal >= 0.8)\n",
+                rows, loop, fromXml, fromXml / loop, fromBinary, fromBinary / loop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int statements = 10000;
+    int rows = 200000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--statements") == 0) statements = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--rows") == 0) rows = std::atoi(argv[i + 1]);
+    }
+    try {
+        benchStatements(statements);
+        benchImport(rows);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_engine: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
