@@ -1,1 +1,212 @@
-// placeholder
+// Runs the built tarvolen-cds on small files in a temporary folder.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "PacketCodec.h"
+
+namespace tarvolen {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct ToolResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class CdsTool : public testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        m_dir = fs::temp_directory_path() /
+                ("tarvolen-cds-" + std::to_string(::getpid()) + "-" + info->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    fs::path tmp(const std::string& name) const { return m_dir / name; }
+
+    ToolResult run(const std::vector<std::string>& args) const {
+        std::string command = quoted(TARVOLEN_CDS_TOOL);
+        for (const auto& arg : args) command += " " + quoted(arg);
+        command += " >" + quoted(tmp("stdout").string()) + " 2>" + quoted(tmp("stderr").string());
+        const int status = std::system(command.c_str());
+        ToolResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = readBytes(tmp("stdout"));
+        result.err = readBytes(tmp("stderr"));
+        return result;
+    }
+
+    fs::path m_dir;
+};
+
+const std::string kPlan = std::string(TARVOLEN_TEST_DATA_DIR) + "/plan-two-phases.xml";
+
+TEST_F(CdsTool, convertsWriterMadeXmlToIdenticalBytes) {
+    const ToolResult r = run({"convert", kPlan, tmp("out.xml")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(tmp("out.xml")), readBytes(kPlan));
+}
+
+TEST_F(CdsTool, xmlThroughBinaryGivesBackTheSameXml) {
+    ASSERT_EQ(run({"convert", kPlan, tmp("plan.cds")}).exitCode, 0);
+    const std::string binary = readBytes(tmp("plan.cds"));
+    EXPECT_TRUE(isBinaryPacket(binary));
+
+    const ToolResult r = run({"convert", tmp("plan.cds"), tmp("back.xml")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(tmp("back.xml")), readBytes(kPlan));
+}
+
+TEST_F(CdsTool, writesXmlExactlyWhenTheNameEndsInXmlInAnyCase) {
+    const struct {
+        const char* name;
+        bool xml;
+    } cases[] = {
+        {"a.xml", true}, {"b.XML", true},      {"c.Xml", true},      {"d.cds", false},
+        {"e", false},    {"f.xml.bak", false}, {"gxml", false},
+    };
+    const std::string plan = readBytes(kPlan);
+    for (const auto& c : cases) {
+        const ToolResult r = run({"convert", kPlan, tmp(c.name)});
+        ASSERT_EQ(r.exitCode, 0) << c.name << ": " << r.err;
+        const std::string written = readBytes(tmp(c.name));
+        if (c.xml) {
+            EXPECT_EQ(written, plan) << c.name;
+        } else {
+            EXPECT_TRUE(isBinaryPacket(written)) << c.name;
+        }
+    }
+}
+
+TEST_F(CdsTool, reportsADecodingErrorAndLeavesTheOutputAlone) {
+    const std::string binaryWithoutLayout(
+        "\x96\x19\xE0\xBD\x01\x00\x00\x00\x18\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+        "\x18\x00",
+        24);
+    std::string majorVersion4 = binaryWithoutLayout;
+    majorVersion4[4] = '\x04';
+    majorVersion4[18] = '\x01';
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"zip archive", std::string("PK\x03\x04rest", 8), "Mismatch in datapacket."},
+        {"string without WIDTH",
+         "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"A\" "
+         "fieldtype=\"string\"/></FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>",
+         "Invalid parameter."},
+        {"unknown fieldtype",
+         "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"A\" "
+         "fieldtype=\"r10x\"/></FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>",
+         "Invalid field type."},
+        {"rows without layout", "<DATAPACKET Version=\"2.0\"><ROWDATA></ROWDATA></DATAPACKET>",
+         "Datapacket contains no meta data."},
+        {"binary without layout", binaryWithoutLayout, "Datapacket contains no meta data."},
+        {"binary major version 4", majorVersion4, "Mismatch in datapacket."},
+    };
+    const std::string kept = "existing output\n";
+    for (const auto& c : cases) {
+        writeBytes(tmp("bad"), c.bytes);
+        writeBytes(tmp("out.xml"), kept);
+        for (const auto& args : {std::vector<std::string>{"convert", tmp("bad"), tmp("out.xml")},
+                                 std::vector<std::string>{"dump", tmp("bad")}}) {
+            const ToolResult r = run(args);
+            EXPECT_EQ(r.exitCode, 1) << c.what << " (" << args[0] << ")";
+            EXPECT_EQ(r.err, std::string(c.message) + "\n") << c.what << " (" << args[0] << ")";
+        }
+        EXPECT_EQ(readBytes(tmp("out.xml")), kept) << c.what;
+    }
+}
+
+TEST_F(CdsTool, reportsFileErrorsWithTheFullPath) {
+    const fs::path missing = tmp("missing.xml");
+    const fs::path noFolder = tmp("no-such-folder") / "out.xml";
+    const struct {
+        std::vector<std::string> args;
+        std::string messageStart;
+    } cases[] = {
+        {{"convert", missing, tmp("out.xml")}, "Cannot open file \"" + missing.string() + "\". "},
+        {{"dump", missing}, "Cannot open file \"" + missing.string() + "\". "},
+        {{"convert", kPlan, noFolder}, "Cannot create file \"" + noFolder.string() + "\". "},
+    };
+    for (const auto& c : cases) {
+        const ToolResult r = run(c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.args[1];
+        EXPECT_EQ(r.err.rfind(c.messageStart, 0), 0u) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(tmp("out.xml")));
+}
+
+TEST_F(CdsTool, rejectsBadCommandLinesWithUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"convert"}, {"convert", kPlan}, {"convert", kPlan, "a", "b"},
+        {"dump"}, {"dump", kPlan, "extra"}, {"show", kPlan},
+    };
+    for (const auto& args : cases) {
+        const ToolResult r = run(args);
+        EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args);
+        EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(CdsTool, dumpShowsLayoutRowsAndChangeLog) {
+    const ToolResult r = run({"dump", kPlan});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const char* expected[] = {
+        "Fields: 10",
+        "1. ID  fieldtype i4, width 0, subtype -, bits 4 (required)",
+        "5. TESTO  fieldtype bin.hex, width 0, subtype Text, bits 0",
+        "WIDTH (i2) = 40",
+        "Dataset attributes: 0",
+        "Row versions: 3",
+        "#1  RowState 1 (superseded)",
+        "TESTO = \"update AFDATGEN set X=1;\\r\\ncommit;\"",
+        // Windows-1252 0xE0 shown as UTF-8.
+        "NOME_TABELLA = \"Citt\xC3\xA0\"",
+        "#3  RowState 8 (modified)",
+        "NOME_FILE = (null)",
+        "Change log: 1",
+        "version 3, replaces 1, kind 8 (edit)",
+    };
+    for (const char* line : expected) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << "missing: " << line << "\n" << r.out;
+    }
+    // The modified version takes TESTO from the version it replaces.
+    const size_t third = r.out.find("#3");
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_NE(r.out.find("TESTO = \"update AFDATGEN", third), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace tarvolen
