@@ -2,6 +2,7 @@
 // ("Binary form") describes the layout. Values that do not fit their field's encoding are
 // refused with "Invalid parameter." rather than written truncated.
 
+#include <algorithm>
 #include <bit>
 #include <limits>
 
@@ -52,14 +53,18 @@ const T& valueAs(const Value& value) {
     throw dberr::invalidParameter();
 }
 
+// Whether `v` fits in `size` bytes (1, 2, 4 or 8).
+bool fitsInteger(int64_t v, uint32_t size, bool isSigned) {
+    if (size >= 8) return true;
+    const int bits = static_cast<int>(size * 8);
+    const int64_t low = isSigned ? -(int64_t{1} << (bits - 1)) : 0;
+    const int64_t high = isSigned ? (int64_t{1} << (bits - 1)) - 1 : (int64_t{1} << bits) - 1;
+    return v >= low && v <= high;
+}
+
 // Writes `v` in `size` bytes (1, 2, 4 or 8) after checking that it fits.
 void putInteger(std::string& out, int64_t v, uint32_t size, bool isSigned) {
-    if (size < 8) {
-        const int bits = static_cast<int>(size * 8);
-        const int64_t low = isSigned ? -(int64_t{1} << (bits - 1)) : 0;
-        const int64_t high = isSigned ? (int64_t{1} << (bits - 1)) - 1 : (int64_t{1} << bits) - 1;
-        if (v < low || v > high) throw dberr::invalidParameter();
-    }
+    if (!fitsInteger(v, size, isSigned)) throw dberr::invalidParameter();
     const auto bitsOf = static_cast<uint64_t>(v);
     switch (size) {
         case 1:
@@ -88,49 +93,9 @@ void putLength(std::string& out, size_t n, uint32_t prefixSize) {
     }
 }
 
-// Decimal text -> packed-decimal record of `recordSize` bytes: precision, sign bit | decimals,
-// then the digits as nibbles, high nibble first. Integer leading zeros are not stored.
 void putDecimal(std::string& out, const std::string& text, uint32_t recordSize) {
-    size_t pos = 0;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
-        negative = text[pos] == '-';
-        ++pos;
-    }
-    std::string digits;
-    unsigned decimals = 0;
-    bool point = false;
-    bool anyDigit = false;
-    bool nonZero = false;
-    for (; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        if (c >= '0' && c <= '9') {
-            anyDigit = true;
-            nonZero = nonZero || c != '0';
-            if (!point && digits.empty() && c == '0') continue;
-            digits.push_back(c);
-            if (point) ++decimals;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            throw dberr::invalidParameter();
-        }
-    }
-    if (!anyDigit || decimals > 0x3F) throw dberr::invalidParameter();
-    if (digits.empty()) digits.push_back('0');
-    auto fits = [&] { return digits.size() <= 0xFF && 2 + (digits.size() + 1) / 2 <= recordSize; };
-    // Normally every fraction digit is stored; when that does not fit, the zeros leading the
-    // fraction are left out and the reader restores them from the decimals count.
-    if (!fits()) digits.erase(0, digits.find_first_not_of('0'));
-    if (!fits()) throw dberr::invalidParameter();
-    std::string record(recordSize, '\0');
-    record[0] = static_cast<char>(digits.size());
-    record[1] = static_cast<char>(decimals | (negative && nonZero ? 0x80u : 0u));
-    for (size_t i = 0; i < digits.size(); ++i) {
-        const unsigned nibble = static_cast<unsigned>(digits[i] - '0');
-        auto& byte = record[2 + i / 2];
-        byte = static_cast<char>(static_cast<unsigned char>(byte) | (i % 2 == 0 ? nibble << 4 : nibble));
-    }
+    std::string record;
+    if (!packDecimal(text, recordSize, record)) throw dberr::invalidParameter();
     out += record;
 }
 
@@ -275,26 +240,35 @@ void putAttributeValue(std::string& out, uint32_t typeWord, const Value& value) 
     throw dberr::invalidFieldType();
 }
 
+// An integer attribute (or array) holding a value outside its type's range goes out as 64-bit
+// signed, so that what the XML reader took in, with the type its name implies, can be written.
+uint32_t attributeWordFor(uint32_t typeWord, const Value& value) {
+    const uint32_t element = typeWord & ~typeword::kArray;
+    if (!isIntegerElement(element)) return typeWord;
+    const uint32_t size = element & typeword::kSizeMask;
+    const bool isSigned = (element & typeword::kClassMask) == kIntClass;
+    auto fits = [&](int64_t v) { return fitsInteger(v, size, isSigned); };
+    if ((typeWord & typeword::kArray) != 0) {
+        const auto* numbers = std::get_if<IntArray>(&value);
+        const bool allFit =
+            numbers == nullptr || std::all_of(numbers->begin(), numbers->end(), fits);
+        return allFit ? typeWord : typeword::kArray | typeword::kInt64;
+    }
+    const auto* number = std::get_if<int64_t>(&value);
+    return number == nullptr || fits(*number) ? typeWord : typeword::kInt64;
+}
+
 void putAttribute(std::string& out, const std::string& name, uint32_t typeWord,
                   const Value& value) {
+    const uint32_t word = attributeWordFor(typeWord, value);
     putName(out, name);
-    put32(out, typeWord);
-    putAttributeValue(out, typeWord, value);
+    put32(out, word);
+    putAttributeValue(out, word, value);
 }
 
 void putCount16(std::string& out, size_t n) {
     if (n > 0xFFFF) throw dberr::invalidParameter();
     put16(out, static_cast<uint16_t>(n));
-}
-
-// The field's own type word when it agrees with its type, else the one its type and WIDTH give.
-uint32_t typeWordOf(const FieldDef& field) {
-    FieldType type{};
-    if (field.typeWord != 0 && lookupTypeWord(field.typeWord, type) == TypeLookup::Field &&
-        type == field.type) {
-        return field.typeWord;
-    }
-    return typeWordFor(field.type, field.width());
 }
 
 // Close upper guess of the packet's size, so that large blobs are not copied by regrowth.
@@ -338,7 +312,7 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
     typeWords.reserve(fieldCount);
     for (const FieldDef& field : packet.fields) {
         if (field.name.empty()) throw dberr::nullFieldName();
-        typeWords.push_back(typeWordOf(field));
+        typeWords.push_back(storedTypeWord(field));
         putName(out, field.name);
         put32(out, typeWords.back());
         put16(out, field.bits);

@@ -1,6 +1,7 @@
 #include "ClientDataSet.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "Errors.h"
@@ -42,6 +43,13 @@ bool kindAccepts(FieldKind kind, const FieldDef& field) {
     return false;
 }
 
+// Makes room for one more element, growing geometrically, so that the push that follows cannot
+// throw: a post or delete then either fails before changing anything or completes.
+template <typename T>
+void reserveOneMore(std::vector<T>& v) {
+    if (v.size() == v.capacity()) v.reserve(std::max<size_t>(8, v.size() * 2));
+}
+
 bool isEmptyValue(const Value& v) {
     if (isNull(v)) return true;
     if (const auto* s = std::get_if<std::string>(&v)) return s->empty();
@@ -67,6 +75,19 @@ const Value& TField::AsVariant() const {
     return m_table.CurrentValue(static_cast<size_t>(m_layoutIndex));
 }
 
+void TField::requireBound() const {
+    // A field object added after Open has no field of the layout behind it.
+    if (m_layoutIndex < 0) m_table.throwTableError("Field '" + m_name + "' not found");
+}
+
+void TField::requireIntegerInRange(FieldType type, int64_t value, std::string_view text) const {
+    // Refused now: the file could not hold it, and the table could then never be closed.
+    if (!fitsIntegerType(type, value)) {
+        throw EDatabaseError("'" + std::string(text) + "' is not a valid value for field '" +
+                             m_name + "'");
+    }
+}
+
 std::string TField::AsString() const {
     const Value& v = AsVariant();
     if (isNull(v)) return {};
@@ -90,6 +111,7 @@ int64_t TField::AsInteger() const {
 
 void TField::SetAsString(std::string_view text) {
     m_table.requireEditing();
+    requireBound();
     const FieldDef& def = m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)];
     switch (def.type) {
         case FieldType::String: {
@@ -114,6 +136,7 @@ void TField::SetAsString(std::string_view text) {
             if (ec != std::errc() || ptr != text.data() + text.size()) {
                 throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
             }
+            requireIntegerInRange(def.type, v, text);
             SetValue(v);
             return;
         }
@@ -130,10 +153,12 @@ void TField::SetAsString(std::string_view text) {
 
 void TField::SetAsInteger(int64_t value) {
     m_table.requireEditing();
+    requireBound();
     const FieldDef& def = m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)];
     if (def.type == FieldType::String || def.type == FieldType::Blob) {
         SetAsString(std::to_string(value));
     } else {
+        requireIntegerInRange(def.type, value, std::to_string(value));
         SetValue(value);
     }
 }
@@ -152,14 +177,25 @@ TClientDataSet::TClientDataSet(std::string name) : m_name(std::move(name)) {}
 TClientDataSet::~TClientDataSet() {
     try {
         Close();
-    } catch (const EFCreateError&) {
-        // A destructor cannot report; owners that care close the table themselves first.
+    } catch (...) {
+        // A destructor cannot report, and any error escaping it would end the program; owners
+        // that care close the table themselves first.
     }
 }
 
 void TClientDataSet::SetIndexFieldNames(std::string names) {
-    m_indexFieldNames = std::move(names);
-    if (Active()) rebuildView();
+    if (!Active()) {
+        m_indexFieldNames = std::move(names);
+        return;
+    }
+    // An unknown name leaves the old order in force.
+    std::swap(m_indexFieldNames, names);
+    try {
+        rebuildView();
+    } catch (...) {
+        std::swap(m_indexFieldNames, names);
+        throw;
+    }
 }
 
 TField& TClientDataSet::AddField(std::string name, FieldKind kind, int size, bool required) {
@@ -192,13 +228,13 @@ void TClientDataSet::openFrom(std::string bytes) {
     m_packet = std::move(packet);
     try {
         bindFields();
+        rebuildView();
     } catch (...) {
         release();
-        throw;  // the binding error goes to the caller; the table stays closed
+        throw;  // a binding or index error goes to the caller; the table stays closed
     }
     m_changeCount = 0;
     m_state = State::Browse;
-    rebuildView();
     First();
 }
 
@@ -317,7 +353,8 @@ size_t TClientDataSet::viewInsertPosition(size_t version) const {
 }
 
 void TClientDataSet::rebuildView() {
-    m_indexFields.clear();
+    // Built aside and committed at the end, so an unknown name changes nothing.
+    std::vector<int> indexFields;
     size_t start = 0;
     while (start <= m_indexFieldNames.size() && !m_indexFieldNames.empty()) {
         size_t end = m_indexFieldNames.find(';', start);
@@ -325,16 +362,19 @@ void TClientDataSet::rebuildView() {
         const std::string name = m_indexFieldNames.substr(start, end - start);
         const int index = m_packet.fieldIndex(name);
         if (index < 0) throwTableError("Field '" + name + "' not found");
-        m_indexFields.push_back(index);
+        indexFields.push_back(index);
         start = end + 1;
     }
-    m_view.clear();
+    std::vector<size_t> view;
     for (size_t i = 0; i < m_packet.rows.size(); ++i) {
         if ((m_packet.rows[i].status & (rowstate::kSuperseded | rowstate::kDeleted)) == 0) {
-            m_view.push_back(i);
+            view.push_back(i);
         }
     }
-    std::stable_sort(m_view.begin(), m_view.end(), [this](size_t a, size_t b) { return rowLess(a, b); });
+    m_indexFields.swap(indexFields);
+    std::stable_sort(view.begin(), view.end(),
+                     [this](size_t a, size_t b) { return rowLess(a, b); });
+    m_view.swap(view);
 }
 
 // ---- navigation ---------------------------------------------------------------------------
@@ -435,6 +475,10 @@ void TClientDataSet::Insert() {
 
 void TClientDataSet::setPending(size_t layoutIndex, Value value) {
     if (layoutIndex >= m_pending.size()) return;
+    // The writers and comparisons rely on a blob never being a null pointer.
+    if (const auto* blob = std::get_if<BlobData>(&value); blob != nullptr && *blob == nullptr) {
+        value = Value{};
+    }
     m_pending[layoutIndex] = std::move(value);
     m_pendingChanged = true;
 }
@@ -459,6 +503,9 @@ void TClientDataSet::Post() {
         }
     }
 
+    reserveOneMore(m_packet.rows);
+    reserveOneMore(m_packet.changeLog);
+    reserveOneMore(m_view);
     const auto newVersion = static_cast<uint32_t>(m_packet.rows.size() + 1);
     if (m_state == State::Insert) {
         m_packet.rows.push_back({rowstate::kInserted, std::move(m_pending)});
@@ -505,6 +552,7 @@ void TClientDataSet::Delete() {
     }
     Cancel();
     if (m_view.empty()) return;
+    reserveOneMore(m_packet.changeLog);
     const size_t version = m_view[m_position];
     m_packet.rows[version].status |= rowstate::kDeleted;
     m_packet.changeLog.push_back({static_cast<uint32_t>(version + 1), 0, rowstate::kDeleted});

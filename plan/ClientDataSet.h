@@ -50,6 +50,9 @@ public:
 
 private:
     friend class TClientDataSet;
+    void requireBound() const;
+    void requireIntegerInRange(FieldType type, int64_t value, std::string_view text) const;
+
     TClientDataSet& m_table;
     std::string m_name;
     FieldKind m_kind;

@@ -46,40 +46,49 @@ char fromUnicode(char32_t cp) {
     return '?';
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `at` and its code point; 0 when malformed.
+size_t decodeSequence(std::string_view text, size_t at, char32_t& cp) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    size_t len = 0;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2;
+        cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3;
+        cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (len > text.size() - at) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const auto cc = static_cast<unsigned char>(text[at + k]);
+        if ((cc & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return len;
+}
+
+}  // namespace
+
 bool isValidUtf8(std::string_view text) {
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len = 0;
-        char32_t cp = 0;
-        if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        for (size_t k = 1; k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
+    char32_t cp = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = decodeSequence(text, i, cp);
+        if (len == 0) return false;
         i += len;
     }
     return true;
@@ -88,22 +97,12 @@ bool isValidUtf8(std::string_view text) {
 std::string fromUtf8(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    size_t i = 0;
-    const size_t n = utf8.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
-        char32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
-        for (size_t k = 1; k < len && i + k < n; ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        }
-        out += fromUnicode(cp);
-        i += len;
+    char32_t cp = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t len = decodeSequence(utf8, i, cp);
+        // A malformed byte must not swallow the bytes after it (a closing quote, say).
+        out += len == 0 ? '?' : fromUnicode(cp);
+        i += len == 0 ? 1 : len;
     }
     return out;
 }

@@ -12,7 +12,7 @@ char32_t toUnicode(unsigned char byte);
 char fromUnicode(char32_t codePoint);
 // True when the text is valid UTF-8.
 bool isValidUtf8(std::string_view text);
-// UTF-8 -> Windows-1252 ('?' for characters the code page lacks). REQUIRES: valid UTF-8.
+// UTF-8 -> Windows-1252 ('?' for characters the code page lacks and for each malformed byte).
 std::string fromUtf8(std::string_view utf8);
 // Windows-1252 -> UTF-8, for terminals and windows.
 std::string toUtf8(std::string_view text);

@@ -1,6 +1,7 @@
 #include "DataPacket.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "Cp1252.h"
@@ -29,15 +30,27 @@ int compareValues(const Value& a, const Value& b, bool caseInsensitive) {
     if (const auto* blob = std::get_if<BlobData>(&a)) {
         return compareText(**blob, *std::get<BlobData>(b), caseInsensitive);
     }
+    if (const auto* x = std::get_if<double>(&a)) {
+        // NaN after every number and equal to itself, so sorting sees a strict weak order.
+        const double y = std::get<double>(b);
+        const bool nanX = std::isnan(*x);
+        const bool nanY = std::isnan(y);
+        if (nanX || nanY) return nanX == nanY ? 0 : (nanX ? 1 : -1);
+        return *x < y ? -1 : (y < *x ? 1 : 0);
+    }
     return a < b ? -1 : (b < a ? 1 : 0);
 }
-
 
 bool sameValue(const Value& a, const Value& b) {
     if (a.index() != b.index()) return false;
     if (const auto* blobA = std::get_if<BlobData>(&a)) {
         const auto& blobB = std::get<BlobData>(b);
         return blobA->get() == blobB.get() || **blobA == *blobB;
+    }
+    if (const auto* x = std::get_if<double>(&a)) {
+        // A NaN read back from a file is still the value that was stored.
+        const double y = std::get<double>(b);
+        return *x == y || (std::isnan(*x) && std::isnan(y));
     }
     return a == b;
 }

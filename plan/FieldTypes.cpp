@@ -52,23 +52,16 @@ bool readLooseInteger(std::string_view text, int64_t& out) {
         negative = text[i] == '-';
     }
     if (i == text.size()) return false;
+    constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     uint64_t value = 0;
     for (; i < text.size() && isDigit(text[i]); ++i) {
-        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+        const auto digit = static_cast<uint64_t>(text[i] - '0');
+        // Checked before multiplying: a wrapped product could look in range again.
+        if (value > (kMax - digit) / 10) return false;
+        value = value * 10 + digit;
     }
     out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
     return true;
-}
-
-bool fitsIntegerType(FieldType type, int64_t v) {
-    switch (type) {
-        case FieldType::Int16: return v >= -32768 && v <= 32767;
-        case FieldType::UInt16: return v >= 0 && v <= 65535;
-        case FieldType::Int32: return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
-        case FieldType::UInt32: return v >= 0 && v <= 0xFFFFFFFFLL;
-        default: return true;
-    }
 }
 
 bool readFixedDigits(std::string_view text, size_t pos, size_t count, int& out) {
@@ -162,23 +155,6 @@ bool readFloat(std::string_view text, double& out) {
     return ec == std::errc() && ptr != first;
 }
 
-// Decimal text: optional "-", digits, optional "." and digits.
-bool isDecimalText(std::string_view text) {
-    size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    bool digits = false, point = false;
-    for (; i < text.size(); ++i) {
-        if (isDigit(text[i])) {
-            digits = true;
-        } else if (text[i] == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    return digits;
-}
-
 std::string intArrayText(const IntArray& values) {
     std::string out;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -191,6 +167,18 @@ std::string intArrayText(const IntArray& values) {
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 }  // namespace
+
+bool fitsIntegerType(FieldType type, int64_t v) {
+    switch (type) {
+        case FieldType::Int16: return v >= -32768 && v <= 32767;
+        case FieldType::UInt16: return v >= 0 && v <= 65535;
+        case FieldType::Int32:
+            return v >= std::numeric_limits<int32_t>::min() &&
+                   v <= std::numeric_limits<int32_t>::max();
+        case FieldType::UInt32: return v >= 0 && v <= 0xFFFFFFFFLL;
+        default: return true;
+    }
+}
 
 TypeLookup lookupXmlType(std::string_view fieldtype, FieldType& type) {
     if (fieldtype == "i1" || fieldtype == "ui1") return TypeLookup::Dropped;
@@ -264,6 +252,60 @@ TypeLookup lookupTypeWord(uint32_t word, FieldType& type) {
 int bcdRecordSize(int precision) {
     const int p = precision > 0 ? std::min(precision, 64) : 32;
     return 2 + (p + 1) / 2;
+}
+
+uint32_t storedTypeWord(const FieldDef& field) {
+    FieldType type{};
+    if (field.typeWord != 0 && lookupTypeWord(field.typeWord, type) == TypeLookup::Field &&
+        type == field.type) {
+        return field.typeWord;
+    }
+    return typeWordFor(field.type, field.width());
+}
+
+bool packDecimal(std::string_view text, uint32_t recordSize, std::string& record) {
+    size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    std::string digits;
+    unsigned decimals = 0;
+    bool point = false;
+    bool anyDigit = false;
+    bool nonZero = false;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (isDigit(c)) {
+            anyDigit = true;
+            nonZero = nonZero || c != '0';
+            if (!point && digits.empty() && c == '0') continue;
+            digits.push_back(c);
+            if (point) ++decimals;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (!anyDigit || decimals > 0x3F) return false;
+    if (digits.empty()) digits.push_back('0');
+    auto fits = [&] { return digits.size() <= 0xFF && 2 + (digits.size() + 1) / 2 <= recordSize; };
+    // Normally every fraction digit is stored; when that does not fit, the zeros leading the
+    // fraction are left out and the reader restores them from the decimals count.
+    if (!fits()) digits.erase(0, digits.find_first_not_of('0'));
+    if (!fits()) return false;
+    record.assign(recordSize, '\0');
+    record[0] = static_cast<char>(digits.size());
+    record[1] = static_cast<char>(decimals | (negative && nonZero ? 0x80U : 0U));
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const auto nibble = static_cast<unsigned>(digits[i] - '0');
+        auto& byte = record[2 + i / 2];
+        const unsigned shifted = i % 2 == 0 ? nibble << 4 : nibble;
+        byte = static_cast<char>(static_cast<unsigned char>(byte) | shifted);
+    }
+    return true;
 }
 
 uint32_t typeWordFor(FieldType type, int width) {
@@ -490,9 +532,14 @@ Value valueFromText(const FieldDef& field, std::string_view text) {
             return {};
         }
         case FieldType::Bcd:
-        case FieldType::FmtBcd:
-            if (isDecimalText(text)) return std::string(text);
+        case FieldType::FmtBcd: {
+            // Like an integer out of range, a number the field's record cannot hold reads as null.
+            std::string record;
+            if (packDecimal(text, storedTypeWord(field) & typeword::kSizeMask, record)) {
+                return std::string(text);
+            }
             return {};
+        }
         case FieldType::Date: {
             int y = 0, m = 0, d = 0;
             if (readDate(text, y, m, d) && text.size() == 8) return dayNumberFromDate(y, m, d);
@@ -618,8 +665,12 @@ int64_t dayNumberFromDate(int year, int month, int day) {
 }
 
 void dateFromDayNumber(int64_t dayNumber, int& year, int& month, int& day) {
+    // Beyond about 20 million years no year fits an int; clamping also keeps the sums below
+    // from overflowing on arbitrary stored values.
+    constexpr int64_t kLimit = 146097LL * 50000;
+    dayNumber = std::clamp(dayNumber, -kLimit, kLimit);
     // Civil-from-days over the proleptic Gregorian calendar, shifted so that day 1 is 0001-01-01.
-    int64_t z = dayNumber - 1 + 306;  // days since 0000-03-01
+    const int64_t z = dayNumber - 1 + 306;  // days since 0000-03-01
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const int64_t doe = z - era * 146097;
     const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;

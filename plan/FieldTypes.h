@@ -28,6 +28,15 @@ TypeLookup lookupTypeWord(uint32_t word, FieldType& type);
 uint32_t typeWordFor(FieldType type, int width);
 // Size in bytes of the packed-decimal record for a precision (WIDTH), 0 meaning the default.
 int bcdRecordSize(int precision);
+// The type word a field is written with in the binary form: its own when that names its type,
+// else the one typeWordFor gives for its type and WIDTH.
+uint32_t storedTypeWord(const FieldDef& field);
+// Decimal text (optional sign, digits, optional "." and digits) -> packed-decimal record of
+// `recordSize` bytes. False when the text does not read or the record cannot hold it.
+bool packDecimal(std::string_view text, uint32_t recordSize, std::string& record);
+
+// True when an integer value lies in the range of an integer field type (any value for others).
+bool fitsIntegerType(FieldType type, int64_t v);
 
 // Type name shown in binding errors ("Integer", "String", "Memo", "LargeInt", ...).
 std::string fieldTypeDisplayName(const FieldDef& field);

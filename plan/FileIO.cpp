@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -41,6 +43,29 @@ std::string openError(const std::string& path, int error) {
 
 std::string createError(const std::string& path, int error) {
     return "Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error);
+}
+
+// Creates a new, empty file beside the target for writing. Unlike mkstemp it lets the mode pass
+// through the umask, so a new file gets the usual permissions without changing the process-wide
+// umask, which other threads may be creating files under.
+int createTemporary(const std::filesystem::path& folder, const std::string& base,
+                    std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    const auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string prefix = ".";
+    prefix += base;
+    prefix += '.';
+    prefix += std::to_string(::getpid());
+    prefix += '.';
+    prefix += std::to_string(seed % 1000000);
+    prefix += '.';
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = (folder / (prefix + std::to_string(counter.fetch_add(1)))).string();
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;  // errno is still EEXIST
 }
 
 }  // namespace
@@ -86,23 +111,16 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
     const std::filesystem::path target(path);
     const std::filesystem::path folder =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string tempName = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-
-    FileDescriptor fd(::mkstemp(tempName.data()));
+    std::string tempName;
+    FileDescriptor fd(createTemporary(folder, target.filename().string(), tempName));
     if (fd.get() < 0) throw EFCreateError(createError(path, errno));
     auto fail = [&](int error) {
         ::unlink(tempName.c_str());
         throw EFCreateError(createError(path, error));
     };
-    // Keep the permissions of the file being replaced; a new file gets the usual 0666 & ~umask.
+    // Keep the permissions of the file being replaced; a new file has 0666 & ~umask already.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        ::fchmod(fd.get(), st.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd.get(), 0666 & ~mask);
-    }
+    if (::stat(path.c_str(), &st) == 0) ::fchmod(fd.get(), st.st_mode & 07777);
     ::flock(fd.get(), LOCK_EX);
     size_t done = 0;
     while (done < bytes.size()) {

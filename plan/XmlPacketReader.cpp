@@ -14,6 +14,10 @@
 namespace tarvolen {
 namespace {
 
+// Limits of the binary form: names have a 1-byte length, counts a 2-byte one.
+constexpr size_t kMaxName = 0xFF;
+constexpr size_t kMaxCount = 0xFFFF;
+
 bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
@@ -169,6 +173,8 @@ public:
             tag = nextTag();
             if (!tag.closing || tag.name != "DATAPACKET") throw dberr::mismatch();
         }
+        const size_t logAttribute = m_packet.changeLog.empty() ? 0 : 1;
+        if (m_packet.attributes.size() + logAttribute > kMaxCount) throw dberr::invalidParameter();
         carryOverFromReplaced(m_packet, m_pending);
         return std::move(m_packet);
     }
@@ -274,7 +280,17 @@ private:
         a.name = std::string(name);
         a.typeWord = knownAttributeTypeWord(name).value_or(typeword::kString2);
         a.value = attributeValueFromText(a.typeWord, decoded(raw));
+        checkStorable(a);
         return a;
+    }
+
+    // Refuses what the binary form could not hold, so that whatever loads can also be saved.
+    static void checkStorable(const Attribute& a) {
+        const auto* text = std::get_if<std::string>(&a.value);
+        // A stored text also carries its closing zero byte in a 16-bit length.
+        if (a.name.size() > kMaxName || (text != nullptr && text->size() >= kMaxCount)) {
+            throw dberr::invalidParameter();
+        }
     }
 
     // <PARAM Name=".." Value=".." Type=".." Roundtrip="True"/>
@@ -296,6 +312,7 @@ private:
         }
         if (!named) throw dberr::mismatch();
         a.value = attributeValueFromText(a.typeWord, value);
+        checkStorable(a);
         return a;
     }
 
@@ -383,10 +400,11 @@ private:
         if (lookup == TypeLookup::Dropped) return;  // 8-bit integers load as no field
 
         if (field.name.empty() || info.attrName.empty()) throw dberr::nullFieldName();
+        if (field.name.size() > kMaxName) throw dberr::invalidParameter();
         const int width = field.width();
-        if (field.type == FieldType::String && field.findAttribute("WIDTH") == nullptr) {
-            throw dberr::invalidParameter();
-        }
+        // Without a width no length prefix is known to hold the values.
+        const bool text = field.type == FieldType::String || field.type == FieldType::WideString;
+        if (text && width < 1) throw dberr::invalidParameter();
         // Sizes beyond what a field can hold would only make later allocations explode.
         const bool sized = field.type == FieldType::String || field.type == FieldType::WideString ||
                            field.type == FieldType::Blob;
@@ -400,7 +418,10 @@ private:
         }
         field.typeWord = typeWordFor(field.type, width);
         info.textBlob = isTextBlob(field);
-        if (field.type == FieldType::String && width > 0) info.width = static_cast<size_t>(width);
+        if (field.type == FieldType::String) info.width = static_cast<size_t>(width);
+        if (field.attributes.size() > kMaxCount || m_packet.fields.size() == kMaxCount) {
+            throw dberr::invalidParameter();
+        }
         m_packet.fields.push_back(std::move(field));
         m_info.push_back(std::move(info));
     }

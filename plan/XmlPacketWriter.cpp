@@ -75,10 +75,13 @@ void appendInteger(std::string& out, int64_t v) {
 }
 
 // Blanks and ! # $ % ( ) * ? cannot stand in an XML name; the writer puts "_" in their place.
+// Control characters and = / < > " go the same way: a reader would end the name there.
 std::string xmlName(const std::string& name) {
     std::string out = name;
     for (char& c : out) {
-        if (c == ' ' || std::strchr("!#$%()*?", c) != nullptr) c = '_';
+        if (static_cast<unsigned char>(c) <= ' ' || std::strchr("!#$%()*?=/<>\"", c) != nullptr) {
+            c = '_';
+        }
     }
     return out;
 }
@@ -108,6 +111,8 @@ void appendParams(std::string& out, const std::vector<const Attribute*>& params,
 }
 
 void writeField(std::string& out, const FieldDef& field) {
+    // Readers refuse a field without a name, so such a packet could never be read back.
+    if (field.name.empty()) throw dberr::nullFieldName();
     out += "<FIELD";
     const std::string attrName = xmlName(field.name);
     if (attrName != field.name) appendAttribute(out, "fieldname", field.name);

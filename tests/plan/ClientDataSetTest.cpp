@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <filesystem>
@@ -150,6 +151,9 @@ TEST_F(PlanTableTest, reloadWritesOnlyWhenChangedOrMissing) {
     t->LoadFile("./dbquery.xml");
     EXPECT_EQ(t->FieldByName("ID").AsInteger(), 7);
     EXPECT_EQ(read("dbquery.xml"), plan("<ROW ID=\"7\"/>"));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(fs::status("dbquery.xml").permissions(), static_cast<fs::perms>(0666 & ~mask));
     // A save keeps the table changed, so the next close writes the same content again.
     t->Edit();
     t->FieldByName("STATO").SetAsString("S");
@@ -194,6 +198,54 @@ TEST_F(PlanTableTest, bindingErrorsNameTheFieldAndLeaveTheTableClosed) {
     write("dbquery.xml", plan("", planFields("ui2")));  // every integer type of the file binds
     auto t = planTable();
     EXPECT_NO_THROW(t->Open());
+}
+
+TEST_F(PlanTableTest, anUnknownIndexFieldChangesNothing) {
+    write("dbquery.xml", plan("<ROW ID=\"2\"/><ROW ID=\"1\"/>"));
+    auto t = planTable();
+    t->SetIndexFieldNames("ID;NOPE");
+    EXPECT_EQ(messageOf<EDatabaseError>([&] { t->Open(); }), "cdsQuery: Field 'NOPE' not found");
+    EXPECT_FALSE(t->Active());
+    t->SetIndexFieldNames("ID");
+    t->Open();
+    EXPECT_EQ(messageOf<EDatabaseError>([&] { t->SetIndexFieldNames("NOPE"); }),
+              "cdsQuery: Field 'NOPE' not found");
+    t->Insert();
+    t->FieldByName("ID").SetAsInteger(0);
+    t->Post();  // still placed by ID
+    EXPECT_EQ(t->RecordIndex(), 0);
+}
+
+TEST_F(PlanTableTest, fieldObjectsRefuseWhatTheirFieldCannotHold) {
+    write("dbquery.xml", plan(kRow1));
+    auto t = planTable();
+    t->Open();
+    TField& extra = t->AddField("EXTRA", FieldKind::String, 5);  // bound to nothing
+    t->Edit();
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { extra.SetAsString("x"); }, "cdsQuery: Field 'EXTRA' not found"},
+        {[&] { extra.SetAsInteger(1); }, "cdsQuery: Field 'EXTRA' not found"},
+        {[&] { t->FieldByName("ID").SetAsInteger(1LL << 32); },
+         "'4294967296' is not a valid value for field 'ID'"},
+        {[&] { t->FieldByName("ID").SetAsString("-2147483649"); },
+         "'-2147483649' is not a valid value for field 'ID'"},
+    };
+    for (const auto& [set, message] : cases) EXPECT_EQ(messageOf<EDatabaseError>(set), message);
+    EXPECT_EQ(t->FieldByName("ID").AsInteger(), 1);
+}
+
+TEST_F(PlanTableTest, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
+    write("dbquery.xml", plan(kRow1));
+    auto t = planTable();
+    t->SetFileName("./dbquery.cds");
+    t->LoadFile("dbquery.xml");
+    t->Edit();
+    t->FieldByName("ORDINE").SetValue(std::string("x"));  // no binary form for text in an i4
+    t->Post();
+    EXPECT_EQ(messageOf<EDBClient>([&] { t->Close(); }), "Invalid parameter.");
+    EXPECT_TRUE(t->Active());
+    t.reset();  // the write-back fails again, inside the destructor
+    EXPECT_FALSE(fs::exists("dbquery.cds"));
 }
 
 TEST_F(PlanTableTest, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "Cp1252.h"
 #include "FieldTypes.h"
 
@@ -60,7 +62,7 @@ TEST(FieldTypes, typeWordsMapToTypesAndBack) {
 }
 
 TEST(FieldTypes, base64RoundTripsAndSkipsLineBreaks) {
-    for (const std::string bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
+    for (const std::string& bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
                                     std::string("\x00\xFF\x10\x80", 4)}) {
         EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes);
     }
@@ -68,9 +70,18 @@ TEST(FieldTypes, base64RoundTripsAndSkipsLineBreaks) {
     EXPECT_EQ(base64Decode("YWJj\r\nZA=="), "abcd");
 }
 
+TEST(DataPacket, notANumberSortsLastAndEqualsItself) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(compareValues(nan, 1.0), 1);
+    EXPECT_EQ(compareValues(1.0, nan), -1);
+    EXPECT_EQ(compareValues(nan, nan), 0);
+    EXPECT_TRUE(sameValue(nan, nan));
+}
+
 TEST(Cp1252, convertsBetweenUtf8AndTheCodePage) {
     EXPECT_EQ(cp1252::toUtf8("\xE0\x80\x9F"), "\xC3\xA0\xE2\x82\xAC\xC5\xB8");
     EXPECT_EQ(cp1252::fromUtf8("\xC3\xA0\xE2\x82\xAC\xC5\xB8\xE3\x83\x86"), "\xE0\x80\x9F?");
+    EXPECT_EQ(cp1252::fromUtf8("a\xE9\"b\x80"), "a?\"b?");  // a malformed byte swallows nothing
     EXPECT_TRUE(cp1252::isValidUtf8("plain \xC3\xA0"));
     for (const char* bad : {"\xE0", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80"}) {
         EXPECT_FALSE(cp1252::isValidUtf8(bad)) << bad;

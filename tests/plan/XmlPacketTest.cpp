@@ -146,6 +146,10 @@ TEST(XmlPacket, convertsUtf8ToWindows1252WhenMarkedOrDeclared) {
     for (const auto& in : inputs) {
         EXPECT_EQ(text(decodeXmlPacket(in).rows[0].values[0]), "\xE0\x80?") << in;
     }
+    // Marked UTF-8 but malformed: the stray byte becomes '?' and the quote after it stays.
+    std::string marked = inputs[0];
+    marked.replace(marked.find("\xC3"), 8, "\xE9");
+    EXPECT_EQ(text(decodeXmlPacket(marked).rows[0].values[0]), "?");
     // Declared UTF-8 but not valid UTF-8: the bytes are taken as they are.
     const std::string latin = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><DATAPACKET><METADATA><FIELDS>"
                               "<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"20\"/></FIELDS>"
@@ -164,6 +168,16 @@ TEST(XmlPacket, altersNamesThatCannotStandInXml) {
     EXPECT_NE(xml.find("<FIELD fieldname=\"Cod (old)#1\" attrname=\"Cod__old__1\" fieldtype=\"i4\"/>"),
               std::string::npos);
     EXPECT_NE(xml.find("<ROW Cod__old__1=\"5\"/>"), std::string::npos);
+
+    // Names with characters that would end an XML name read back whole.
+    for (const std::string name : {"a=b", "x/y", "t\tab", "q\"uote", "l<g>"}) {
+        packet.fields[0].name = name;
+        const DataPacket back = decodeXmlPacket(encodeXmlPacket(packet));
+        EXPECT_EQ(back.fields[0].name, name);
+        EXPECT_EQ(std::get<int64_t>(back.rows[0].values[0]), 5) << name;
+    }
+    packet.fields[0].name.clear();
+    EXPECT_THROW(encodeXmlPacket(packet), EDBClient);  // no reader could take it back
 }
 
 TEST(XmlPacket, roundTripsEveryFieldTypeAndAttributes) {
@@ -247,6 +261,8 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
         {"i4", "abc", Value{}},          {"i4", "", Value{}},          {"i4", "x1", Value{}},
         {"i2", "40000", Value{}},        {"boolean", "true", true},    {"boolean", "yes", false},
         {"date", "20230230", Value{}},   {"r8", "2.5E3", 2500.0},      {"r8", "n/a", Value{}},
+        {"i8", "9223372036854775807", int64_t{9223372036854775807}},
+        {"i8", "20000000000000000000", Value{}},  // must not wrap into range
     };
     for (const auto& c : cases) {
         const std::string xml = std::string("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"V\" fieldtype=\"") +
@@ -284,6 +300,19 @@ TEST(XmlPacket, reportsEachDecodingErrorWithItsMessage) {
         {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"bin.hex\"/></FIELDS></METADATA>"
          "<ROWDATA/></DATAPACKET>",
          9986, "Invalid parameter."},
+        // What the binary form could not hold is refused on loading, not on saving.
+        {"<METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"string\" WIDTH=\"0\"/></FIELDS>"
+         "</METADATA><ROWDATA/>",
+         9986, "Invalid parameter."},
+        {"<METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"string.uni\"/></FIELDS></METADATA>"
+         "<ROWDATA/>",
+         9986, "Invalid parameter."},
+        {"<METADATA><FIELDS><FIELD attrname=\"" + std::string(256, 'n') +
+             "\" fieldtype=\"i4\"/></FIELDS></METADATA><ROWDATA/>",
+         9986, "Invalid parameter."},
+        {"<METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"i4\" SUBTYPE=\"" +
+             std::string(65535, 's') + "\"/></FIELDS></METADATA><ROWDATA/>",
+         9986, "Invalid parameter."},
         {"<DATAPACKET><METADATA>" + fields + "</METADATA><ROWDATA><ROW A='1'/></ROWDATA></DATAPACKET>",
          16389, "Mismatch in datapacket."},
         {"<DATAPACKET><METADATA>" + fields + "</METADATA><ROWDATA><ROW A= \"1\"/></ROWDATA></DATAPACKET>",
@@ -304,6 +333,24 @@ TEST(XmlPacket, reportsEachDecodingErrorWithItsMessage) {
             EXPECT_EQ(std::string(e.what()), c.message) << c.input;
         }
     }
+}
+
+TEST(XmlPacket, whateverLoadsCanBeSavedInBinary) {
+    const DataPacket packet = decodeXmlPacket(
+        "<METADATA><FIELDS>"
+        "<FIELD attrname=\"N\" fieldtype=\"fixed\" WIDTH=\"2\" DECIMALS=\"-40000\"/>"
+        "<FIELD attrname=\"I\" fieldtype=\"i4\" WIDTH=\"100000\">"
+        "<PARAM Name=\"P\" Value=\"99999\" Type=\"i2\"/></FIELD></FIELDS>"
+        "<PARAMS UNIQUE_KEY=\"-1\" LCID=\"9999999\"/></METADATA>"
+        "<ROWDATA><ROW N=\"123\" I=\"1\"/><ROW N=\"9.9\"/></ROWDATA>");
+    EXPECT_TRUE(isNull(packet.rows[0].values[0]));  // three digits do not fit precision 2
+    EXPECT_EQ(text(packet.rows[1].values[0]), "9.9");
+    // Integer attributes beyond their type's range keep their value in a wider type.
+    const DataPacket back = decodeBinaryPacket(encodeBinaryPacket(packet));
+    EXPECT_EQ(back.fields[1].attributes[0].value, Value(int64_t{100000}));
+    EXPECT_EQ(back.fields[1].attributes[1].value, Value(int64_t{99999}));
+    EXPECT_EQ(back.attributes[0].value, Value(IntArray{-1}));
+    EXPECT_EQ(encodeBinaryPacket(back), encodeBinaryPacket(packet));
 }
 
 TEST(XmlPacket, writesAnEmptiedTableWithEmptyParamsAndRowData) {
