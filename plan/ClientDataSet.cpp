@@ -338,7 +338,7 @@ void TClientDataSet::requireEditing() const {
 bool TClientDataSet::rowLess(size_t a, size_t b) const {
     for (int field : m_indexFields) {
         const auto f = static_cast<size_t>(field);
-        const int c = compareValues(m_packet.rows[a].values[f], m_packet.rows[b].values[f]);
+        const int c = compareFieldValues(m_packet.fields[f].type, m_packet.rows[a].values[f], m_packet.rows[b].values[f]);
         if (c != 0) return c < 0;
     }
     return false;

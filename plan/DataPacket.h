@@ -123,6 +123,11 @@ bool sameValue(const Value& a, const Value& b);
 // Orders two values of one field: nulls first, then by value; text byte-wise, or with the
 // Windows-1252 upper-case mapping when caseInsensitive.
 int compareValues(const Value& a, const Value& b, bool caseInsensitive = false);
+// As compareValues, but decimal fields ("fixed", "fixedFMT") compare by their numeric value.
+int compareFieldValues(FieldType type, const Value& a, const Value& b, bool caseInsensitive = false);
+// The one text form of a decimal value: no "+", no leading zeros before the point (but at least
+// "0"), the fraction digits as given. REQUIRES: text of an optional sign, digits, "." and digits.
+std::string canonicalDecimal(std::string_view text);
 
 // A named, typed value of a field or of the dataset.
 struct Attribute {

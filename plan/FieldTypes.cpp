@@ -536,7 +536,7 @@ Value valueFromText(const FieldDef& field, std::string_view text) {
             // Like an integer out of range, a number the field's record cannot hold reads as null.
             std::string record;
             if (packDecimal(text, storedTypeWord(field) & typeword::kSizeMask, record)) {
-                return std::string(text);
+                return canonicalDecimal(text);
             }
             return {};
         }

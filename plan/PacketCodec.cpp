@@ -48,7 +48,7 @@ std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
             const auto& rx = packet.rows[x].values;
             const auto& ry = packet.rows[y].values;
             if (field >= rx.size() || field >= ry.size()) continue;
-            const int c = compareValues(rx[field], ry[field], caseInsensitive);
+            const int c = compareFieldValues(packet.fields[field].type, rx[field], ry[field], caseInsensitive);
             if (c != 0) return descending ? c > 0 : c < 0;
         }
         return false;

@@ -240,6 +240,22 @@ TEST(XmlPacket, writesRowsInDefaultOrderOnlyWithoutAChangeLog) {
     EXPECT_NE(logged.find("<ROW K=\"3\"/><ROW K=\"1\"/><ROW K=\"2\"/>"), std::string::npos);
 }
 
+TEST(XmlPacket, readsDecimalsInOneFormAndOrdersThemByValue) {
+    const DataPacket packet = decodeXmlPacket(
+        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"F\" fieldtype=\"fixed\" DECIMALS=\"2\" WIDTH=\"9\"/>"
+        "</FIELDS><PARAMS DEFAULT_ORDER=\"1\"/></METADATA><ROWDATA><ROW F=\"20\"/><ROW F=\"0101\"/>"
+        "<ROW F=\"3.10\"/><ROW F=\"-2.5\"/><ROW F=\"+.5\"/><ROW F=\"-10\"/></ROWDATA></DATAPACKET>");
+    std::vector<std::string> read;
+    for (const auto& row : packet.rows) read.push_back(text(row.values[0]));
+    EXPECT_EQ(read, (std::vector<std::string>{"20", "101", "3.10", "-2.5", "0.5", "-10"}));
+    const std::string xml = encodeXmlPacket(packet);
+    EXPECT_NE(xml.find("<ROW F=\"-10\"/><ROW F=\"-2.5\"/><ROW F=\"0.5\"/><ROW F=\"3.10\"/><ROW F=\"20\"/>"
+                       "<ROW F=\"101\"/>"),
+              std::string::npos)
+        << xml;
+    EXPECT_EQ(encodeXmlPacket(decodeBinaryPacket(encodeBinaryPacket(packet))), xml);
+}
+
 TEST(XmlPacket, skipsBlanksCommentsAndProcessingInstructions) {
     const DataPacket packet = decodeXmlPacket(
         " \r\n\t<?xml version=\"1.0\"?>\n<!-- a comment --><DATAPACKET Version=\"2.0\">\n"
