@@ -2,24 +2,12 @@
 
 #include <string>
 
-#include "PacketCodec.h"
+#include "PlanLayout.h"
 
 namespace tarvolen::bench {
 
 DataPacket generatePlan(size_t phases, size_t scriptBytes, bool markedDone) {
-    DataPacket packet = decodeXmlPacket(
-        "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-        "<FIELD attrname=\"ID\" fieldtype=\"i4\" required=\"true\"/>"
-        "<FIELD attrname=\"STATO\" fieldtype=\"string\" WIDTH=\"1\"/>"
-        "<FIELD attrname=\"TIPO\" fieldtype=\"string\" WIDTH=\"1\"/>"
-        "<FIELD attrname=\"SEPARATORE\" fieldtype=\"string\" WIDTH=\"5\"/>"
-        "<FIELD attrname=\"TESTO\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
-        "<FIELD attrname=\"ORDINE\" fieldtype=\"i4\"/>"
-        "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"40\"/>"
-        "<FIELD attrname=\"NOME_FILE\" fieldtype=\"string\" WIDTH=\"255\"/>"
-        "<FIELD attrname=\"SVUOTA_TABELLA\" fieldtype=\"string\" WIDTH=\"1\"/>"
-        "<FIELD attrname=\"VERSIONE\" fieldtype=\"string\" WIDTH=\"20\"/>"
-        "</FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>");
+    DataPacket packet = emptyPlanPacket();
     static const char* kLines[] = {
         "update ANAGRAFE set STATO_CIVILE = 'C' where COD_INDIVIDUO between 1000 and 2000;",
         "  insert into AFCOMUNI (CODICE, NOME) values ('F205', 'Milano <città>');",

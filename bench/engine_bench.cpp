@@ -25,6 +25,7 @@
 #include "EngineHost.h"
 #include "FieldTypes.h"
 #include "PacketCodec.h"
+#include "PlanLayout.h"
 #include "Table.h"
 #include "dm_main.h"
 
@@ -80,19 +81,11 @@ int runCommand(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string planHead() {
-    return "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-           "<FIELD attrname=\"ID\" fieldtype=\"i4\" required=\"true\"/>"
-           "<FIELD attrname=\"STATO\" fieldtype=\"string\" WIDTH=\"1\"/>"
-           "<FIELD attrname=\"TIPO\" fieldtype=\"string\" WIDTH=\"1\"/>"
-           "<FIELD attrname=\"SEPARATORE\" fieldtype=\"string\" WIDTH=\"5\"/>"
-           "<FIELD attrname=\"TESTO\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
-           "<FIELD attrname=\"ORDINE\" fieldtype=\"i4\"/>"
-           "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"40\"/>"
-           "<FIELD attrname=\"NOME_FILE\" fieldtype=\"string\" WIDTH=\"255\"/>"
-           "<FIELD attrname=\"SVUOTA_TABELLA\" fieldtype=\"string\" WIDTH=\"1\"/>"
-           "<FIELD attrname=\"VERSIONE\" fieldtype=\"string\" WIDTH=\"20\"/>"
-           "</FIELDS><PARAMS/></METADATA><ROWDATA>";
+// A plan file of one phase.
+std::string planWith(std::vector<Value> phase) {
+    DataPacket plan = emptyPlanPacket();
+    plan.rows.push_back({0, std::move(phase)});
+    return encodeXmlPacket(plan);
 }
 
 std::string statement(int i) {
@@ -105,10 +98,10 @@ void benchStatements(int count) {
     createDatabase(theirs);
 
     std::string script;
-    for (int i = 0; i < count; ++i) script += statement(i) + ";&#013;&#010;";
+    for (int i = 0; i < count; ++i) script += statement(i) + ";\r\n";
     std::ofstream(ours.path() / "dbquery.xml", std::ios::binary)
-        << planHead() << "<ROW ID=\"1\" STATO=\"N\" TIPO=\"S\" SEPARATORE=\";\" TESTO=\"" << script
-        << "\"/></ROWDATA></DATAPACKET>";
+        << planWith({int64_t{1}, std::string("N"), std::string("S"), std::string(";"), makeBlob(script), {}, {}, {},
+                     {}, {}});
     std::ofstream isql(theirs.path() / "script.sql", std::ios::binary);
     isql << "connect '" << (theirs.path() / "bench.fdb").string() << "' user 'SYSDBA';\n";
     for (int i = 0; i < count; ++i) isql << statement(i) << ";\ncommit;\n";
@@ -155,8 +148,8 @@ double importRate(const std::string& dataFile, int rows) {
     createDatabase(folder);
     fs::copy_file(dataFile, folder.path() / "data");
     std::ofstream(folder.path() / "dbquery.xml", std::ios::binary)
-        << planHead() << "<ROW ID=\"1\" STATO=\"N\" TIPO=\"I\" NOME_TABELLA=\"T\" NOME_FILE=\""
-        << (folder.path() / "data").string() << "\" SVUOTA_TABELLA=\"S\"/></ROWDATA></DATAPACKET>";
+        << planWith({int64_t{1}, std::string("N"), std::string("I"), {}, {}, {}, std::string("T"),
+                     (folder.path() / "data").string(), std::string("S"), {}});
     QuietHost host;
     TdmMain dm;
     dm.setHost(&host);

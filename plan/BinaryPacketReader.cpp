@@ -7,19 +7,15 @@
 
 #include "Errors.h"
 #include "FieldTypes.h"
+#include "BinaryFormat.h"
 #include "PacketCodec.h"
 
 namespace tarvolen {
 namespace {
 
-constexpr uint32_t kMagic = 0xBDE01996u;
-constexpr uint32_t kHeaderSize = 24;
+using namespace binaryformat;
+
 constexpr uint16_t kMaxVersionWord = 3;
-constexpr uint32_t kHoldsLayout = 1;
-constexpr uint32_t kHoldsRowOffset = 2;
-constexpr uint32_t kStringClass = 0x00490000u;
-constexpr uint32_t kIntClass = 0x00010000u;
-constexpr uint32_t kUIntClass = 0x00020000u;
 // Smallest possible field descriptor: name length, one name byte, type word, bits, count.
 constexpr size_t kMinFieldDescriptor = 1 + 1 + 4 + 2 + 2;
 // Smallest possible attribute record: name length and type word.

@@ -8,22 +8,16 @@
 
 #include "Errors.h"
 #include "FieldTypes.h"
+#include "BinaryFormat.h"
 #include "PacketCodec.h"
 
 namespace tarvolen {
 namespace {
 
-constexpr uint32_t kMagic = 0xBDE01996u;
+using namespace binaryformat;
+
 constexpr uint16_t kMajor = 1;
 constexpr uint16_t kMinor = 0;
-constexpr uint32_t kHeaderSize = 24;
-constexpr uint32_t kHoldsLayout = 1;
-constexpr uint32_t kHoldsRowOffset = 2;
-constexpr size_t kPropertiesOffset = 18;
-constexpr size_t kRowOffsetOffset = 22;
-constexpr uint32_t kStringClass = 0x00490000u;
-constexpr uint32_t kIntClass = 0x00010000u;
-constexpr uint32_t kUIntClass = 0x00020000u;
 
 void put8(std::string& out, uint8_t v) { out.push_back(static_cast<char>(v)); }
 void put16(std::string& out, uint16_t v) {

@@ -1,5 +1,7 @@
 #include "PlanLayout.h"
 
+#include "FieldTypes.h"
+
 namespace tarvolen {
 
 void configurePlanTable(TClientDataSet& cdsQuery) {
@@ -15,6 +17,33 @@ void configurePlanTable(TClientDataSet& cdsQuery) {
     cdsQuery.AddField("NOME_FILE", FieldKind::String, 255);
     cdsQuery.AddField("SVUOTA_TABELLA", FieldKind::String, 1);
     cdsQuery.AddField("VERSIONE", FieldKind::String, 15);
+}
+
+DataPacket emptyPlanPacket() {
+    auto field = [](const char* name, FieldType type, int width, const char* subtype = nullptr) {
+        FieldDef f;
+        f.name = name;
+        f.type = type;
+        if (subtype != nullptr) f.attributes.push_back({"SUBTYPE", typeword::kString2, std::string(subtype)});
+        if (width > 0) f.attributes.push_back({"WIDTH", typeword::kInt16, int64_t{width}});
+        f.typeWord = typeWordFor(type, width);
+        return f;
+    };
+    DataPacket packet;
+    packet.fields = {
+        field("ID", FieldType::Int32, 0),
+        field("STATO", FieldType::String, 1),
+        field("TIPO", FieldType::String, 1),
+        field("SEPARATORE", FieldType::String, 5),
+        field("TESTO", FieldType::Blob, 0, "Text"),
+        field("ORDINE", FieldType::Int32, 0),
+        field("NOME_TABELLA", FieldType::String, 40),
+        field("NOME_FILE", FieldType::String, 255),
+        field("SVUOTA_TABELLA", FieldType::String, 1),
+        field("VERSIONE", FieldType::String, 20),
+    };
+    packet.fields[0].bits = fieldbits::kRequired;
+    return packet;
 }
 
 }  // namespace tarvolen

@@ -2,6 +2,7 @@
 // The plan table's declared settings: file, order and its ten field objects.
 
 #include "ClientDataSet.h"
+#include "DataPacket.h"
 
 namespace tarvolen {
 
@@ -11,5 +12,8 @@ inline constexpr const char* kPlanFileName = "./dbquery.xml";
 // Sets FileName, the ID order and the ten plan field objects (VERSIONE's object is 15 long
 // although the file declares 20).
 void configurePlanTable(TClientDataSet& cdsQuery);
+
+// The plan file's layout with no rows: the ten fields as a plan file declares them.
+DataPacket emptyPlanPacket();
 
 }  // namespace tarvolen

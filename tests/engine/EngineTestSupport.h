@@ -10,6 +10,8 @@
 
 #include "../db/TempDatabase.h"
 #include "EngineHost.h"
+#include "PacketCodec.h"
+#include "PlanLayout.h"
 #include "dm_main.h"
 
 namespace tarvolen::testing {
@@ -39,48 +41,17 @@ struct Phase {
     std::string svuota = "N";
 };
 
-inline std::string xmlEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '\'': out += "&apos;"; break;
-            case '"': out += "&quot;"; break;
-            case '\r': out += "&#013;"; break;
-            case '\n': out += "&#010;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
+// The plan file holding these phases, as the tool writes it.
 inline std::string planXml(const std::vector<Phase>& phases) {
-    std::string xml =
-        "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-        "<FIELD attrname=\"ID\" fieldtype=\"i4\" required=\"true\"/>"
-        "<FIELD attrname=\"STATO\" fieldtype=\"string\" WIDTH=\"1\"/>"
-        "<FIELD attrname=\"TIPO\" fieldtype=\"string\" WIDTH=\"1\"/>"
-        "<FIELD attrname=\"SEPARATORE\" fieldtype=\"string\" WIDTH=\"5\"/>"
-        "<FIELD attrname=\"TESTO\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>"
-        "<FIELD attrname=\"ORDINE\" fieldtype=\"i4\"/>"
-        "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"40\"/>"
-        "<FIELD attrname=\"NOME_FILE\" fieldtype=\"string\" WIDTH=\"255\"/>"
-        "<FIELD attrname=\"SVUOTA_TABELLA\" fieldtype=\"string\" WIDTH=\"1\"/>"
-        "<FIELD attrname=\"VERSIONE\" fieldtype=\"string\" WIDTH=\"20\"/>"
-        "</FIELDS><PARAMS/></METADATA><ROWDATA>";
-    auto attr = [](const char* name, const std::string& value) {
-        return value.empty() ? std::string() : std::string(" ") + name + "=\"" + xmlEscape(value) + "\"";
-    };
+    DataPacket packet = emptyPlanPacket();
+    auto text = [](const std::string& v) { return v.empty() ? Value{} : Value{v}; };
     for (const auto& p : phases) {
-        xml += "<ROW ID=\"" + std::to_string(p.id) + "\"" + attr("STATO", p.stato) + attr("TIPO", p.tipo) +
-               attr("SEPARATORE", p.separatore) + attr("TESTO", p.testo) + " ORDINE=\"" +
-               std::to_string(100 - p.id) + "\"" + attr("NOME_TABELLA", p.nomeTabella) +
-               attr("NOME_FILE", p.nomeFile) + attr("SVUOTA_TABELLA", p.svuota) +
-               attr("VERSIONE", p.versione) + "/>";
+        packet.rows.push_back({0,
+                               {int64_t{p.id}, text(p.stato), text(p.tipo), text(p.separatore),
+                                p.testo.empty() ? Value{} : Value{makeBlob(p.testo)}, int64_t{100 - p.id},
+                                text(p.nomeTabella), text(p.nomeFile), text(p.svuota), text(p.versione)}});
     }
-    return xml + "</ROWDATA></DATAPACKET>";
+    return encodeXmlPacket(packet);
 }
 
 class EngineTest : public ::testing::Test {
