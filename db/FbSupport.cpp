@@ -286,7 +286,7 @@ Parsed parseScaled(std::string_view text, int scale, int64_t& out) {
         text.remove_prefix(1);
     }
     std::string digits;
-    int fractionDigits = 0;
+    long fractionDigits = 0;
     bool point = false;
     size_t i = 0;
     for (; i < text.size(); ++i) {
@@ -304,14 +304,22 @@ Parsed parseScaled(std::string_view text, int scale, int64_t& out) {
     long exponent = 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::string_view e = text.substr(i + 1);
-        if (!e.empty() && e[0] == '+') e.remove_prefix(1);
+        // from_chars takes no '+', and after one no second sign may follow ("1e+-5").
+        if (!e.empty() && e[0] == '+') {
+            e.remove_prefix(1);
+            if (e.empty() || !isDigit(e[0])) return Parsed::NotNumber;
+        }
         const auto r = std::from_chars(e.data(), e.data() + e.size(), exponent);
         if (r.ec != std::errc() || r.ptr != e.data() + e.size()) return Parsed::NotNumber;
         i = text.size();
     }
     if (i != text.size()) return Parsed::NotNumber;
 
-    const long shift = exponent - fractionDigits + scale;  // value = digits * 10^shift
+    // value = digits * 10^shift. Summed wide: an exponent near the limits of long must not
+    // wrap. Past +-2^62 the outcome (0 or overflow) no longer depends on the exact shift.
+    constexpr Int128 kShiftBound = Int128{1} << 62;
+    const long shift = static_cast<long>(std::clamp<Int128>(
+        static_cast<Int128>(exponent) - fractionDigits + scale, -kShiftBound, kShiftBound));
     long keep = static_cast<long>(digits.size()) + std::min(shift, 0L);
     Int128 acc = 0;
     const Int128 limit = static_cast<Int128>(std::numeric_limits<int64_t>::max()) + 1;
@@ -335,7 +343,10 @@ Parsed parseScaled(std::string_view text, int scale, int64_t& out) {
 
 bool parseDouble(std::string_view text, double& out) {
     text = trimBlanks(text);
-    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    if (!text.empty() && text[0] == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text[0] == '-') return false;  // "+-5": one sign only
+    }
     const auto r = std::from_chars(text.data(), text.data() + text.size(), out);
     return r.ec == std::errc() && r.ptr == text.data() + text.size() && !text.empty() &&
            std::isfinite(out);
@@ -489,7 +500,11 @@ class Converter {
 
     double floating() const {
         if (const auto* i = std::get_if<int64_t>(&m_value)) return static_cast<double>(*i);
-        if (const auto* d = std::get_if<double>(&m_value)) return *d;
+        if (const auto* d = std::get_if<double>(&m_value)) {
+            // NaN and infinities are no number a column can hold, as in text.
+            if (std::isfinite(*d)) return *d;
+            cannotConvert();
+        }
         if (const auto* b = std::get_if<bool>(&m_value)) return *b ? 1.0 : 0.0;
         if (const auto* s = std::get_if<std::string>(&m_value)) {
             double v = 0;

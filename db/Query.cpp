@@ -126,16 +126,23 @@ void Query::next() {
     }
     fb::guard([&] {
         fb::Status status;
-        q.hasRow = q.cursor->fetchNext(&status, q.buffer.data()) == IStatus::RESULT_OK;
-        q.row.clear();
-        q.dbKey.clear();
-        if (!q.hasRow) return;
-        IAttachment* attachment = impl().attachment;
-        if (q.keyed)
-            q.dbKey = std::get<std::string>(
-                fb::decode(q.columns[0], q.buffer.data(), attachment, q.transaction));
-        for (size_t i = 0; i < q.visibleCount(); ++i)
-            q.row.push_back(fb::decode(q.visible(i), q.buffer.data(), attachment, q.transaction));
+        const bool fetched = q.cursor->fetchNext(&status, q.buffer.data()) == IStatus::RESULT_OK;
+        // The row is built aside and taken whole: a blob that fails to read must not leave a
+        // short row behind that value() would index past.
+        std::vector<Value> row;
+        std::string dbKey;
+        if (fetched) {
+            IAttachment* attachment = impl().attachment;
+            if (q.keyed)
+                dbKey = std::get<std::string>(
+                    fb::decode(q.columns[0], q.buffer.data(), attachment, q.transaction));
+            row.reserve(q.visibleCount());
+            for (size_t i = 0; i < q.visibleCount(); ++i)
+                row.push_back(fb::decode(q.visible(i), q.buffer.data(), attachment, q.transaction));
+        }
+        q.row = std::move(row);
+        q.dbKey = std::move(dbKey);
+        q.hasRow = fetched;
     });
 }
 
@@ -404,9 +411,11 @@ void Query::post() {
                 statement->openCursor(&status, reader, in.get(), inBuffer.data(), out.get(), 0));
             // A row its own table no longer shows keeps the values that were posted.
             if (cursor->fetchNext(&status, outBuffer.data()) == IStatus::RESULT_OK) {
-                q.row.clear();
+                std::vector<Value> row;  // taken whole, so a failed read keeps the posted row
+                row.reserve(outputs.size());
                 for (const auto& column : outputs)
-                    q.row.push_back(fb::decode(column, outBuffer.data(), attachment, reader));
+                    row.push_back(fb::decode(column, outBuffer.data(), attachment, reader));
+                q.row = std::move(row);
             }
             cursor->close(&status);
             (void)cursor.release();  // close() has let the handle go

@@ -7,14 +7,15 @@ namespace tarvolen::database {
 
 namespace {
 
+// Sized for any int in every field, so a value out of its range shows whole in errors.
 std::string dateText(const Date& d) {
-    char buf[32];
+    char buf[48];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
     return buf;
 }
 
 std::string timeText(const Time& t) {
-    char buf[32];
+    char buf[64];
     if (t.fraction != 0)
         std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%04d", t.hour, t.minute, t.second,
                       t.fraction);

@@ -59,10 +59,11 @@ void TdmMain::RunBatch() {
                 stopped = !RunScriptPhase(*ReachedVersion);
                 markDone = !stopped;
             } else if (tipo == "I") {
-                const std::string table = cdsQuery.FieldByName("NOME_TABELLA").AsString();
-                Log("FASE " + id + " IMPORT TABELLA " + table + " IN ESECUZIONE.");
+                std::string phase = "FASE " + id + " IMPORT TABELLA ";
+                phase += cdsQuery.FieldByName("NOME_TABELLA").AsString();
+                Log(phase + " IN ESECUZIONE.");
                 ImportTable();
-                Log("FASE " + id + " IMPORT TABELLA " + table + " TERMINATO.");
+                Log(phase + " TERMINATO.");
                 // A failed import stays due, so it runs again once its file is fixed.
                 markDone = !ImportFailed;
             }

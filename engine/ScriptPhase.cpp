@@ -137,14 +137,10 @@ void TdmMain::ExecuteStatement() {
     } catch (const database::DatabaseError& e) {
         BatchHasErrors = true;
         LogError(e.what(), Query.sql());
-        if (dbsagg.inTransaction()) {
-            try {
-                dbsagg.rollback();
-            } catch (const database::DatabaseError&) {
-                // The statement's own failure is the one to report; a transaction that cannot
-                // be rolled back is gone with its connection.
-            }
-        }
+        RollbackQuietly();
+        throw;
+    } catch (...) {
+        RollbackQuietly();  // no statement may run on in this one's transaction
         throw;
     }
 }

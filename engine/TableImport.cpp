@@ -1,5 +1,8 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table by position.
 
+#include <algorithm>
+#include <cmath>
+
 #include "Cp1252.h"
 #include "DatabaseError.h"
 #include "Errors.h"
@@ -34,7 +37,15 @@ database::Value toDatabaseValue(const FieldDef& field, const Value& value) {
         case FieldType::Date: return dateOf(std::get<int64_t>(value));
         case FieldType::Time: return timeOf(std::get<int64_t>(value));
         case FieldType::DateTime: {
-            const auto total = static_cast<int64_t>(std::get<double>(value));
+            // Milliseconds held as a double: rounded, as the plan shows them, and checked
+            // before the cast, since NaN or a huge value from a damaged file has no int64.
+            const double stored = std::round(std::get<double>(value));
+            if (!(stored >= -9.2233720368547758e18 && stored < 9.2233720368547758e18)) {
+                throw database::DatabaseError("The data file's field " + field.name + " holds " +
+                                              database::valueText(stored) +
+                                              ", not a date and time");
+            }
+            const auto total = static_cast<int64_t>(stored);
             int64_t days = total / kMsPerDay;
             int64_t ms = total % kMsPerDay;
             if (ms < 0) {
@@ -47,7 +58,9 @@ database::Value toDatabaseValue(const FieldDef& field, const Value& value) {
             const auto& ts = std::get<SqlTimeStamp>(value);
             return database::Timestamp{
                 {ts.year, ts.month, ts.day},
-                {ts.hour, ts.minute, ts.second, static_cast<int>(ts.millisecond) * 10}};
+                // Past 999 ms the time is refused anyway; capped so the product cannot overflow.
+                {ts.hour, ts.minute, ts.second,
+                 static_cast<int>(std::min<uint32_t>(ts.millisecond, 1000) * 10)}};
         }
         case FieldType::WideString: return valueToText(field, value);  // to Windows-1252
         case FieldType::Blob: return *std::get<BlobData>(value);
@@ -110,16 +123,16 @@ void TdmMain::ImportTable() {
         // Every failure of the import (the file, its decoding, the table, a row) is reported
         // the same way and undone as a whole.
         if (Table.isOpen()) Table.cancel();
-        if (dbsagg.inTransaction()) {
-            try {
-                dbsagg.rollback();
-            } catch (const database::DatabaseError&) {
-                // A transaction that cannot be rolled back died with its connection.
-            }
-        }
+        RollbackQuietly();
         ImportFailed = true;
         BatchHasErrors = true;
         LogError(e.what(), "IMPORT TABELLA " + tableName + " DAL FILE " + fileName);
+    } catch (...) {
+        // Not an import failure (out of memory, a broken invariant): it goes on to the
+        // caller, but the transaction with the rows posted so far must not stay open.
+        if (Table.isOpen()) Table.cancel();
+        RollbackQuietly();
+        throw;
     }
 }
 

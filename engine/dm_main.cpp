@@ -59,6 +59,16 @@ void TdmMain::LogError(std::string_view message, std::string_view text) {
     Log(kDashes);
 }
 
+void TdmMain::RollbackQuietly() {
+    if (!dbsagg.inTransaction()) return;
+    try {
+        dbsagg.rollback();
+    } catch (const database::DatabaseError&) {
+        // The failure being handled is the one to report; a transaction that cannot be rolled
+        // back died with its connection.
+    }
+}
+
 std::string TdmMain::PhaseId() { return std::to_string(cdsQuery.FieldByName("ID").AsInteger()); }
 
 void TdmMain::DataModuleCreate() { cdsQuery.Open(); }
@@ -116,20 +126,28 @@ void TdmMain::WriteDatabaseVersion(const TVersione& version) {
         qryVersioneDB.append();
     else
         qryVersioneDB.edit();
-    qryVersioneDB.setValue("MAJOR_VERSION", int64_t{version.Major});
-    qryVersioneDB.setValue("MINOR_VERSION", int64_t{version.Minor});
-    qryVersioneDB.setValue("RELEASE_VERSION", int64_t{version.Release});
-    qryVersioneDB.setValue("BUILD", int64_t{version.Build});
-    if (appending) {
-        // A row without APPID fails the select's APPID tests, so it would never be read back
-        // and each write would append another. 'QLM' is the value the select looks for first.
-        const auto columns = dbsagg.columns("SYSDBVER");
-        const auto appId = std::find_if(columns.begin(), columns.end(),
-                                        [](const auto& c) { return c.name == "APPID"; });
-        if (appId != columns.end() && !appId->hasDefault && !appId->computed)
-            qryVersioneDB.setValue("APPID", std::string("QLM"));
+    try {
+        qryVersioneDB.setValue("MAJOR_VERSION", int64_t{version.Major});
+        qryVersioneDB.setValue("MINOR_VERSION", int64_t{version.Minor});
+        qryVersioneDB.setValue("RELEASE_VERSION", int64_t{version.Release});
+        qryVersioneDB.setValue("BUILD", int64_t{version.Build});
+        if (appending) {
+            // A row without APPID fails the select's APPID tests, so it would never be read
+            // back and each write would append another. 'QLM' is the value the select looks
+            // for first.
+            const auto columns = dbsagg.columns("SYSDBVER");
+            const auto appId = std::find_if(columns.begin(), columns.end(),
+                                            [](const auto& c) { return c.name == "APPID"; });
+            if (appId != columns.end() && !appId->hasDefault && !appId->computed)
+                qryVersioneDB.setValue("APPID", std::string("QLM"));
+        }
+        qryVersioneDB.post();
+    } catch (...) {
+        // An unposted version must not linger in the query, where the next read would take
+        // it for the database's.
+        qryVersioneDB.cancel();
+        throw;
     }
-    qryVersioneDB.post();
 }
 
 void TdmMain::RecalculateStatistics() {
@@ -151,14 +169,7 @@ void TdmMain::RecalculateStatistics() {
     } catch (const std::exception&) {
         // The operator sees only that the pass failed; its own message is not logged.
         Log("Errore nel calcolo delle statistiche del database\r\n");
-        if (dbsagg.inTransaction()) {
-            try {
-                dbsagg.rollback();
-            } catch (const database::DatabaseError&) {
-                // A transaction that cannot be rolled back died with its connection; the
-                // failure is already in the log.
-            }
-        }
+        RollbackQuietly();
     }
 }
 

@@ -112,6 +112,8 @@ class TdmMain {
     void ProcessEvents();
     // The five-entry error block: "ERRORE:", the message, a dashed line, the text, a dashed line.
     void LogError(std::string_view message, std::string_view text);
+    // Rolls back dbsagg's transaction, if one is open, after a failure already on its way.
+    void RollbackQuietly();
     std::string PhaseId();
     EngineHost* m_host = nullptr;
     std::string m_scriptText;  // backs ScriptLines and StatementLines

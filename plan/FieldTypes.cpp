@@ -461,6 +461,8 @@ std::string valueToText(const FieldDef& field, const Value& value) {
             break;
         case FieldType::DateTime:
             if (const auto* v = std::get_if<double>(&value)) {
+                // Past year 9999 (or not a number) there is no date to write.
+                if (!std::isfinite(*v) || std::fabs(*v) > 3.2e14) return {};
                 const auto total = static_cast<int64_t>(std::llround(*v));
                 int64_t days = total / kMsPerDay;
                 int64_t ms = total % kMsPerDay;

@@ -164,7 +164,7 @@ void dryRun(TdmMain& dm) {
             for (auto line : SplitScriptLines(script)) {
                 splitter.WalkLine(line, lines, [&](std::vector<std::string_view>&) { ++statements; });
             }
-            std::string note;
+            const char* note = "";
             if (!lines.empty()) {
                 std::string rest;
                 for (auto l : lines) rest.append(l).append("\r\n");
@@ -175,7 +175,8 @@ void dryRun(TdmMain& dm) {
         } else if (tipo == "I") {
             const std::string table = dm.cdsQuery.FieldByName("NOME_TABELLA").AsString();
             const std::string file = dm.cdsQuery.FieldByName("NOME_FILE").AsString();
-            std::string what = prefix + "IMPORT TABELLA " + table + " DAL FILE " + file + " DA ESEGUIRE: ";
+            std::string what = prefix;
+            what.append("IMPORT TABELLA ").append(table).append(" DAL FILE ").append(file).append(" DA ESEGUIRE: ");
             try {
                 dm.cds.LoadFile(file);
                 what += std::to_string(dm.cds.RecordCount()) + " RIGHE";
@@ -184,7 +185,9 @@ void dryRun(TdmMain& dm) {
             }
             dm.host()->appendLog(what);
         } else {
-            dm.host()->appendLog(prefix + "NESSUNA AZIONE (TIPO '" + tipo + "').");
+            std::string what = prefix;
+            what.append("NESSUNA AZIONE (TIPO '").append(tipo).append("').");
+            dm.host()->appendLog(what);
         }
     }
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "Connection.h"
 #include "DatabaseError.h"
 #include "IsqlRunner.h"
@@ -76,6 +78,7 @@ TEST(Table, ConvertsEachValueToItsColumnsType) {
         {"N", std::string("-0.125"), -0.13},
         {"N", int64_t{7}, 7.0},
         {"N", std::string("1.5e3"), 1500.0},
+        {"L", std::string("1.5e-9223372036854775808"), int64_t{0}},  // tiny: rounds to 0
         {"D", std::string("2.5e-3"), 0.0025},
         {"D", int64_t{3}, 3.0},
         {"DT", std::string("2024-02-29"), Date{2024, 2, 29}},
@@ -125,7 +128,12 @@ TEST(Table, RefusesValuesThatDoNotConvertOrFit) {
         {"I", int64_t{40000}, "Table: value 40000 is out of range for column \"I\" (SMALLINT)"},
         {"L", std::string("2147483648"), "out of range for column \"L\" (INTEGER)"},
         {"N", std::string("1e20"), "out of range for column \"N\" (NUMERIC(9,2))"},
+        {"N", std::string("1e9223372036854775807"), "out of range for column \"N\""},
+        {"L", std::string("1e+-5"), "cannot convert \"1e+-5\" to INTEGER"},
+        {"D", std::numeric_limits<double>::quiet_NaN(), "cannot convert nan to DOUBLE PRECISION"},
+        {"D", -std::numeric_limits<double>::infinity(), "cannot convert -inf to DOUBLE"},
         {"D", std::string("1,5"), "cannot convert \"1,5\" to DOUBLE PRECISION"},
+        {"D", std::string("+-5"), "cannot convert \"+-5\" to DOUBLE PRECISION"},
         {"DT", std::string("2023-02-29"), "cannot convert \"2023-02-29\" to DATE"},
         {"DT", int64_t{20230101}, "cannot convert 20230101 to DATE"},
         {"TM", std::string("25:00"), "cannot convert \"25:00\" to TIME"},

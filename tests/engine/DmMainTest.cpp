@@ -160,6 +160,16 @@ TEST_F(DmMainTest, ReadAfterWriteOnTheSameConnectionTakesTheRowJustWritten) {
     EXPECT_EQ(parts(*m_dm.ReadDatabaseVersion()), (std::vector<int>{8, 0, 0, 0}));
 }
 
+TEST_F(DmMainTest, AFailedWriteLeavesNoUnpostedVersionToRead) {
+    createVersionTable();
+    m_dm.dbsagg.execute("alter table SYSDBVER add check (MAJOR_VERSION < 100)");
+    addRow("'QLM', 1, 2, 3, 4");
+    TVersione version;
+    version.Major = 500;  // refused by the table at post
+    EXPECT_THROW(m_dm.WriteDatabaseVersion(version), database::DatabaseError);
+    EXPECT_EQ(parts(*m_dm.ReadDatabaseVersion()), (std::vector<int>{1, 2, 3, 4}));
+}
+
 TEST_F(DmMainTest, ADatabaseWithoutTheVersionTableFailsWithTheServersMessage) {
     try {
         (void)m_dm.ReadDatabaseVersion();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "EngineTestSupport.h"
 #include "PacketCodec.h"
 
@@ -14,6 +16,13 @@ const std::string kDashes = "---------------------------------------------------
 std::string dataFile(const std::string& fields, const std::string& rows) {
     return "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + fields + "</FIELDS><PARAMS/></METADATA><ROWDATA>" +
            rows + "</ROWDATA></DATAPACKET>";
+}
+
+// A binary data file whose one dateTime field holds `ms`, which no XML file can spell.
+std::string dateTimeFile(double ms) {
+    auto packet = decodePacket(dataFile("<FIELD attrname=\"T\" fieldtype=\"dateTime\"/>", "<ROW T=\"20240229\"/>"));
+    packet.rows[0].values[0] = ms;
+    return encodeBinaryPacket(packet);
 }
 
 const std::string kFields =
@@ -87,6 +96,10 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         {"fewer fields than columns", "short.xml",
          dataFile("<FIELD attrname=\"N\" fieldtype=\"i4\"/>", "<ROW N=\"7\"/>"),
          "The data file has no field for column NOME (position 2)"},
+        {"a dateTime that is not a number", "nan.cds", dateTimeFile(std::nan("")),
+         "The data file's field T holds nan, not a date and time"},
+        {"a dateTime past any integer", "huge.cds", dateTimeFile(1e300),
+         "The data file's field T holds 1e+300, not a date and time"},
         {"a failure after some rows", "late.xml",
          dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"), ""},
     };
