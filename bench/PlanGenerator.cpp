@@ -23,11 +23,12 @@ DataPacket generatePlan(size_t phases, size_t scriptBytes, bool markedDone) {
             script += kLines[(i + k) % 5];
             script += "\r\n";
         }
-        const std::string version = "1.0." + std::to_string(i / 100) + "." + std::to_string(i % 100);
+        const std::string version =
+            "1.0." + std::to_string(i / 100) + "." + std::to_string(i % 100);
         packet.rows.push_back({0,
-                               {int64_t(i + 1), std::string("N"), std::string("S"), std::string(";"),
-                                makeBlob(std::move(script)), int64_t(i + 1), Value{}, Value{},
-                                std::string("N"), version}});
+                               {int64_t(i + 1), std::string("N"), std::string("S"),
+                                std::string(";"), makeBlob(std::move(script)), int64_t(i + 1),
+                                Value{}, Value{}, std::string("N"), version}});
     }
     if (markedDone) {
         for (size_t i = 0; i < phases; ++i) {

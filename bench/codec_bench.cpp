@@ -93,7 +93,7 @@ BENCHMARK(BM_DecodeBinary)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseReal
 
 // Keeps each benchmark's throughput so the ratios can be printed at the end.
 class RecordingReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
@@ -126,8 +126,10 @@ int main(int argc, char** argv) {
     const double ours = rate("BM_DecodeXml");
     const double expat = rate("BM_ExpatParseOnly");
     if (ours > 0 && expat > 0) {
-        std::printf("XML decode: %.0f MB/s, expat parse only: %.0f MB/s, ratio ours/expat = %.2f (goal >= 3.0)\n",
-                    ours / 1e6, expat / 1e6, ours / expat);
+        std::printf(
+            "XML decode: %.0f MB/s, expat parse only: %.0f MB/s, ratio ours/expat = %.2f (goal >= "
+            "3.0)\n",
+            ours / 1e6, expat / 1e6, ours / expat);
     }
     if (rate("BM_EncodeXml") > 0) {
         std::printf("XML encode: %.0f MB/s (goal >= 500)\n", rate("BM_EncodeXml") / 1e6);
@@ -141,8 +143,9 @@ int main(int argc, char** argv) {
     {
         DataPacket decoded = decodeXmlPacket(c.xml);
         const size_t table = heapInUse() - before;
-        std::printf("decoded table: %.1f MB for a %.1f MB file, ratio %.2f (goal <= 2.0)\n", table / 1e6,
-                    c.xml.size() / 1e6, static_cast<double>(table) / static_cast<double>(c.xml.size()));
+        std::printf("decoded table: %.1f MB for a %.1f MB file, ratio %.2f (goal <= 2.0)\n",
+                    table / 1e6, c.xml.size() / 1e6,
+                    static_cast<double>(table) / static_cast<double>(c.xml.size()));
     }
     benchmark::Shutdown();
     return 0;

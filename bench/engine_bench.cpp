@@ -35,7 +35,9 @@ namespace fs = std::filesystem;
 using namespace tarvolen;
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 class Folder {
   public:
@@ -43,7 +45,8 @@ class Folder {
         std::string pattern = (fs::temp_directory_path() / "tarvolen-bench-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         m_path = pattern;
-        std::ofstream(m_path / "aliases.ini") << "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n";
+        std::ofstream(m_path / "aliases.ini")
+            << "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n";
     }
     ~Folder() {
         std::error_code ec;
@@ -51,8 +54,8 @@ class Folder {
     }
     const fs::path& path() const { return m_path; }
     std::shared_ptr<const database::AliasConfig> aliases() const {
-        return std::make_shared<database::AliasConfig>(
-            database::AliasConfig::parse("[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n", m_path / "aliases.ini"));
+        return std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
+            "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n", m_path / "aliases.ini"));
     }
 
   private:
@@ -60,9 +63,11 @@ class Folder {
 };
 
 const char* kDdl[] = {
-    "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION integer, BUILD integer, "
+    "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION integer, "
+    "BUILD integer, "
     "APPID varchar(3))",
-    "create table T (ID integer, NOME varchar(40), NATO date, IMPORTO numeric(12,2), NOTE blob sub_type text)",
+    "create table T (ID integer, NOME varchar(40), NATO date, IMPORTO numeric(12,2), NOTE blob "
+    "sub_type text)",
 };
 
 // Creates the database in `folder` with the bench tables; connection closed on return.
@@ -89,7 +94,8 @@ std::string planWith(std::vector<Value> phase) {
 }
 
 std::string statement(int i) {
-    return "insert into T (ID, NOME) values (" + std::to_string(i) + ", 'riga " + std::to_string(i) + "')";
+    return "insert into T (ID, NOME) values (" + std::to_string(i) + ", 'riga " +
+           std::to_string(i) + "')";
 }
 
 void benchStatements(int count) {
@@ -99,24 +105,34 @@ void benchStatements(int count) {
 
     std::string script;
     for (int i = 0; i < count; ++i) script += statement(i) + ";\r\n";
-    std::ofstream(ours.path() / "dbquery.xml", std::ios::binary)
-        << planWith({int64_t{1}, std::string("N"), std::string("S"), std::string(";"), makeBlob(script), {}, {}, {},
-                     {}, {}});
+    std::ofstream(ours.path() / "dbquery.xml", std::ios::binary) << planWith({int64_t{1},
+                                                                              std::string("N"),
+                                                                              std::string("S"),
+                                                                              std::string(";"),
+                                                                              makeBlob(script),
+                                                                              {},
+                                                                              {},
+                                                                              {},
+                                                                              {},
+                                                                              {}});
     std::ofstream isql(theirs.path() / "script.sql", std::ios::binary);
     isql << "connect '" << (theirs.path() / "bench.fdb").string() << "' user 'SYSDBA';\n";
     for (int i = 0; i < count; ++i) isql << statement(i) << ";\ncommit;\n";
     isql.close();
 
     auto start = Clock::now();
-    const int rc = runCommand("cd '" + ours.path().string() + "' && TARVOLEN_ALIASES='" +
-                              (ours.path() / "aliases.ini").string() + "' '" TARVOLEN_RUN_TOOL
-                              "' --alias bench --no-statistics > /dev/null");
+    const int rc =
+        runCommand("cd '" + ours.path().string() + "' && TARVOLEN_ALIASES='" +
+                   (ours.path() / "aliases.ini").string() +
+                   "' '" TARVOLEN_RUN_TOOL "' --alias bench --no-statistics > /dev/null");
     const double oursSeconds = secondsSince(start);
     start = Clock::now();
     runCommand("isql-fb -q -i '" + (theirs.path() / "script.sql").string() + "' > /dev/null 2>&1");
     const double isqlSeconds = secondsSince(start);
-    std::printf("%d statements, one transaction each: tarvolen-run %.2f s (exit %d), isql %.2f s, ratio ours/isql = %.2f (goal <= 1.0)\n",
-                count, oursSeconds, rc, isqlSeconds, oursSeconds / isqlSeconds);
+    std::printf(
+        "%d statements, one transaction each: tarvolen-run %.2f s (exit %d), isql %.2f s, ratio "
+        "ours/isql = %.2f (goal <= 1.0)\n",
+        count, oursSeconds, rc, isqlSeconds, oursSeconds / isqlSeconds);
 }
 
 class QuietHost : public EngineHost {
@@ -130,15 +146,19 @@ class QuietHost : public EngineHost {
 DataPacket importPacket(int rows) {
     DataPacket p = decodeXmlPacket(
         "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"ID\" fieldtype=\"i4\"/>"
-        "<FIELD attrname=\"NOME\" fieldtype=\"string\" WIDTH=\"40\"/><FIELD attrname=\"NATO\" fieldtype=\"date\"/>"
+        "<FIELD attrname=\"NOME\" fieldtype=\"string\" WIDTH=\"40\"/><FIELD attrname=\"NATO\" "
+        "fieldtype=\"date\"/>"
         "<FIELD attrname=\"IMPORTO\" fieldtype=\"fixed\" DECIMALS=\"2\" WIDTH=\"12\"/>"
-        "<FIELD attrname=\"NOTE\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/></FIELDS><PARAMS/></METADATA>"
+        "<FIELD attrname=\"NOTE\" fieldtype=\"bin.hex\" "
+        "SUBTYPE=\"Text\"/></FIELDS><PARAMS/></METADATA>"
         "<ROWDATA></ROWDATA></DATAPACKET>");
     p.rows.reserve(static_cast<size_t>(rows));
     for (int i = 0; i < rows; ++i) {
         p.rows.push_back({0,
-                          {int64_t{i}, "Cognome Nome " + std::to_string(i), dayNumberFromDate(1950 + i % 60, 1 + i % 12, 1 + i % 28),
-                           std::to_string(i) + "." + std::to_string(10 + i % 90), makeBlob("nota " + std::to_string(i))}});
+                          {int64_t{i}, "Cognome Nome " + std::to_string(i),
+                           dayNumberFromDate(1950 + i % 60, 1 + i % 12, 1 + i % 28),
+                           std::to_string(i) + "." + std::to_string(10 + i % 90),
+                           makeBlob("nota " + std::to_string(i))}});
     }
     return p;
 }
@@ -148,8 +168,16 @@ double importRate(const std::string& dataFile, int rows) {
     createDatabase(folder);
     fs::copy_file(dataFile, folder.path() / "data");
     std::ofstream(folder.path() / "dbquery.xml", std::ios::binary)
-        << planWith({int64_t{1}, std::string("N"), std::string("I"), {}, {}, {}, std::string("T"),
-                     (folder.path() / "data").string(), std::string("S"), {}});
+        << planWith({int64_t{1},
+                     std::string("N"),
+                     std::string("I"),
+                     {},
+                     {},
+                     {},
+                     std::string("T"),
+                     (folder.path() / "data").string(),
+                     std::string("S"),
+                     {}});
     QuietHost host;
     TdmMain dm;
     dm.setHost(&host);
@@ -205,8 +233,10 @@ void benchImport(int rows) {
     const double loop = handLoopRate(packet);
     const double fromXml = importRate(xml, rows);
     const double fromBinary = importRate(binary, rows);
-    std::printf("%d rows imported: hand loop %.0f rows/s; from XML %.0f rows/s, ratio %.2f; from binary %.0f rows/s, ratio %.2f (goal >= 0.8)\n",
-                rows, loop, fromXml, fromXml / loop, fromBinary, fromBinary / loop);
+    std::printf(
+        "%d rows imported: hand loop %.0f rows/s; from XML %.0f rows/s, ratio %.2f; from binary "
+        "%.0f rows/s, ratio %.2f (goal >= 0.8)\n",
+        rows, loop, fromXml, fromXml / loop, fromBinary, fromBinary / loop);
 }
 
 }  // namespace

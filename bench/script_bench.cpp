@@ -17,7 +17,8 @@ const std::string& script() {
     static const std::string text = [] {
         static const char* kPieces[] = {
             "/* Aggiornamento anagrafe; versione 1.0.4 -- don't edit */\r\n",
-            "update ANAGRAFE set NOTE = 'trasferito; {vedi} pratica' where COD_INDIVIDUO = 1024;\r\n",
+            "update ANAGRAFE set NOTE = 'trasferito; {vedi} pratica' where COD_INDIVIDUO = "
+            "1024;\r\n",
             "insert into AFCOMUNI (CODICE, NOME)\r\n    values ('F205', 'Milano');\r\n",
             "-- ricalcolo dei totali; l'ordine conta\r\n",
             "\r\n",
@@ -51,7 +52,8 @@ void BM_SplitAndStrip(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-    state.counters["statements"] = static_cast<double>(statements) / static_cast<double>(state.iterations());
+    state.counters["statements"] =
+        static_cast<double>(statements) / static_cast<double>(state.iterations());
 }
 
 BENCHMARK(BM_SplitAndStrip)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

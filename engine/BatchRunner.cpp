@@ -6,7 +6,9 @@
 namespace tarvolen {
 namespace {
 
-bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string trimmed(const std::string& text) {
     size_t begin = 0;
@@ -31,8 +33,9 @@ void TdmMain::RunBatch() {
         StartVersion.reset();
         ReachedVersion.reset();
         if (m_host != nullptr) {
-            m_host->showMessage(BatchHasErrors ? "Batch eseguito con errori" : "Batch eseguito correttamente",
-                                "Query batch", MessageIcon::Warning);
+            m_host->showMessage(
+                BatchHasErrors ? "Batch eseguito con errori" : "Batch eseguito correttamente",
+                "Query batch", MessageIcon::Warning);
         }
     };
 

@@ -72,7 +72,9 @@ std::string statementText(const std::vector<std::string_view>& lines) {
 
 }  // namespace
 
-std::string TdmMain::StripComments(std::string_view text) const { return tarvolen::StripComments(text); }
+std::string TdmMain::StripComments(std::string_view text) const {
+    return tarvolen::StripComments(text);
+}
 
 size_t TdmMain::FindSeparator(std::string_view line, size_t offset) const {
     return tarvolen::FindSeparator(line, Separator, offset);
@@ -86,7 +88,8 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
     } catch (const EDatabaseError&) {
         // Without a separator nothing of the script can be run: the batch stops here.
         if (m_host != nullptr) {
-            m_host->showMessage("Non \xE8 possibile eseguire lo script.", "Errore batch", MessageIcon::Error);
+            m_host->showMessage("Non \xE8 possibile eseguire lo script.", "Errore batch",
+                                MessageIcon::Error);
         }
         return false;
     }

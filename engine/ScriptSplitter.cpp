@@ -8,7 +8,9 @@
 namespace tarvolen {
 namespace {
 
-bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 constexpr std::array<char, 256> makeUpperTable() {
     std::array<char, 256> t{};
@@ -35,13 +37,13 @@ constexpr std::array<bool, 256> kPlainSpecial = makePlainSpecial();
 
 // Empties the statement lines when a handler returns or throws.
 class ClearOnExit {
-public:
+  public:
     explicit ClearOnExit(std::vector<std::string_view>& lines) : m_lines(lines) {}
     ClearOnExit(const ClearOnExit&) = delete;
     ClearOnExit& operator=(const ClearOnExit&) = delete;
     ~ClearOnExit() { m_lines.clear(); }
 
-private:
+  private:
     std::vector<std::string_view>& m_lines;
 };
 
@@ -107,7 +109,8 @@ std::string StripComments(std::string_view text) {
                     ++i;
                 } else if ((c == '/' && next == '*') || c == '{') {
                     flush(i);
-                    state = S::Block;  // the '*' of "/*" is examined again, as a character of its own
+                    state =
+                        S::Block;  // the '*' of "/*" is examined again, as a character of its own
                     ++i;
                 } else if (c == '*' && next == '/') {
                     flush(i);  // a stray closing marker goes on its own
@@ -117,9 +120,12 @@ std::string StripComments(std::string_view text) {
                     flush(i);  // so does a stray closing brace
                     run = ++i;
                 } else {
-                    if (c == '\'') state = S::Literal;
-                    else if (c == '"') state = S::Identifier;
-                    else if (c == '-' && next == '-') state = S::LineComment;
+                    if (c == '\'')
+                        state = S::Literal;
+                    else if (c == '"')
+                        state = S::Identifier;
+                    else if (c == '-' && next == '-')
+                        state = S::LineComment;
                     ++i;
                 }
                 break;
@@ -198,13 +204,15 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view
     while (end > begin && isTrimmed(raw[end - 1])) --end;
     if (begin == end) {
         // A blank line inside a literal or identifier belongs to it; elsewhere it is dropped.
-        if (m_state == State::Literal || m_state == State::Identifier) statementLines.emplace_back(raw);
+        if (m_state == State::Literal || m_state == State::Identifier)
+            statementLines.emplace_back(raw);
         return;
     }
 
     const std::string_view sep = m_separator;
     auto separatorAt = [&](size_t i) {
-        if (sep.empty() || kUpper[static_cast<unsigned char>(raw[i])] != sep[0] || end - i < sep.size()) {
+        if (sep.empty() || kUpper[static_cast<unsigned char>(raw[i])] != sep[0] ||
+            end - i < sep.size()) {
             return false;
         }
         for (size_t k = 1; k < sep.size(); ++k) {

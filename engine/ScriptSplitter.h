@@ -37,7 +37,7 @@ bool HasSqlText(std::string_view text);
 // its separator is found. The lexical state (literal, identifier, block comment) carries from
 // line to line.
 class ScriptSplitter {
-public:
+  public:
     // Called with the gathered lines of a complete statement; the splitter empties the list
     // afterwards, whether the call returns or throws. Lines point into the script text.
     using StatementHandler = std::function<void(std::vector<std::string_view>& statementLines)>;
@@ -49,7 +49,7 @@ public:
     void WalkLine(std::string_view rawLine, std::vector<std::string_view>& statementLines,
                   const StatementHandler& onStatement);
 
-private:
+  private:
     enum class State : uint8_t { Plain, Literal, Identifier, BlockComment };
 
     std::string m_separator;

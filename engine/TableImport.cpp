@@ -34,8 +34,10 @@ database::Time timeOf(int64_t ms) {
 database::Value toDatabaseValue(const FieldDef& field, const Value& value) {
     if (isNull(value)) return std::monostate{};
     switch (field.type) {
-        case FieldType::Date: return dateOf(std::get<int64_t>(value));
-        case FieldType::Time: return timeOf(std::get<int64_t>(value));
+        case FieldType::Date:
+            return dateOf(std::get<int64_t>(value));
+        case FieldType::Time:
+            return timeOf(std::get<int64_t>(value));
         case FieldType::DateTime: {
             // Milliseconds held as a double: rounded, as the plan shows them, and checked
             // before the cast, since NaN or a huge value from a damaged file has no int64.
@@ -62,9 +64,12 @@ database::Value toDatabaseValue(const FieldDef& field, const Value& value) {
                 {ts.hour, ts.minute, ts.second,
                  static_cast<int>(std::min<uint32_t>(ts.millisecond, 1000) * 10)}};
         }
-        case FieldType::WideString: return valueToText(field, value);  // to Windows-1252
-        case FieldType::Blob: return *std::get<BlobData>(value);
-        default: break;
+        case FieldType::WideString:
+            return valueToText(field, value);  // to Windows-1252
+        case FieldType::Blob:
+            return *std::get<BlobData>(value);
+        default:
+            break;
     }
     return std::visit(
         [](const auto& v) -> database::Value {

@@ -62,7 +62,9 @@ int32_t pieceNumber(std::string_view s) {
     return static_cast<int32_t>(bits);
 }
 
-int sign(int32_t a, int32_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
+int sign(int32_t a, int32_t b) {
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 }  // namespace
 

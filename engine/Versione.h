@@ -9,7 +9,7 @@
 namespace tarvolen {
 
 class TVersione {
-public:
+  public:
     TVersione() = default;
     // A version read from text with Parse.
     static std::unique_ptr<TVersione> CreateFromText(std::string_view text);

@@ -51,7 +51,8 @@ void TdmMain::ProcessEvents() {
 }
 
 void TdmMain::LogError(std::string_view message, std::string_view text) {
-    static constexpr std::string_view kDashes = "------------------------------------------------------";
+    static constexpr std::string_view kDashes =
+        "------------------------------------------------------";
     Log("ERRORE:");
     Log(message);
     Log(kDashes);
@@ -69,11 +70,17 @@ void TdmMain::RollbackQuietly() {
     }
 }
 
-std::string TdmMain::PhaseId() { return std::to_string(cdsQuery.FieldByName("ID").AsInteger()); }
+std::string TdmMain::PhaseId() {
+    return std::to_string(cdsQuery.FieldByName("ID").AsInteger());
+}
 
-void TdmMain::DataModuleCreate() { cdsQuery.Open(); }
+void TdmMain::DataModuleCreate() {
+    cdsQuery.Open();
+}
 
-void TdmMain::DataModuleDestroy() { cdsQuery.Close(); }
+void TdmMain::DataModuleDestroy() {
+    cdsQuery.Close();
+}
 
 void TdmMain::Connect(const std::string& alias) {
     dbsagg.close();
@@ -82,7 +89,9 @@ void TdmMain::Connect(const std::string& alias) {
     dbsagg.open();
 }
 
-void TdmMain::ReloadPlan() { cdsQuery.LoadFile(cdsQuery.FileName()); }
+void TdmMain::ReloadPlan() {
+    cdsQuery.LoadFile(cdsQuery.FileName());
+}
 
 void TdmMain::CollectTableNames() {
     TableNames.clear();

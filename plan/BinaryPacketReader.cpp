@@ -5,9 +5,9 @@
 #include <bit>
 #include <cstring>
 
+#include "BinaryFormat.h"
 #include "Errors.h"
 #include "FieldTypes.h"
-#include "BinaryFormat.h"
 #include "PacketCodec.h"
 
 namespace tarvolen {
@@ -21,11 +21,13 @@ constexpr size_t kMinFieldDescriptor = 1 + 1 + 4 + 2 + 2;
 // Smallest possible attribute record: name length and type word.
 constexpr size_t kMinAttribute = 1 + 4;
 
-[[noreturn]] [[gnu::cold]] [[gnu::noinline]] void corrupt() { throw dberr::mismatch(); }
+[[noreturn]] [[gnu::cold]] [[gnu::noinline]] void corrupt() {
+    throw dberr::mismatch();
+}
 
 // Bounds-checked little-endian cursor over the packet.
 class ByteReader {
-public:
+  public:
     ByteReader(const unsigned char* begin, const unsigned char* end) : m_pos(begin), m_end(end) {}
 
     size_t remaining() const { return static_cast<size_t>(m_end - m_pos); }
@@ -50,9 +52,9 @@ public:
     }
     uint32_t u32() {
         need(4);
-        const uint32_t v = static_cast<uint32_t>(m_pos[0]) | (static_cast<uint32_t>(m_pos[1]) << 8) |
-                           (static_cast<uint32_t>(m_pos[2]) << 16) |
-                           (static_cast<uint32_t>(m_pos[3]) << 24);
+        const uint32_t v =
+            static_cast<uint32_t>(m_pos[0]) | (static_cast<uint32_t>(m_pos[1]) << 8) |
+            (static_cast<uint32_t>(m_pos[2]) << 16) | (static_cast<uint32_t>(m_pos[3]) << 24);
         m_pos += 4;
         return v;
     }
@@ -65,7 +67,7 @@ public:
     // An unsigned length prefix of 1 or 2 bytes.
     size_t length(uint32_t prefixSize) { return prefixSize == 1 ? u8() : u16(); }
 
-private:
+  private:
     const unsigned char* m_pos;
     const unsigned char* m_end;
 };

@@ -6,9 +6,9 @@
 #include <bit>
 #include <limits>
 
+#include "BinaryFormat.h"
 #include "Errors.h"
 #include "FieldTypes.h"
-#include "BinaryFormat.h"
 #include "PacketCodec.h"
 
 namespace tarvolen {
@@ -19,14 +19,16 @@ using namespace binaryformat;
 constexpr uint16_t kMajor = 1;
 constexpr uint16_t kMinor = 0;
 
-void put8(std::string& out, uint8_t v) { out.push_back(static_cast<char>(v)); }
+void put8(std::string& out, uint8_t v) {
+    out.push_back(static_cast<char>(v));
+}
 void put16(std::string& out, uint16_t v) {
     const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
     out.append(b, 2);
 }
 void put32(std::string& out, uint32_t v) {
-    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
-                       static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
     out.append(b, 4);
 }
 void put64(std::string& out, uint64_t v) {
@@ -369,7 +371,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
             }
             if (bits != 0) {
                 auto& byte = out[statusAt + i / 4];
-                byte = static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
+                byte =
+                    static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
                 continue;
             }
             putValue(out, type, typeWords[i] & typeword::kSizeMask, value);

@@ -23,10 +23,14 @@ bool endsWithXml(const std::string& path) {
 
 const char* kindName(FieldKind kind) {
     switch (kind) {
-        case FieldKind::Integer: return "Integer";
-        case FieldKind::String: return "String";
-        case FieldKind::Memo: return "Memo";
-        case FieldKind::Any: return "";
+        case FieldKind::Integer:
+            return "Integer";
+        case FieldKind::String:
+            return "String";
+        case FieldKind::Memo:
+            return "Memo";
+        case FieldKind::Any:
+            return "";
     }
     return "";
 }
@@ -36,9 +40,12 @@ bool kindAccepts(FieldKind kind, const FieldDef& field) {
         case FieldKind::Integer:
             return field.type == FieldType::Int16 || field.type == FieldType::Int32 ||
                    field.type == FieldType::UInt16 || field.type == FieldType::UInt32;
-        case FieldKind::String: return field.type == FieldType::String;
-        case FieldKind::Memo: return field.type == FieldType::Blob;
-        case FieldKind::Any: return true;
+        case FieldKind::String:
+            return field.type == FieldType::String;
+        case FieldKind::Memo:
+            return field.type == FieldType::Blob;
+        case FieldKind::Any:
+            return true;
     }
     return false;
 }
@@ -68,7 +75,9 @@ TField::TField(TClientDataSet& table, std::string name, FieldKind kind, int size
       m_size(size),
       m_required(required) {}
 
-bool TField::IsNull() const { return isNull(AsVariant()); }
+bool TField::IsNull() const {
+    return isNull(AsVariant());
+}
 
 const Value& TField::AsVariant() const {
     if (m_layoutIndex < 0) return kNull;
@@ -116,11 +125,14 @@ void TField::SetAsString(std::string_view text) {
     switch (def.type) {
         case FieldType::String: {
             std::string value(text);
-            if (m_size > 0 && value.size() > static_cast<size_t>(m_size)) value.resize(static_cast<size_t>(m_size));
+            if (m_size > 0 && value.size() > static_cast<size_t>(m_size))
+                value.resize(static_cast<size_t>(m_size));
             SetValue(std::move(value));
             return;
         }
-        case FieldType::Blob: SetValue(makeBlob(std::string(text))); return;
+        case FieldType::Blob:
+            SetValue(makeBlob(std::string(text)));
+            return;
         case FieldType::Int16:
         case FieldType::Int32:
         case FieldType::Int64:
@@ -143,8 +155,8 @@ void TField::SetAsString(std::string_view text) {
         default: {
             Value v = valueFromText(def, text);
             if (isNull(v) && !text.empty()) {
-                throw EDatabaseError("'" + std::string(text) + "' is not a valid value for field '" +
-                                     m_name + "'");
+                throw EDatabaseError("'" + std::string(text) +
+                                     "' is not a valid value for field '" + m_name + "'");
             }
             SetValue(std::move(v));
         }
@@ -168,7 +180,9 @@ void TField::SetValue(Value value) {
     m_table.setPending(static_cast<size_t>(m_layoutIndex), std::move(value));
 }
 
-void TField::Clear() { SetValue(Value{}); }
+void TField::Clear() {
+    SetValue(Value{});
+}
 
 // ---- TClientDataSet ---------------------------------------------------------------------
 
@@ -243,7 +257,8 @@ void TClientDataSet::bindFields() {
         m_fields.clear();
         m_dynamicFields = true;
         for (const auto& def : m_packet.fields) {
-            auto& f = AddField(def.name, FieldKind::Any, def.type == FieldType::String ? def.width() : 0);
+            auto& f =
+                AddField(def.name, FieldKind::Any, def.type == FieldType::String ? def.width() : 0);
             f.m_layoutIndex = static_cast<int>(&def - m_packet.fields.data());
         }
         return;
@@ -338,7 +353,8 @@ void TClientDataSet::requireEditing() const {
 bool TClientDataSet::rowLess(size_t a, size_t b) const {
     for (int field : m_indexFields) {
         const auto f = static_cast<size_t>(field);
-        const int c = compareFieldValues(m_packet.fields[f].type, m_packet.rows[a].values[f], m_packet.rows[b].values[f]);
+        const int c = compareFieldValues(m_packet.fields[f].type, m_packet.rows[a].values[f],
+                                         m_packet.rows[b].values[f]);
         if (c != 0) return c < 0;
     }
     return false;
@@ -494,7 +510,8 @@ void TClientDataSet::Post() {
     requireActive();
     if (m_state != State::Edit && m_state != State::Insert) return;
     for (size_t i = 0; i < m_packet.fields.size(); ++i) {
-        if (m_packet.fields[i].required() && isEmptyValue(m_pending[i])) throw dberr::fieldValueRequired();
+        if (m_packet.fields[i].required() && isEmptyValue(m_pending[i]))
+            throw dberr::fieldValueRequired();
     }
     for (const auto& f : m_fields) {
         if (f->m_required && f->m_layoutIndex >= 0 &&
@@ -528,7 +545,8 @@ void TClientDataSet::Post() {
                                        ? rowstate::kModified | rowstate::kInserted
                                        : rowstate::kModified;
             m_packet.rows.push_back({status, std::move(m_pending)});
-            m_packet.changeLog.push_back({newVersion, static_cast<uint32_t>(old + 1), rowstate::kModified});
+            m_packet.changeLog.push_back(
+                {newVersion, static_cast<uint32_t>(old + 1), rowstate::kModified});
             ++m_changeCount;
             // The row keeps its place unless its key changed.
             m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));

@@ -25,7 +25,7 @@ enum class FieldKind {
 
 // A field object: the typed view of one field of the current row.
 class TField {
-public:
+  public:
     TField(TClientDataSet& table, std::string name, FieldKind kind, int size, bool required);
 
     const std::string& FieldName() const { return m_name; }
@@ -48,7 +48,7 @@ public:
     void SetValue(Value value);
     void Clear();
 
-private:
+  private:
     friend class TClientDataSet;
     void requireBound() const;
     void requireIntegerInRange(FieldType type, int64_t value, std::string_view text) const;
@@ -63,7 +63,7 @@ private:
 };
 
 class TClientDataSet {
-public:
+  public:
     enum class State { Inactive, Browse, Edit, Insert };
     enum class Format { Binary, Xml };
 
@@ -130,7 +130,7 @@ public:
     // The layout, attributes, versions and change log, as the file will hold them.
     const DataPacket& Packet() const { return m_packet; }
 
-private:
+  private:
     friend class TField;
     void openFrom(std::string bytes);
     void bindFields();

@@ -77,7 +77,9 @@ int compareDecimals(std::string_view a, std::string_view b) {
     const bool negB = !b.empty() && b[0] == '-';
     if (negA) a.remove_prefix(1);
     if (negB) b.remove_prefix(1);
-    auto isZero = [](std::string_view t) { return t.find_first_not_of("0.") == std::string_view::npos; };
+    auto isZero = [](std::string_view t) {
+        return t.find_first_not_of("0.") == std::string_view::npos;
+    };
     const int signA = isZero(a) ? 0 : (negA ? -1 : 1);
     const int signB = isZero(b) ? 0 : (negB ? -1 : 1);
     if (signA != signB) return signA < signB ? -1 : 1;
@@ -90,8 +92,10 @@ int compareDecimals(std::string_view a, std::string_view b) {
     } else if (const int c = intA.compare(intB); c != 0) {
         magnitude = c < 0 ? -1 : 1;
     } else {
-        std::string_view fracA = intA.size() < a.size() ? a.substr(intA.size() + 1) : std::string_view();
-        std::string_view fracB = intB.size() < b.size() ? b.substr(intB.size() + 1) : std::string_view();
+        std::string_view fracA =
+            intA.size() < a.size() ? a.substr(intA.size() + 1) : std::string_view();
+        std::string_view fracB =
+            intB.size() < b.size() ? b.substr(intB.size() + 1) : std::string_view();
         for (size_t k = 0; k < std::max(fracA.size(), fracB.size()) && magnitude == 0; ++k) {
             const char x = k < fracA.size() ? fracA[k] : '0';
             const char y = k < fracB.size() ? fracB[k] : '0';
@@ -107,7 +111,8 @@ int compareFieldValues(FieldType type, const Value& a, const Value& b, bool case
     if (type == FieldType::Bcd || type == FieldType::FmtBcd) {
         const auto* x = std::get_if<std::string>(&a);
         const auto* y = std::get_if<std::string>(&b);
-        if (x != nullptr && y != nullptr) return compareDecimals(canonicalDecimal(*x), canonicalDecimal(*y));
+        if (x != nullptr && y != nullptr)
+            return compareDecimals(canonicalDecimal(*x), canonicalDecimal(*y));
     }
     return compareValues(a, b, caseInsensitive);
 }

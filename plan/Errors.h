@@ -8,44 +8,56 @@ namespace tarvolen {
 
 // Table-level error; the message already carries the table's name as prefix ("cdsQuery: ...").
 class EDatabaseError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Error of the client-side table's store, with its error number.
 class EDBClient : public std::runtime_error {
-public:
+  public:
     EDBClient(int errorCode, const std::string& message)
         : std::runtime_error(message), m_errorCode(errorCode) {}
     int errorCode() const { return m_errorCode; }
 
-private:
+  private:
     int m_errorCode;
 };
 
 // "Cannot open file \"<full path>\". <system text>"
 class EFOpenError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // "Cannot create file \"<full path>\". <system text>"
 class EFCreateError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The decoding and store errors, with their numbers and exact texts.
 namespace dberr {
-inline EDBClient mismatch() { return EDBClient(16389, "Mismatch in datapacket."); }
-inline EDBClient noMetaData() { return EDBClient(16387, "Datapacket contains no meta data."); }
-inline EDBClient invalidFieldType() { return EDBClient(10000, "Invalid field type."); }
-inline EDBClient invalidParameter() { return EDBClient(9986, "Invalid parameter."); }
-inline EDBClient notSupportedForXml() { return EDBClient(16400, "Fieldtype not supported for XML."); }
+inline EDBClient mismatch() {
+    return EDBClient(16389, "Mismatch in datapacket.");
+}
+inline EDBClient noMetaData() {
+    return EDBClient(16387, "Datapacket contains no meta data.");
+}
+inline EDBClient invalidFieldType() {
+    return EDBClient(10000, "Invalid field type.");
+}
+inline EDBClient invalidParameter() {
+    return EDBClient(9986, "Invalid parameter.");
+}
+inline EDBClient notSupportedForXml() {
+    return EDBClient(16400, "Fieldtype not supported for XML.");
+}
 inline EDBClient nullFieldName() {
     return EDBClient(10038, "Field name can't be null, datapacket may be corrupted");
 }
-inline EDBClient fieldValueRequired() { return EDBClient(9729, "Field value required."); }
+inline EDBClient fieldValueRequired() {
+    return EDBClient(9729, "Field value required.");
+}
 }  // namespace dberr
 
 }  // namespace tarvolen

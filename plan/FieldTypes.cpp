@@ -39,8 +39,12 @@ constexpr std::array<XmlTypeName, 16> kXmlTypes = {{
 
 constexpr int64_t kMsPerDay = 86400000;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // Reads an integer the way XML field values are read: an optional sign, then digits; a letter
 // before the first digit, or no digit at all, means no value.
@@ -170,13 +174,17 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 
 bool fitsIntegerType(FieldType type, int64_t v) {
     switch (type) {
-        case FieldType::Int16: return v >= -32768 && v <= 32767;
-        case FieldType::UInt16: return v >= 0 && v <= 65535;
+        case FieldType::Int16:
+            return v >= -32768 && v <= 32767;
+        case FieldType::UInt16:
+            return v >= 0 && v <= 65535;
         case FieldType::Int32:
             return v >= std::numeric_limits<int32_t>::min() &&
                    v <= std::numeric_limits<int32_t>::max();
-        case FieldType::UInt32: return v >= 0 && v <= 0xFFFFFFFFLL;
-        default: return true;
+        case FieldType::UInt32:
+            return v >= 0 && v <= 0xFFFFFFFFLL;
+        default:
+            return true;
     }
 }
 
@@ -219,18 +227,25 @@ TypeLookup lookupTypeWord(uint32_t word, FieldType& type) {
             if (!varying && size == 1) return TypeLookup::Dropped;
             if (size == 2) return fixed(2, FieldType::UInt16);
             return fixed(4, FieldType::UInt32);
-        case 0x03: return fixed(2, FieldType::Boolean);
-        case 0x04: return fixed(8, FieldType::Float);
+        case 0x03:
+            return fixed(2, FieldType::Boolean);
+        case 0x04:
+            return fixed(8, FieldType::Float);
         case 0x05:
         case 0x12:
-            // A packed-decimal record: precision and sign/scale bytes, then at least one digit byte.
+            // A packed-decimal record: precision and sign/scale bytes, then at least one digit
+            // byte.
             if (varying || size < 3 || size > 34) return TypeLookup::Invalid;
             type = cls == 0x05 ? FieldType::Bcd : FieldType::FmtBcd;
             return TypeLookup::Field;
-        case 0x06: return fixed(4, FieldType::Date);
-        case 0x07: return fixed(4, FieldType::Time);
-        case 0x08: return fixed(8, FieldType::DateTime);
-        case 0x11: return fixed(16, FieldType::SqlTimeStamp);
+        case 0x06:
+            return fixed(4, FieldType::Date);
+        case 0x07:
+            return fixed(4, FieldType::Time);
+        case 0x08:
+            return fixed(8, FieldType::DateTime);
+        case 0x11:
+            return fixed(16, FieldType::SqlTimeStamp);
         case 0x09:
         case 0x0A:
             if (!varying || (size != 1 && size != 2)) return TypeLookup::Invalid;
@@ -245,7 +260,8 @@ TypeLookup lookupTypeWord(uint32_t word, FieldType& type) {
             if (size == 0) return TypeLookup::Invalid;
             type = FieldType::Bytes;
             return TypeLookup::Field;
-        default: return TypeLookup::Invalid;
+        default:
+            return TypeLookup::Invalid;
     }
 }
 
@@ -311,22 +327,38 @@ bool packDecimal(std::string_view text, uint32_t recordSize, std::string& record
 uint32_t typeWordFor(FieldType type, int width) {
     using namespace typeword;
     switch (type) {
-        case FieldType::Int16: return kInt16;
-        case FieldType::Int32: return kInt32;
-        case FieldType::Int64: return kInt64;
-        case FieldType::UInt16: return kUInt16;
-        case FieldType::UInt32: return kUInt32;
-        case FieldType::Boolean: return kBoolean;
-        case FieldType::Float: return kFloat;
-        case FieldType::Bcd: return kBcdClass | static_cast<uint32_t>(bcdRecordSize(width));
-        case FieldType::FmtBcd: return kFmtBcdClass | static_cast<uint32_t>(bcdRecordSize(width));
-        case FieldType::Date: return kDate;
-        case FieldType::Time: return kTime;
-        case FieldType::DateTime: return kDateTime;
-        case FieldType::SqlTimeStamp: return kSqlTimeStamp;
-        case FieldType::String: return width <= 254 ? kString1 : kString2;
-        case FieldType::WideString: return width <= 127 ? kWideString1 : kWideString2;
-        case FieldType::Blob: return kBlob;
+        case FieldType::Int16:
+            return kInt16;
+        case FieldType::Int32:
+            return kInt32;
+        case FieldType::Int64:
+            return kInt64;
+        case FieldType::UInt16:
+            return kUInt16;
+        case FieldType::UInt32:
+            return kUInt32;
+        case FieldType::Boolean:
+            return kBoolean;
+        case FieldType::Float:
+            return kFloat;
+        case FieldType::Bcd:
+            return kBcdClass | static_cast<uint32_t>(bcdRecordSize(width));
+        case FieldType::FmtBcd:
+            return kFmtBcdClass | static_cast<uint32_t>(bcdRecordSize(width));
+        case FieldType::Date:
+            return kDate;
+        case FieldType::Time:
+            return kTime;
+        case FieldType::DateTime:
+            return kDateTime;
+        case FieldType::SqlTimeStamp:
+            return kSqlTimeStamp;
+        case FieldType::String:
+            return width <= 254 ? kString1 : kString2;
+        case FieldType::WideString:
+            return width <= 127 ? kWideString1 : kWideString2;
+        case FieldType::Blob:
+            return kBlob;
         case FieldType::Bytes:
             return kBytesClass | static_cast<uint32_t>(std::clamp(width, 1, 0xFFFF));
     }
@@ -336,32 +368,48 @@ uint32_t typeWordFor(FieldType type, int width) {
 std::string fieldTypeDisplayName(const FieldDef& field) {
     const std::string subtype = field.subtype();
     switch (field.type) {
-        case FieldType::Int16: return "SmallInt";
-        case FieldType::Int32: return subtype == "Autoinc" ? "AutoInc" : "Integer";
-        case FieldType::Int64: return "LargeInt";
-        case FieldType::UInt16: return "Word";
-        case FieldType::UInt32: return "Integer";
-        case FieldType::Boolean: return "Boolean";
-        case FieldType::Float: return "Float";
-        case FieldType::Bcd: return "BCD";
-        case FieldType::FmtBcd: return "FMTBcd";
-        case FieldType::Date: return "Date";
-        case FieldType::Time: return "Time";
-        case FieldType::DateTime: return "DateTime";
-        case FieldType::SqlTimeStamp: return "TimeStamp";
+        case FieldType::Int16:
+            return "SmallInt";
+        case FieldType::Int32:
+            return subtype == "Autoinc" ? "AutoInc" : "Integer";
+        case FieldType::Int64:
+            return "LargeInt";
+        case FieldType::UInt16:
+            return "Word";
+        case FieldType::UInt32:
+            return "Integer";
+        case FieldType::Boolean:
+            return "Boolean";
+        case FieldType::Float:
+            return "Float";
+        case FieldType::Bcd:
+            return "BCD";
+        case FieldType::FmtBcd:
+            return "FMTBcd";
+        case FieldType::Date:
+            return "Date";
+        case FieldType::Time:
+            return "Time";
+        case FieldType::DateTime:
+            return "DateTime";
+        case FieldType::SqlTimeStamp:
+            return "TimeStamp";
         case FieldType::String:
             if (subtype == "FixedChar") return "FixedChar";
             if (subtype == "Guid") return "Guid";
             return "String";
-        case FieldType::WideString: return "WideString";
-        case FieldType::Bytes: return "Bytes";
+        case FieldType::WideString:
+            return "WideString";
+        case FieldType::Bytes:
+            return "Bytes";
         case FieldType::Blob:
             if (subtype == "Text" || subtype == "HMemo") return "Memo";
             if (subtype == "WideText") return "WideMemo";
             if (subtype == "Formatted") return "FmtMemo";
             if (subtype == "Graphics") return "Graphic";
             if (subtype == "TypedBinary") return "TypedBinary";
-            if (subtype == "Ole" || subtype == "dBASEOle" || subtype == "AccessOle") return "OraBlob";
+            if (subtype == "Ole" || subtype == "dBASEOle" || subtype == "AccessOle")
+                return "OraBlob";
             return "Blob";
     }
     return "Unknown";
@@ -370,16 +418,26 @@ std::string fieldTypeDisplayName(const FieldDef& field) {
 std::string attributeTypeName(uint32_t typeWord) {
     using namespace typeword;
     switch (typeWord) {
-        case kInt16: return "i2";
-        case kInt32: return "i4";
-        case kInt64: return "i8";
-        case kUInt16: return "ui2";
-        case kUInt32: return "ui4";
-        case kBoolean: return "boolean";
-        case kFloat: return "r8";
-        case kUIntArray: return "UIntArray";
-        case kIntArray: return "IntArray";
-        default: break;
+        case kInt16:
+            return "i2";
+        case kInt32:
+            return "i4";
+        case kInt64:
+            return "i8";
+        case kUInt16:
+            return "ui2";
+        case kUInt32:
+            return "ui4";
+        case kBoolean:
+            return "boolean";
+        case kFloat:
+            return "r8";
+        case kUIntArray:
+            return "UIntArray";
+        case kIntArray:
+            return "IntArray";
+        default:
+            break;
     }
     if ((typeWord & kClassMask) == 0x000A0000u) return "string.uni";
     return "string";
@@ -398,8 +456,10 @@ uint32_t attributeTypeWord(std::string_view typeName) {
             case FieldType::UInt16:
             case FieldType::UInt32:
             case FieldType::Boolean:
-            case FieldType::Float: return typeWordFor(type, 0);
-            default: break;
+            case FieldType::Float:
+                return typeWordFor(type, 0);
+            default:
+                break;
         }
     }
     return kString2;
@@ -412,13 +472,27 @@ std::optional<uint32_t> knownAttributeTypeWord(std::string_view name) {
         uint32_t word;
     };
     static constexpr std::array<Known, 22> kKnown = {{
-        {"UNIQUE_KEY", kUIntArray},  {"DEFAULT_ORDER", kUIntArray}, {"CHANGE_LOG", kUIntArray},
-        {"SERVER_COL", kString2},    {"DATASET_DELTA", kBoolean},   {"READONLY", kBoolean},
-        {"SUBTYPE", kString2},       {"DECIMALS", kInt16},          {"WIDTH", kInt16},
-        {"LCID", kInt16},            {"AUTOINCVALUE", kInt32},      {"TABLENAME", kString2},
-        {"TYPENAME", kString2},      {"UPDATEMODE", kInt16},        {"MD_SEMANTICS", kUIntArray},
-        {"CALCULATED", kBoolean},    {"DELTA", kBoolean},           {"PRIMARY_KEY", kUIntArray},
-        {"MINVALUE", kString2},      {"MAXVALUE", kString2},        {"DEFVALUE", kString2},
+        {"UNIQUE_KEY", kUIntArray},
+        {"DEFAULT_ORDER", kUIntArray},
+        {"CHANGE_LOG", kUIntArray},
+        {"SERVER_COL", kString2},
+        {"DATASET_DELTA", kBoolean},
+        {"READONLY", kBoolean},
+        {"SUBTYPE", kString2},
+        {"DECIMALS", kInt16},
+        {"WIDTH", kInt16},
+        {"LCID", kInt16},
+        {"AUTOINCVALUE", kInt32},
+        {"TABLENAME", kString2},
+        {"TYPENAME", kString2},
+        {"UPDATEMODE", kInt16},
+        {"MD_SEMANTICS", kUIntArray},
+        {"CALCULATED", kBoolean},
+        {"DELTA", kBoolean},
+        {"PRIMARY_KEY", kUIntArray},
+        {"MINVALUE", kString2},
+        {"MAXVALUE", kString2},
+        {"DEFVALUE", kString2},
         {"MD_FIELDLINKS", kIntArray},
     }};
     for (const auto& k : kKnown) {
@@ -527,7 +601,8 @@ Value valueFromText(const FieldDef& field, std::string_view text) {
             if (readLooseInteger(text, v) && fitsIntegerType(field.type, v)) return v;
             return {};
         }
-        case FieldType::Boolean: return !text.empty() && (text[0] == 'T' || text[0] == 't');
+        case FieldType::Boolean:
+            return !text.empty() && (text[0] == 'T' || text[0] == 't');
         case FieldType::Float: {
             double v = 0;
             if (readFloat(text, v)) return v;
@@ -572,7 +647,8 @@ Value valueFromText(const FieldDef& field, std::string_view text) {
             ts.millisecond = static_cast<uint32_t>(ms % 1000);
             return ts;
         }
-        case FieldType::String: return std::string(text);
+        case FieldType::String:
+            return std::string(text);
         case FieldType::WideString: {
             std::u16string out;
             out.reserve(text.size());
@@ -631,7 +707,8 @@ Value attributeValueFromText(uint32_t typeWord, std::string_view text) {
             if (i < text.size() && text[i] == '-') ++i;
             while (i < text.size() && isDigit(text[i])) ++i;
             int64_t v = 0;
-            if (i > start && readLooseInteger(text.substr(start, i - start), v)) values.push_back(v);
+            if (i > start && readLooseInteger(text.substr(start, i - start), v))
+                values.push_back(v);
             if (i == start) ++i;
         }
         return values;
@@ -647,19 +724,22 @@ Value attributeValueFromText(uint32_t typeWord, std::string_view text) {
                 int64_t v = 0;
                 return readLooseInteger(text, v) ? Value(v) : Value(int64_t{0});
             }
-            case FieldType::Boolean: return !text.empty() && (text[0] == 'T' || text[0] == 't');
+            case FieldType::Boolean:
+                return !text.empty() && (text[0] == 'T' || text[0] == 't');
             case FieldType::Float: {
                 double v = 0;
                 return readFloat(text, v) ? v : 0.0;
             }
-            default: break;
+            default:
+                break;
         }
     }
     return std::string(text);
 }
 
 int64_t dayNumberFromDate(int year, int month, int day) {
-    static constexpr std::array<int, 12> kBefore = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    static constexpr std::array<int, 12> kBefore = {0,   31,  59,  90,  120, 151,
+                                                    181, 212, 243, 273, 304, 334};
     const int64_t y = year - 1;
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     return y * 365 + y / 4 - y / 100 + y / 400 + kBefore[static_cast<size_t>(month - 1)] +
@@ -714,12 +794,18 @@ std::string base64Decode(std::string_view text) {
     int bits = 0;
     for (char c : text) {
         int v = -1;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else if (c == '=') break;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '=')
+            break;
         if (v < 0) continue;  // line breaks and blanks inside Base64 are allowed
         acc = (acc << 6) | static_cast<uint32_t>(v);
         bits += 6;

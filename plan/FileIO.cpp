@@ -18,7 +18,7 @@ namespace {
 
 // Closes a file descriptor when it goes out of scope.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -33,7 +33,7 @@ public:
         return rc;
     }
 
-private:
+  private:
     int m_fd;
 };
 

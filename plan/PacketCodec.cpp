@@ -37,7 +37,8 @@ std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
     std::iota(order.begin(), order.end(), size_t{0});
     if (!packet.changeLog.empty()) return order;
     const Attribute* defaultOrder = packet.findAttribute("DEFAULT_ORDER");
-    const auto* keys = defaultOrder != nullptr ? std::get_if<IntArray>(&defaultOrder->value) : nullptr;
+    const auto* keys =
+        defaultOrder != nullptr ? std::get_if<IntArray>(&defaultOrder->value) : nullptr;
     if (keys == nullptr || keys->empty()) return order;
     std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
         for (int64_t key : *keys) {
@@ -48,7 +49,8 @@ std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
             const auto& rx = packet.rows[x].values;
             const auto& ry = packet.rows[y].values;
             if (field >= rx.size() || field >= ry.size()) continue;
-            const int c = compareFieldValues(packet.fields[field].type, rx[field], ry[field], caseInsensitive);
+            const int c = compareFieldValues(packet.fields[field].type, rx[field], ry[field],
+                                             caseInsensitive);
             if (c != 0) return descending ? c > 0 : c < 0;
         }
         return false;

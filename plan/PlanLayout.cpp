@@ -24,7 +24,8 @@ DataPacket emptyPlanPacket() {
         FieldDef f;
         f.name = name;
         f.type = type;
-        if (subtype != nullptr) f.attributes.push_back({"SUBTYPE", typeword::kString2, std::string(subtype)});
+        if (subtype != nullptr)
+            f.attributes.push_back({"SUBTYPE", typeword::kString2, std::string(subtype)});
         if (width > 0) f.attributes.push_back({"WIDTH", typeword::kInt16, int64_t{width}});
         f.typeWord = typeWordFor(type, width);
         return f;

@@ -18,7 +18,9 @@ namespace {
 constexpr size_t kMaxName = 0xFF;
 constexpr size_t kMaxCount = 0xFFFF;
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -43,7 +45,8 @@ void decodeReferences(std::string_view raw, AppendChar appendChar, AppendRaw app
     const char* p = raw.data();
     const char* end = p + raw.size();
     while (p < end) {
-        const char* amp = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
+        const char* amp =
+            static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
         if (amp == nullptr) {
             appendRaw(p, end);
             return;
@@ -75,16 +78,22 @@ void decodeReferences(std::string_view raw, AppendChar appendChar, AppendRaw app
             for (size_t i = hex ? 2 : 1; i < name.size() && known; ++i) {
                 const char c = name[i];
                 uint32_t d = 0;
-                if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
-                else if (hex && c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
-                else if (hex && c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
-                else known = false;
+                if (c >= '0' && c <= '9')
+                    d = static_cast<uint32_t>(c - '0');
+                else if (hex && c >= 'a' && c <= 'f')
+                    d = static_cast<uint32_t>(c - 'a' + 10);
+                else if (hex && c >= 'A' && c <= 'F')
+                    d = static_cast<uint32_t>(c - 'A' + 10);
+                else
+                    known = false;
                 cp = cp * (hex ? 16 : 10) + d;
                 ++digits;
                 if (cp > 0x10FFFF) known = false;
             }
-            if (known && digits > 0) appendChar(cp);
-            else known = false;
+            if (known && digits > 0)
+                appendChar(cp);
+            else
+                known = false;
         } else {
             known = false;
         }
@@ -135,8 +144,8 @@ struct RawAttribute {
 
 struct Tag {
     std::string_view name;
-    bool closing = false;      // </NAME>
-    bool selfClosed = false;   // <NAME .../>
+    bool closing = false;     // </NAME>
+    bool selfClosed = false;  // <NAME .../>
     std::vector<RawAttribute> attributes;
 };
 
@@ -148,8 +157,9 @@ struct FieldReadInfo {
 };
 
 class XmlPacketReader {
-public:
-    explicit XmlPacketReader(std::string_view text) : m_p(text.data()), m_end(text.data() + text.size()) {}
+  public:
+    explicit XmlPacketReader(std::string_view text)
+        : m_p(text.data()), m_end(text.data() + text.size()) {}
 
     DataPacket read() {
         skipLeadingBlanks();
@@ -179,7 +189,7 @@ public:
         return std::move(m_packet);
     }
 
-private:
+  private:
     void skipLeadingBlanks() {
         while (m_p < m_end && isBlank(*m_p)) ++m_p;
         if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
@@ -190,7 +200,8 @@ private:
     }
 
     bool startsWith(std::string_view s) const {
-        return static_cast<size_t>(m_end - m_p) >= s.size() && std::memcmp(m_p, s.data(), s.size()) == 0;
+        return static_cast<size_t>(m_end - m_p) >= s.size() &&
+               std::memcmp(m_p, s.data(), s.size()) == 0;
     }
 
     void skipPast(std::string_view terminator) {
@@ -409,7 +420,8 @@ private:
         const bool sized = field.type == FieldType::String || field.type == FieldType::WideString ||
                            field.type == FieldType::Blob;
         if (sized && (width < 0 || width > 32767)) throw dberr::invalidParameter();
-        if ((field.type == FieldType::Bcd || field.type == FieldType::FmtBcd) && (width < 0 || width > 64)) {
+        if ((field.type == FieldType::Bcd || field.type == FieldType::FmtBcd) &&
+            (width < 0 || width > 64)) {
             throw dberr::invalidParameter();
         }
         if (field.type == FieldType::Blob && field.findAttribute("SUBTYPE") == nullptr) {
@@ -439,7 +451,8 @@ private:
             readParams("PARAMS", params);
             for (auto& a : params) {
                 if (a.name == "CHANGE_LOG") {
-                    setChangeLog(attributeValueFromText(typeword::kUIntArray, attributeValueToText(a)));
+                    setChangeLog(
+                        attributeValueFromText(typeword::kUIntArray, attributeValueToText(a)));
                 } else {
                     m_packet.attributes.push_back(std::move(a));
                 }
@@ -519,7 +532,8 @@ private:
             } else if (field.type == FieldType::WideString) {
                 std::u16string text = decodeWideText(attr.raw);
                 const int width = field.width();
-                if (width > 0 && text.size() > static_cast<size_t>(width)) text.resize(static_cast<size_t>(width));
+                if (width > 0 && text.size() > static_cast<size_t>(width))
+                    text.resize(static_cast<size_t>(width));
                 row.values[i] = std::move(text);
             } else {
                 decodeText(attr.raw, scratch);

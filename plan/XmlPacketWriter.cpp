@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include "Errors.h"
@@ -86,7 +86,9 @@ std::string xmlName(const std::string& name) {
     return out;
 }
 
-bool isKnown(std::string_view name) { return knownAttributeTypeWord(name).has_value(); }
+bool isKnown(std::string_view name) {
+    return knownAttributeTypeWord(name).has_value();
+}
 
 void appendParam(std::string& out, const Attribute& a) {
     out += "<PARAM";
@@ -203,7 +205,8 @@ void appendValue(std::string& out, const FieldDef& field, const Value& value) {
                 return;
             }
             break;
-        default: break;
+        default:
+            break;
     }
     appendEscaped(out, valueToText(field, value));
 }
@@ -218,17 +221,24 @@ bool valueFits(const FieldDef& field, const Value& v) {
         case FieldType::UInt16:
         case FieldType::UInt32:
         case FieldType::Date:
-        case FieldType::Time: return std::holds_alternative<int64_t>(v);
+        case FieldType::Time:
+            return std::holds_alternative<int64_t>(v);
         case FieldType::Float:
-        case FieldType::DateTime: return std::holds_alternative<double>(v);
-        case FieldType::Boolean: return std::holds_alternative<bool>(v);
+        case FieldType::DateTime:
+            return std::holds_alternative<double>(v);
+        case FieldType::Boolean:
+            return std::holds_alternative<bool>(v);
         case FieldType::String:
         case FieldType::Bytes:
         case FieldType::Bcd:
-        case FieldType::FmtBcd: return std::holds_alternative<std::string>(v);
-        case FieldType::WideString: return std::holds_alternative<std::u16string>(v);
-        case FieldType::Blob: return std::holds_alternative<BlobData>(v);
-        case FieldType::SqlTimeStamp: return std::holds_alternative<SqlTimeStamp>(v);
+        case FieldType::FmtBcd:
+            return std::holds_alternative<std::string>(v);
+        case FieldType::WideString:
+            return std::holds_alternative<std::u16string>(v);
+        case FieldType::Blob:
+            return std::holds_alternative<BlobData>(v);
+        case FieldType::SqlTimeStamp:
+            return std::holds_alternative<SqlTimeStamp>(v);
     }
     return false;
 }
@@ -240,9 +250,12 @@ size_t estimatedSize(const DataPacket& packet) {
         for (size_t i = 0; i < row.values.size() && i < packet.fields.size(); ++i) {
             const auto& v = row.values[i];
             size += packet.fields[i].name.size() + 4;
-            if (const auto* s = std::get_if<std::string>(&v)) size += s->size() + s->size() / 8;
-            else if (const auto* b = std::get_if<BlobData>(&v)) size += (*b)->size() + (*b)->size() / 8;
-            else size += 24;
+            if (const auto* s = std::get_if<std::string>(&v))
+                size += s->size() + s->size() / 8;
+            else if (const auto* b = std::get_if<BlobData>(&v))
+                size += (*b)->size() + (*b)->size() / 8;
+            else
+                size += 24;
         }
     }
     return size;
@@ -275,8 +288,8 @@ std::string encodeXmlPacket(const DataPacket& packet) {
             out += '"';
         }
         const uint32_t from = replaced[index + 1];
-        const bool modified = (row.status & rowstate::kModified) != 0 && from != 0 &&
-                              from <= packet.rows.size();
+        const bool modified =
+            (row.status & rowstate::kModified) != 0 && from != 0 && from <= packet.rows.size();
         for (size_t i = 0; i < packet.fields.size() && i < row.values.size(); ++i) {
             const FieldDef& field = packet.fields[i];
             const Value& value = row.values[i];

@@ -53,11 +53,21 @@ std::string escapeControls(std::string_view utf8) {
     for (char c : utf8) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-            case '\r': shown += "\\r"; break;
-            case '\n': shown += "\\n"; break;
-            case '\t': shown += "\\t"; break;
-            case '\\': shown += "\\\\"; break;
-            case '"': shown += "\\\""; break;
+            case '\r':
+                shown += "\\r";
+                break;
+            case '\n':
+                shown += "\\n";
+                break;
+            case '\t':
+                shown += "\\t";
+                break;
+            case '\\':
+                shown += "\\\\";
+                break;
+            case '"':
+                shown += "\\\"";
+                break;
             default:
                 if (byte < 0x20 || byte == 0x7F) {
                     char hex[8];
@@ -72,7 +82,9 @@ std::string escapeControls(std::string_view utf8) {
 }
 
 // Windows-1252 text as the terminal shows it.
-std::string ansiText(std::string_view text) { return escapeControls(cp1252::toUtf8(text)); }
+std::string ansiText(std::string_view text) {
+    return escapeControls(cp1252::toUtf8(text));
+}
 
 std::string utf16ToUtf8(const std::u16string& text) {
     std::string utf8;
@@ -105,8 +117,8 @@ std::string utf16ToUtf8(const std::u16string& text) {
 }
 
 bool isTextLike(FieldType type) {
-    return type == FieldType::String || type == FieldType::WideString ||
-           type == FieldType::Blob || type == FieldType::Bytes;
+    return type == FieldType::String || type == FieldType::WideString || type == FieldType::Blob ||
+           type == FieldType::Bytes;
 }
 
 std::string shownValue(const FieldDef& field, const Value& value) {
@@ -147,8 +159,8 @@ std::string rowStateText(uint8_t status) {
 }
 
 void printAttribute(std::ostream& os, const char* indent, const Attribute& attribute) {
-    os << indent << ansiText(attribute.name) << " (" << attributeTypeName(attribute.typeWord)
-       << ")" << (attribute.roundtrip ? " roundtrip" : "") << " = ";
+    os << indent << ansiText(attribute.name) << " (" << attributeTypeName(attribute.typeWord) << ")"
+       << (attribute.roundtrip ? " roundtrip" : "") << " = ";
     if (isNull(attribute.value)) {
         os << "(null)\n";
     } else {
@@ -165,9 +177,10 @@ void dump(const std::string& in, std::ostream& os) {
         const std::string subtype = field.subtype();
         os << "  " << (i + 1) << ". " << ansiText(field.name) << "  fieldtype "
            << xmlTypeName(field.type) << ", width " << field.width() << ", subtype "
-           << (subtype.empty() ? "-" : ansiText(subtype)) << ", bits "
-           << fieldBitsText(field.bits) << "\n";
-        for (const Attribute& attribute : field.attributes) printAttribute(os, "       ", attribute);
+           << (subtype.empty() ? "-" : ansiText(subtype)) << ", bits " << fieldBitsText(field.bits)
+           << "\n";
+        for (const Attribute& attribute : field.attributes)
+            printAttribute(os, "       ", attribute);
     }
 
     os << "Dataset attributes: " << packet.attributes.size() << "\n";
@@ -185,7 +198,7 @@ void dump(const std::string& in, std::ostream& os) {
 
     os << "Change log: " << packet.changeLog.size() << "\n";
     for (const ChangeLogEntry& entry : packet.changeLog) {
-        const char* kind = entry.kind == 4 ? "insert"
+        const char* kind = entry.kind == 4   ? "insert"
                            : entry.kind == 8 ? "edit"
                            : entry.kind == 2 ? "delete"
                                              : "?";

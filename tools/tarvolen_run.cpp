@@ -41,7 +41,7 @@ constexpr const char* kUsage =
 
 // Text leaves the program in the terminal's encoding: UTF-8 unless the locale asks for Latin-1.
 class TerminalText {
-public:
+  public:
     TerminalText() {
         std::setlocale(LC_CTYPE, "");
         const std::string codeset = nl_langinfo(CODESET);
@@ -60,13 +60,13 @@ public:
         std::fflush(stream);
     }
 
-private:
+  private:
     bool m_raw = false;
 };
 
 // The engine's window, on a terminal: log lines and message boxes become printed lines.
 class TerminalHost : public EngineHost {
-public:
+  public:
     explicit TerminalHost(const TerminalText& text) : m_text(text) {}
     void appendLog(std::string_view text) override { m_text.print(stdout, text); }
     void processEvents() override {}
@@ -74,7 +74,7 @@ public:
         m_text.print(icon == MessageIcon::Error ? stderr : stdout, text);
     }
 
-private:
+  private:
     const TerminalText& m_text;
 };
 
@@ -149,8 +149,10 @@ void dryRun(TdmMain& dm) {
             continue;
         }
         std::string version = dm.cdsQuery.FieldByName("VERSIONE").AsString();
-        while (!version.empty() && static_cast<unsigned char>(version.back()) <= 32) version.pop_back();
-        while (!version.empty() && static_cast<unsigned char>(version.front()) <= 32) version.erase(0, 1);
+        while (!version.empty() && static_cast<unsigned char>(version.back()) <= 32)
+            version.pop_back();
+        while (!version.empty() && static_cast<unsigned char>(version.front()) <= 32)
+            version.erase(0, 1);
         if (!version.empty() && start->CompareToText(version) >= 0) {
             dm.host()->appendLog(prefix + "NON ESEGUITA PER VERSIONE DATABASE.");
             continue;
@@ -162,7 +164,8 @@ void dryRun(TdmMain& dm) {
             std::vector<std::string_view> lines;
             size_t statements = 0;
             for (auto line : SplitScriptLines(script)) {
-                splitter.WalkLine(line, lines, [&](std::vector<std::string_view>&) { ++statements; });
+                splitter.WalkLine(line, lines,
+                                  [&](std::vector<std::string_view>&) { ++statements; });
             }
             const char* note = "";
             if (!lines.empty()) {
@@ -176,7 +179,11 @@ void dryRun(TdmMain& dm) {
             const std::string table = dm.cdsQuery.FieldByName("NOME_TABELLA").AsString();
             const std::string file = dm.cdsQuery.FieldByName("NOME_FILE").AsString();
             std::string what = prefix;
-            what.append("IMPORT TABELLA ").append(table).append(" DAL FILE ").append(file).append(" DA ESEGUIRE: ");
+            what.append("IMPORT TABELLA ")
+                .append(table)
+                .append(" DAL FILE ")
+                .append(file)
+                .append(" DA ESEGUIRE: ");
             try {
                 dm.cds.LoadFile(file);
                 what += std::to_string(dm.cds.RecordCount()) + " RIGHE";

@@ -14,9 +14,11 @@ using BatchRun = EngineTest;
 TEST_F(BatchRun, anEmptyPlanWritesTheVersionBackUnchanged) {
     loadPlan({});
     m_dm.RunBatch();
-    EXPECT_EQ(m_host.log, (std::vector<std::string>{"Versione del DB PRIMA dell'aggiornamento: 0.0.0.0",
-                                                    "Versione del DB DOPO l'aggiornamento: 0.0.0.0"}));
-    EXPECT_EQ(m_host.messages, (std::vector<std::string>{"Query batch: Batch eseguito correttamente"}));
+    EXPECT_EQ(m_host.log,
+              (std::vector<std::string>{"Versione del DB PRIMA dell'aggiornamento: 0.0.0.0",
+                                        "Versione del DB DOPO l'aggiornamento: 0.0.0.0"}));
+    EXPECT_EQ(m_host.messages,
+              (std::vector<std::string>{"Query batch: Batch eseguito correttamente"}));
     EXPECT_EQ(count("select count(*) from SYSDBVER where APPID = 'QLM'"), 1);
 }
 
@@ -26,26 +28,30 @@ TEST_F(BatchRun, walksInIdOrderSkippingDoneAndReachedPhases) {
     loadPlan({
         {.id = 5, .testo = "insert into T values (5);", .versione = "1.0.0.0"},  // reached: skipped
         {.id = 2, .stato = "S", .testo = "insert into T values (2);"},           // already done
-        {.id = 3, .stato = "s", .testo = "insert into T values (3);"},           // lower case: not done
-        {.id = 4, .tipo = "x"},                                                  // no action, marked
+        {.id = 3, .stato = "s", .testo = "insert into T values (3);"},  // lower case: not done
+        {.id = 4, .tipo = "x"},                                         // no action, marked
         {.id = 1, .testo = "insert into T values (1);", .versione = " 2.0.0.0 "},
-        {.id = 6, .testo = "insert into T values (6);", .versione = "1.5.0.0"},  // tested against the start
+        {.id = 6,
+         .testo = "insert into T values (6);",
+         .versione = "1.5.0.0"},  // tested against the start
     });
     m_dm.RunBatch();
-    EXPECT_EQ(m_host.log, (std::vector<std::string>{
-                              "Versione del DB PRIMA dell'aggiornamento: 1.0.0.0",
-                              "FASE 1 SCRIPT IN ESECUZIONE.",
-                              "FASE 1 TERMINATA.",
-                              "FASE 2 PROCEDURA GIA' ESEGUITA.",
-                              "FASE 3 SCRIPT IN ESECUZIONE.",
-                              "FASE 3 TERMINATA.",
-                              "FASE 5 NON ESEGUITA PER VERSIONE DATABASE.",
-                              "FASE 6 SCRIPT IN ESECUZIONE.",
-                              "FASE 6 TERMINATA.",
-                              // " 2.0.0.0 " is parsed untrimmed when raising: its last piece reads 0
-                              "Versione del DB DOPO l'aggiornamento: 2.0.0.0",
-                          }));
-    EXPECT_EQ(m_host.messages, (std::vector<std::string>{"Query batch: Batch eseguito correttamente"}));
+    EXPECT_EQ(m_host.log,
+              (std::vector<std::string>{
+                  "Versione del DB PRIMA dell'aggiornamento: 1.0.0.0",
+                  "FASE 1 SCRIPT IN ESECUZIONE.",
+                  "FASE 1 TERMINATA.",
+                  "FASE 2 PROCEDURA GIA' ESEGUITA.",
+                  "FASE 3 SCRIPT IN ESECUZIONE.",
+                  "FASE 3 TERMINATA.",
+                  "FASE 5 NON ESEGUITA PER VERSIONE DATABASE.",
+                  "FASE 6 SCRIPT IN ESECUZIONE.",
+                  "FASE 6 TERMINATA.",
+                  // " 2.0.0.0 " is parsed untrimmed when raising: its last piece reads 0
+                  "Versione del DB DOPO l'aggiornamento: 2.0.0.0",
+              }));
+    EXPECT_EQ(m_host.messages,
+              (std::vector<std::string>{"Query batch: Batch eseguito correttamente"}));
     EXPECT_EQ(stato(1), "S");
     EXPECT_EQ(stato(3), "S");
     EXPECT_EQ(stato(4), "S");
@@ -69,8 +75,9 @@ TEST_F(BatchRun, onlyStatementsThatSucceedRaiseTheVersion) {
 
 TEST_F(BatchRun, aFailedStatementIsLoggedInFiveEntriesAndTheScriptGoesOn) {
     m_dm.dbsagg.execute("create table T (N integer)");
-    loadPlan({{.id = 1, .testo = "insert into T values (1);\r\n  insert into NOPE values (2); /* x */\r\n"
-                                 "insert into T values (3);"}});
+    loadPlan({{.id = 1,
+               .testo = "insert into T values (1);\r\n  insert into NOPE values (2); /* x */\r\n"
+                        "insert into T values (3);"}});
     m_dm.RunBatch();
     ASSERT_EQ(m_host.log.size(), 9u);
     EXPECT_EQ(m_host.log[2], "ERRORE:");
@@ -80,14 +87,16 @@ TEST_F(BatchRun, aFailedStatementIsLoggedInFiveEntriesAndTheScriptGoesOn) {
     EXPECT_EQ(m_host.log[6], kDashes);
     EXPECT_EQ(m_host.log[7], "FASE 1 TERMINATA.");
     EXPECT_EQ(count("select count(*) from T"), 2);
-    EXPECT_EQ(m_host.messages, (std::vector<std::string>{"Query batch: Batch eseguito con errori"}));
+    EXPECT_EQ(m_host.messages,
+              (std::vector<std::string>{"Query batch: Batch eseguito con errori"}));
     EXPECT_EQ(stato(1), "S");
 }
 
 TEST_F(BatchRun, scriptCommitsAndTrailingCommentsAreHarmless) {
-    loadPlan({{.id = 1,
-               .testo = "create table T (N integer);\r\ncommit work;\r\ninsert into T values (1);\r\n"
-                        "COMMIT;\r\nrollback;\r\n-- the end; nothing more\r\n/* really */\r\n"}});
+    loadPlan(
+        {{.id = 1,
+          .testo = "create table T (N integer);\r\ncommit work;\r\ninsert into T values (1);\r\n"
+                   "COMMIT;\r\nrollback;\r\n-- the end; nothing more\r\n/* really */\r\n"}});
     m_dm.RunBatch();
     EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
     EXPECT_FALSE(m_dm.dbsagg.inTransaction());
@@ -100,11 +109,14 @@ TEST_F(BatchRun, textAfterTheLastSeparatorIsReportedNotRun) {
               {.id = 2, .separatore = "go", .testo = "insert into T values (3) GO"}});
     m_dm.RunBatch();
     EXPECT_EQ(count("select count(*) from T"), 1);
-    const std::vector<std::string> block = {"ERRORE:", "Testo dopo l'ultimo separatore non eseguito", kDashes,
-                                            "insert into T values (2)\r\n", kDashes};
-    EXPECT_NE(std::search(m_host.log.begin(), m_host.log.end(), block.begin(), block.end()), m_host.log.end())
+    const std::vector<std::string> block = {
+        "ERRORE:", "Testo dopo l'ultimo separatore non eseguito", kDashes,
+        "insert into T values (2)\r\n", kDashes};
+    EXPECT_NE(std::search(m_host.log.begin(), m_host.log.end(), block.begin(), block.end()),
+              m_host.log.end())
         << ::testing::PrintToString(m_host.log);
-    EXPECT_EQ(m_host.messages, (std::vector<std::string>{"Query batch: Batch eseguito con errori"}));
+    EXPECT_EQ(m_host.messages,
+              (std::vector<std::string>{"Query batch: Batch eseguito con errori"}));
 }
 
 TEST_F(BatchRun, marksReachThePlanFileWhenTheModuleCloses) {
@@ -131,7 +143,8 @@ TEST_F(BatchRun, aVersionThatCannotBeWrittenFailsAfterTheSummary) {
     m_dm.dbsagg.execute("alter table SYSDBVER add constraint NO_WRITE check (MAJOR_VERSION < 1)");
     loadPlan({{.id = 1, .testo = "create table T (N integer);"}});
     EXPECT_THROW(m_dm.RunBatch(), database::DatabaseError);
-    EXPECT_EQ(m_host.messages, (std::vector<std::string>{"Query batch: Batch eseguito correttamente"}));
+    EXPECT_EQ(m_host.messages,
+              (std::vector<std::string>{"Query batch: Batch eseguito correttamente"}));
     EXPECT_EQ(m_host.log.back(), "FASE 1 TERMINATA.");  // no walk-complete line
     EXPECT_EQ(stato(1), "S");
 }

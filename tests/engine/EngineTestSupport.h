@@ -46,10 +46,11 @@ inline std::string planXml(const std::vector<Phase>& phases) {
     DataPacket packet = emptyPlanPacket();
     auto text = [](const std::string& v) { return v.empty() ? Value{} : Value{v}; };
     for (const auto& p : phases) {
-        packet.rows.push_back({0,
-                               {int64_t{p.id}, text(p.stato), text(p.tipo), text(p.separatore),
-                                p.testo.empty() ? Value{} : Value{makeBlob(p.testo)}, int64_t{100 - p.id},
-                                text(p.nomeTabella), text(p.nomeFile), text(p.svuota), text(p.versione)}});
+        packet.rows.push_back(
+            {0,
+             {int64_t{p.id}, text(p.stato), text(p.tipo), text(p.separatore),
+              p.testo.empty() ? Value{} : Value{makeBlob(p.testo)}, int64_t{100 - p.id},
+              text(p.nomeTabella), text(p.nomeFile), text(p.svuota), text(p.versione)}});
     }
     return encodeXmlPacket(packet);
 }
@@ -87,16 +88,17 @@ class EngineTest : public ::testing::Test {
     void setDatabaseVersion(const std::string& values) {
         m_dm.dbsagg.execute("insert into SYSDBVER values (" + values + ", 'QLM')");
     }
-    std::string databaseVersion() {
-        return m_dm.ReadDatabaseVersion()->AsText();
-    }
+    std::string databaseVersion() { return m_dm.ReadDatabaseVersion()->AsText(); }
     std::string stato(int id) {
         for (m_dm.cdsQuery.First(); !m_dm.cdsQuery.Eof(); m_dm.cdsQuery.Next()) {
-            if (m_dm.cdsQuery.FieldByName("ID").AsInteger() == id) return m_dm.cdsQuery.FieldByName("STATO").AsString();
+            if (m_dm.cdsQuery.FieldByName("ID").AsInteger() == id)
+                return m_dm.cdsQuery.FieldByName("STATO").AsString();
         }
         return "(no phase)";
     }
-    int64_t count(const std::string& sql) { return database::testing::selectCount(m_dm.dbsagg, sql); }
+    int64_t count(const std::string& sql) {
+        return database::testing::selectCount(m_dm.dbsagg, sql);
+    }
 
     database::testing::TempDatabase m_db;
     RecordingHost m_host;

@@ -27,10 +27,12 @@ struct Result {
 class RunTool : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::ofstream(m_db.folder() / "aliases.ini") << "[registry]\nDatabase = test.fdb\nCharset = WIN1252\n";
+        std::ofstream(m_db.folder() / "aliases.ini")
+            << "[registry]\nDatabase = test.fdb\nCharset = WIN1252\n";
         auto c = m_db.connect();
         c->execute(
-            "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION integer, "
+            "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION "
+            "integer, "
             "BUILD integer, APPID varchar(3))");
         c->execute("insert into SYSDBVER values (1, 0, 0, 0, 'QLM')");
         c->execute("create table T (N integer, S varchar(10))");
@@ -41,14 +43,16 @@ class RunTool : public ::testing::Test {
     }
     // Runs the tool with the test's alias file; no connection of this process is open meanwhile.
     Result run(const std::string& arguments) const {
-        const std::string command = "cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" + path("aliases.ini") +
-                                    "' timeout -s KILL 120 '" TARVOLEN_RUN_TOOL "' " + arguments + " 2>'" +
-                                    path("stderr.txt") + "'";
+        const std::string command = "cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" +
+                                    path("aliases.ini") +
+                                    "' timeout -s KILL 120 '" TARVOLEN_RUN_TOOL "' " + arguments +
+                                    " 2>'" + path("stderr.txt") + "'";
         Result r;
         if (FILE* pipe = popen(command.c_str(), "r")) {
             std::array<char, 4096> buffer{};
             size_t n = 0;
-            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+                r.out.append(buffer.data(), n);
             const int status = pclose(pipe);
             r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
@@ -62,22 +66,27 @@ class RunTool : public ::testing::Test {
 
 TEST_F(RunTool, aDryRunSaysWhatWouldRunAndChangesNothing) {
     writeFile("rows.xml",
-              "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"N\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA>"
+              "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"N\" "
+              "fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA>"
               "<ROWDATA><ROW N=\"1\"/><ROW N=\"2\"/><ROW N=\"3\"/></ROWDATA></DATAPACKET>");
-    writeFile("dbquery.xml",
-              planXml({{.id = 1, .stato = "S"},
-                       {.id = 2, .testo = "insert into T values (1, 'a');", .versione = "1.0.0.0"},
-                       {.id = 3, .testo = "insert into T values (2, 'b'); insert into T values (3, 'c');\r\nleft"},
-                       {.id = 4, .tipo = "I", .nomeTabella = "T", .nomeFile = "rows.xml", .svuota = "S"}}));
+    writeFile(
+        "dbquery.xml",
+        planXml(
+            {{.id = 1, .stato = "S"},
+             {.id = 2, .testo = "insert into T values (1, 'a');", .versione = "1.0.0.0"},
+             {.id = 3,
+              .testo = "insert into T values (2, 'b'); insert into T values (3, 'c');\r\nleft"},
+             {.id = 4, .tipo = "I", .nomeTabella = "T", .nomeFile = "rows.xml", .svuota = "S"}}));
     const std::string planBefore = readWholeFile(path("dbquery.xml"));
     const Result r = run("--alias registry --dry-run");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "Versione del DB: 1.0.0.0\n"
-              "FASE 1 PROCEDURA GIA' ESEGUITA.\n"
-              "FASE 2 NON ESEGUITA PER VERSIONE DATABASE.\n"
-              "FASE 3 SCRIPT DA ESEGUIRE: 2 ISTRUZIONI (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)\n"
-              "FASE 4 IMPORT TABELLA T DAL FILE rows.xml DA ESEGUIRE: 3 RIGHE\n");
+    EXPECT_EQ(
+        r.out,
+        "Versione del DB: 1.0.0.0\n"
+        "FASE 1 PROCEDURA GIA' ESEGUITA.\n"
+        "FASE 2 NON ESEGUITA PER VERSIONE DATABASE.\n"
+        "FASE 3 SCRIPT DA ESEGUIRE: 2 ISTRUZIONI (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)\n"
+        "FASE 4 IMPORT TABELLA T DAL FILE rows.xml DA ESEGUIRE: 3 RIGHE\n");
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), planBefore);
     EXPECT_EQ(count("select count(*) from T"), 0);
     EXPECT_EQ(count("select count(*) from SYSDBVER"), 1);
@@ -85,7 +94,9 @@ TEST_F(RunTool, aDryRunSaysWhatWouldRunAndChangesNothing) {
 }
 
 TEST_F(RunTool, exitsWithTheOutcomeAndWritesThePlanBack) {
-    writeFile("dbquery.xml", planXml({{.id = 1, .testo = "insert into T values (1, 'a');", .versione = "1.2.0.0"}}));
+    writeFile(
+        "dbquery.xml",
+        planXml({{.id = 1, .testo = "insert into T values (1, 'a');", .versione = "1.2.0.0"}}));
     Result r = run("--alias registry --no-statistics");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,

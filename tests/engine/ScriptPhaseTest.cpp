@@ -18,7 +18,8 @@ const std::string kPart1 =
     "-- line comment; with an 'apostrophe\r\n"
     "create table ANAG (ID integer not null, NOME varchar(60), NOTE varchar(200));\r\n"
     "insert into ANAG values (1, 'Rossi; Mario', '{non un commento}');\r\n"
-    "insert into ANAG values (2, 'D''Angelo', 'riga1\r\nriga2\r\n\r\nriga4');   -- a literal over lines\r\n"
+    "insert into ANAG values (2, 'D''Angelo', 'riga1\r\nriga2\r\n\r\nriga4');   -- a literal over "
+    "lines\r\n"
     "insert into ANAG values (3, 'x', '/* no */'); insert into ANAG values (4, 'y', '-- no');\r\n"
     "update ANAG set NOTE = NOTE || ' ok' where ID = 1; /* trailing ; comment */\r\n"
     "insert into ANAG values (5, \"x\" , 'quoted') ;\r\n"
@@ -43,11 +44,13 @@ TEST_F(ScriptPhase, aRealScriptLeavesTheDatabaseAsIsqlDoes) {
     m_dm.RunBatch();
 
     TempDatabase peer;
-    const std::string output = runIsql(peer.folder(), "connect '" + peer.file().string() + "' user 'SYSDBA';\n" +
-                                                          kPart1 + "SET TERM ^ ;\r\n" + kPart2 +
-                                                          "SET TERM ; ^\r\n" + kPart3 + "commit;\r\n");
+    const std::string output =
+        runIsql(peer.folder(), "connect '" + peer.file().string() + "' user 'SYSDBA';\n" + kPart1 +
+                                   "SET TERM ^ ;\r\n" + kPart2 + "SET TERM ; ^\r\n" + kPart3 +
+                                   "commit;\r\n");
     auto peerConnection = peer.connect();
-    for (const char* select : {"select ID, NOME, NOTE from ANAG order by ID", "select N from CONTI"}) {
+    for (const char* select :
+         {"select ID, NOME, NOTE from ANAG order by ID", "select N from CONTI"}) {
         auto ours = selectRows(m_dm.dbsagg, select);
         // isql reads its script file with the line breaks made LF; the plan's statements keep
         // the CR LF their lines are joined with, also inside a literal over several lines.
@@ -61,7 +64,8 @@ TEST_F(ScriptPhase, aRealScriptLeavesTheDatabaseAsIsqlDoes) {
         const auto theirs = selectRows(*peerConnection, select);
         EXPECT_EQ(ours, theirs) << select << "\nisql said: " << output;
     }
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select count(*) from ANAG")[0][0], database::Value(int64_t{4}));
+    EXPECT_EQ(selectRows(m_dm.dbsagg, "select count(*) from ANAG")[0][0],
+              database::Value(int64_t{4}));
     EXPECT_TRUE(m_dm.BatchHasErrors);  // the statement on column "x", as isql also refused it
     EXPECT_NE(output.find("Column unknown"), std::string::npos) << output;
 }

@@ -14,13 +14,14 @@ using database::testing::selectRows;
 const std::string kDashes = "------------------------------------------------------";
 
 std::string dataFile(const std::string& fields, const std::string& rows) {
-    return "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + fields + "</FIELDS><PARAMS/></METADATA><ROWDATA>" +
-           rows + "</ROWDATA></DATAPACKET>";
+    return "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + fields +
+           "</FIELDS><PARAMS/></METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
 }
 
 // A binary data file whose one dateTime field holds `ms`, which no XML file can spell.
 std::string dateTimeFile(double ms) {
-    auto packet = decodePacket(dataFile("<FIELD attrname=\"T\" fieldtype=\"dateTime\"/>", "<ROW T=\"20240229\"/>"));
+    auto packet = decodePacket(
+        dataFile("<FIELD attrname=\"T\" fieldtype=\"dateTime\"/>", "<ROW T=\"20240229\"/>"));
     packet.rows[0].values[0] = ms;
     return encodeBinaryPacket(packet);
 }
@@ -43,26 +44,35 @@ class TableImport : public EngineTest {
             "NOTE blob sub_type text, QUANDO timestamp)");
         m_dm.dbsagg.execute("insert into IMP (ID, NOME) values (99, 'before')");
     }
-    std::vector<std::vector<Value>> rows() { return selectRows(m_dm.dbsagg, "select * from IMP order by ID"); }
+    std::vector<std::vector<Value>> rows() {
+        return selectRows(m_dm.dbsagg, "select * from IMP order by ID");
+    }
     // Runs one import phase through the batch.
-    void import(const std::string& file, const std::string& svuota, const std::string& table = "IMP") {
-        loadPlan({{.id = 1, .tipo = "I", .nomeTabella = table, .nomeFile = path(file), .svuota = svuota}});
+    void import(const std::string& file, const std::string& svuota,
+                const std::string& table = "IMP") {
+        loadPlan({{.id = 1,
+                   .tipo = "I",
+                   .nomeTabella = table,
+                   .nomeFile = path(file),
+                   .svuota = svuota}});
         m_dm.RunBatch();
     }
     std::vector<std::string> errorBlock(const std::string& message, const std::string& file,
                                         const std::string& table = "IMP") {
-        return {"ERRORE:", message, kDashes, "IMPORT TABELLA " + table + " DAL FILE " + path(file), kDashes};
+        return {"ERRORE:", message, kDashes, "IMPORT TABELLA " + table + " DAL FILE " + path(file),
+                kDashes};
     }
     bool logged(const std::vector<std::string>& block) {
-        return std::search(m_host.log.begin(), m_host.log.end(), block.begin(), block.end()) != m_host.log.end();
+        return std::search(m_host.log.begin(), m_host.log.end(), block.begin(), block.end()) !=
+               m_host.log.end();
     }
 };
 
 TEST_F(TableImport, copiesRowsByPositionWithConversionsAndNulls) {
-    const std::string xml = dataFile(
-        kFields,
-        "<ROW N=\"1\" S=\"Citt\xE0 \x80\" D=\"19890405\" F=\"-1234.50\" M=\"riga1&#013;&#010;riga2\" "
-        "T=\"20240229T13:45:30250\" EXTRA=\"zzz\"/><ROW N=\"2\"/>");
+    const std::string xml = dataFile(kFields,
+                                     "<ROW N=\"1\" S=\"Citt\xE0 \x80\" D=\"19890405\" "
+                                     "F=\"-1234.50\" M=\"riga1&#013;&#010;riga2\" "
+                                     "T=\"20240229T13:45:30250\" EXTRA=\"zzz\"/><ROW N=\"2\"/>");
     writeFile("data.xml", xml);
     writeFile("data.cds", encodeBinaryPacket(decodePacket(xml)));
     for (const char* file : {"data.xml", "data.cds"}) {
@@ -71,9 +81,10 @@ TEST_F(TableImport, copiesRowsByPositionWithConversionsAndNulls) {
         EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
         const auto r = rows();
         ASSERT_EQ(r.size(), 2u) << file;
-        EXPECT_EQ(r[0], (std::vector<Value>{int64_t{1}, std::string("Citt\xE0 \x80"), database::Date{1989, 4, 5},
-                                            -1234.5, std::string("riga1\r\nriga2"),
-                                            database::Timestamp{{2024, 2, 29}, {13, 45, 30, 2500}}}))
+        EXPECT_EQ(r[0], (std::vector<Value>{
+                            int64_t{1}, std::string("Citt\xE0 \x80"), database::Date{1989, 4, 5},
+                            -1234.5, std::string("riga1\r\nriga2"),
+                            database::Timestamp{{2024, 2, 29}, {13, 45, 30, 2500}}}))
             << file;
         EXPECT_EQ(r[1], (std::vector<Value>{int64_t{2}, {}, {}, {}, {}, {}})) << file;
         EXPECT_EQ(stato(1), "S");
@@ -92,7 +103,8 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
          "Cannot open file \"" + path("missing.xml") + "\". No such file or directory"},
         {"not a data packet", "bad.xml", "PK\x03\x04", "Mismatch in datapacket."},
         {"a value that does not convert", "text.xml",
-         dataFile("<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"5\"/>", "<ROW S=\"abc\"/>"), ""},
+         dataFile("<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"5\"/>", "<ROW S=\"abc\"/>"),
+         ""},
         {"fewer fields than columns", "short.xml",
          dataFile("<FIELD attrname=\"N\" fieldtype=\"i4\"/>", "<ROW N=\"7\"/>"),
          "The data file has no field for column NOME (position 2)"},
@@ -101,20 +113,24 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         {"a dateTime past any integer", "huge.cds", dateTimeFile(1e300),
          "The data file's field T holds 1e+300, not a date and time"},
         {"a failure after some rows", "late.xml",
-         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"), ""},
+         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"),
+         ""},
     };
     for (const auto& c : cases) {
         m_host.log.clear();
         if (!c.contents.empty()) writeFile(c.file, c.contents);
         import(c.file, "S");
-        EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{{int64_t{99}, std::string("before"), {}, {}, {}, {}}}))
+        EXPECT_EQ(
+            rows(),
+            (std::vector<std::vector<Value>>{{int64_t{99}, std::string("before"), {}, {}, {}, {}}}))
             << c.name;
         EXPECT_TRUE(m_dm.ImportFailed) << c.name;
         EXPECT_TRUE(m_dm.BatchHasErrors) << c.name;
         EXPECT_EQ(stato(1), "N") << c.name;
         EXPECT_EQ(m_host.messages.back(), "Query batch: Batch eseguito con errori");
         if (!c.message.empty()) {
-            EXPECT_TRUE(logged(errorBlock(c.message, c.file))) << c.name << ::testing::PrintToString(m_host.log);
+            EXPECT_TRUE(logged(errorBlock(c.message, c.file)))
+                << c.name << ::testing::PrintToString(m_host.log);
         } else {
             ASSERT_GE(m_host.log.size(), 7u);
             EXPECT_EQ(m_host.log[2], "ERRORE:") << c.name;

@@ -13,7 +13,9 @@ struct ParseCase {
     int32_t major, minor, release, build;
 };
 
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class VersioneParse : public testing::TestWithParam<ParseCase> {};
 
@@ -26,24 +28,17 @@ TEST_P(VersioneParse, readsTheFourComponentsByTheDotRule) {
     EXPECT_EQ(v->Build, c.build);
 }
 
-INSTANTIATE_TEST_SUITE_P(DotRule, VersioneParse,
-                         testing::Values(ParseCase{"1.2.3.4", 1, 2, 3, 4},
-                                         ParseCase{"10.20.30.40", 10, 20, 30, 40},
-                                         ParseCase{"", 0, 0, 0, 0},
-                                         ParseCase{"5", 0, 0, 0, 5},
-                                         ParseCase{"1.2", 1, 0, 1, 2},
-                                         ParseCase{"1.", 1, 0, 1, 0},
-                                         ParseCase{"1.2.3", 1, 2, 0, 0},
-                                         ParseCase{"1.2.3.", 1, 2, 3, 0},
-                                         ParseCase{"1.2.3.4.5", 1, 2, 3, 0},
-                                         ParseCase{"1..3.4", 1, 0, 3, 4},
-                                         ParseCase{"a.b.c.d", 0, 0, 0, 0},
-                                         ParseCase{" 1.2.3.4", 1, 2, 3, 4},
-                                         ParseCase{"1.2.3.4 ", 1, 2, 3, 0},
-                                         ParseCase{".", 0, 0, 0, 0},
-                                         ParseCase{"...", 0, 0, 0, 0},
-                                         ParseCase{"-1.2.3.4", -1, 2, 3, 4},
-                                         ParseCase{"$A.x1F.0x10.0XfF", 10, 31, 16, 255}));
+INSTANTIATE_TEST_SUITE_P(
+    DotRule, VersioneParse,
+    testing::Values(ParseCase{"1.2.3.4", 1, 2, 3, 4}, ParseCase{"10.20.30.40", 10, 20, 30, 40},
+                    ParseCase{"", 0, 0, 0, 0}, ParseCase{"5", 0, 0, 0, 5},
+                    ParseCase{"1.2", 1, 0, 1, 2}, ParseCase{"1.", 1, 0, 1, 0},
+                    ParseCase{"1.2.3", 1, 2, 0, 0}, ParseCase{"1.2.3.", 1, 2, 3, 0},
+                    ParseCase{"1.2.3.4.5", 1, 2, 3, 0}, ParseCase{"1..3.4", 1, 0, 3, 4},
+                    ParseCase{"a.b.c.d", 0, 0, 0, 0}, ParseCase{" 1.2.3.4", 1, 2, 3, 4},
+                    ParseCase{"1.2.3.4 ", 1, 2, 3, 0}, ParseCase{".", 0, 0, 0, 0},
+                    ParseCase{"...", 0, 0, 0, 0}, ParseCase{"-1.2.3.4", -1, 2, 3, 4},
+                    ParseCase{"$A.x1F.0x10.0XfF", 10, 31, 16, 255}));
 
 // The number one piece spells, seen through the last component (the rest of the text empty).
 struct NumberCase {
@@ -51,7 +46,9 @@ struct NumberCase {
     int32_t value;
 };
 
-void PrintTo(const NumberCase& c, std::ostream* os) { *os << '"' << c.piece << '"'; }
+void PrintTo(const NumberCase& c, std::ostream* os) {
+    *os << '"' << c.piece << '"';
+}
 
 class VersionePieceNumber : public testing::TestWithParam<NumberCase> {};
 
@@ -79,11 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
     Hexadecimal, VersionePieceNumber,
     testing::Values(NumberCase{"$FFFFFFFF", -1}, NumberCase{"$7FFFFFFF", INT32_MAX},
                     NumberCase{"$80000000", INT32_MIN}, NumberCase{"0x100000000", 0},
-                    NumberCase{"$0000000000FF", 255}, NumberCase{"x1a", 26},
-                    NumberCase{"X1A", 26}, NumberCase{"0x1a", 26}, NumberCase{"0X1A", 26},
-                    NumberCase{"-$10", -16}, NumberCase{" +0x10", 16}, NumberCase{"$", 0},
-                    NumberCase{"0x", 0}, NumberCase{"$G", 0}, NumberCase{"$ 1", 0},
-                    NumberCase{"0x1 ", 0}, NumberCase{"1A", 0}));
+                    NumberCase{"$0000000000FF", 255}, NumberCase{"x1a", 26}, NumberCase{"X1A", 26},
+                    NumberCase{"0x1a", 26}, NumberCase{"0X1A", 26}, NumberCase{"-$10", -16},
+                    NumberCase{" +0x10", 16}, NumberCase{"$", 0}, NumberCase{"0x", 0},
+                    NumberCase{"$G", 0}, NumberCase{"$ 1", 0}, NumberCase{"0x1 ", 0},
+                    NumberCase{"1A", 0}));
 
 TEST(Versione, defaultIsZeroAndAsTextUsesSignedDecimals) {
     EXPECT_EQ(TVersione().AsText(), "0.0.0.0");

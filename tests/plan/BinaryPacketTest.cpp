@@ -19,7 +19,7 @@ constexpr size_t kHeaderSize = 24;
 
 // Little-endian byte builder for hand-made packets.
 class Bytes {
-public:
+  public:
     Bytes& u8(uint8_t v) {
         m_bytes.push_back(static_cast<char>(v));
         return *this;
@@ -42,7 +42,7 @@ public:
     const std::string& str() const { return m_bytes; }
     size_t size() const { return m_bytes.size(); }
 
-private:
+  private:
     std::string m_bytes;
 };
 
@@ -99,8 +99,12 @@ FieldDef field(std::string name, FieldType type, uint32_t typeWord,
     return f;
 }
 
-Attribute width(int64_t w) { return attr("WIDTH", typeword::kUInt16, w); }
-Attribute subtype(std::string s) { return attr("SUBTYPE", typeword::kString2, std::move(s)); }
+Attribute width(int64_t w) {
+    return attr("WIDTH", typeword::kUInt16, w);
+}
+Attribute subtype(std::string s) {
+    return attr("SUBTYPE", typeword::kString2, std::move(s));
+}
 
 void expectSameAttributes(const std::vector<Attribute>& actual,
                           const std::vector<Attribute>& expected) {
@@ -265,7 +269,9 @@ struct RoundTripCase {
     std::function<DataPacket()> make;
 };
 
-void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BinaryRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
@@ -285,13 +291,12 @@ TEST_P(BinaryRoundTrip, EveryTruncationIsAMismatch) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BinaryLayouts, BinaryRoundTrip,
-    testing::Values(RoundTripCase{"EveryFieldType", everyFieldType},
-                    RoundTripCase{"PlanWithChangeLog", planWithChangeLog},
-                    RoundTripCase{"LayoutWithoutRows", layoutWithoutRows},
-                    RoundTripCase{"NoFields", [] { return DataPacket{}; }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(BinaryLayouts, BinaryRoundTrip,
+                         testing::Values(RoundTripCase{"EveryFieldType", everyFieldType},
+                                         RoundTripCase{"PlanWithChangeLog", planWithChangeLog},
+                                         RoundTripCase{"LayoutWithoutRows", layoutWithoutRows},
+                                         RoundTripCase{"NoFields", [] { return DataPacket{}; }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // What the writer emits
@@ -443,12 +448,8 @@ struct Fixture {
     int rowOffsetShift = 0;
     std::string idName = "ID";
     uint32_t idTypeWord = typeword::kInt32;
-    std::string datasetAttributes = Bytes()
-                                        .u16(1)
-                                        .name("AUTOINCVALUE")
-                                        .u32(typeword::kInt32)
-                                        .u32(3)
-                                        .str();
+    std::string datasetAttributes =
+        Bytes().u16(1).name("AUTOINCVALUE").u32(typeword::kInt32).u32(3).str();
     std::string trailer;
 
     std::string bytes() const {
@@ -523,8 +524,8 @@ TEST(BinaryReader, RejectsDamagedPackets) {
         {"HugeFieldCount", [](Fixture& f) { f.fieldCount = 0xFFFF; }, kMismatch},
         {"MoreRowsThanStored", [](Fixture& f) { f.rowCount = 3; }, kMismatch},
         {"TrailingBytes", [](Fixture& f) { f.trailer = "x"; }, kMismatch},
-        {"HugeAttributeCount",
-         [](Fixture& f) { f.datasetAttributes = Bytes().u16(0xFFFF).str(); }, kMismatch},
+        {"HugeAttributeCount", [](Fixture& f) { f.datasetAttributes = Bytes().u16(0xFFFF).str(); },
+         kMismatch},
         {"HugeArrayCount",
          [](Fixture& f) { f.datasetAttributes = changeLogAttribute(0xFFFFFFFF, {}); }, kMismatch},
         {"AttributeTextPastEnd",
@@ -534,7 +535,10 @@ TEST(BinaryReader, RejectsDamagedPackets) {
          },
          kMismatch},
         {"ChangeLogNotInTriples",
-         [](Fixture& f) { f.datasetAttributes = changeLogAttribute(2, {1, 0}); }, kMismatch},
+         [](Fixture& f) {
+             f.datasetAttributes = changeLogAttribute(2, {1, 0});
+         },
+         kMismatch},
         {"ArrayOfTexts",
          [](Fixture& f) {
              f.datasetAttributes =
@@ -613,20 +617,21 @@ TEST(BinaryReader, DecodesStoredValues) {
         {"Timestamp", kSqlTimeStamp,
          std::string("\xE8\x07\x02\0\x1D\0\x17\0\x3B\0\x3A\0\xE7\x03\0\0", 16),
          SqlTimeStamp{2024, 2, 29, 23, 59, 58, 999}},
-        {"Text", kString1, std::string("\x03" "abc"), std::string("abc")},
+        {"Text", kString1,
+         std::string("\x03"
+                     "abc"),
+         std::string("abc")},
         {"ZeroByteIsEmptyText", kString1, std::string("\x01\x00", 2), std::string()},
         {"LengthZeroIsEmptyText", kString1, std::string("\x00", 1), std::string()},
         {"TwoByteLength", kString2, std::string("\x02\x00hi", 4), std::string("hi")},
         {"Wide", kWideString1, std::string("\x04h\0\xAC\x20", 5), std::u16string(u"h\u20AC")},
         {"Blob", kBlob, std::string("\x03\0\0\0a\0b", 7), makeBlob(std::string("a\0b", 3))},
         {"Bytes", kBytesClass | 3, std::string("\x01\x02\x03"), std::string("\x01\x02\x03")},
-        {"Decimal", kBcdClass | 5, std::string("\x05\x02\x12\x34\x50", 5),
-         std::string("123.45")},
+        {"Decimal", kBcdClass | 5, std::string("\x05\x02\x12\x34\x50", 5), std::string("123.45")},
         {"NegativeDecimal", kBcdClass | 5, std::string("\x05\x82\x12\x34\x50", 5),
          std::string("-123.45")},
         {"LeadingZeros", kBcdClass | 4, std::string("\x04\x00\x00\x12", 4), std::string("12")},
-        {"FractionOnly", kFmtBcdClass | 4, std::string("\x03\x02\x00\x50", 4),
-         std::string("0.05")},
+        {"FractionOnly", kFmtBcdClass | 4, std::string("\x03\x02\x00\x50", 4), std::string("0.05")},
         {"FewerDigitsThanDecimals", kBcdClass | 3, std::string("\x01\x03\x50", 3),
          std::string("0.005")},
         {"NoDigits", kBcdClass | 3, std::string("\x00\x00\x00", 3), std::string("0")},

@@ -41,7 +41,7 @@ struct ToolResult {
 };
 
 class CdsTool : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         m_dir = fs::temp_directory_path() /
@@ -91,7 +91,7 @@ TEST_F(CdsTool, writesXmlExactlyWhenTheNameEndsInXmlInAnyCase) {
         const char* name;
         bool xml;
     } cases[] = {
-        {"a.xml", true}, {"b.XML", true},      {"c.Xml", true},      {"d.cds", false},
+        {"a.xml", true}, {"b.XML", true},      {"c.Xml", true}, {"d.cds", false},
         {"e", false},    {"f.xml.bak", false}, {"gxml", false},
     };
     const std::string plan = readBytes(kPlan);
@@ -169,8 +169,13 @@ TEST_F(CdsTool, reportsFileErrorsWithTheFullPath) {
 
 TEST_F(CdsTool, rejectsBadCommandLinesWithUsage) {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"convert"}, {"convert", kPlan}, {"convert", kPlan, "a", "b"},
-        {"dump"}, {"dump", kPlan, "extra"}, {"show", kPlan},
+        {},
+        {"convert"},
+        {"convert", kPlan},
+        {"convert", kPlan, "a", "b"},
+        {"dump"},
+        {"dump", kPlan, "extra"},
+        {"show", kPlan},
     };
     for (const auto& args : cases) {
         const ToolResult r = run(args);

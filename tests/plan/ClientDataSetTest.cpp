@@ -27,7 +27,8 @@ std::string planFields(const std::string& idType = "i4", const std::string& nome
            "<FIELD attrname=\"SEPARATORE\" fieldtype=\"string\" WIDTH=\"5\"/>"
            "<FIELD attrname=\"TESTO\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>" +
            (withOrdine ? "<FIELD attrname=\"ORDINE\" fieldtype=\"i4\"/>" : "") +
-           "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"" + nomeTabellaWidth + "\"/>"
+           "<FIELD attrname=\"NOME_TABELLA\" fieldtype=\"string\" WIDTH=\"" + nomeTabellaWidth +
+           "\"/>"
            "<FIELD attrname=\"NOME_FILE\" fieldtype=\"string\" WIDTH=\"255\"/>"
            "<FIELD attrname=\"SVUOTA_TABELLA\" fieldtype=\"string\" WIDTH=\"1\"/>"
            "<FIELD attrname=\"VERSIONE\" fieldtype=\"string\" WIDTH=\"20\"/>";
@@ -35,16 +36,19 @@ std::string planFields(const std::string& idType = "i4", const std::string& nome
 
 std::string plan(const std::string& rows, const std::string& fields = planFields(),
                  const std::string& params = "<PARAMS/>") {
-    return "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" +
-           fields + "</FIELDS>" + params + "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
+    return "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET "
+           "Version=\"2.0\"><METADATA><FIELDS>" +
+           fields + "</FIELDS>" + params + "</METADATA><ROWDATA>" + rows +
+           "</ROWDATA></DATAPACKET>";
 }
 
 const std::string kRow1 =
-    "<ROW ID=\"1\" STATO=\"N\" TIPO=\"S\" SEPARATORE=\";\" TESTO=\"select B.NOME_COMUNE from AFDATGEN A;\" "
+    "<ROW ID=\"1\" STATO=\"N\" TIPO=\"S\" SEPARATORE=\";\" TESTO=\"select B.NOME_COMUNE from "
+    "AFDATGEN A;\" "
     "ORDINE=\"1\" SVUOTA_TABELLA=\"N\" VERSIONE=\"1.0.4.0\"/>";
 
 class PlanTableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
                 ("tarvolen-cds-" + std::to_string(::getpid()) + "-" +
@@ -82,8 +86,9 @@ protected:
 };
 
 TEST_F(PlanTableTest, opensOnTheFirstRowInIdOrderAndReadsFieldsByName) {
-    write("dbquery.xml", plan("<ROW ID=\"3\" TIPO=\"S\"/><ROW ID=\"1\" TIPO=\"I\" NOME_TABELLA=\"T\"/>"
-                              "<ROW ID=\"2\" TIPO=\"S\" TESTO=\"a&#013;&#010;b\"/>"));
+    write("dbquery.xml",
+          plan("<ROW ID=\"3\" TIPO=\"S\"/><ROW ID=\"1\" TIPO=\"I\" NOME_TABELLA=\"T\"/>"
+               "<ROW ID=\"2\" TIPO=\"S\" TESTO=\"a&#013;&#010;b\"/>"));
     auto t = planTable();
     t->Open();
     std::vector<int64_t> ids;
@@ -107,8 +112,9 @@ TEST_F(PlanTableTest, startUpWithoutAPlanFailsAndTheFirstReloadCreatesNothing) {
     }
     fs::remove("dbquery.xml");
     auto t = planTable();
-    EXPECT_EQ(messageOf<EFOpenError>([&] { t->LoadFile("./dbquery.xml"); }),
-              "Cannot open file \"" + (m_dir / "dbquery.xml").string() + "\". No such file or directory");
+    EXPECT_EQ(
+        messageOf<EFOpenError>([&] { t->LoadFile("./dbquery.xml"); }),
+        "Cannot open file \"" + (m_dir / "dbquery.xml").string() + "\". No such file or directory");
     EXPECT_FALSE(fs::exists("dbquery.xml"));
     write("empty.xml", "");
     EXPECT_EQ(messageOf<EDatabaseError>([&] { t->LoadFile("empty.xml"); }),
@@ -125,11 +131,13 @@ TEST_F(PlanTableTest, doneMarksReachThePlanFileWhenTheTableCloses) {
         t->Post();
         EXPECT_NE(t->ChangeCount(), 0);
     }  // the table closes with its owner
-    EXPECT_EQ(read("dbquery.xml"),
-              plan("<ROW RowState=\"1\"" + kRow1.substr(4) +
-                       "<ROW RowState=\"8\" ID=\"1\" STATO=\"S\" TIPO=\"S\" SEPARATORE=\";\" ORDINE=\"1\" "
-                       "SVUOTA_TABELLA=\"N\" VERSIONE=\"1.0.4.0\"/>",
-                   planFields(), "<PARAMS CHANGE_LOG=\"2 1 8\"/>"));
+    EXPECT_EQ(
+        read("dbquery.xml"),
+        plan(
+            "<ROW RowState=\"1\"" + kRow1.substr(4) +
+                "<ROW RowState=\"8\" ID=\"1\" STATO=\"S\" TIPO=\"S\" SEPARATORE=\";\" ORDINE=\"1\" "
+                "SVUOTA_TABELLA=\"N\" VERSIONE=\"1.0.4.0\"/>",
+            planFields(), "<PARAMS CHANGE_LOG=\"2 1 8\"/>"));
     auto t = planTable();
     t->Open();
     EXPECT_EQ(t->RecordCount(), 1);
@@ -184,10 +192,13 @@ TEST_F(PlanTableTest, bindingErrorsNameTheFieldAndLeaveTheTableClosed) {
     };
     const Case cases[] = {
         {planFields("i4", "40", false), "cdsQuery: Field 'ORDINE' not found"},
-        {planFields("string"), "cdsQuery: Type mismatch for field 'ID', expecting: Integer actual: String"},
-        {planFields("i8"), "cdsQuery: Type mismatch for field 'ID', expecting: Integer actual: LargeInt"},
+        {planFields("string"),
+         "cdsQuery: Type mismatch for field 'ID', expecting: Integer actual: String"},
+        {planFields("i8"),
+         "cdsQuery: Type mismatch for field 'ID', expecting: Integer actual: LargeInt"},
         {planFields("i1"), "cdsQuery: Field 'ID' not found"},
-        {planFields("r8"), "cdsQuery: Type mismatch for field 'ID', expecting: Integer actual: Float"},
+        {planFields("r8"),
+         "cdsQuery: Type mismatch for field 'ID', expecting: Integer actual: Float"},
     };
     for (const auto& c : cases) {
         write("dbquery.xml", plan("", c.fields));
@@ -250,7 +261,8 @@ TEST_F(PlanTableTest, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
 
 TEST_F(PlanTableTest, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) {
     for (const auto& [width, expected] : {std::pair{"30", 30}, std::pair{"50", 40}}) {
-        write("dbquery.xml", plan("<ROW ID=\"1\" VERSIONE=\"10.20.30.40.5678\"/>", planFields("i4", width)));
+        write("dbquery.xml",
+              plan("<ROW ID=\"1\" VERSIONE=\"10.20.30.40.5678\"/>", planFields("i4", width)));
         auto t = planTable();
         t->Open();
         EXPECT_EQ(t->FieldByName("NOME_TABELLA").Size(), expected);
@@ -259,7 +271,8 @@ TEST_F(PlanTableTest, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) 
         t->FieldByName("NOME_TABELLA").SetAsString(std::string(60, 'x'));
         t->FieldByName("VERSIONE").SetAsString("10.20.30.40.5678");
         t->Post();
-        EXPECT_EQ(t->FieldByName("NOME_TABELLA").AsString(), std::string(static_cast<size_t>(expected), 'x'));
+        EXPECT_EQ(t->FieldByName("NOME_TABELLA").AsString(),
+                  std::string(static_cast<size_t>(expected), 'x'));
         EXPECT_EQ(t->FieldByName("VERSIONE").AsString(), "10.20.30.40.567");
         t->Cancel();
     }
@@ -304,7 +317,8 @@ TEST_F(PlanTableTest, postingRecordsVersionsAndTheChangeLog) {
 }
 
 TEST_F(PlanTableTest, rowsWithEqualIdAreAllKept) {
-    write("dbquery.xml", plan("<ROW ID=\"2\" TIPO=\"A\"/><ROW ID=\"1\"/><ROW ID=\"2\" TIPO=\"B\"/>"));
+    write("dbquery.xml",
+          plan("<ROW ID=\"2\" TIPO=\"A\"/><ROW ID=\"1\"/><ROW ID=\"2\" TIPO=\"B\"/>"));
     auto t = planTable();
     t->Open();
     std::string tipi;
@@ -320,7 +334,8 @@ TEST_F(PlanTableTest, failedWriteBackKeepsTheTableOpenWithItsChanges) {
     t->Edit();
     t->FieldByName("STATO").SetAsString("S");
     t->Post();
-    const std::string expected = "Cannot create file \"" + (m_dir / "missing-folder/dbquery.xml").string() +
+    const std::string expected = "Cannot create file \"" +
+                                 (m_dir / "missing-folder/dbquery.xml").string() +
                                  "\". No such file or directory";
     EXPECT_EQ(messageOf<EFCreateError>([&] { t->LoadFile("source.xml"); }), expected);
     EXPECT_TRUE(t->Active());
@@ -350,7 +365,8 @@ TEST_F(PlanTableTest, aWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     const std::string message = messageOf<EFCreateError>([&] { t->SaveFile("./dbquery.xml"); });
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(message.rfind("Cannot create file \"" + (m_dir / "dbquery.xml").string() + "\". ", 0), 0u)
+    EXPECT_EQ(message.rfind("Cannot create file \"" + (m_dir / "dbquery.xml").string() + "\". ", 0),
+              0u)
         << message;
     EXPECT_EQ(read("dbquery.xml"), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator{}), 1)

@@ -75,7 +75,9 @@ std::string fieldTypesOf(const DataPacket& packet) {
     return joined;
 }
 
-void PrintTo(const ManifestEntry& e, std::ostream* os) { *os << e.file; }
+void PrintTo(const ManifestEntry& e, std::ostream* os) {
+    *os << e.file;
+}
 
 class ConformanceFile : public testing::TestWithParam<ManifestEntry> {};
 
@@ -108,7 +110,9 @@ TEST_P(ConformanceFile, DecodesAsTheManifestSays) {
 std::string testName(const testing::TestParamInfo<ManifestEntry>& info) {
     if (info.param.file.empty()) return "FolderMissing";
     std::string name = info.param.file;
-    std::replace_if(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
+    std::replace_if(
+        name.begin(), name.end(),
+        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
     return name;
 }
 

@@ -13,8 +13,8 @@ TEST(FieldTypes, dayNumbersCountFromTheFirstOfJanuaryOfYearOne) {
         int y, m, d;
         int64_t day;
     };
-    const Case cases[] = {{1, 1, 1, 1},           {1899, 12, 30, 693594}, {1900, 3, 1, 693655},
-                          {2000, 2, 29, 730179},  {2001, 6, 21, 730657},  {9999, 12, 31, 3652059}};
+    const Case cases[] = {{1, 1, 1, 1},          {1899, 12, 30, 693594}, {1900, 3, 1, 693655},
+                          {2000, 2, 29, 730179}, {2001, 6, 21, 730657},  {9999, 12, 31, 3652059}};
     for (const auto& c : cases) {
         EXPECT_EQ(dayNumberFromDate(c.y, c.m, c.d), c.day);
         int y = 0, m = 0, d = 0;
@@ -30,21 +30,30 @@ TEST(FieldTypes, typeWordsMapToTypesAndBack) {
         FieldType type;
     };
     const Case cases[] = {
-        {0x00010001, TypeLookup::Dropped, {}},           {0x00020001, TypeLookup::Dropped, {}},
-        {0x00010002, TypeLookup::Field, FieldType::Int16}, {0x00010004, TypeLookup::Field, FieldType::Int32},
-        {0x00010008, TypeLookup::Field, FieldType::Int64}, {0x00020004, TypeLookup::Field, FieldType::UInt32},
-        {0x00030002, TypeLookup::Field, FieldType::Boolean}, {0x00040008, TypeLookup::Field, FieldType::Float},
-        {0x0005000B, TypeLookup::Field, FieldType::Bcd},   {0x00120012, TypeLookup::Field, FieldType::FmtBcd},
-        {0x00060004, TypeLookup::Field, FieldType::Date},  {0x00070004, TypeLookup::Field, FieldType::Time},
+        {0x00010001, TypeLookup::Dropped, {}},
+        {0x00020001, TypeLookup::Dropped, {}},
+        {0x00010002, TypeLookup::Field, FieldType::Int16},
+        {0x00010004, TypeLookup::Field, FieldType::Int32},
+        {0x00010008, TypeLookup::Field, FieldType::Int64},
+        {0x00020004, TypeLookup::Field, FieldType::UInt32},
+        {0x00030002, TypeLookup::Field, FieldType::Boolean},
+        {0x00040008, TypeLookup::Field, FieldType::Float},
+        {0x0005000B, TypeLookup::Field, FieldType::Bcd},
+        {0x00120012, TypeLookup::Field, FieldType::FmtBcd},
+        {0x00060004, TypeLookup::Field, FieldType::Date},
+        {0x00070004, TypeLookup::Field, FieldType::Time},
         {0x00080008, TypeLookup::Field, FieldType::DateTime},
         {0x00110010, TypeLookup::Field, FieldType::SqlTimeStamp},
-        {0x00490001, TypeLookup::Field, FieldType::String}, {0x00490002, TypeLookup::Field, FieldType::String},
+        {0x00490001, TypeLookup::Field, FieldType::String},
+        {0x00490002, TypeLookup::Field, FieldType::String},
         {0x004A0002, TypeLookup::Field, FieldType::WideString},
-        {0x004B0004, TypeLookup::Field, FieldType::Blob},  {0x000B0010, TypeLookup::Field, FieldType::Bytes},
+        {0x004B0004, TypeLookup::Field, FieldType::Blob},
+        {0x000B0010, TypeLookup::Field, FieldType::Bytes},
         {0x00820004, TypeLookup::Invalid, {}},  // arrays cannot be fields
         {0x80010004, TypeLookup::Invalid, {}},  // composite
         {0x000B0000, TypeLookup::Invalid, {}},  // byte field of size 0
-        {0x00010003, TypeLookup::Invalid, {}},  {0x00090001, TypeLookup::Invalid, {}},
+        {0x00010003, TypeLookup::Invalid, {}},
+        {0x00090001, TypeLookup::Invalid, {}},
         {0x003F0004, TypeLookup::Invalid, {}},
     };
     for (const auto& c : cases) {
@@ -62,8 +71,8 @@ TEST(FieldTypes, typeWordsMapToTypesAndBack) {
 }
 
 TEST(FieldTypes, base64RoundTripsAndSkipsLineBreaks) {
-    for (const std::string& bytes : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
-                                    std::string("\x00\xFF\x10\x80", 4)}) {
+    for (const std::string& bytes : {std::string(), std::string("a"), std::string("ab"),
+                                     std::string("abc"), std::string("\x00\xFF\x10\x80", 4)}) {
         EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes);
     }
     EXPECT_EQ(base64Encode("abcd"), "YWJjZA==");

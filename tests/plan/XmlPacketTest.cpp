@@ -32,15 +32,18 @@ const std::string kOneScriptPhase = kPrologAndHead + kPlanFields +
                                     "</ROWDATA></DATAPACKET>";
 
 const std::string kMarkedDone =
-    kPrologAndHead + kPlanFields +
-    "</FIELDS><PARAMS CHANGE_LOG=\"2 1 8\"/></METADATA><ROWDATA>" + "<ROW RowState=\"1\"" +
-    kFirstRow.substr(4) +
+    kPrologAndHead + kPlanFields + "</FIELDS><PARAMS CHANGE_LOG=\"2 1 8\"/></METADATA><ROWDATA>" +
+    "<ROW RowState=\"1\"" + kFirstRow.substr(4) +
     "<ROW RowState=\"8\" ID=\"1\" STATO=\"S\" TIPO=\"S\" SEPARATORE=\";\" ORDINE=\"1\" "
     "SVUOTA_TABELLA=\"N\" VERSIONE=\"1.0.4.0\"/>" +
     "</ROWDATA></DATAPACKET>";
 
-std::string text(const Value& v) { return std::get<std::string>(v); }
-std::string blob(const Value& v) { return *std::get<BlobData>(v); }
+std::string text(const Value& v) {
+    return std::get<std::string>(v);
+}
+std::string blob(const Value& v) {
+    return *std::get<BlobData>(v);
+}
 
 TEST(XmlPacket, writesThePlanWithOneScriptPhaseByteForByte) {
     const DataPacket packet = decodeXmlPacket(kOneScriptPhase);
@@ -136,7 +139,8 @@ TEST(XmlPacket, readsRowAttributesInAnyOrderAndIgnoresUnknownOnes) {
 TEST(XmlPacket, convertsUtf8ToWindows1252WhenMarkedOrDeclared) {
     const std::string body =
         "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"S\" fieldtype=\"string\" "
-        "WIDTH=\"20\"/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW S=\"\xC3\xA0\xE2\x82\xAC\xE3\x83\x86\"/>"
+        "WIDTH=\"20\"/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW "
+        "S=\"\xC3\xA0\xE2\x82\xAC\xE3\x83\x86\"/>"
         "</ROWDATA></DATAPACKET>";
     const std::string inputs[] = {
         "\xEF\xBB\xBF" + body,
@@ -151,9 +155,10 @@ TEST(XmlPacket, convertsUtf8ToWindows1252WhenMarkedOrDeclared) {
     marked.replace(marked.find("\xC3"), 8, "\xE9");
     EXPECT_EQ(text(decodeXmlPacket(marked).rows[0].values[0]), "?");
     // Declared UTF-8 but not valid UTF-8: the bytes are taken as they are.
-    const std::string latin = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><DATAPACKET><METADATA><FIELDS>"
-                              "<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"20\"/></FIELDS>"
-                              "<PARAMS/></METADATA><ROWDATA><ROW S=\"\xE0\"/></ROWDATA></DATAPACKET>";
+    const std::string latin =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><DATAPACKET><METADATA><FIELDS>"
+        "<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"20\"/></FIELDS>"
+        "<PARAMS/></METADATA><ROWDATA><ROW S=\"\xE0\"/></ROWDATA></DATAPACKET>";
     EXPECT_EQ(text(decodeXmlPacket(latin).rows[0].values[0]), "\xE0");
 }
 
@@ -165,8 +170,9 @@ TEST(XmlPacket, altersNamesThatCannotStandInXml) {
     EXPECT_EQ(packet.fields[0].name, "Cod (old)#1");
     EXPECT_EQ(std::get<int64_t>(packet.rows[0].values[0]), 5);
     const std::string xml = encodeXmlPacket(packet);
-    EXPECT_NE(xml.find("<FIELD fieldname=\"Cod (old)#1\" attrname=\"Cod__old__1\" fieldtype=\"i4\"/>"),
-              std::string::npos);
+    EXPECT_NE(
+        xml.find("<FIELD fieldname=\"Cod (old)#1\" attrname=\"Cod__old__1\" fieldtype=\"i4\"/>"),
+        std::string::npos);
     EXPECT_NE(xml.find("<ROW Cod__old__1=\"5\"/>"), std::string::npos);
 
     // Names with characters that would end an XML name read back whole.
@@ -183,7 +189,8 @@ TEST(XmlPacket, altersNamesThatCannotStandInXml) {
 TEST(XmlPacket, roundTripsEveryFieldTypeAndAttributes) {
     const std::string xml =
         "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-        "<FIELD attrname=\"I2\" fieldtype=\"i2\" readonly=\"true\" hidden=\"true\" linkfield=\"true\"/>"
+        "<FIELD attrname=\"I2\" fieldtype=\"i2\" readonly=\"true\" hidden=\"true\" "
+        "linkfield=\"true\"/>"
         "<FIELD attrname=\"I4\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
         "<FIELD attrname=\"I8\" fieldtype=\"i8\"/>"
         "<FIELD attrname=\"U2\" fieldtype=\"ui2\"/>"
@@ -202,7 +209,8 @@ TEST(XmlPacket, roundTripsEveryFieldTypeAndAttributes) {
         "<FIELD attrname=\"BY\" fieldtype=\"bin.hex\" WIDTH=\"3\"><PARAM Name=\"ORIGIN\" "
         "Value=\"T.C\" Type=\"string\" Roundtrip=\"True\"/></FIELD>"
         "</FIELDS><PARAMS DEFAULT_ORDER=\"2\" PRIMARY_KEY=\"2\" AUTOINCVALUE=\"8\" LCID=\"1033\">"
-        "<PARAM Name=\"NOTE\" Value=\"x\" Type=\"string\"/><PARAM Name=\"N\" Value=\"12\" Type=\"i4\"/>"
+        "<PARAM Name=\"NOTE\" Value=\"x\" Type=\"string\"/><PARAM Name=\"N\" Value=\"12\" "
+        "Type=\"i4\"/>"
         "</PARAMS></METADATA><ROWDATA>"
         "<ROW I2=\"-5\" I4=\"1\" I8=\"-9000000000\" U2=\"65535\" U4=\"4294967295\" B=\"TRUE\" "
         "R=\"0.1\" F=\"-12.50\" FF=\"3.00\" D=\"20240229\" T=\"13:45:30250\" "
@@ -212,7 +220,8 @@ TEST(XmlPacket, roundTripsEveryFieldTypeAndAttributes) {
         "</ROWDATA></DATAPACKET>";
     const DataPacket packet = decodeXmlPacket(xml);
     ASSERT_EQ(packet.fields.size(), 17u);
-    EXPECT_EQ(packet.fields[0].bits, fieldbits::kReadOnly | fieldbits::kHidden | fieldbits::kLinkField);
+    EXPECT_EQ(packet.fields[0].bits,
+              fieldbits::kReadOnly | fieldbits::kHidden | fieldbits::kLinkField);
     EXPECT_EQ(packet.fields[16].type, FieldType::Bytes);
     const auto& r = packet.rows[0].values;
     EXPECT_EQ(std::get<int64_t>(r[2]), -9000000000LL);
@@ -231,9 +240,10 @@ TEST(XmlPacket, roundTripsEveryFieldTypeAndAttributes) {
 TEST(XmlPacket, writesRowsInDefaultOrderOnlyWithoutAChangeLog) {
     const std::string head =
         "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"K\" fieldtype=\"i4\"/></FIELDS>";
-    const std::string rows = "<ROWDATA><ROW K=\"3\"/><ROW K=\"1\"/><ROW K=\"2\"/></ROWDATA></DATAPACKET>";
-    const std::string ordered =
-        encodeXmlPacket(decodeXmlPacket(head + "<PARAMS DEFAULT_ORDER=\"32769\"/></METADATA>" + rows));
+    const std::string rows =
+        "<ROWDATA><ROW K=\"3\"/><ROW K=\"1\"/><ROW K=\"2\"/></ROWDATA></DATAPACKET>";
+    const std::string ordered = encodeXmlPacket(
+        decodeXmlPacket(head + "<PARAMS DEFAULT_ORDER=\"32769\"/></METADATA>" + rows));
     EXPECT_NE(ordered.find("<ROW K=\"3\"/><ROW K=\"2\"/><ROW K=\"1\"/>"), std::string::npos);
     const std::string logged = encodeXmlPacket(decodeXmlPacket(
         head + "<PARAMS DEFAULT_ORDER=\"1\" CHANGE_LOG=\"1 0 4\"/></METADATA>" + rows));
@@ -242,16 +252,19 @@ TEST(XmlPacket, writesRowsInDefaultOrderOnlyWithoutAChangeLog) {
 
 TEST(XmlPacket, readsDecimalsInOneFormAndOrdersThemByValue) {
     const DataPacket packet = decodeXmlPacket(
-        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"F\" fieldtype=\"fixed\" DECIMALS=\"2\" WIDTH=\"9\"/>"
+        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"F\" fieldtype=\"fixed\" DECIMALS=\"2\" "
+        "WIDTH=\"9\"/>"
         "</FIELDS><PARAMS DEFAULT_ORDER=\"1\"/></METADATA><ROWDATA><ROW F=\"20\"/><ROW F=\"0101\"/>"
-        "<ROW F=\"3.10\"/><ROW F=\"-2.5\"/><ROW F=\"+.5\"/><ROW F=\"-10\"/></ROWDATA></DATAPACKET>");
+        "<ROW F=\"3.10\"/><ROW F=\"-2.5\"/><ROW F=\"+.5\"/><ROW "
+        "F=\"-10\"/></ROWDATA></DATAPACKET>");
     std::vector<std::string> read;
     for (const auto& row : packet.rows) read.push_back(text(row.values[0]));
     EXPECT_EQ(read, (std::vector<std::string>{"20", "101", "3.10", "-2.5", "0.5", "-10"}));
     const std::string xml = encodeXmlPacket(packet);
-    EXPECT_NE(xml.find("<ROW F=\"-10\"/><ROW F=\"-2.5\"/><ROW F=\"0.5\"/><ROW F=\"3.10\"/><ROW F=\"20\"/>"
-                       "<ROW F=\"101\"/>"),
-              std::string::npos)
+    EXPECT_NE(
+        xml.find("<ROW F=\"-10\"/><ROW F=\"-2.5\"/><ROW F=\"0.5\"/><ROW F=\"3.10\"/><ROW F=\"20\"/>"
+                 "<ROW F=\"101\"/>"),
+        std::string::npos)
         << xml;
     EXPECT_EQ(encodeXmlPacket(decodeBinaryPacket(encodeBinaryPacket(packet))), xml);
 }
@@ -261,7 +274,8 @@ TEST(XmlPacket, skipsBlanksCommentsAndProcessingInstructions) {
         " \r\n\t<?xml version=\"1.0\"?>\n<!-- a comment --><DATAPACKET Version=\"2.0\">\n"
         "  <METADATA>\n    <FIELDS>\n      <FIELD attrname=\"A\" fieldtype=\"i4\"/>\n"
         "      <FIELD attrname=\"Small\" fieldtype=\"i1\"/>\n    </FIELDS>\n    <PARAMS/>\n"
-        "  </METADATA>\n  <ROWDATA>\n    <ROW A=\"1\" Small=\"3\"/>\n  </ROWDATA>\n</DATAPACKET>\n");
+        "  </METADATA>\n  <ROWDATA>\n    <ROW A=\"1\" Small=\"3\"/>\n  "
+        "</ROWDATA>\n</DATAPACKET>\n");
     ASSERT_EQ(packet.fields.size(), 1u);  // the 8-bit integer field is left out
     EXPECT_EQ(std::get<int64_t>(packet.rows[0].values[0]), 1);
 }
@@ -273,17 +287,26 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
         Value expected;
     };
     const Case cases[] = {
-        {"i4", "42", int64_t{42}},       {"i4", "+7", int64_t{7}},     {"i4", "-3x", int64_t{-3}},
-        {"i4", "abc", Value{}},          {"i4", "", Value{}},          {"i4", "x1", Value{}},
-        {"i2", "40000", Value{}},        {"boolean", "true", true},    {"boolean", "yes", false},
-        {"date", "20230230", Value{}},   {"r8", "2.5E3", 2500.0},      {"r8", "n/a", Value{}},
+        {"i4", "42", int64_t{42}},
+        {"i4", "+7", int64_t{7}},
+        {"i4", "-3x", int64_t{-3}},
+        {"i4", "abc", Value{}},
+        {"i4", "", Value{}},
+        {"i4", "x1", Value{}},
+        {"i2", "40000", Value{}},
+        {"boolean", "true", true},
+        {"boolean", "yes", false},
+        {"date", "20230230", Value{}},
+        {"r8", "2.5E3", 2500.0},
+        {"r8", "n/a", Value{}},
         {"i8", "9223372036854775807", int64_t{9223372036854775807}},
         {"i8", "20000000000000000000", Value{}},  // must not wrap into range
     };
     for (const auto& c : cases) {
-        const std::string xml = std::string("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"V\" fieldtype=\"") +
-                                c.type + "\"/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW V=\"" + c.text +
-                                "\"/></ROWDATA></DATAPACKET>";
+        const std::string xml =
+            std::string("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"V\" fieldtype=\"") +
+            c.type + "\"/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW V=\"" + c.text +
+            "\"/></ROWDATA></DATAPACKET>";
         EXPECT_EQ(decodeXmlPacket(xml).rows[0].values[0], c.expected) << c.type << " " << c.text;
     }
 }
@@ -299,21 +322,27 @@ TEST(XmlPacket, reportsEachDecodingErrorWithItsMessage) {
         {"PK\x03\x04", 16389, "Mismatch in datapacket."},
         {"hello <DATAPACKET/>", 16389, "Mismatch in datapacket."},
         {"   ", 16389, "Mismatch in datapacket."},
-        {"<DATAPACKET><ROWDATA></ROWDATA></DATAPACKET>", 16387, "Datapacket contains no meta data."},
+        {"<DATAPACKET><ROWDATA></ROWDATA></DATAPACKET>", 16387,
+         "Datapacket contains no meta data."},
         {"<DATAPACKET><PARAMS/></DATAPACKET>", 16389, "Mismatch in datapacket."},
         {"<DATAPACKET><METADATA>" + fields + "<PARAMS/></METADATA></DATAPACKET>", 16389,
          "Mismatch in datapacket."},
-        {"<DATAPACKET><METADATA><FIELDS><FIELD fieldtype=\"i4\"/></FIELDS></METADATA><ROWDATA/></DATAPACKET>",
+        {"<DATAPACKET><METADATA><FIELDS><FIELD "
+         "fieldtype=\"i4\"/></FIELDS></METADATA><ROWDATA/></DATAPACKET>",
          16389, "Mismatch in datapacket."},
-        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\"/></FIELDS></METADATA><ROWDATA/></DATAPACKET>",
+        {"<DATAPACKET><METADATA><FIELDS><FIELD "
+         "attrname=\"A\"/></FIELDS></METADATA><ROWDATA/></DATAPACKET>",
          10000, "Invalid field type."},
-        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"nested\"/></FIELDS></METADATA>"
+        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" "
+         "fieldtype=\"nested\"/></FIELDS></METADATA>"
          "<ROWDATA/></DATAPACKET>",
          10000, "Invalid field type."},
-        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"string\"/></FIELDS></METADATA>"
+        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" "
+         "fieldtype=\"string\"/></FIELDS></METADATA>"
          "<ROWDATA/></DATAPACKET>",
          9986, "Invalid parameter."},
-        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"bin.hex\"/></FIELDS></METADATA>"
+        {"<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" "
+         "fieldtype=\"bin.hex\"/></FIELDS></METADATA>"
          "<ROWDATA/></DATAPACKET>",
          9986, "Invalid parameter."},
         // What the binary form could not hold is refused on loading, not on saving.
@@ -329,11 +358,14 @@ TEST(XmlPacket, reportsEachDecodingErrorWithItsMessage) {
         {"<METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"i4\" SUBTYPE=\"" +
              std::string(65535, 's') + "\"/></FIELDS></METADATA><ROWDATA/>",
          9986, "Invalid parameter."},
-        {"<DATAPACKET><METADATA>" + fields + "</METADATA><ROWDATA><ROW A='1'/></ROWDATA></DATAPACKET>",
+        {"<DATAPACKET><METADATA>" + fields +
+             "</METADATA><ROWDATA><ROW A='1'/></ROWDATA></DATAPACKET>",
          16389, "Mismatch in datapacket."},
-        {"<DATAPACKET><METADATA>" + fields + "</METADATA><ROWDATA><ROW A= \"1\"/></ROWDATA></DATAPACKET>",
+        {"<DATAPACKET><METADATA>" + fields +
+             "</METADATA><ROWDATA><ROW A= \"1\"/></ROWDATA></DATAPACKET>",
          16389, "Mismatch in datapacket."},
-        {"<DATAPACKET><METADATA>" + fields + "</METADATA><ROWDATA><X A=\"1\"/></ROWDATA></DATAPACKET>",
+        {"<DATAPACKET><METADATA>" + fields +
+             "</METADATA><ROWDATA><X A=\"1\"/></ROWDATA></DATAPACKET>",
          16389, "Mismatch in datapacket."},
         {"<DATAPACKET><METADATA>" + fields + "</METADATA><ROWDATA><ROW A=\"1\"/>", 16389,
          "Mismatch in datapacket."},
@@ -373,8 +405,9 @@ TEST(XmlPacket, writesAnEmptiedTableWithEmptyParamsAndRowData) {
     DataPacket packet = decodeXmlPacket(kMarkedDone);
     packet.rows.clear();
     packet.changeLog.clear();
-    EXPECT_EQ(encodeXmlPacket(packet), kPrologAndHead + kPlanFields +
-                                           "</FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>");
+    EXPECT_EQ(encodeXmlPacket(packet),
+              kPrologAndHead + kPlanFields +
+                  "</FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>");
 }
 
 }  // namespace
