@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -230,9 +231,12 @@ void benchImport(int rows) {
     std::ofstream(xml, std::ios::binary) << encodeXmlPacket(packet);
     std::ofstream(binary, std::ios::binary) << encodeBinaryPacket(packet);
 
-    const double loop = handLoopRate(packet);
+    // The loop runs before and after the imports and keeps its better rate, so neither side
+    // gains from running on a warmer machine.
+    double loop = handLoopRate(packet);
     const double fromXml = importRate(xml, rows);
     const double fromBinary = importRate(binary, rows);
+    loop = std::max(loop, handLoopRate(packet));
     std::printf(
         "%d rows imported: hand loop %.0f rows/s; from XML %.0f rows/s, ratio %.2f; from binary "
         "%.0f rows/s, ratio %.2f (goal >= 0.8)\n",
