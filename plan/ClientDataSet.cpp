@@ -396,18 +396,23 @@ void TClientDataSet::rebuildView() {
 // ---- navigation ---------------------------------------------------------------------------
 
 void TClientDataSet::First() {
+    requireActive();
+    postOrCancelPending();
     m_position = 0;
     m_bof = true;
     m_eof = m_view.empty();
 }
 
 void TClientDataSet::Last() {
+    requireActive();
+    postOrCancelPending();
     m_position = m_view.empty() ? 0 : m_view.size() - 1;
     m_eof = true;
     m_bof = m_view.empty();
 }
 
 void TClientDataSet::Next() {
+    requireActive();
     postOrCancelPending();
     if (m_position + 1 < m_view.size()) {
         ++m_position;
@@ -419,6 +424,7 @@ void TClientDataSet::Next() {
 }
 
 void TClientDataSet::Prior() {
+    requireActive();
     postOrCancelPending();
     if (m_position > 0 && !m_view.empty()) {
         --m_position;
@@ -430,6 +436,7 @@ void TClientDataSet::Prior() {
 }
 
 void TClientDataSet::MoveTo(int recordIndex) {
+    requireActive();
     postOrCancelPending();
     if (m_view.empty()) {
         First();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
+#include "Errors.h"
 #include "FileIO.h"
 #include "PacketCodec.h"
 
@@ -136,6 +137,14 @@ TEST_F(BatchRun, aVersionThatCannotBeReadStopsTheRunBeforeItStarts) {
     EXPECT_TRUE(m_host.messages.empty()) << "a failed start shows no summary";
     EXPECT_TRUE(m_host.log.empty());
     EXPECT_EQ(stato(1), "N");
+}
+
+TEST_F(BatchRun, aPlanThatIsNotLoadedStopsTheRunBeforeItStarts) {
+    setDatabaseVersion("1, 0, 0, 0");
+    EXPECT_THROW(m_dm.RunBatch(), EDatabaseError);
+    EXPECT_TRUE(m_host.messages.empty());
+    EXPECT_EQ(count("select BUILD from SYSDBVER"), 0);
+    EXPECT_EQ(count("select count(*) from SYSDBVER"), 1);
 }
 
 TEST_F(BatchRun, aVersionThatCannotBeWrittenFailsAfterTheSummary) {
