@@ -23,6 +23,7 @@
 #include <string>
 
 #include "Aliases.h"
+#include "BenchSupport.h"
 #include "Connection.h"
 #include "DatabaseError.h"
 #include "Table.h"
@@ -31,28 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace tarvolen::database;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-class Folder {
-  public:
-    Folder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvolen-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-
-  private:
-    fs::path m_path;
-};
+using tarvolen::bench::Clock;
+using tarvolen::bench::Folder;
+using tarvolen::bench::secondsSince;
 
 // A fresh database holding `ddl`, reached through alias "bench"; connected on return.
 std::unique_ptr<Connection> freshDatabase(const fs::path& file, const std::string& ddl) {

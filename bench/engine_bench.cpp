@@ -22,6 +22,7 @@
 #include <string>
 
 #include "Aliases.h"
+#include "BenchSupport.h"
 #include "Connection.h"
 #include "EngineHost.h"
 #include "FieldTypes.h"
@@ -34,34 +35,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace tarvolen;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Folder;
+using bench::secondsSince;
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+const char* const kAliases = "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n";
+
+// Alias "bench": the database bench.fdb in `folder`.
+std::shared_ptr<const database::AliasConfig> aliasesIn(const Folder& folder) {
+    return std::make_shared<database::AliasConfig>(
+        database::AliasConfig::parse(kAliases, folder.path() / "aliases.ini"));
 }
-
-class Folder {
-  public:
-    Folder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvolen-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-        std::ofstream(m_path / "aliases.ini")
-            << "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n";
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-    std::shared_ptr<const database::AliasConfig> aliases() const {
-        return std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
-            "[bench]\nDatabase = bench.fdb\nCharset = WIN1252\n", m_path / "aliases.ini"));
-    }
-
-  private:
-    fs::path m_path;
-};
 
 const char* kDdl[] = {
     "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION integer, "
@@ -71,10 +55,12 @@ const char* kDdl[] = {
     "sub_type text)",
 };
 
-// Creates the database in `folder` with the bench tables; connection closed on return.
+// Creates the database in `folder` with the bench tables, and the folder's aliases.ini for
+// tarvolen-run; connection closed on return.
 void createDatabase(const Folder& folder) {
+    std::ofstream(folder.path() / "aliases.ini") << kAliases;
     database::Connection c("creator");
-    c.setAliasConfig(folder.aliases());
+    c.setAliasConfig(aliasesIn(folder));
     c.setAliasName("bench");
     c.params().setValue("USER NAME", "SYSDBA");
     c.createDatabase();
@@ -182,7 +168,7 @@ double importRate(const std::string& dataFile, int rows) {
     QuietHost host;
     TdmMain dm;
     dm.setHost(&host);
-    dm.dbsagg.setAliasConfig(folder.aliases());
+    dm.dbsagg.setAliasConfig(aliasesIn(folder));
     dm.LoginUser = "SYSDBA";
     dm.cdsQuery.SetFileName((folder.path() / "dbquery.xml").string());
     dm.Connect("bench");
@@ -199,7 +185,7 @@ double handLoopRate(const DataPacket& packet) {
     Folder folder;
     createDatabase(folder);
     database::Connection c("loop");
-    c.setAliasConfig(folder.aliases());
+    c.setAliasConfig(aliasesIn(folder));
     c.setAliasName("bench");
     c.params().setValue("USER NAME", "SYSDBA");
     c.open();

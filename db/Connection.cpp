@@ -96,32 +96,19 @@ std::vector<std::vector<Value>> catalogue(Connection::Impl& impl, const std::str
     IAttachment* attachment = impl.attached(connection);
     ITransaction* transaction = impl.reader();
     fb::Status status;
-    IStatement* statement = attachment->prepare(&status, transaction, 0, sql, SQL_DIALECT_V6,
-                                                IStatement::PREPARE_PREFETCH_METADATA);
+    fb::PreparedStatement prepared(attachment, transaction, sql);
     std::vector<std::vector<Value>> rows;
-    try {
-        fb::Ref<IMessageMetadata> in(statement->getInputMetadata(&status));
-        fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
-        const auto inputs = fb::describe(in.get());
-        const auto outputs = fb::describe(out.get());
-        std::vector<unsigned char> inBuffer(in->getMessageLength(&status));
-        for (size_t i = 0; i < inputs.size(); ++i)
-            fb::encode(inputs[i], args.at(i), inBuffer.data(), connection);
-        std::vector<unsigned char> outBuffer(out->getMessageLength(&status));
-        fb::Ref<IResultSet> cursor(
-            statement->openCursor(&status, transaction, in.get(), inBuffer.data(), out.get(), 0));
-        while (cursor->fetchNext(&status, outBuffer.data()) == IStatus::RESULT_OK) {
-            auto& row = rows.emplace_back();
-            for (const auto& column : outputs)
-                row.push_back(fb::decode(column, outBuffer.data(), attachment, transaction));
-        }
-        cursor->close(&status);
-        (void)cursor.release();  // close() has let the handle go
-    } catch (...) {
-        fb::freeStatement(statement);
-        throw;
+    for (size_t i = 0; i < prepared.inputs.size(); ++i)
+        fb::encode(prepared.inputs[i], args.at(i), prepared.inBuffer.data(), connection);
+    fb::Ref<IResultSet> cursor(prepared.statement->openCursor(
+        &status, transaction, prepared.in.get(), prepared.inBuffer.data(), prepared.out.get(), 0));
+    while (cursor->fetchNext(&status, prepared.outBuffer.data()) == IStatus::RESULT_OK) {
+        auto& row = rows.emplace_back();
+        for (const auto& column : prepared.outputs)
+            row.push_back(fb::decode(column, prepared.outBuffer.data(), attachment, transaction));
     }
-    fb::freeStatement(statement);
+    cursor->close(&status);
+    (void)cursor.release();  // close() has let the handle go
     return rows;
 }
 
@@ -317,20 +304,10 @@ std::vector<ColumnInfo> Connection::columns(std::string_view tableName) {
                       {table});
 
         // Type names come from the server's own description of the columns.
-        fb::Status status;
         const std::string select = "select * from " + fb::quoteName(table);
-        IStatement* statement =
-            m_impl->attachment->prepare(&status, m_impl->reader(), 0, select.c_str(),
-                                        SQL_DIALECT_V6, IStatement::PREPARE_PREFETCH_METADATA);
-        std::vector<fb::Column> described;
-        try {
-            fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
-            described = fb::describe(out.get());
-        } catch (...) {
-            fb::freeStatement(statement);
-            throw;
-        }
-        fb::freeStatement(statement);
+        // A temporary: the statement is freed as soon as its columns are taken.
+        const std::vector<fb::Column> described =
+            fb::PreparedStatement(m_impl->attachment, m_impl->reader(), select).outputs;
 
         std::vector<ColumnInfo> result;
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -393,33 +370,26 @@ void Connection::execute(std::string_view sql) {
     fb::guard([&] {
         m_impl->write([&](ITransaction* transaction) {
             fb::Status status;
-            IStatement* statement = attachment->prepare(
-                &status, transaction, static_cast<unsigned>(sql.size()), sql.data(), SQL_DIALECT_V6,
+            fb::PreparedStatement prepared(
+                attachment, transaction, sql,
                 IStatement::PREPARE_PREFETCH_TYPE | IStatement::PREPARE_PREFETCH_OUTPUT_PARAMETERS);
-            try {
-                const unsigned type = statement->getType(&status);
-                if (type == isc_info_sql_stmt_start_trans || type == isc_info_sql_stmt_commit ||
-                    type == isc_info_sql_stmt_rollback)
-                    throw DatabaseError(m_name +
-                                        ": transaction statements are not run as statements; "
-                                        "the connection starts and ends its own transactions");
-                fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
-                std::vector<unsigned char> outBuffer(out->getMessageLength(&status));
-                if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
-                    IResultSet* cursor =
-                        statement->openCursor(&status, transaction, nullptr, nullptr, out.get(), 0);
-                    fb::QuietStatus quiet;
-                    cursor->close(&quiet);
-                    if (quiet.failed()) cursor->release();  // rows nobody asked for
-                } else {
-                    statement->execute(&status, transaction, nullptr, nullptr, out.get(),
-                                       outBuffer.data());
-                }
-            } catch (...) {
-                fb::freeStatement(statement);
-                throw;
+            IStatement* statement = prepared.statement.get();
+            const unsigned type = statement->getType(&status);
+            if (type == isc_info_sql_stmt_start_trans || type == isc_info_sql_stmt_commit ||
+                type == isc_info_sql_stmt_rollback)
+                throw DatabaseError(m_name +
+                                    ": transaction statements are not run as statements; "
+                                    "the connection starts and ends its own transactions");
+            if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
+                IResultSet* cursor = statement->openCursor(&status, transaction, nullptr, nullptr,
+                                                           prepared.out.get(), 0);
+                fb::QuietStatus quiet;
+                cursor->close(&quiet);
+                if (quiet.failed()) cursor->release();  // rows nobody asked for
+            } else {
+                statement->execute(&status, transaction, nullptr, nullptr, prepared.out.get(),
+                                   prepared.outBuffer.data());
             }
-            fb::freeStatement(statement);
         });
     });
 }

@@ -8,17 +8,18 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace tarvolen::database {
 
 using namespace Firebird;
 
 struct Query::Impl {
-    IStatement* statement = nullptr;
+    // Its outputs and output buffer are moved to columns and buffer, which outlive a close.
+    std::optional<fb::PreparedStatement> prepared;
     IResultSet* cursor = nullptr;
     ITransaction* transaction = nullptr;  // the cursor's; owned by the connection
     bool inExplicit = false;
-    fb::Ref<IMessageMetadata> metadata;
     std::vector<fb::Column> columns;  // as fetched; the first is RDB$DB_KEY when keyed
     std::vector<unsigned char> buffer;
     bool keyed = false;
@@ -72,40 +73,31 @@ void Query::open() {
     fb::guard([&] {
         q.inExplicit = conn.current() != nullptr;
         q.transaction = q.inExplicit ? conn.current() : conn.reader();
-        fb::Status status;
-        auto prepare = [&](const std::string& text) {
-            return attachment->prepare(&status, q.transaction, static_cast<unsigned>(text.size()),
-                                       text.c_str(), SQL_DIALECT_V6,
-                                       IStatement::PREPARE_PREFETCH_METADATA);
-        };
+        // Kept by the query only once its cursor is open; freed here when anything fails.
+        std::optional<fb::PreparedStatement> prepared;
         q.keyed = false;
         if (m_live) {
             // Live rows carry their RDB$DB_KEY, so a post reaches exactly the row it came from.
             if (const auto keyedSql = fb::withDbKey(m_sql)) {
                 try {
-                    q.statement = prepare(*keyedSql);
+                    prepared.emplace(attachment, q.transaction, *keyedSql);
                     q.keyed = true;
                 } catch (const FbException&) {
                     // Not a single-table select: it stays read-only, prepared as written below.
                 }
             }
         }
-        if (q.statement == nullptr) q.statement = prepare(m_sql);
-        try {
-            q.metadata.reset(q.statement->getOutputMetadata(&status));
-            q.columns = fb::describe(q.metadata.get());
-            q.buffer.assign(q.metadata->getMessageLength(&status), 0);
-            q.editable = q.keyed && q.visibleCount() > 0;
-            q.relation = q.keyed ? q.columns[0].relation : std::string{};
-            for (size_t i = 0; i < q.visibleCount() && q.editable; ++i)
-                q.editable = q.visible(i).relation == q.relation && !q.visible(i).field.empty();
-            q.cursor = q.statement->openCursor(&status, q.transaction, nullptr, nullptr,
-                                               q.metadata.get(), 0);
-        } catch (...) {
-            q.metadata.reset();
-            fb::freeStatement(q.statement);
-            throw;
-        }
+        if (!prepared) prepared.emplace(attachment, q.transaction, m_sql);
+        q.columns = std::move(prepared->outputs);
+        q.buffer = std::move(prepared->outBuffer);
+        q.editable = q.keyed && q.visibleCount() > 0;
+        q.relation = q.keyed ? q.columns[0].relation : std::string{};
+        for (size_t i = 0; i < q.visibleCount() && q.editable; ++i)
+            q.editable = q.visible(i).relation == q.relation && !q.visible(i).field.empty();
+        fb::Status status;
+        q.cursor = prepared->statement->openCursor(&status, q.transaction, nullptr, nullptr,
+                                                   prepared->out.get(), 0);
+        q.prepared = std::move(prepared);
     });
     m_state = State::Browse;
     try {
@@ -159,8 +151,7 @@ void Query::close() {
         if (status.failed()) q.cursor->release();
         q.cursor = nullptr;
     }
-    q.metadata.reset();
-    fb::freeStatement(q.statement);
+    q.prepared.reset();
     q.transaction = nullptr;
     q.hasRow = false;
     q.row.clear();
@@ -311,30 +302,18 @@ std::optional<Value> runWithValues(IAttachment* attachment, ITransaction* transa
                                    const std::string& sql, const std::vector<Value>& values,
                                    const std::string& owner) {
     fb::Status status;
-    IStatement* statement =
-        attachment->prepare(&status, transaction, static_cast<unsigned>(sql.size()), sql.c_str(),
-                            SQL_DIALECT_V6, IStatement::PREPARE_PREFETCH_METADATA);
-    std::optional<Value> returned;
-    try {
-        fb::Ref<IMessageMetadata> in(statement->getInputMetadata(&status));
-        fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
-        const auto inputs = fb::describe(in.get());
-        const auto outputs = fb::describe(out.get());
-        std::vector<unsigned char> inBuffer(in->getMessageLength(&status), 0);
-        std::vector<unsigned char> outBuffer(out->getMessageLength(&status), 0);
-        for (size_t i = 0; i < inputs.size(); ++i) {
-            if (auto blob = fb::encode(inputs[i], values.at(i), inBuffer.data(), owner))
-                fb::writeBlob(inputs[i], *blob, inBuffer.data(), attachment, transaction);
-        }
-        statement->execute(&status, transaction, in.get(), inBuffer.data(), out.get(),
-                           outBuffer.data());
-        if (!outputs.empty())
-            returned = fb::decode(outputs[0], outBuffer.data(), attachment, transaction);
-    } catch (...) {
-        fb::freeStatement(statement);
-        throw;
+    fb::PreparedStatement prepared(attachment, transaction, sql);
+    unsigned char* inBuffer = prepared.inBuffer.data();
+    for (size_t i = 0; i < prepared.inputs.size(); ++i) {
+        if (auto blob = fb::encode(prepared.inputs[i], values.at(i), inBuffer, owner))
+            fb::writeBlob(prepared.inputs[i], *blob, inBuffer, attachment, transaction);
     }
-    fb::freeStatement(statement);
+    prepared.statement->execute(&status, transaction, prepared.in.get(), inBuffer,
+                                prepared.out.get(), prepared.outBuffer.data());
+    std::optional<Value> returned;
+    if (!prepared.outputs.empty())
+        returned =
+            fb::decode(prepared.outputs[0], prepared.outBuffer.data(), attachment, transaction);
     return returned;
 }
 
@@ -396,34 +375,20 @@ void Query::post() {
         select = "select " + select + " from " + table + " where RDB$DB_KEY = ?";
         ITransaction* reader = conn.current() != nullptr ? conn.current() : conn.reader();
         fb::Status status;
-        IStatement* statement = attachment->prepare(
-            &status, reader, static_cast<unsigned>(select.size()), select.c_str(), SQL_DIALECT_V6,
-            IStatement::PREPARE_PREFETCH_METADATA);
-        try {
-            fb::Ref<IMessageMetadata> in(statement->getInputMetadata(&status));
-            fb::Ref<IMessageMetadata> out(statement->getOutputMetadata(&status));
-            const auto inputs = fb::describe(in.get());
-            const auto outputs = fb::describe(out.get());
-            std::vector<unsigned char> inBuffer(in->getMessageLength(&status), 0);
-            std::vector<unsigned char> outBuffer(out->getMessageLength(&status), 0);
-            fb::encode(inputs[0], key, inBuffer.data(), name());
-            fb::Ref<IResultSet> cursor(
-                statement->openCursor(&status, reader, in.get(), inBuffer.data(), out.get(), 0));
-            // A row its own table no longer shows keeps the values that were posted.
-            if (cursor->fetchNext(&status, outBuffer.data()) == IStatus::RESULT_OK) {
-                std::vector<Value> row;  // taken whole, so a failed read keeps the posted row
-                row.reserve(outputs.size());
-                for (const auto& column : outputs)
-                    row.push_back(fb::decode(column, outBuffer.data(), attachment, reader));
-                q.row = std::move(row);
-            }
-            cursor->close(&status);
-            (void)cursor.release();  // close() has let the handle go
-        } catch (...) {
-            fb::freeStatement(statement);
-            throw;
+        fb::PreparedStatement prepared(attachment, reader, select);
+        fb::encode(prepared.inputs[0], key, prepared.inBuffer.data(), name());
+        fb::Ref<IResultSet> cursor(prepared.statement->openCursor(
+            &status, reader, prepared.in.get(), prepared.inBuffer.data(), prepared.out.get(), 0));
+        // A row its own table no longer shows keeps the values that were posted.
+        if (cursor->fetchNext(&status, prepared.outBuffer.data()) == IStatus::RESULT_OK) {
+            std::vector<Value> row;  // taken whole, so a failed read keeps the posted row
+            row.reserve(prepared.outputs.size());
+            for (const auto& column : prepared.outputs)
+                row.push_back(fb::decode(column, prepared.outBuffer.data(), attachment, reader));
+            q.row = std::move(row);
         }
-        fb::freeStatement(statement);
+        cursor->close(&status);
+        (void)cursor.release();  // close() has let the handle go
     });
 }
 

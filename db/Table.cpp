@@ -3,6 +3,8 @@
 #include "FbSupport.h"
 #include "Table.h"
 
+#include <optional>
+
 namespace tarvolen::database {
 
 using namespace Firebird;
@@ -12,8 +14,8 @@ struct Table::Impl {
     bool inserting = false;
     std::vector<ColumnInfo> columns;
     std::vector<int> parameterOf;  // column position -> insert parameter, -1 when computed
-    IStatement* insert = nullptr;
-    fb::Ref<IMessageMetadata> metadata;
+    // Its inputs and input buffer are moved to parameters and buffer.
+    std::optional<fb::PreparedStatement> insert;
     std::vector<fb::Column> parameters;
     std::vector<unsigned char> buffer;
     std::vector<std::pair<int, std::string>> blobs;  // parameter -> bytes, written at post
@@ -61,19 +63,9 @@ void Table::open() {
 
     fb::guard([&] {
         ITransaction* transaction = conn.current() != nullptr ? conn.current() : conn.reader();
-        fb::Status status;
-        t.insert =
-            attachment->prepare(&status, transaction, static_cast<unsigned>(sql.size()),
-                                sql.c_str(), SQL_DIALECT_V6, IStatement::PREPARE_PREFETCH_METADATA);
-        try {
-            t.metadata.reset(t.insert->getInputMetadata(&status));
-            t.parameters = fb::describe(t.metadata.get());
-            t.buffer.assign(t.metadata->getMessageLength(&status), 0);
-        } catch (...) {
-            t.metadata.reset();
-            fb::freeStatement(t.insert);
-            throw;
-        }
+        t.insert.emplace(attachment, transaction, sql);
+        t.parameters = std::move(t.insert->inputs);
+        t.buffer = std::move(t.insert->inBuffer);
     });
     for (size_t i = 0; i < columns.size(); ++i)
         if (parameterOf[i] >= 0)
@@ -86,8 +78,7 @@ void Table::open() {
 
 void Table::close() {
     Impl& t = *m_impl;
-    t.metadata.reset();
-    fb::freeStatement(t.insert);
+    t.insert.reset();
     t.columns.clear();
     t.parameterOf.clear();
     t.parameters.clear();
@@ -151,8 +142,8 @@ void Table::post() {
                 fb::writeBlob(t.parameters[static_cast<size_t>(parameter)], bytes, t.buffer.data(),
                               attachment, transaction);
             fb::Status status;
-            t.insert->execute(&status, transaction, t.metadata.get(), t.buffer.data(), nullptr,
-                              nullptr);
+            t.insert->statement->execute(&status, transaction, t.insert->in.get(), t.buffer.data(),
+                                         nullptr, nullptr);
         });
     });
     t.blobs.clear();
