@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "DataPacket.h"
+
 namespace tarvolen::binaryformat {
 
 constexpr uint32_t kMagic = 0xBDE01996u;
@@ -15,5 +17,14 @@ constexpr size_t kRowOffsetOffset = 22;
 constexpr uint32_t kStringClass = 0x00490000u;
 constexpr uint32_t kIntClass = 0x00010000u;
 constexpr uint32_t kUIntClass = 0x00020000u;
+
+// Integer elements are all an attribute array can hold in memory.
+inline bool isIntegerElement(uint32_t elementWord) {
+    const uint32_t cls = elementWord & typeword::kClassMask;
+    const uint32_t size = elementWord & typeword::kSizeMask;
+    return (elementWord & ~(typeword::kClassMask | typeword::kSizeMask)) == 0 &&
+           (cls == kIntClass || cls == kUIntClass) &&
+           (size == 1 || size == 2 || size == 4 || size == 8);
+}
 
 }  // namespace tarvolen::binaryformat

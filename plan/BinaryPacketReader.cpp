@@ -252,15 +252,6 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Value& out) {
     }
 }
 
-// Integer elements are all an attribute array can hold in memory.
-bool isIntegerElement(uint32_t elementWord) {
-    const uint32_t cls = elementWord & typeword::kClassMask;
-    const uint32_t size = elementWord & typeword::kSizeMask;
-    return (elementWord & ~(typeword::kClassMask | typeword::kSizeMask)) == 0 &&
-           (cls == kIntClass || cls == kUIntClass) &&
-           (size == 1 || size == 2 || size == 4 || size == 8);
-}
-
 Value readAttributeValue(ByteReader& in, uint32_t typeWord) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;

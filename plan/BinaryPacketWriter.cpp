@@ -180,14 +180,6 @@ void putName(std::string& out, const std::string& name) {
     out += name;
 }
 
-bool isIntegerElement(uint32_t elementWord) {
-    const uint32_t cls = elementWord & typeword::kClassMask;
-    const uint32_t size = elementWord & typeword::kSizeMask;
-    return (elementWord & ~(typeword::kClassMask | typeword::kSizeMask)) == 0 &&
-           (cls == kIntClass || cls == kUIntClass) &&
-           (size == 1 || size == 2 || size == 4 || size == 8);
-}
-
 void putAttributeValue(std::string& out, uint32_t typeWord, const Value& value) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;
