@@ -14,6 +14,8 @@ char fromUnicode(char32_t codePoint);
 bool isValidUtf8(std::string_view text);
 // UTF-8 -> Windows-1252 ('?' for characters the code page lacks and for each malformed byte).
 std::string fromUtf8(std::string_view utf8);
+// Appends a code point in UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
 // Windows-1252 -> UTF-8, for terminals and windows.
 std::string toUtf8(std::string_view text);
 // Upper-case mapping of the code page, accented letters included.

@@ -97,21 +97,7 @@ std::string utf16ToUtf8(const std::u16string& text) {
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD;  // lone surrogate
         }
-        if (cp < 0x80) {
-            utf8 += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            utf8 += static_cast<char>(0xC0 | (cp >> 6));
-            utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | (cp >> 12));
-            utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | (cp >> 18));
-            utf8 += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            utf8 += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        cp1252::appendUtf8(utf8, cp);
     }
     return utf8;
 }
