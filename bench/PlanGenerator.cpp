@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "PlanLayout.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen::bench {
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "DataPacket.h"
+#include "plan/DataPacket.h"
 
 namespace tarvolen::bench {
 

@@ -13,8 +13,8 @@
 #include <map>
 #include <string>
 
-#include "PacketCodec.h"
 #include "PlanGenerator.h"
+#include "plan/PacketCodec.h"
 
 namespace {
 

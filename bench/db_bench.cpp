@@ -22,11 +22,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "Aliases.h"
 #include "BenchSupport.h"
-#include "Connection.h"
-#include "DatabaseError.h"
-#include "Table.h"
+#include "db/Aliases.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
+#include "db/Table.h"
 
 namespace {
 

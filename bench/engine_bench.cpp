@@ -21,15 +21,15 @@
 #include <memory>
 #include <string>
 
-#include "Aliases.h"
 #include "BenchSupport.h"
-#include "Connection.h"
-#include "EngineHost.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
-#include "PlanLayout.h"
-#include "Table.h"
-#include "dm_main.h"
+#include "db/Aliases.h"
+#include "db/Connection.h"
+#include "db/Table.h"
+#include "engine/EngineHost.h"
+#include "engine/dm_main.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
+#include "plan/PlanLayout.h"
 
 namespace {
 

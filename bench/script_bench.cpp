@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptSplitter.h"
+#include "engine/ScriptSplitter.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-#include "Aliases.h"
+#include "db/Aliases.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,37 +9,13 @@
 #include <sstream>
 #include <system_error>
 
-#include "DatabaseError.h"
+#include "db/DatabaseError.h"
 
 namespace tarvolen::database {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-char foldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return foldAscii(x) == foldAscii(y);
-           });
-}
-
-bool lessNoCase(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(foldAscii(x)) < static_cast<unsigned char>(foldAscii(y));
-    });
-}
-
-std::string_view trim(std::string_view s) {
-    const char* blanks = " \t\r\n";
-    const auto first = s.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(blanks);
-    return s.substr(first, last - first + 1);
-}
 
 std::string quoted(const fs::path& p) {
     return "\"" + p.string() + "\"";
@@ -47,10 +24,10 @@ std::string quoted(const fs::path& p) {
 // A value ends at a ';' or '#' that follows a blank, so paths keep their own characters;
 // a value in double quotes is taken exactly.
 std::string parseValue(std::string_view raw, const fs::path& origin, int lineNo) {
-    raw = trim(raw);
+    raw = trimmed(raw);
     if (!raw.empty() && raw.front() == '"') {
         const auto close = raw.find('"', 1);
-        const auto rest = close == std::string_view::npos ? raw : trim(raw.substr(close + 1));
+        const auto rest = close == std::string_view::npos ? raw : trimmed(raw.substr(close + 1));
         if (close == std::string_view::npos || !(rest.empty() || rest[0] == ';' || rest[0] == '#'))
             throw DatabaseError("Alias file " + quoted(origin) + ", line " +
                                 std::to_string(lineNo) + ": unbalanced quotes");
@@ -58,7 +35,7 @@ std::string parseValue(std::string_view raw, const fs::path& origin, int lineNo)
     }
     for (size_t i = 1; i < raw.size(); ++i) {
         if ((raw[i] == ';' || raw[i] == '#') && (raw[i - 1] == ' ' || raw[i - 1] == '\t'))
-            return std::string(trim(raw.substr(0, i)));
+            return std::string(trimmed(raw.substr(0, i)));
     }
     return std::string(raw);
 }
@@ -97,9 +74,9 @@ AliasConfig AliasConfig::parse(std::string_view text, const fs::path& origin) {
     while (!text.empty()) {
         ++lineNo;
         const auto eol = text.find('\n');
-        std::string_view line = trim(text.substr(0, eol));
+        std::string_view line = trimmed(text.substr(0, eol));
         text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-        if (lineNo == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line = trim(line.substr(3));
+        if (lineNo == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line = trimmed(line.substr(3));
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
 
         const std::string where =
@@ -107,17 +84,17 @@ AliasConfig AliasConfig::parse(std::string_view text, const fs::path& origin) {
         if (line[0] == '[') {
             const auto close = line.find(']');
             const auto name = close == std::string_view::npos ? std::string_view{}
-                                                              : trim(line.substr(1, close - 1));
+                                                              : trimmed(line.substr(1, close - 1));
             if (name.empty()) throw DatabaseError(where + "bad section header");
             config.m_sections.push_back({std::string(name), {}});
             continue;
         }
         const auto eq = line.find('=');
-        if (eq == std::string_view::npos || trim(line.substr(0, eq)).empty())
+        if (eq == std::string_view::npos || trimmed(line.substr(0, eq)).empty())
             throw DatabaseError(where + "expected [alias] or Key = value");
         if (config.m_sections.empty())
             throw DatabaseError(where + "a key before the first [alias] section");
-        config.m_sections.back().keys.emplace_back(std::string(trim(line.substr(0, eq))),
+        config.m_sections.back().keys.emplace_back(std::string(trimmed(line.substr(0, eq))),
                                                    parseValue(line.substr(eq + 1), origin, lineNo));
     }
     return config;
@@ -205,8 +182,12 @@ std::vector<std::string> databaseNames(const AliasConfig& config,
                                        const std::vector<std::string>& connectionNames) {
     std::vector<std::string> names = config.names();
     names.insert(names.end(), connectionNames.begin(), connectionNames.end());
-    std::stable_sort(names.begin(), names.end(), lessNoCase);
-    names.erase(std::unique(names.begin(), names.end(), equalsNoCase), names.end());
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::string& a, const std::string& b) { return lessNoCase(a, b); });
+    names.erase(
+        std::unique(names.begin(), names.end(),
+                    [](const std::string& a, const std::string& b) { return equalsNoCase(a, b); }),
+        names.end());
     return names;
 }
 

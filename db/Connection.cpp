@@ -1,6 +1,7 @@
 #include <firebird/Interface.h>
 
 #include "FbSupport.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,18 +11,6 @@ namespace tarvolen::database {
 using namespace Firebird;
 
 namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
-std::string trimRight(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
 
 // Builds a parameter block; the builder goes when the bytes are out.
 class Xpb {
@@ -114,7 +103,7 @@ std::vector<std::vector<Value>> catalogue(Connection::Impl& impl, const std::str
 
 std::string textOf(const Value& v) {
     const auto* s = std::get_if<std::string>(&v);
-    return s != nullptr ? trimRight(*s) : std::string{};
+    return s != nullptr ? std::string(trimmedRight(*s)) : std::string{};
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "Aliases.h"
+#include "db/Aliases.h"
 
 namespace tarvolen::database {
 

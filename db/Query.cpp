@@ -1,7 +1,8 @@
 #include <firebird/Interface.h>
 
 #include "FbSupport.h"
-#include "Query.h"
+#include "base/Text.h"
+#include "db/Query.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,17 +37,6 @@ struct Query::Impl {
     size_t visibleCount() const { return columns.size() - first(); }
     const fb::Column& visible(size_t i) const { return columns[i + first()]; }
 };
-
-namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
-}  // namespace
 
 Query::Query(Connection& connection, std::string name)
     : Dataset(connection, std::move(name)), m_impl(std::make_unique<Impl>()) {}

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "Connection.h"
-#include "Value.h"
+#include "db/Connection.h"
+#include "db/Value.h"
 
 namespace tarvolen::database {
 

@@ -1,7 +1,7 @@
 #include <firebird/Interface.h>
 
 #include "FbSupport.h"
-#include "Table.h"
+#include "db/Table.h"
 
 #include <optional>
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Connection.h"
-#include "Value.h"
+#include "db/Connection.h"
+#include "db/Value.h"
 
 namespace tarvolen::database {
 

@@ -1,4 +1,4 @@
-#include "Value.h"
+#include "db/Value.h"
 
 #include <charconv>
 #include <cstdio>

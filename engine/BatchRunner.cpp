@@ -1,25 +1,10 @@
 // The batch over the update plan: TdmMain::RunBatch.
 
-#include "EngineHost.h"
-#include "dm_main.h"
+#include "base/Text.h"
+#include "engine/EngineHost.h"
+#include "engine/dm_main.h"
 
 namespace tarvolen {
-namespace {
-
-bool isTrimmed(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string trimmed(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && isTrimmed(text[begin])) ++begin;
-    while (end > begin && isTrimmed(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-}  // namespace
-
 void TdmMain::RunBatch() {
     BatchHasErrors = false;
     StartVersion = ReadDatabaseVersion();
@@ -49,7 +34,7 @@ void TdmMain::RunBatch() {
                 cdsQuery.Next();
                 continue;
             }
-            const std::string version = trimmed(cdsQuery.FieldByName("VERSIONE").AsString());
+            const std::string version(trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
             if (!version.empty() && StartVersion->CompareToText(version) >= 0) {
                 Log("FASE " + id + " NON ESEGUITA PER VERSIONE DATABASE.");
                 cdsQuery.Next();

@@ -1,20 +1,14 @@
 // Script phases: TdmMain::RunScriptPhase and the statements it hands to the database.
 
-#include "DatabaseError.h"
-#include "EngineHost.h"
-#include "Errors.h"
-#include "ScriptSplitter.h"
-#include "dm_main.h"
+#include "base/Text.h"
+#include "db/DatabaseError.h"
+#include "engine/EngineHost.h"
+#include "engine/ScriptSplitter.h"
+#include "engine/dm_main.h"
+#include "plan/Errors.h"
 
 namespace tarvolen {
 namespace {
-
-bool isBlank(std::string_view text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) > 32) return false;
-    }
-    return true;
-}
 
 // The words of a statement once comments are gone, upper-cased.
 std::vector<std::string> sqlWords(std::string_view sql) {

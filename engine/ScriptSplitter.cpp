@@ -1,9 +1,9 @@
-#include "ScriptSplitter.h"
+#include "engine/ScriptSplitter.h"
 
 #include <array>
 #include <cstring>
 
-#include "Cp1252.h"
+#include "base/Cp1252.h"
 
 namespace tarvolen {
 namespace {

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Cp1252.h"
-#include "DatabaseError.h"
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "dm_main.h"
+#include "base/Cp1252.h"
+#include "db/DatabaseError.h"
+#include "engine/dm_main.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
 
 namespace tarvolen {
 namespace {

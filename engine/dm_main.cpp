@@ -1,10 +1,10 @@
-#include "dm_main.h"
+#include "engine/dm_main.h"
 
 #include <algorithm>
 
-#include "DatabaseError.h"
-#include "EngineHost.h"
-#include "PlanLayout.h"
+#include "db/DatabaseError.h"
+#include "engine/EngineHost.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 

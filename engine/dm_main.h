@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "ClientDataSet.h"
-#include "Connection.h"
-#include "Query.h"
-#include "Table.h"
-#include "Versione.h"
+#include "db/Connection.h"
+#include "db/Query.h"
+#include "db/Table.h"
+#include "engine/Versione.h"
+#include "plan/ClientDataSet.h"
 
 namespace tarvolen {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "DataPacket.h"
-#include "Errors.h"
-#include "PacketCodec.h"
+#include "plan/DataPacket.h"
+#include "plan/Errors.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen::fuzz {
 

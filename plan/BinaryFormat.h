@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "DataPacket.h"
+#include "plan/DataPacket.h"
 
 namespace tarvolen::binaryformat {
 

@@ -5,10 +5,10 @@
 #include <bit>
 #include <cstring>
 
-#include "BinaryFormat.h"
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
+#include "plan/BinaryFormat.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

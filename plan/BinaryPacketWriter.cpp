@@ -6,10 +6,10 @@
 #include <bit>
 #include <limits>
 
-#include "BinaryFormat.h"
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
+#include "plan/BinaryFormat.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

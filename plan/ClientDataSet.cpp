@@ -1,13 +1,13 @@
-#include "ClientDataSet.h"
+#include "plan/ClientDataSet.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "FileIO.h"
-#include "PacketCodec.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/FileIO.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

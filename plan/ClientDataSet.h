@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "DataPacket.h"
+#include "plan/DataPacket.h"
 
 namespace tarvolen {
 

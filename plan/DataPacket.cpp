@@ -1,10 +1,10 @@
-#include "DataPacket.h"
+#include "plan/DataPacket.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include "Cp1252.h"
+#include "base/Cp1252.h"
 
 namespace tarvolen {
 namespace {

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "DataPacket.h"
+#include "base/Calendar.h"
+#include "plan/DataPacket.h"
 
 namespace tarvolen {
 
@@ -59,10 +60,6 @@ bool isTextBlob(const FieldDef& field);
 // Attribute values in XML, by attribute type word.
 std::string attributeValueToText(const Attribute& attribute);
 Value attributeValueFromText(uint32_t typeWord, std::string_view text);
-
-// Calendar helpers: day number with day 1 = 1 January of year 1.
-int64_t dayNumberFromDate(int year, int month, int day);
-void dateFromDayNumber(int64_t dayNumber, int& year, int& month, int& day);
 
 // Base64 as the XML form writes byte values.
 std::string base64Encode(std::string_view bytes);

@@ -1,4 +1,4 @@
-#include "FileIO.h"
+#include "plan/FileIO.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "Errors.h"
+#include "plan/Errors.h"
 
 namespace tarvolen {
 namespace {

@@ -1,10 +1,10 @@
-#include "PacketCodec.h"
+#include "plan/PacketCodec.h"
 
 #include <algorithm>
 #include <cstring>
 #include <numeric>
 
-#include "Cp1252.h"
+#include "base/Cp1252.h"
 
 namespace tarvolen {
 namespace {

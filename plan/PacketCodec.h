@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "DataPacket.h"
+#include "plan/DataPacket.h"
 
 namespace tarvolen {
 

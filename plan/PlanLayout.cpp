@@ -1,6 +1,6 @@
-#include "PlanLayout.h"
+#include "plan/PlanLayout.h"
 
-#include "FieldTypes.h"
+#include "plan/FieldTypes.h"
 
 namespace tarvolen {
 

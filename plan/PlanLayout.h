@@ -1,8 +1,8 @@
 #pragma once
 // The plan table's declared settings: file, order and its ten field objects.
 
-#include "ClientDataSet.h"
-#include "DataPacket.h"
+#include "plan/ClientDataSet.h"
+#include "plan/DataPacket.h"
 
 namespace tarvolen {
 

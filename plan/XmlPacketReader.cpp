@@ -6,10 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "Cp1252.h"
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
+#include "base/Cp1252.h"
+#include "base/Text.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {
@@ -17,21 +18,6 @@ namespace {
 // Limits of the binary form: names have a 1-byte length, counts a 2-byte one.
 constexpr size_t kMaxName = 0xFF;
 constexpr size_t kMaxCount = 0xFFFF;
-
-bool isBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
 
 // Appends the character of a numeric reference to 8-bit text.
 void appendCodePoint(std::string& out, uint32_t cp) {
@@ -191,12 +177,12 @@ class XmlPacketReader {
 
   private:
     void skipLeadingBlanks() {
-        while (m_p < m_end && isBlank(*m_p)) ++m_p;
+        while (m_p < m_end && isBlankChar(*m_p)) ++m_p;
         if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
     }
 
     void skipBlanks() {
-        while (m_p < m_end && isBlank(*m_p)) ++m_p;
+        while (m_p < m_end && isBlankChar(*m_p)) ++m_p;
     }
 
     bool startsWith(std::string_view s) const {
@@ -227,7 +213,7 @@ class XmlPacketReader {
 
     std::string_view readName() {
         const char* start = m_p;
-        while (m_p < m_end && !isBlank(*m_p) && *m_p != '=' && *m_p != '/' && *m_p != '>' &&
+        while (m_p < m_end && !isBlankChar(*m_p) && *m_p != '=' && *m_p != '/' && *m_p != '>' &&
                *m_p != '<' && *m_p != '"') {
             ++m_p;
         }
@@ -567,7 +553,7 @@ class XmlPacketReader {
 // A leading "<?...?>" prolog that declares encoding="UTF-8" (any letter case).
 bool declaresUtf8(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
+    while (i < text.size() && isBlankChar(text[i])) ++i;
     if (text.substr(i, 2) != "<?") return false;
     const size_t end = text.find("?>", i);
     if (end == std::string_view::npos) return false;
@@ -575,10 +561,10 @@ bool declaresUtf8(std::string_view text) {
     for (size_t at = 0; at + 8 <= prolog.size(); ++at) {
         if (!equalsNoCase(prolog.substr(at, 8), "encoding")) continue;
         size_t p = at + 8;
-        while (p < prolog.size() && isBlank(prolog[p])) ++p;
+        while (p < prolog.size() && isBlankChar(prolog[p])) ++p;
         if (p >= prolog.size() || prolog[p] != '=') continue;
         ++p;
-        while (p < prolog.size() && isBlank(prolog[p])) ++p;
+        while (p < prolog.size() && isBlankChar(prolog[p])) ++p;
         if (p >= prolog.size() || (prolog[p] != '"' && prolog[p] != '\'')) continue;
         const char quote = prolog[p++];
         const size_t close = prolog.find(quote, p);

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

@@ -14,12 +14,12 @@
 #include <string_view>
 #include <variant>
 
-#include "Cp1252.h"
-#include "DataPacket.h"
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "FileIO.h"
-#include "PacketCodec.h"
+#include "base/Cp1252.h"
+#include "plan/DataPacket.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/FileIO.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

@@ -19,12 +19,12 @@
 #include <string>
 #include <string_view>
 
-#include "Cp1252.h"
-#include "EngineHost.h"
-#include "FileIO.h"
-#include "PlanLayout.h"
-#include "ScriptSplitter.h"
-#include "dm_main.h"
+#include "base/Cp1252.h"
+#include "engine/EngineHost.h"
+#include "engine/ScriptSplitter.h"
+#include "engine/dm_main.h"
+#include "plan/FileIO.h"
+#include "plan/PlanLayout.h"
 
 namespace {
 

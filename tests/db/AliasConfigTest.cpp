@@ -2,10 +2,10 @@
 
 #include <fstream>
 
-#include "Aliases.h"
-#include "Connection.h"
-#include "DatabaseError.h"
 #include "TempDatabase.h"
+#include "db/Aliases.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
 
 namespace tarvolen::database {
 namespace {

@@ -2,12 +2,12 @@
 
 #include <chrono>
 
-#include "Connection.h"
-#include "DatabaseError.h"
 #include "IsqlRunner.h"
-#include "Query.h"
-#include "Table.h"
 #include "TempDatabase.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
+#include "db/Query.h"
+#include "db/Table.h"
 
 namespace tarvolen::database {
 namespace {

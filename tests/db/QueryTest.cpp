@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "Connection.h"
-#include "DatabaseError.h"
-#include "Query.h"
 #include "TempDatabase.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
+#include "db/Query.h"
 
 namespace tarvolen::database {
 namespace {

@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "Connection.h"
-#include "DatabaseError.h"
 #include "TempDatabase.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
 
 namespace tarvolen::database {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <limits>
 
-#include "Connection.h"
-#include "DatabaseError.h"
 #include "IsqlRunner.h"
-#include "Table.h"
 #include "TempDatabase.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
+#include "db/Table.h"
 
 namespace tarvolen::database {
 namespace {

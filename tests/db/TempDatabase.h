@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "Aliases.h"
-#include "Connection.h"
-#include "DatabaseError.h"
-#include "Query.h"
+#include "db/Aliases.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
+#include "db/Query.h"
 
 namespace tarvolen::database::testing {
 

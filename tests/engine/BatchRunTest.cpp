@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
-#include "Errors.h"
-#include "FileIO.h"
-#include "PacketCodec.h"
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
 namespace {

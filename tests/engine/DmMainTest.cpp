@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "../db/TempDatabase.h"
-#include "DatabaseError.h"
-#include "EngineHost.h"
-#include "dm_main.h"
+#include "db/DatabaseError.h"
+#include "engine/EngineHost.h"
+#include "engine/dm_main.h"
 
 namespace tarvolen {
 namespace {

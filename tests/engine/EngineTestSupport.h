@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "../db/TempDatabase.h"
-#include "EngineHost.h"
-#include "PacketCodec.h"
-#include "PlanLayout.h"
-#include "dm_main.h"
+#include "engine/EngineHost.h"
+#include "engine/dm_main.h"
+#include "plan/PacketCodec.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen::testing {
 

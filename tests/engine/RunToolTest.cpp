@@ -9,7 +9,7 @@
 
 #include "../db/TempDatabase.h"
 #include "EngineTestSupport.h"
-#include "FileIO.h"
+#include "plan/FileIO.h"
 
 namespace tarvolen::testing {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ScriptSplitter.h"
+#include "engine/ScriptSplitter.h"
 
 namespace tarvolen {
 namespace {

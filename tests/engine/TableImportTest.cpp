@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "EngineTestSupport.h"
-#include "PacketCodec.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
 namespace {

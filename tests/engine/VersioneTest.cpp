@@ -1,4 +1,4 @@
-#include "Versione.h"
+#include "engine/Versione.h"
 
 #include <gtest/gtest.h>
 

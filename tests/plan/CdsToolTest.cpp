@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "PacketCodec.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

@@ -7,11 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "ClientDataSet.h"
-#include "Errors.h"
-#include "FileIO.h"
-#include "PacketCodec.h"
-#include "PlanLayout.h"
+#include "plan/ClientDataSet.h"
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
+#include "plan/PacketCodec.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 namespace {

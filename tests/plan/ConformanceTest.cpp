@@ -10,9 +10,9 @@
 #include <set>
 #include <sstream>
 
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

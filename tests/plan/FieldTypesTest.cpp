@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "Cp1252.h"
-#include "FieldTypes.h"
+#include "base/Cp1252.h"
+#include "plan/FieldTypes.h"
 
 namespace tarvolen {
 namespace {

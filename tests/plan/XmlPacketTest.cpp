@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "Errors.h"
-#include "FieldTypes.h"
-#include "PacketCodec.h"
+#include "plan/Errors.h"
+#include "plan/FieldTypes.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen {
 namespace {

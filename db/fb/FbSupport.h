@@ -1,10 +1,8 @@
 #pragma once
-// Private to db/: plumbing shared by the classes built on the Firebird client. Every .cpp that
-// includes this header includes <firebird/Interface.h> first; nothing outside db/ sees either.
+// Private to db/ (its include folder is not exported): plumbing shared by the classes built on
+// the Firebird client. Nothing outside db/ sees this header or the client's.
 
-#ifndef FB_INTERFACE_H
-#error "include <firebird/Interface.h> before FbSupport.h"
-#endif
+#include <firebird/Interface.h>
 
 #include <memory>
 #include <optional>
@@ -12,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Connection.h"
-#include "DatabaseError.h"
-#include "Value.h"
+#include "db/Connection.h"
+#include "db/DatabaseError.h"
+#include "db/Value.h"
 
 namespace tarvolen::database::fb {
 

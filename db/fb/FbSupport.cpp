@@ -1,6 +1,8 @@
 #include <firebird/Interface.h>
 
 #include "FbSupport.h"
+#include "base/Calendar.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -279,12 +281,6 @@ Value decode(const Column& c, const unsigned char* message, IAttachment* attachm
 
 namespace {
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -294,7 +290,7 @@ enum class Parsed { Ok, NotNumber, Overflow };
 // Decimal text (sign, digits, fraction, exponent) as an integer scaled by 10^scale, rounded
 // half away from zero. Exact: no detour through double.
 Parsed parseScaled(std::string_view text, int scale, int64_t& out) {
-    text = trimBlanks(text);
+    text = trimmed(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
         negative = text[0] == '-';
@@ -357,7 +353,7 @@ Parsed parseScaled(std::string_view text, int scale, int64_t& out) {
 }
 
 bool parseDouble(std::string_view text, double& out) {
-    text = trimBlanks(text);
+    text = trimmed(text);
     if (!text.empty() && text[0] == '+') {
         text.remove_prefix(1);
         if (!text.empty() && text[0] == '-') return false;  // "+-5": one sign only
@@ -383,10 +379,7 @@ bool take(std::string_view& s, char c) {
 }
 
 bool validDate(const Date& d) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
-    const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
-    return d.day <= days[d.month - 1] + ((d.month == 2 && leap) ? 1 : 0);
+    return tarvolen::validDate(d.year, d.month, d.day);
 }
 
 // YYYY-MM-DD, or DD.MM.YYYY / DD/MM/YYYY as operators write dates.
@@ -433,27 +426,20 @@ bool parseTimePart(std::string_view& s, Time& t) {
 }
 
 bool parseTimestamp(std::string_view text, Timestamp& ts, bool& hasTime) {
-    text = trimBlanks(text);
+    text = trimmed(text);
     if (!parseDatePart(text, ts.date)) return false;
     ts.time = {};
     hasTime = false;
     if (text.empty()) return true;
     if (text[0] != ' ' && text[0] != 'T') return false;
-    text = trimBlanks(text.substr(1));
+    text = trimmed(text.substr(1));
     hasTime = true;
     return parseTimePart(text, ts.time) && text.empty();
 }
 
 bool parseTime(std::string_view text, Time& t) {
-    text = trimBlanks(text);
+    text = trimmed(text);
     return parseTimePart(text, t) && text.empty();
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 class Converter {
@@ -575,7 +561,7 @@ class Converter {
             if (*i == 0 || *i == 1) return *i == 1;
         }
         if (const auto* s = std::get_if<std::string>(&m_value)) {
-            const auto t = trimBlanks(*s);
+            const auto t = trimmed(*s);
             if (equalsNoCase(t, "true") || t == "1") return true;
             if (equalsNoCase(t, "false") || t == "0") return false;
         }
