@@ -12,6 +12,8 @@ void TdmMain::RunBatch() {
     ReachedVersion = std::make_unique<TVersione>();
     ReachedVersion->Assign(*StartVersion);
     cdsQuery.First();
+    m_progress = RunProgress{};
+    m_progress.phaseCount = cdsQuery.RecordCount();
 
     // Runs after the walk however it ends: frees the versions and shows the outcome.
     auto summary = [this] {
@@ -27,7 +29,11 @@ void TdmMain::RunBatch() {
     try {
         bool stopped = false;
         while (!cdsQuery.Eof() && !stopped) {
-            ProcessEvents();
+            ++m_progress.phase;
+            m_progress.phaseId = static_cast<int>(cdsQuery.FieldByName("ID").AsInteger());
+            m_progress.unit = RunProgress::Unit::None;
+            m_progress.done = m_progress.total = 0;
+            Pump();
             const std::string id = PhaseId();
             if (cdsQuery.FieldByName("STATO").AsString() == "S") {
                 Log("FASE " + id + " PROCEDURA GIA' ESEGUITA.");

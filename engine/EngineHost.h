@@ -2,11 +2,23 @@
 // What the engine needs of the window it runs under. The desktop, the headless runner and
 // the tests each supply their own; the engine never opens a window itself.
 
+#include <cstddef>
 #include <string_view>
 
 namespace tarvolen {
 
 enum class MessageIcon { None, Error, Warning, Information };
+
+// Where a run stands, as reported at each pump point.
+struct RunProgress {
+    enum class Unit { None, Lines, Rows };
+    int phase = 0;       // 1-based position of the phase being walked; 0 before the walk
+    int phaseCount = 0;  // phases in the plan
+    int phaseId = 0;     // ID of the phase being walked
+    Unit unit = Unit::None;
+    size_t done = 0;   // script lines walked or rows copied in this phase
+    size_t total = 0;  // lines of the script or rows of the data file; 0 when unknown
+};
 
 class EngineHost {
   public:
@@ -17,6 +29,8 @@ class EngineHost {
     virtual void appendLog(std::string_view text) = 0;
     // Lets pending window events through once, so the log repaints during long work.
     virtual void processEvents() = 0;
+    // Where the run stands; called just before processEvents() at each pump point of a run.
+    virtual void reportProgress(const RunProgress& progress) { (void)progress; }
     // Shows a modal message box with one OK button and returns when it is closed.
     virtual void showMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };

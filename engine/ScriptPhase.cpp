@@ -104,8 +104,12 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
         // Only statements that succeed raise the version; it never goes down.
         if (hasVersion && reachedVersion.CompareToText(version) < 0) reachedVersion.Parse(version);
     };
+    m_progress.unit = RunProgress::Unit::Lines;
+    m_progress.done = 0;
+    m_progress.total = ScriptLines.size();
     for (std::string_view line : ScriptLines) {
-        ProcessEvents();
+        Pump();
+        ++m_progress.done;
         splitter.WalkLine(line, StatementLines, onStatement);
     }
 

@@ -13,6 +13,7 @@ namespace tarvolen {
 namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
+constexpr size_t kRowsPerPump = 500;
 
 database::Date dateOf(int64_t dayNumber) {
     database::Date d;
@@ -110,7 +111,13 @@ void TdmMain::ImportTable() {
             Query.setSql("delete from " + tableName);
             Query.execSql();
         }
+        m_progress.unit = RunProgress::Unit::Rows;
+        m_progress.done = 0;
+        m_progress.total = static_cast<size_t>(cds.RecordCount());
         for (cds.First(); !cds.Eof(); cds.Next()) {
+            // A long import keeps the window responsive and its progress visible.
+            if (m_progress.done % kRowsPerPump == 0) Pump();
+            ++m_progress.done;
             Table.insert();
             for (int i = 0; i < columns; ++i) {
                 const auto position = static_cast<size_t>(i);

@@ -46,8 +46,10 @@ void TdmMain::Log(std::string_view text) {
     if (m_host != nullptr) m_host->appendLog(text);
 }
 
-void TdmMain::ProcessEvents() {
-    if (m_host != nullptr) m_host->processEvents();
+void TdmMain::Pump() {
+    if (m_host == nullptr) return;
+    m_host->reportProgress(m_progress);
+    m_host->processEvents();
 }
 
 void TdmMain::LogError(std::string_view message, std::string_view text) {

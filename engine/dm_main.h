@@ -10,12 +10,11 @@
 #include "db/Connection.h"
 #include "db/Query.h"
 #include "db/Table.h"
+#include "engine/EngineHost.h"
 #include "engine/Versione.h"
 #include "plan/ClientDataSet.h"
 
 namespace tarvolen {
-
-class EngineHost;
 
 class TdmMain {
   public:
@@ -109,13 +108,15 @@ class TdmMain {
 
   private:
     void Log(std::string_view text);
-    void ProcessEvents();
+    // Reports m_progress, then lets pending events through.
+    void Pump();
     // The five-entry error block: "ERRORE:", the message, a dashed line, the text, a dashed line.
     void LogError(std::string_view message, std::string_view text);
     // Rolls back dbsagg's transaction, if one is open, after a failure already on its way.
     void RollbackQuietly();
     std::string PhaseId();
     EngineHost* m_host = nullptr;
+    RunProgress m_progress;
     std::string m_scriptText;  // backs ScriptLines and StatementLines
 };
 
