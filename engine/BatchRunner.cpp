@@ -1,7 +1,7 @@
 // The batch over the update plan: TdmMain::RunBatch.
 
-#include "base/Text.h"
 #include "engine/EngineHost.h"
+#include "engine/PhaseDecision.h"
 #include "engine/dm_main.h"
 
 namespace tarvolen {
@@ -35,24 +35,18 @@ void TdmMain::RunBatch() {
             m_progress.done = m_progress.total = 0;
             Pump();
             const std::string id = PhaseId();
-            if (cdsQuery.FieldByName("STATO").AsString() == "S") {
-                Log("FASE " + id + " PROCEDURA GIA' ESEGUITA.");
-                cdsQuery.Next();
-                continue;
-            }
-            const std::string version(trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
-            if (!version.empty() && StartVersion->CompareToText(version) >= 0) {
-                Log("FASE " + id + " NON ESEGUITA PER VERSIONE DATABASE.");
+            const PhaseDecision decision = DecideCurrentPhase(cdsQuery, *StartVersion);
+            if (PassesOver(decision)) {
+                Log(PassedOverLogLine(id, decision));
                 cdsQuery.Next();
                 continue;
             }
 
             bool markDone = true;
-            const std::string tipo = cdsQuery.FieldByName("TIPO").AsString();
-            if (tipo == "S") {
+            if (decision == PhaseDecision::Script) {
                 stopped = !RunScriptPhase(*ReachedVersion);
                 markDone = !stopped;
-            } else if (tipo == "I") {
+            } else if (decision == PhaseDecision::Import) {
                 std::string phase = "FASE " + id + " IMPORT TABELLA ";
                 phase += cdsQuery.FieldByName("NOME_TABELLA").AsString();
                 Log(phase + " IN ESECUZIONE.");

@@ -52,18 +52,6 @@ bool isTransactionEnd(std::string_view sql) {
     return i == w.size();
 }
 
-std::string statementText(const std::vector<std::string_view>& lines) {
-    size_t size = 0;
-    for (auto l : lines) size += l.size() + 2;
-    std::string text;
-    text.reserve(size);
-    for (auto l : lines) {
-        text += l;
-        text += "\r\n";
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string TdmMain::StripComments(std::string_view text) const {
@@ -115,7 +103,7 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
 
     // Text after the last separator never runs; say so unless it is only comments.
     if (!StatementLines.empty()) {
-        const std::string rest = statementText(StatementLines);
+        const std::string rest = StatementText(StatementLines);
         StatementLines.clear();
         if (HasSqlText(rest)) {
             BatchHasErrors = true;
@@ -128,7 +116,7 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
 
 void TdmMain::ExecuteStatement() {
     if (StatementLines.empty()) return;
-    const std::string sql = StripComments(statementText(StatementLines)) + "\r\n";
+    const std::string sql = StripComments(StatementText(StatementLines)) + "\r\n";
     Query.close();
     Query.setSql(sql);
     try {

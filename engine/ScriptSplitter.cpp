@@ -192,6 +192,18 @@ bool HasSqlText(std::string_view text) {
     return false;
 }
 
+std::string StatementText(const std::vector<std::string_view>& lines) {
+    size_t size = 0;
+    for (auto l : lines) size += l.size() + 2;
+    std::string text;
+    text.reserve(size);
+    for (auto l : lines) {
+        text += l;
+        text += "\r\n";
+    }
+    return text;
+}
+
 ScriptSplitter::ScriptSplitter(std::string separator) : m_separator(std::move(separator)) {}
 
 void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view>& statementLines,
@@ -288,6 +300,17 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view
     bool blank = true;
     for (char ch : rest) blank = blank && isTrimmed(ch);
     if (inQuotes || !blank) statementLines.emplace_back(rest);
+}
+
+ScriptOutline OutlineScript(std::string_view script, std::string separator) {
+    ScriptOutline outline;
+    ScriptSplitter splitter(std::move(separator));
+    std::vector<std::string_view> statementLines;
+    const auto count = [&](std::vector<std::string_view>&) { ++outline.statementCount; };
+    for (std::string_view line : SplitScriptLines(script))
+        splitter.WalkLine(line, statementLines, count);
+    outline.textAfterLastSeparator = StatementText(statementLines);
+    return outline;
 }
 
 }  // namespace tarvolen

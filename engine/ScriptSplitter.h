@@ -33,6 +33,9 @@ std::string StripComments(std::string_view text);
 // True when the text holds anything but blanks once block and line comments are removed.
 bool HasSqlText(std::string_view text);
 
+// A statement's text as it is handed to the database: each gathered line followed by CR LF.
+std::string StatementText(const std::vector<std::string_view>& lines);
+
 // Walks the lines of one script, gathering statement lines and handing over each statement as
 // its separator is found. The lexical state (literal, identifier, block comment) carries from
 // line to line.
@@ -55,5 +58,13 @@ class ScriptSplitter {
     std::string m_separator;
     State m_state = State::Plain;
 };
+
+// How a script divides, found without running it: the statements its separators complete and
+// the text gathered after the last one, which a run never hands to the database.
+struct ScriptOutline {
+    size_t statementCount = 0;
+    std::string textAfterLastSeparator;  // joined as StatementText joins it; empty when none
+};
+ScriptOutline OutlineScript(std::string_view script, std::string separator);
 
 }  // namespace tarvolen

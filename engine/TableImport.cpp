@@ -5,8 +5,8 @@
 
 #include "base/Cp1252.h"
 #include "db/DatabaseError.h"
+#include "engine/ImportFile.h"
 #include "engine/dm_main.h"
-#include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 
 namespace tarvolen {
@@ -96,8 +96,7 @@ void TdmMain::ImportTable() {
         // The data file is loaded and checked before anything in the database changes.
         Table.close();
         cds.Close();
-        if (fileName.empty()) throw EFOpenError("Cannot open file \"\". No file name given");
-        cds.LoadFile(fileName);
+        LoadImportFile(cds, fileName);
         Table.setTableName(tableName);
         Table.open();
         const auto& fields = cds.Packet().fields;

@@ -20,8 +20,8 @@
 #include <string_view>
 
 #include "base/Cp1252.h"
+#include "engine/DryRun.h"
 #include "engine/EngineHost.h"
-#include "engine/ScriptSplitter.h"
 #include "engine/dm_main.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
@@ -137,68 +137,6 @@ std::string defaultUser() {
     return env != nullptr && *env != '\0' ? env : "SYSDBA";
 }
 
-// What a run would do, phase by phase, without changing anything.
-void dryRun(TdmMain& dm) {
-    const auto start = dm.ReadDatabaseVersion();
-    dm.host()->appendLog("Versione del DB: " + start->AsText());
-    for (dm.cdsQuery.First(); !dm.cdsQuery.Eof(); dm.cdsQuery.Next()) {
-        const std::string id = std::to_string(dm.cdsQuery.FieldByName("ID").AsInteger());
-        const std::string prefix = "FASE " + id + " ";
-        if (dm.cdsQuery.FieldByName("STATO").AsString() == "S") {
-            dm.host()->appendLog(prefix + "PROCEDURA GIA' ESEGUITA.");
-            continue;
-        }
-        std::string version = dm.cdsQuery.FieldByName("VERSIONE").AsString();
-        while (!version.empty() && static_cast<unsigned char>(version.back()) <= 32)
-            version.pop_back();
-        while (!version.empty() && static_cast<unsigned char>(version.front()) <= 32)
-            version.erase(0, 1);
-        if (!version.empty() && start->CompareToText(version) >= 0) {
-            dm.host()->appendLog(prefix + "NON ESEGUITA PER VERSIONE DATABASE.");
-            continue;
-        }
-        const std::string tipo = dm.cdsQuery.FieldByName("TIPO").AsString();
-        if (tipo == "S") {
-            const std::string script = dm.cdsQuery.FieldByName("TESTO").AsString();
-            ScriptSplitter splitter(dm.cdsQuery.FieldByName("SEPARATORE").AsString());
-            std::vector<std::string_view> lines;
-            size_t statements = 0;
-            for (auto line : SplitScriptLines(script)) {
-                splitter.WalkLine(line, lines,
-                                  [&](std::vector<std::string_view>&) { ++statements; });
-            }
-            const char* note = "";
-            if (!lines.empty()) {
-                std::string rest;
-                for (auto l : lines) rest.append(l).append("\r\n");
-                if (HasSqlText(rest)) note = " (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)";
-            }
-            dm.host()->appendLog(prefix + "SCRIPT DA ESEGUIRE: " + std::to_string(statements) +
-                                 " ISTRUZIONI" + note);
-        } else if (tipo == "I") {
-            const std::string table = dm.cdsQuery.FieldByName("NOME_TABELLA").AsString();
-            const std::string file = dm.cdsQuery.FieldByName("NOME_FILE").AsString();
-            std::string what = prefix;
-            what.append("IMPORT TABELLA ")
-                .append(table)
-                .append(" DAL FILE ")
-                .append(file)
-                .append(" DA ESEGUIRE: ");
-            try {
-                dm.cds.LoadFile(file);
-                what += std::to_string(dm.cds.RecordCount()) + " RIGHE";
-            } catch (const std::runtime_error& e) {
-                what += std::string("FILE NON LEGGIBILE: ") + e.what();
-            }
-            dm.host()->appendLog(what);
-        } else {
-            std::string what = prefix;
-            what.append("NESSUNA AZIONE (TIPO '").append(tipo).append("').");
-            dm.host()->appendLog(what);
-        }
-    }
-}
-
 int run(const Options& options, const TerminalText& text) {
     TerminalHost host(text);
     TdmMain dm;
@@ -218,7 +156,7 @@ int run(const Options& options, const TerminalText& text) {
     }
 
     if (options.dryRun) {
-        dryRun(dm);
+        for (const std::string& line : DryRunLogLines(DryRun(dm))) host.appendLog(line);
         dm.cdsQuery.SetFileName("");  // a dry run never writes the plan back
         dm.cdsQuery.Close();
         return kExitCorrect;

@@ -33,7 +33,7 @@ std::vector<int> parts(const TVersione& v) {
     return {v.Major, v.Minor, v.Release, v.Build};
 }
 
-class DmMainTest : public ::testing::Test {
+class DataModule : public ::testing::Test {
   protected:
     void SetUp() override {
         m_dm.setHost(&m_host);
@@ -76,7 +76,10 @@ class DmMainTest : public ::testing::Test {
     TdmMain m_dm;
 };
 
-TEST_F(DmMainTest, ReadsTheFirstRowThatPassesTheSelect) {
+// The version record in SYSDBVER.
+using VersionRecord = DataModule;
+
+TEST_F(VersionRecord, readsTheFirstRowThatPassesTheSelect) {
     const struct {
         const char* name;
         std::vector<std::string> rows;
@@ -101,7 +104,7 @@ TEST_F(DmMainTest, ReadsTheFirstRowThatPassesTheSelect) {
     }
 }
 
-TEST_F(DmMainTest, AppendedRowIsFoundAgainOnTheNextConnection) {
+TEST_F(VersionRecord, anAppendedRowIsFoundAgainOnTheNextConnection) {
     createVersionTable();
     addRow("'VR7', 9, 9, 9, 9");
     TVersione version;
@@ -122,7 +125,7 @@ TEST_F(DmMainTest, AppendedRowIsFoundAgainOnTheNextConnection) {
                   {std::string("QLM"), int64_t{3}, int64_t{2}, int64_t{0}, int64_t{7}}}));
 }
 
-TEST_F(DmMainTest, AppendLeavesAnAppIdDefaultToTheTable) {
+TEST_F(VersionRecord, anAppendLeavesAnAppIdDefaultToTheTable) {
     createVersionTable("ABC");
     TVersione version;
     version.Major = 5;
@@ -130,7 +133,7 @@ TEST_F(DmMainTest, AppendLeavesAnAppIdDefaultToTheTable) {
     EXPECT_EQ(selectText(m_dm.dbsagg, "select APPID from SYSDBVER"), "ABC");
 }
 
-TEST_F(DmMainTest, WriteEditsOnlyTheFirstRowReturned) {
+TEST_F(VersionRecord, aWriteEditsOnlyTheFirstRowReturned) {
     createVersionTable();
     addRow("'VR7', 9, 9, 9, 9");
     addRow("'QLM', 1, 0, 0, 0");
@@ -146,7 +149,7 @@ TEST_F(DmMainTest, WriteEditsOnlyTheFirstRowReturned) {
                   {std::string("QLM"), int64_t{1}, int64_t{0}, int64_t{0}, int64_t{0}}}));
 }
 
-TEST_F(DmMainTest, ReadAfterWriteOnTheSameConnectionTakesTheRowJustWritten) {
+TEST_F(VersionRecord, aReadAfterAWriteOnTheSameConnectionTakesTheRowJustWritten) {
     createVersionTable();
     addRow("'QLM', 1, 0, 0, 0");
     TVersione version;
@@ -160,7 +163,7 @@ TEST_F(DmMainTest, ReadAfterWriteOnTheSameConnectionTakesTheRowJustWritten) {
     EXPECT_EQ(parts(*m_dm.ReadDatabaseVersion()), (std::vector<int>{8, 0, 0, 0}));
 }
 
-TEST_F(DmMainTest, AFailedWriteLeavesNoUnpostedVersionToRead) {
+TEST_F(VersionRecord, aFailedWriteLeavesNoUnpostedVersionToRead) {
     createVersionTable();
     m_dm.dbsagg.execute("alter table SYSDBVER add check (MAJOR_VERSION < 100)");
     addRow("'QLM', 1, 2, 3, 4");
@@ -170,7 +173,7 @@ TEST_F(DmMainTest, AFailedWriteLeavesNoUnpostedVersionToRead) {
     EXPECT_EQ(parts(*m_dm.ReadDatabaseVersion()), (std::vector<int>{1, 2, 3, 4}));
 }
 
-TEST_F(DmMainTest, ADatabaseWithoutTheVersionTableFailsWithTheServersMessage) {
+TEST_F(VersionRecord, aDatabaseWithoutTheVersionTableFailsWithTheServersMessage) {
     try {
         (void)m_dm.ReadDatabaseVersion();
         ADD_FAILURE() << "read a version from nowhere";
@@ -182,7 +185,7 @@ TEST_F(DmMainTest, ADatabaseWithoutTheVersionTableFailsWithTheServersMessage) {
     EXPECT_THROW(m_dm.WriteDatabaseVersion(TVersione{}), database::DatabaseError);
 }
 
-TEST_F(DmMainTest, DatabaseNamesAddBothConnections) {
+TEST_F(DataModule, theDatabaseNamesAddBothConnections) {
     m_dm.dbsagg.close();
     m_dm.dbsagg.setAliasConfig(std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
         "[Zeta]\nDatabase = z\n[anagrafe]\nDatabase = a\n[DBSAGG]\nDatabase = d\n",
@@ -193,7 +196,7 @@ TEST_F(DmMainTest, DatabaseNamesAddBothConnections) {
 
 // Three tables with 2, 0 and 5 indexes, created empty so their statistics start at 0, then
 // filled so a recalculation changes them.
-class StatisticsTest : public DmMainTest {
+class IndexStatistics : public DataModule {
   protected:
     // `secondIndexOfT3` names the index on T3.B; a name that needs quotes makes its unquoted
     // statement, the fourth of the pass, fail.
@@ -222,7 +225,7 @@ class StatisticsTest : public DmMainTest {
     }
 };
 
-TEST_F(StatisticsTest, RecalculatesEveryIndexOfEveryTableInOneTransaction) {
+TEST_F(IndexStatistics, recalculatesEveryIndexOfEveryTableInOneTransaction) {
     build("T3_B");
     const auto before = statistics();
     ASSERT_EQ(before.size(), 7u);
@@ -238,7 +241,7 @@ TEST_F(StatisticsTest, RecalculatesEveryIndexOfEveryTableInOneTransaction) {
     EXPECT_FALSE(m_dm.dbsagg.inTransaction());
 }
 
-TEST_F(StatisticsTest, EmptyTableListCommitsAnEmptyTransaction) {
+TEST_F(IndexStatistics, anEmptyTableListCommitsAnEmptyTransaction) {
     build("T3_B");
     m_dm.TableNames.clear();
     m_dm.RecalculateStatistics();
@@ -247,7 +250,7 @@ TEST_F(StatisticsTest, EmptyTableListCommitsAnEmptyTransaction) {
     EXPECT_FALSE(m_dm.dbsagg.inTransaction());
 }
 
-TEST_F(StatisticsTest, AFailureRollsBackWhatRanAndIsOnlyLogged) {
+TEST_F(IndexStatistics, aFailureRollsBackWhatRanAndIsOnlyLogged) {
     build("\"Bad index\"");
     const struct {
         const char* name;

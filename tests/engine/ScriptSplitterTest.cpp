@@ -16,12 +16,7 @@ Split split(std::string_view script, const std::string& separator) {
     std::vector<std::string_view> lines;
     for (const auto& line : SplitScriptLines(script)) {
         splitter.WalkLine(line, lines, [&](std::vector<std::string_view>& statement) {
-            std::string text;
-            for (const auto& l : statement) {
-                text += l;
-                text += "\r\n";
-            }
-            out.statements.push_back(text);
+            out.statements.push_back(StatementText(statement));
         });
     }
     out.leftover.assign(lines.begin(), lines.end());
@@ -66,7 +61,21 @@ TEST(ScriptSplitter, cutsStatementsAsTheLineWalkReadsThem) {
         const Split s = split(c.script, c.separator);
         EXPECT_EQ(s.statements, c.statements) << c.name;
         EXPECT_EQ(s.leftover, c.leftover) << c.name;
+
+        // The outline the dry run reports walks the same way.
+        const ScriptOutline outline = OutlineScript(c.script, c.separator);
+        EXPECT_EQ(outline.statementCount, c.statements.size()) << c.name;
+        std::string leftoverText;
+        for (const auto& line : c.leftover) leftoverText += line + "\r\n";
+        EXPECT_EQ(outline.textAfterLastSeparator, leftoverText) << c.name;
     }
+}
+
+TEST(ScriptSplitter, statementTextEndsEveryLineWithCrLf) {
+    EXPECT_EQ(StatementText({}), "");
+    EXPECT_EQ(StatementText({""}), "\r\n");  // one empty line is a statement of one line break
+    EXPECT_EQ(StatementText({"  insert into T", "values (1)"}),
+              "  insert into T\r\nvalues (1)\r\n");
 }
 
 TEST(ScriptSplitter, separatorsCountOnlyInPlainSql) {

@@ -1,0 +1,53 @@
+#pragma once
+// The dry run: what a run of the plan would do, phase by phase, found without changing the
+// plan or the database.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/PhaseDecision.h"
+#include "engine/Versione.h"
+
+namespace tarvolen {
+
+class TdmMain;
+
+// One phase as a run would take it. Only the part that matches the decision is filled.
+struct PhasePreview {
+    struct Script {
+        size_t statementCount = 0;
+        // Text other than comments after the last separator; a run reports it and never runs it.
+        bool textAfterLastSeparator = false;
+    };
+    struct Import {
+        std::string tableName;
+        std::string fileName;
+        std::optional<int> rowCount;  // none when the file cannot be loaded
+        std::string loadError;        // why the file cannot be loaded
+    };
+
+    int64_t id = 0;
+    PhaseDecision decision = PhaseDecision::NoAction;
+    Script script;
+    Import import;
+    std::string tipo;  // for NoAction: the TIPO that asks for nothing
+};
+
+struct DryRunReport {
+    TVersione startVersion;
+    std::vector<PhasePreview> phases;  // in the plan table's order
+};
+
+// Reads the database version and walks the plan table as RunBatch would, deciding each phase
+// by the same rule, cutting scripts into statements and loading data files, but running
+// nothing and marking nothing. Leaves the plan table past its last row.
+// REQUIRES: dbsagg connected and cdsQuery open.
+DryRunReport DryRun(TdmMain& dm);
+
+// The report as log lines: the version line, then one line per phase.
+std::vector<std::string> DryRunLogLines(const DryRunReport& report);
+
+}  // namespace tarvolen
