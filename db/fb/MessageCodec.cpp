@@ -292,12 +292,12 @@ std::optional<std::string> encode(const Column& c, const Value& value, unsigned 
             store<FB_BOOLEAN>(p, convert.boolean() ? 1 : 0);
             break;
         case Kind::Blob:
-            *reinterpret_cast<short*>(message + c.nullOffset) = 0;
+            setNullIn(c, message, false);
             return convert.text();
         case Kind::Other:
             convert.cannotConvert();
     }
-    *reinterpret_cast<short*>(message + c.nullOffset) = 0;
+    setNullIn(c, message, false);
     return std::nullopt;
 }
 
@@ -314,7 +314,7 @@ void writeBlob(const Column& c, std::string_view bytes, unsigned char* message,
     blob->close(&status);
     (void)blob.release();  // close() has let the handle go
     store<ISC_QUAD>(message + c.offset, id);
-    *reinterpret_cast<short*>(message + c.nullOffset) = 0;
+    setNullIn(c, message, false);
 }
 
 }  // namespace tarvolen::database::fb

@@ -4,6 +4,8 @@
 
 #include <firebird/Interface.h>
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,11 +53,16 @@ std::string typeName(const Column& column);
 // Reads a column of a fetched message. Blobs are read whole through the transaction.
 Value decode(const Column& column, const unsigned char* message, Firebird::IAttachment* attachment,
              Firebird::ITransaction* transaction);
+// A message holds each null indicator as a 16-bit integer at nullOffset: non-zero for null.
+// It is read and written by its bytes, as every other field of the buffer is.
 inline bool isNullIn(const Column& column, const unsigned char* message) {
-    return *reinterpret_cast<const short*>(message + column.nullOffset) != 0;
+    int16_t indicator = 0;
+    std::memcpy(&indicator, message + column.nullOffset, sizeof indicator);
+    return indicator != 0;
 }
-inline void setNullIn(const Column& column, unsigned char* message) {
-    *reinterpret_cast<short*>(message + column.nullOffset) = -1;
+inline void setNullIn(const Column& column, unsigned char* message, bool null = true) {
+    const int16_t indicator = null ? -1 : 0;
+    std::memcpy(message + column.nullOffset, &indicator, sizeof indicator);
 }
 
 // Converts a value to the column's type and stores it in the message. Throws DatabaseError
