@@ -138,6 +138,35 @@ TEST_F(QueryTest, AFailedPostKeepsTheEditAndCancelDropsIt) {
     EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where K = 1"), 1);
 }
 
+// A view the server fills through a trigger gives the row it inserts no RDB$DB_KEY: the row
+// is posted, and only editing it is refused.
+TEST_F(QueryTest, AnAppendedRowWithoutAKeyIsPostedButCannotBeEdited) {
+    m_connection->execute(
+        "create view W (K, TAG) as select A.K, A.TAG from T A left join T B on 1 = 0");
+    m_connection->execute(
+        "create trigger W_BI for W before insert as begin "
+        "insert into T (K, TAG) values (new.K, new.TAG); end");
+    Query query(*m_connection, "qry");
+    query.setRequestLive(true);
+    query.setSql("select K, TAG from W where TAG = 'W'");
+    query.open();
+    ASSERT_TRUE(query.eof());
+    query.append();
+    query.setValue("K", int64_t{7});
+    query.setValue("TAG", std::string("W"));
+    query.post();
+    EXPECT_EQ(query.state(), Query::State::Browse);
+    EXPECT_EQ(query.asInteger("K"), 7);
+    EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where TAG = 'W'"), 1);
+    try {
+        query.edit();
+        ADD_FAILURE() << "edited a row the query cannot find again";
+    } catch (const DatabaseError& e) {
+        EXPECT_STREQ(e.what(), "qry: the current row has no RDB$DB_KEY and cannot be edited");
+    }
+    EXPECT_EQ(query.state(), Query::State::Browse);
+}
+
 TEST_F(QueryTest, QueriesThatAreNotLiveRefuseChanges) {
     const struct {
         const char* sql;
