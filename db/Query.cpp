@@ -6,10 +6,9 @@
 #include "Statement.h"
 #include "base/Text.h"
 #include "db/Query.h"
+#include "db/ValueParsing.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -226,13 +225,8 @@ int32_t Query::asInteger(std::string_view field) const {
         return inRange(static_cast<int64_t>(std::nearbyint(*d)));
     }
     if (const auto* s = std::get_if<std::string>(&v)) {
-        std::string_view t = *s;
-        while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-        while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-        int64_t i = 0;
-        const auto r = std::from_chars(t.data(), t.data() + t.size(), i);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size() || t.empty()) return fail();
-        return inRange(i);
+        if (const auto i = parseInteger(*s)) return inRange(*i);
+        return fail();
     }
     return fail();
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
@@ -55,6 +59,39 @@ TEST_F(QueryTest, OpensAtTheFirstRowAndReadsColumnsByName) {
         ADD_FAILURE() << "read a column the query does not have";
     } catch (const DatabaseError& e) {
         EXPECT_STREQ(e.what(), "qry: field 'NOPE' not found");
+    }
+}
+
+// Text reads as an integer by the layer's one rule: an optional single sign, then digits.
+TEST_F(QueryTest, TextReadsAsAnIntegerOnlyWhenItIsOne) {
+    const struct {
+        const char* text;
+        std::optional<int32_t> value;
+    } cases[] = {
+        {"42", 42},
+        {"+5", 5},
+        {" -7 ", -7},
+        {"-2147483648", INT32_MIN},
+        {"+-5", std::nullopt},
+        {"--5", std::nullopt},
+        {"1.5", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.text + "\"");
+        Query query(*m_connection, "qry");
+        query.setSql(std::string("select cast('") + c.text +
+                     "' as varchar(20)) as V from rdb$database");
+        query.open();
+        try {
+            const int32_t value = query.asInteger("V");
+            EXPECT_EQ(std::optional<int32_t>(value), c.value);
+        } catch (const DatabaseError& e) {
+            EXPECT_EQ(c.value, std::nullopt) << e.what();
+            EXPECT_EQ(e.what(),
+                      "qry: \"" + std::string(c.text) + "\" in field 'V' is not a valid integer");
+        }
     }
 }
 

@@ -130,6 +130,7 @@ TEST(Table, RefusesValuesThatDoNotConvertOrFit) {
         {"N", std::string("1e20"), "out of range for column \"N\" (NUMERIC(9,2))"},
         {"N", std::string("1e9223372036854775807"), "out of range for column \"N\""},
         {"L", std::string("1e+-5"), "cannot convert \"1e+-5\" to INTEGER"},
+        {"L", std::string("+-5"), "cannot convert \"+-5\" to INTEGER"},
         {"D", std::numeric_limits<double>::quiet_NaN(), "cannot convert nan to DOUBLE PRECISION"},
         {"D", -std::numeric_limits<double>::infinity(), "cannot convert -inf to DOUBLE"},
         {"D", std::string("1,5"), "cannot convert \"1,5\" to DOUBLE PRECISION"},
