@@ -33,7 +33,7 @@ class QueryTest : public ::testing::Test {
     std::unique_ptr<Connection> m_connection;
 };
 
-TEST_F(QueryTest, OpensAtTheFirstRowAndReadsColumnsByName) {
+TEST_F(QueryTest, opensAtTheFirstRowAndReadsColumnsByName) {
     Query query(*m_connection, "qry");
     query.setSql("select K, S as NOME, N from T order by K");
     query.open();
@@ -63,7 +63,7 @@ TEST_F(QueryTest, OpensAtTheFirstRowAndReadsColumnsByName) {
 }
 
 // Text reads as an integer by the layer's one rule: an optional single sign, then digits.
-TEST_F(QueryTest, TextReadsAsAnIntegerOnlyWhenItIsOne) {
+TEST_F(QueryTest, textReadsAsAnIntegerOnlyWhenItIsOne) {
     const struct {
         const char* text;
         std::optional<int32_t> value;
@@ -95,7 +95,7 @@ TEST_F(QueryTest, TextReadsAsAnIntegerOnlyWhenItIsOne) {
     }
 }
 
-TEST_F(QueryTest, EndOfDataIsSetAtOnceWhenNoRowMatches) {
+TEST_F(QueryTest, endOfDataIsSetAtOnceWhenNoRowMatches) {
     Query query(*m_connection, "qry");
     query.setSql("select K from T where K > 100");
     query.open();
@@ -103,7 +103,7 @@ TEST_F(QueryTest, EndOfDataIsSetAtOnceWhenNoRowMatches) {
     EXPECT_TRUE(query.isNull("K"));
 }
 
-TEST_F(QueryTest, OpeningAnOpenQueryKeepsItsCurrentRow) {
+TEST_F(QueryTest, openingAnOpenQueryKeepsItsCurrentRow) {
     Query query(*m_connection, "qry");
     query.setSql("select K from T order by K");
     query.open();
@@ -116,7 +116,7 @@ TEST_F(QueryTest, OpeningAnOpenQueryKeepsItsCurrentRow) {
     EXPECT_TRUE(query.eof());
 }
 
-TEST_F(QueryTest, LiveEditChangesExactlyTheRowTheQueryReturned) {
+TEST_F(QueryTest, liveEditChangesExactlyTheRowTheQueryReturned) {
     Query query(*m_connection, "qry");
     query.setRequestLive(true);
     query.setSql("select  A.S, A.N\r\nfrom    T A\r\nwhere A.K = 2\r\n");
@@ -136,7 +136,7 @@ TEST_F(QueryTest, LiveEditChangesExactlyTheRowTheQueryReturned) {
                                                {std::string("due"), 2.5}}));
 }
 
-TEST_F(QueryTest, LiveAppendInsertsARowThatBecomesCurrent) {
+TEST_F(QueryTest, liveAppendInsertsARowThatBecomesCurrent) {
     Query query(*m_connection, "qry");
     query.setRequestLive(true);
     query.setSql("select K, N from T where TAG = 'C'");
@@ -158,7 +158,7 @@ TEST_F(QueryTest, LiveAppendInsertsARowThatBecomesCurrent) {
     EXPECT_EQ(selectCount(*m_connection, "select count(*) from T"), 5);
 }
 
-TEST_F(QueryTest, AFailedPostKeepsTheEditAndCancelDropsIt) {
+TEST_F(QueryTest, aFailedPostKeepsTheEditAndCancelDropsIt) {
     m_connection->execute("alter table T add constraint CHK_K check (K < 50)");
     Query query(*m_connection, "qry");
     query.setRequestLive(true);
@@ -177,7 +177,7 @@ TEST_F(QueryTest, AFailedPostKeepsTheEditAndCancelDropsIt) {
 
 // A view the server fills through a trigger gives the row it inserts no RDB$DB_KEY: the row
 // is posted, and only editing it is refused.
-TEST_F(QueryTest, AnAppendedRowWithoutAKeyIsPostedButCannotBeEdited) {
+TEST_F(QueryTest, anAppendedRowWithoutAKeyIsPostedButCannotBeEdited) {
     m_connection->execute(
         "create view W (K, TAG) as select A.K, A.TAG from T A left join T B on 1 = 0");
     m_connection->execute(
@@ -204,7 +204,7 @@ TEST_F(QueryTest, AnAppendedRowWithoutAKeyIsPostedButCannotBeEdited) {
     EXPECT_EQ(query.state(), Query::State::Browse);
 }
 
-TEST_F(QueryTest, QueriesThatAreNotLiveRefuseChanges) {
+TEST_F(QueryTest, queriesThatAreNotLiveRefuseChanges) {
     const struct {
         const char* sql;
         bool live;
@@ -230,7 +230,7 @@ TEST_F(QueryTest, QueriesThatAreNotLiveRefuseChanges) {
     }
 }
 
-TEST_F(QueryTest, AQueryOpenedInATransactionClosesWhenItEnds) {
+TEST_F(QueryTest, aQueryOpenedInATransactionClosesWhenItEnds) {
     Query query(*m_connection, "qry");
     query.setSql("select K from T");
     m_connection->startTransaction();
