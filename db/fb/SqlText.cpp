@@ -63,7 +63,7 @@ std::optional<std::string> withDbKey(std::string_view sql) {
     for (;;) {
         skipSpaceAndComments(sql, i);
         if (keywordAt(sql, i, "first") || keywordAt(sql, i, "skip")) {
-            i += keywordAt(sql, i, "first") ? 5 : 4;
+            i += keywordAt(sql, i, "first") ? 5u : 4u;
             if (!skipLimitArgument(sql, i)) return std::nullopt;
             continue;
         }
