@@ -1,12 +1,14 @@
 #include <firebird/Interface.h>
 
-#include "FbSupport.h"
+#include "ConnectionImpl.h"
+#include "MessageCodec.h"
+#include "SqlText.h"
+#include "Statement.h"
 #include "base/Text.h"
 #include "db/Query.h"
+#include "db/ValueParsing.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -29,7 +31,9 @@ struct Query::Impl {
 
     bool hasRow = false;
     std::vector<Value> row;
-    std::string dbKey;
+    // The current row's RDB$DB_KEY; absent when the server gives it none (a row a view's
+    // trigger inserted), and such a row cannot be found again to be edited.
+    std::optional<std::string> dbKey;
     std::vector<Value> editRow;
     std::vector<std::pair<std::string, Value>> assigned;  // table column -> value, as set
 
@@ -37,6 +41,18 @@ struct Query::Impl {
     size_t visibleCount() const { return columns.size() - first(); }
     const fb::Column& visible(size_t i) const { return columns[i + first()]; }
 };
+
+namespace {
+
+// A row key as the server returns it: none for null, else its bytes. Any other type is no key.
+std::optional<std::string> rowKey(const Value& key, const std::string& owner) {
+    if (isNull(key)) return std::nullopt;
+    if (const auto* bytes = std::get_if<std::string>(&key)) return *bytes;
+    throw DatabaseError(owner + ": RDB$DB_KEY came back as " + valueText(key) +
+                        " instead of a row key");
+}
+
+}  // namespace
 
 Query::Query(Connection& connection, std::string name)
     : Dataset(connection, std::move(name)), m_impl(std::make_unique<Impl>()) {}
@@ -112,12 +128,12 @@ void Query::next() {
         // The row is built aside and taken whole: a blob that fails to read must not leave a
         // short row behind that value() would index past.
         std::vector<Value> row;
-        std::string dbKey;
+        std::optional<std::string> dbKey;
         if (fetched) {
             IAttachment* attachment = impl().attachment;
             if (q.keyed)
-                dbKey = std::get<std::string>(
-                    fb::decode(q.columns[0], q.buffer.data(), attachment, q.transaction));
+                dbKey = rowKey(fb::decode(q.columns[0], q.buffer.data(), attachment, q.transaction),
+                               name());
             row.reserve(q.visibleCount());
             for (size_t i = 0; i < q.visibleCount(); ++i)
                 row.push_back(fb::decode(q.visible(i), q.buffer.data(), attachment, q.transaction));
@@ -147,7 +163,7 @@ void Query::close() {
     q.row.clear();
     q.editRow.clear();
     q.assigned.clear();
-    q.dbKey.clear();
+    q.dbKey.reset();
     m_state = State::Inactive;
 }
 
@@ -209,13 +225,8 @@ int32_t Query::asInteger(std::string_view field) const {
         return inRange(static_cast<int64_t>(std::nearbyint(*d)));
     }
     if (const auto* s = std::get_if<std::string>(&v)) {
-        std::string_view t = *s;
-        while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-        while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-        int64_t i = 0;
-        const auto r = std::from_chars(t.data(), t.data() + t.size(), i);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size() || t.empty()) return fail();
-        return inRange(i);
+        if (const auto i = parseInteger(*s)) return inRange(*i);
+        return fail();
     }
     return fail();
 }
@@ -230,6 +241,8 @@ void Query::edit() {
     if (m_state != State::Browse) throw DatabaseError(name() + ": query is not open");
     if (!m_impl->editable) throw DatabaseError(name() + ": cannot modify a read-only query");
     if (!m_impl->hasRow) throw DatabaseError(name() + ": no current row to edit");
+    if (!m_impl->dbKey)
+        throw DatabaseError(name() + ": the current row has no RDB$DB_KEY and cannot be edited");
     m_impl->editRow = m_impl->row;
     m_impl->assigned.clear();
     m_state = State::Edit;
@@ -329,7 +342,7 @@ void Query::post() {
             values.push_back(q.assigned[i].second);
         }
         sql += " where RDB$DB_KEY = ?";
-        values.emplace_back(q.dbKey);
+        values.emplace_back(*q.dbKey);  // edit() takes only a row that has one
     } else {
         std::string names, marks;
         for (size_t i = 0; i < q.assigned.size(); ++i) {
@@ -342,11 +355,11 @@ void Query::post() {
               " returning RDB$DB_KEY";
     }
 
-    std::string key = q.dbKey;
+    std::optional<std::string> key = m_state == State::Edit ? q.dbKey : std::nullopt;
     fb::guard([&] {
         conn.write([&](ITransaction* transaction) {
             const auto returned = runWithValues(attachment, transaction, sql, values, name());
-            if (m_state == State::Insert && returned) key = std::get<std::string>(*returned);
+            if (m_state == State::Insert && returned) key = rowKey(*returned, name());
         });
     });
     // Posted: the row is current from here on, even if re-reading it below fails.
@@ -357,7 +370,9 @@ void Query::post() {
     q.assigned.clear();
     m_state = State::Browse;
 
-    // The row as the table now holds it: defaults, triggers and conversions included.
+    // The row as the table now holds it: defaults, triggers and conversions included. A row
+    // without a key cannot be found again and keeps the values that were posted.
+    if (!key) return;
     fb::guard([&] {
         std::string select;
         for (size_t i = 0; i < q.visibleCount(); ++i)
@@ -366,7 +381,7 @@ void Query::post() {
         ITransaction* reader = conn.current() != nullptr ? conn.current() : conn.reader();
         fb::Status status;
         fb::PreparedStatement prepared(attachment, reader, select);
-        fb::encode(prepared.inputs[0], key, prepared.inBuffer.data(), name());
+        fb::encode(prepared.inputs[0], *key, prepared.inBuffer.data(), name());
         fb::Ref<IResultSet> cursor(prepared.statement->openCursor(
             &status, reader, prepared.in.get(), prepared.inBuffer.data(), prepared.out.get(), 0));
         // A row its own table no longer shows keeps the values that were posted.

@@ -48,7 +48,8 @@ class Query : public Dataset {
     // query when it is closed or has no such column.
     const Value& value(std::string_view field) const;
     bool isNull(std::string_view field) const { return database::isNull(value(field)); }
-    // A null reads as 0; a value that is not a whole number in range is an error.
+    // A null reads as 0; a value that is not a whole number in range is an error. Text is an
+    // integer when it is an optional single sign then digits, blanks around it allowed.
     int32_t asInteger(std::string_view field) const;
     // A null reads as the empty text.
     std::string asString(std::string_view field) const;

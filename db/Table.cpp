@@ -1,6 +1,9 @@
 #include <firebird/Interface.h>
 
-#include "FbSupport.h"
+#include "ConnectionImpl.h"
+#include "MessageCodec.h"
+#include "SqlText.h"
+#include "Statement.h"
 #include "db/Table.h"
 
 #include <optional>

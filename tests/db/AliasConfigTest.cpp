@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 const fs::path kOrigin = "/etc/tarvolen/aliases.ini";
 
-TEST(AliasConfig, ReadsEveryKeyAndFillsDefaults) {
+TEST(AliasConfig, readsEveryKeyAndFillsDefaults) {
     const auto config = AliasConfig::parse(
         "; comment line\n"
         "# another\n"
@@ -54,7 +54,7 @@ TEST(AliasConfig, ReadsEveryKeyAndFillsDefaults) {
     EXPECT_TRUE(remote.isRemote());
 }
 
-TEST(AliasConfig, ErrorsNameTheAliasOrTheLine) {
+TEST(AliasConfig, errorsNameTheAliasOrTheLine) {
     const struct {
         const char* text;
         const char* alias;
@@ -88,7 +88,7 @@ TEST(AliasConfig, ErrorsNameTheAliasOrTheLine) {
     }
 }
 
-TEST(AliasConfig, DatabaseNamesAddTheConnectionsSortAndDropDuplicates) {
+TEST(AliasConfig, databaseNamesAddTheConnectionsSortAndDropDuplicates) {
     const auto config = AliasConfig::parse(
         "[zeta]\nDatabase=z\n[Alpha]\nDatabase=a\n[db]\nDatabase=d\n[alpha]\nDatabase=a2\n"
         "[Beta]\nDatabase=b\n",
@@ -99,7 +99,7 @@ TEST(AliasConfig, DatabaseNamesAddTheConnectionsSortAndDropDuplicates) {
               (std::vector<std::string>{"DB", "dbsagg"}));
 }
 
-TEST(AliasConfig, FileIsFoundByEnvironmentThenHomeThenBesideTheProgram) {
+TEST(AliasConfig, fileIsFoundByEnvironmentThenHomeThenBesideTheProgram) {
     const fs::path folder = makeTempFolder("tarvolen-alias-");
     const fs::path home = folder / "home";
     fs::create_directories(home / ".config" / "tarvolen");
@@ -133,7 +133,7 @@ TEST(AliasConfig, FileIsFoundByEnvironmentThenHomeThenBesideTheProgram) {
     fs::remove_all(folder);
 }
 
-TEST(AliasConfig, ConnectingThroughAnUnreadableFileNamesTheAliasAndTheFile) {
+TEST(AliasConfig, connectingThroughAnUnreadableFileNamesTheAliasAndTheFile) {
     const fs::path folder = makeTempFolder("tarvolen-alias-");
     const fs::path missing = folder / "missing.ini";
     ScopedEnv env("TARVOLEN_ALIASES", missing.c_str());

@@ -16,7 +16,7 @@ using testing::selectCount;
 using testing::selectText;
 using testing::TempDatabase;
 
-TEST(Connection, OpensClosesAndReopens) {
+TEST(Connection, opensClosesAndReopens) {
     TempDatabase db;
     Connection connection("dbsagg");
     connection.setAliasConfig(db.config());
@@ -39,7 +39,7 @@ TEST(Connection, OpensClosesAndReopens) {
     EXPECT_EQ(selectCount(connection, "select count(*) from T"), 1);
 }
 
-TEST(Connection, FailedConnectLeavesItClosedWithTheReason) {
+TEST(Connection, failedConnectLeavesItClosedWithTheReason) {
     TempDatabase db;
     const struct {
         const char* alias;
@@ -72,7 +72,7 @@ TEST(Connection, FailedConnectLeavesItClosedWithTheReason) {
     }
 }
 
-TEST(Connection, LoginHookFillsTheUserNameBeforeTheDatabaseIsReached) {
+TEST(Connection, loginHookFillsTheUserNameBeforeTheDatabaseIsReached) {
     TempDatabase db;
     Connection connection("dbsagg");
     connection.setAliasConfig(db.config());
@@ -101,7 +101,7 @@ TEST(Connection, LoginHookFillsTheUserNameBeforeTheDatabaseIsReached) {
     EXPECT_EQ(selectText(connection, "select current_user from rdb$database"), "PLUTO");
 }
 
-TEST(Connection, RoleComesFromTheAlias) {
+TEST(Connection, roleComesFromTheAlias) {
     TempDatabase db;
     {
         auto owner = db.connect();
@@ -116,7 +116,7 @@ TEST(Connection, RoleComesFromTheAlias) {
     EXPECT_EQ(selectText(connection, "select current_role from rdb$database"), "OPERATORE");
 }
 
-TEST(Connection, CommitKeepsTheWorkAndRollbackDiscardsIt) {
+TEST(Connection, commitKeepsTheWorkAndRollbackDiscardsIt) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute("create table T (A integer)");
@@ -136,7 +136,7 @@ TEST(Connection, CommitKeepsTheWorkAndRollbackDiscardsIt) {
     }
 }
 
-TEST(Connection, WorkOutsideATransactionIsCommittedAsEachStatementCompletes) {
+TEST(Connection, workOutsideATransactionIsCommittedAsEachStatementCompletes) {
     TempDatabase db;
     auto writer = db.connect("writer");
     auto reader = db.connect("reader");
@@ -151,7 +151,7 @@ TEST(Connection, WorkOutsideATransactionIsCommittedAsEachStatementCompletes) {
     EXPECT_EQ(selectCount(*reader, "select count(*) from T"), 2);
 }
 
-TEST(Connection, TransactionMisuseIsRefused) {
+TEST(Connection, transactionMisuseIsRefused) {
     TempDatabase db;
     auto connection = db.connect("dbsagg");
     EXPECT_THROW(connection->commit(), DatabaseError);
@@ -166,7 +166,7 @@ TEST(Connection, TransactionMisuseIsRefused) {
     connection->rollback();
 }
 
-TEST(Connection, StatementTextReachesTheServerAsWritten) {
+TEST(Connection, statementTextReachesTheServerAsWritten) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute("create table T (S varchar(20))");
@@ -185,7 +185,7 @@ TEST(Connection, StatementTextReachesTheServerAsWritten) {
     EXPECT_EQ(std::get<std::string>(rows[1][0]), "a:b :c");
 }
 
-TEST(Connection, ServerErrorsArriveExactlyAsTheServerWordsThem) {
+TEST(Connection, serverErrorsArriveExactlyAsTheServerWordsThem) {
     TempDatabase db;
     const std::string statement = "select * from NOSUCH";
     std::string ours;
@@ -207,7 +207,7 @@ TEST(Connection, ServerErrorsArriveExactlyAsTheServerWordsThem) {
         << "isql: " << isql << "\nours: " << ours;
 }
 
-TEST(Connection, ListsTablesAndTheirIndexesInTheEnginesOrder) {
+TEST(Connection, listsTablesAndTheirIndexesInTheEnginesOrder) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute("create table T_B (ID integer not null primary key, X integer, Y integer)");
@@ -227,7 +227,7 @@ TEST(Connection, ListsTablesAndTheirIndexesInTheEnginesOrder) {
     EXPECT_THROW(connection->indexNames("GONE"), DatabaseError);
 }
 
-TEST(Connection, ClosingClosesItsQueriesAndTablesAndRollsBack) {
+TEST(Connection, closingClosesItsQueriesAndTablesAndRollsBack) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute("create table T (A integer)");
@@ -249,7 +249,7 @@ TEST(Connection, ClosingClosesItsQueriesAndTablesAndRollsBack) {
     EXPECT_EQ(selectCount(*connection, "select count(*) from T"), 1);
 }
 
-TEST(Connection, StatementBlockedByALockFailsWhenTheLockTimeoutRunsOut) {
+TEST(Connection, statementBlockedByALockFailsWhenTheLockTimeoutRunsOut) {
     TempDatabase db;
     auto holder = db.connect("holder");
     holder->execute("create table T (ID integer, A integer)");

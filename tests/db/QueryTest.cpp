@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
@@ -29,7 +33,7 @@ class QueryTest : public ::testing::Test {
     std::unique_ptr<Connection> m_connection;
 };
 
-TEST_F(QueryTest, OpensAtTheFirstRowAndReadsColumnsByName) {
+TEST_F(QueryTest, opensAtTheFirstRowAndReadsColumnsByName) {
     Query query(*m_connection, "qry");
     query.setSql("select K, S as NOME, N from T order by K");
     query.open();
@@ -58,7 +62,40 @@ TEST_F(QueryTest, OpensAtTheFirstRowAndReadsColumnsByName) {
     }
 }
 
-TEST_F(QueryTest, EndOfDataIsSetAtOnceWhenNoRowMatches) {
+// Text reads as an integer by the layer's one rule: an optional single sign, then digits.
+TEST_F(QueryTest, textReadsAsAnIntegerOnlyWhenItIsOne) {
+    const struct {
+        const char* text;
+        std::optional<int32_t> value;
+    } cases[] = {
+        {"42", 42},
+        {"+5", 5},
+        {" -7 ", -7},
+        {"-2147483648", INT32_MIN},
+        {"+-5", std::nullopt},
+        {"--5", std::nullopt},
+        {"1.5", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.text + "\"");
+        Query query(*m_connection, "qry");
+        query.setSql(std::string("select cast('") + c.text +
+                     "' as varchar(20)) as V from rdb$database");
+        query.open();
+        try {
+            const int32_t value = query.asInteger("V");
+            EXPECT_EQ(std::optional<int32_t>(value), c.value);
+        } catch (const DatabaseError& e) {
+            EXPECT_EQ(c.value, std::nullopt) << e.what();
+            EXPECT_EQ(e.what(),
+                      "qry: \"" + std::string(c.text) + "\" in field 'V' is not a valid integer");
+        }
+    }
+}
+
+TEST_F(QueryTest, endOfDataIsSetAtOnceWhenNoRowMatches) {
     Query query(*m_connection, "qry");
     query.setSql("select K from T where K > 100");
     query.open();
@@ -66,7 +103,7 @@ TEST_F(QueryTest, EndOfDataIsSetAtOnceWhenNoRowMatches) {
     EXPECT_TRUE(query.isNull("K"));
 }
 
-TEST_F(QueryTest, OpeningAnOpenQueryKeepsItsCurrentRow) {
+TEST_F(QueryTest, openingAnOpenQueryKeepsItsCurrentRow) {
     Query query(*m_connection, "qry");
     query.setSql("select K from T order by K");
     query.open();
@@ -79,7 +116,7 @@ TEST_F(QueryTest, OpeningAnOpenQueryKeepsItsCurrentRow) {
     EXPECT_TRUE(query.eof());
 }
 
-TEST_F(QueryTest, LiveEditChangesExactlyTheRowTheQueryReturned) {
+TEST_F(QueryTest, liveEditChangesExactlyTheRowTheQueryReturned) {
     Query query(*m_connection, "qry");
     query.setRequestLive(true);
     query.setSql("select  A.S, A.N\r\nfrom    T A\r\nwhere A.K = 2\r\n");
@@ -99,7 +136,7 @@ TEST_F(QueryTest, LiveEditChangesExactlyTheRowTheQueryReturned) {
                                                {std::string("due"), 2.5}}));
 }
 
-TEST_F(QueryTest, LiveAppendInsertsARowThatBecomesCurrent) {
+TEST_F(QueryTest, liveAppendInsertsARowThatBecomesCurrent) {
     Query query(*m_connection, "qry");
     query.setRequestLive(true);
     query.setSql("select K, N from T where TAG = 'C'");
@@ -121,7 +158,7 @@ TEST_F(QueryTest, LiveAppendInsertsARowThatBecomesCurrent) {
     EXPECT_EQ(selectCount(*m_connection, "select count(*) from T"), 5);
 }
 
-TEST_F(QueryTest, AFailedPostKeepsTheEditAndCancelDropsIt) {
+TEST_F(QueryTest, aFailedPostKeepsTheEditAndCancelDropsIt) {
     m_connection->execute("alter table T add constraint CHK_K check (K < 50)");
     Query query(*m_connection, "qry");
     query.setRequestLive(true);
@@ -138,7 +175,36 @@ TEST_F(QueryTest, AFailedPostKeepsTheEditAndCancelDropsIt) {
     EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where K = 1"), 1);
 }
 
-TEST_F(QueryTest, QueriesThatAreNotLiveRefuseChanges) {
+// A view the server fills through a trigger gives the row it inserts no RDB$DB_KEY: the row
+// is posted, and only editing it is refused.
+TEST_F(QueryTest, anAppendedRowWithoutAKeyIsPostedButCannotBeEdited) {
+    m_connection->execute(
+        "create view W (K, TAG) as select A.K, A.TAG from T A left join T B on 1 = 0");
+    m_connection->execute(
+        "create trigger W_BI for W before insert as begin "
+        "insert into T (K, TAG) values (new.K, new.TAG); end");
+    Query query(*m_connection, "qry");
+    query.setRequestLive(true);
+    query.setSql("select K, TAG from W where TAG = 'W'");
+    query.open();
+    ASSERT_TRUE(query.eof());
+    query.append();
+    query.setValue("K", int64_t{7});
+    query.setValue("TAG", std::string("W"));
+    query.post();
+    EXPECT_EQ(query.state(), Query::State::Browse);
+    EXPECT_EQ(query.asInteger("K"), 7);
+    EXPECT_EQ(selectCount(*m_connection, "select count(*) from T where TAG = 'W'"), 1);
+    try {
+        query.edit();
+        ADD_FAILURE() << "edited a row the query cannot find again";
+    } catch (const DatabaseError& e) {
+        EXPECT_STREQ(e.what(), "qry: the current row has no RDB$DB_KEY and cannot be edited");
+    }
+    EXPECT_EQ(query.state(), Query::State::Browse);
+}
+
+TEST_F(QueryTest, queriesThatAreNotLiveRefuseChanges) {
     const struct {
         const char* sql;
         bool live;
@@ -164,7 +230,7 @@ TEST_F(QueryTest, QueriesThatAreNotLiveRefuseChanges) {
     }
 }
 
-TEST_F(QueryTest, AQueryOpenedInATransactionClosesWhenItEnds) {
+TEST_F(QueryTest, aQueryOpenedInATransactionClosesWhenItEnds) {
     Query query(*m_connection, "qry");
     query.setSql("select K from T");
     m_connection->startTransaction();

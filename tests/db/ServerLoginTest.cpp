@@ -126,7 +126,7 @@ class ServerLoginTest : public ::testing::Test {
     bool m_created = false;
 };
 
-TEST_F(ServerLoginTest, TheServerChecksTheCredentials) {
+TEST_F(ServerLoginTest, theServerChecksTheCredentials) {
     const std::string refused =
         "Your user name and password are not defined. Ask your database administrator to set "
         "up a Firebird login.";

@@ -33,7 +33,7 @@ int positionOf(Table& table, const std::string& name) {
     throw std::runtime_error("no column " + name);
 }
 
-TEST(Table, OffersTheColumnsInTheTablesOwnOrder) {
+TEST(Table, offersTheColumnsInTheTablesOwnOrder) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute(
@@ -58,7 +58,7 @@ TEST(Table, OffersTheColumnsInTheTablesOwnOrder) {
     EXPECT_THROW(missing.open(), DatabaseError);
 }
 
-TEST(Table, ConvertsEachValueToItsColumnsType) {
+TEST(Table, convertsEachValueToItsColumnsType) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute(kCreateTypes);
@@ -113,7 +113,7 @@ TEST(Table, ConvertsEachValueToItsColumnsType) {
     }
 }
 
-TEST(Table, RefusesValuesThatDoNotConvertOrFit) {
+TEST(Table, refusesValuesThatDoNotConvertOrFit) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute(kCreateTypes);
@@ -130,6 +130,7 @@ TEST(Table, RefusesValuesThatDoNotConvertOrFit) {
         {"N", std::string("1e20"), "out of range for column \"N\" (NUMERIC(9,2))"},
         {"N", std::string("1e9223372036854775807"), "out of range for column \"N\""},
         {"L", std::string("1e+-5"), "cannot convert \"1e+-5\" to INTEGER"},
+        {"L", std::string("+-5"), "cannot convert \"+-5\" to INTEGER"},
         {"D", std::numeric_limits<double>::quiet_NaN(), "cannot convert nan to DOUBLE PRECISION"},
         {"D", -std::numeric_limits<double>::infinity(), "cannot convert -inf to DOUBLE"},
         {"D", std::string("1,5"), "cannot convert \"1,5\" to DOUBLE PRECISION"},
@@ -160,7 +161,7 @@ TEST(Table, RefusesValuesThatDoNotConvertOrFit) {
     EXPECT_EQ(selectCount(*connection, "select count(*) from TIPI"), 0);
 }
 
-TEST(Table, NullsStayNullWhateverTheColumnsType) {
+TEST(Table, nullsStayNullWhateverTheColumnsType) {
     TempDatabase db;
     auto connection = db.connect();
     connection->execute(kCreateTypes);
@@ -176,7 +177,7 @@ TEST(Table, NullsStayNullWhateverTheColumnsType) {
     for (const Value& v : rows[0]) EXPECT_TRUE(isNull(v)) << valueText(v);
 }
 
-TEST(Table, EachPostIsCommittedOutsideATransaction) {
+TEST(Table, eachPostIsCommittedOutsideATransaction) {
     TempDatabase db;
     auto connection = db.connect("writer");
     auto reader = db.connect("reader");
@@ -211,7 +212,7 @@ TEST(Table, EachPostIsCommittedOutsideATransaction) {
 
 // 8-bit text as the plan holds it (Windows-1252: à è ì ò ù €) is stored byte for byte, in a
 // WIN1252 database and in one without a character set.
-TEST(Table, EightBitTextIsStoredByteForByte) {
+TEST(Table, eightBitTextIsStoredByteForByte) {
     const std::string accents = "\xE0\xE8\xEC\xF2\xF9\x80";
     for (const char* charset : {"WIN1252", "NONE"}) {
         SCOPED_TRACE(charset);
