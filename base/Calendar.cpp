@@ -9,7 +9,7 @@ bool validDate(int y, int m, int d) {
     static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return d <= kDays[m - 1] + ((m == 2 && leap) ? 1 : 0);
+    return d <= kDays[static_cast<size_t>(m - 1)] + ((m == 2 && leap) ? 1 : 0);
 }
 
 int64_t dayNumberFromDate(int year, int month, int day) {

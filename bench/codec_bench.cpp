@@ -47,7 +47,7 @@ void BM_DecodeXml(benchmark::State& state) {
         DataPacket p = decodeXmlPacket(xml);
         benchmark::DoNotOptimize(p.rows.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(xml.size()));
 }
 
 void startElement(void*, const XML_Char*, const XML_Char**) {}
@@ -63,7 +63,7 @@ void BM_ExpatParseOnly(benchmark::State& state) {
         if (status != XML_STATUS_OK) state.SkipWithError(XML_ErrorString(XML_GetErrorCode(parser)));
         XML_ParserFree(parser);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(xml.size()));
 }
 
 void BM_EncodeXml(benchmark::State& state) {
@@ -83,7 +83,7 @@ void BM_DecodeBinary(benchmark::State& state) {
         DataPacket p = decodeBinaryPacket(binary);
         benchmark::DoNotOptimize(p.rows.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * binary.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(binary.size()));
 }
 
 BENCHMARK(BM_DecodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const Corpus& c = corpus();
     std::printf("plan: %zu row versions, XML %.1f MB, binary %.1f MB\n", c.packet.rows.size(),
-                c.xml.size() / 1e6, c.binary.size() / 1e6);
+                static_cast<double>(c.xml.size()) / 1e6,
+                static_cast<double>(c.binary.size()) / 1e6);
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
         DataPacket decoded = decodeXmlPacket(c.xml);
         const size_t table = heapInUse() - before;
         std::printf("decoded table: %.1f MB for a %.1f MB file, ratio %.2f (goal <= 2.0)\n",
-                    table / 1e6, c.xml.size() / 1e6,
+                    static_cast<double>(table) / 1e6, static_cast<double>(c.xml.size()) / 1e6,
                     static_cast<double>(table) / static_cast<double>(c.xml.size()));
     }
     benchmark::Shutdown();

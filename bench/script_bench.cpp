@@ -51,7 +51,7 @@ void BM_SplitAndStrip(benchmark::State& state) {
             });
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
     state.counters["statements"] =
         static_cast<double>(statements) / static_cast<double>(state.iterations());
 }

@@ -30,7 +30,7 @@ constexpr std::array<char, 256> kUpper = makeUpperTable();
 // Characters that may change the state of plain SQL text.
 constexpr std::array<bool, 256> makePlainSpecial() {
     std::array<bool, 256> t{};
-    for (unsigned char c : {'/', '{', '}', '*', '\'', '"', '-'}) t[c] = true;
+    for (char c : {'/', '{', '}', '*', '\'', '"', '-'}) t[static_cast<unsigned char>(c)] = true;
     return t;
 }
 constexpr std::array<bool, 256> kPlainSpecial = makePlainSpecial();
