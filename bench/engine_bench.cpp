@@ -74,7 +74,7 @@ int runCommand(const std::string& command) {
 }
 
 // A plan file of one phase.
-std::string planWith(std::vector<Value> phase) {
+std::string planWith(std::vector<FieldValue> phase) {
     DataPacket plan = emptyPlanPacket();
     plan.rows.push_back({0, std::move(phase)});
     return encodeXmlPacket(plan);

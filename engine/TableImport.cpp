@@ -32,7 +32,7 @@ database::Time timeOf(int64_t ms) {
 
 // A data file's value as the database layer takes it; the layer converts it to the column's
 // type, or refuses it.
-database::Value toDatabaseValue(const FieldDef& field, const Value& value) {
+database::Value toDatabaseValue(const FieldDef& field, const FieldValue& value) {
     if (isNull(value)) return std::monostate{};
     switch (field.type) {
         case FieldType::Date:

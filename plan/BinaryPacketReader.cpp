@@ -184,7 +184,7 @@ FieldSlot slotFor(uint32_t typeWord) {
 }
 
 // Reads one stored value into `out`.
-void readValue(ByteReader& in, FieldType type, uint32_t size, Value& out) {
+void readValue(ByteReader& in, FieldType type, uint32_t size, FieldValue& out) {
     switch (type) {
         case FieldType::Int16:
             out = readInteger(in, 2, true);
@@ -252,7 +252,7 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Value& out) {
     }
 }
 
-Value readAttributeValue(ByteReader& in, uint32_t typeWord) {
+FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;
     if ((typeWord & typeword::kArray) != 0) {
@@ -286,7 +286,7 @@ Value readAttributeValue(ByteReader& in, uint32_t typeWord) {
         case TypeLookup::Invalid:
             throw dberr::invalidFieldType();
     }
-    Value value;
+    FieldValue value;
     readValue(in, type, size, value);
     return value;
 }
@@ -308,7 +308,7 @@ std::vector<Attribute> readAttributes(ByteReader& in, size_t count) {
     return attributes;
 }
 
-std::vector<ChangeLogEntry> changeLogFrom(const Value& value) {
+std::vector<ChangeLogEntry> changeLogFrom(const FieldValue& value) {
     const auto* numbers = std::get_if<IntArray>(&value);
     if (numbers == nullptr || numbers->size() % 3 != 0) corrupt();
     std::vector<ChangeLogEntry> log;

@@ -12,7 +12,7 @@
 namespace tarvolen {
 namespace {
 
-const Value kNull{};
+const FieldValue kNull{};
 
 bool endsWithXml(const std::string& path) {
     if (path.size() < 4) return false;
@@ -57,7 +57,7 @@ void reserveOneMore(std::vector<T>& v) {
     if (v.size() == v.capacity()) v.reserve(std::max<size_t>(8, v.size() * 2));
 }
 
-bool isEmptyValue(const Value& v) {
+bool isEmptyValue(const FieldValue& v) {
     if (isNull(v)) return true;
     if (const auto* s = std::get_if<std::string>(&v)) return s->empty();
     return false;
@@ -79,7 +79,7 @@ bool TField::IsNull() const {
     return isNull(AsVariant());
 }
 
-const Value& TField::AsVariant() const {
+const FieldValue& TField::AsVariant() const {
     if (m_layoutIndex < 0) return kNull;
     return m_table.CurrentValue(static_cast<size_t>(m_layoutIndex));
 }
@@ -98,7 +98,7 @@ void TField::requireIntegerInRange(FieldType type, int64_t value, std::string_vi
 }
 
 std::string TField::AsString() const {
-    const Value& v = AsVariant();
+    const FieldValue& v = AsVariant();
     if (isNull(v)) return {};
     if (const auto* s = std::get_if<std::string>(&v)) return *s;
     if (const auto* b = std::get_if<BlobData>(&v)) return **b;
@@ -106,7 +106,7 @@ std::string TField::AsString() const {
 }
 
 int64_t TField::AsInteger() const {
-    const Value& v = AsVariant();
+    const FieldValue& v = AsVariant();
     if (const auto* i = std::get_if<int64_t>(&v)) return *i;
     if (isNull(v)) return 0;
     const std::string text = AsString();
@@ -153,7 +153,7 @@ void TField::SetAsString(std::string_view text) {
             return;
         }
         default: {
-            Value v = valueFromText(def, text);
+            FieldValue v = valueFromText(def, text);
             if (isNull(v) && !text.empty()) {
                 throw EDatabaseError("'" + std::string(text) +
                                      "' is not a valid value for field '" + m_name + "'");
@@ -175,13 +175,13 @@ void TField::SetAsInteger(int64_t value) {
     }
 }
 
-void TField::SetValue(Value value) {
+void TField::SetValue(FieldValue value) {
     m_table.requireEditing();
     m_table.setPending(static_cast<size_t>(m_layoutIndex), std::move(value));
 }
 
 void TField::Clear() {
-    SetValue(Value{});
+    SetValue(FieldValue{});
 }
 
 // ---- TClientDataSet ---------------------------------------------------------------------
@@ -464,7 +464,7 @@ TField& TClientDataSet::FieldByName(std::string_view name) {
     return *f;
 }
 
-const Value& TClientDataSet::CurrentValue(size_t layoutIndex) const {
+const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
     if (m_state == State::Edit || m_state == State::Insert) {
         return layoutIndex < m_pending.size() ? m_pending[layoutIndex] : kNull;
     }
@@ -491,16 +491,16 @@ void TClientDataSet::Edit() {
 void TClientDataSet::Insert() {
     requireActive();
     postOrCancelPending();
-    m_pending.assign(m_packet.fields.size(), Value{});
+    m_pending.assign(m_packet.fields.size(), FieldValue{});
     m_pendingChanged = false;
     m_state = State::Insert;
 }
 
-void TClientDataSet::setPending(size_t layoutIndex, Value value) {
+void TClientDataSet::setPending(size_t layoutIndex, FieldValue value) {
     if (layoutIndex >= m_pending.size()) return;
     // The writers and comparisons rely on a blob never being a null pointer.
     if (const auto* blob = std::get_if<BlobData>(&value); blob != nullptr && *blob == nullptr) {
-        value = Value{};
+        value = FieldValue{};
     }
     m_pending[layoutIndex] = std::move(value);
     m_pendingChanged = true;

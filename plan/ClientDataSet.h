@@ -40,12 +40,12 @@ class TField {
     std::string AsString() const;
     // Null reads as 0. REQUIRES: an integer field, or text that reads as an integer.
     int64_t AsInteger() const;
-    const Value& AsVariant() const;
+    const FieldValue& AsVariant() const;
 
     // Setting starts no edit by itself: the table must be in Edit or Insert state.
     void SetAsString(std::string_view text);
     void SetAsInteger(int64_t value);
-    void SetValue(Value value);
+    void SetValue(FieldValue value);
     void Clear();
 
   private:
@@ -125,8 +125,8 @@ class TClientDataSet {
     void Cancel();
     void Delete();
 
-    // Value of a layout field in the current row (the pending one while editing).
-    const Value& CurrentValue(size_t layoutIndex) const;
+    // The value of a layout field in the current row (the pending one while editing).
+    const FieldValue& CurrentValue(size_t layoutIndex) const;
     // The layout, attributes, versions and change log, as the file will hold them.
     const DataPacket& Packet() const { return m_packet; }
 
@@ -137,7 +137,7 @@ class TClientDataSet {
     void requireActive() const;
     void requireEditing() const;
     [[noreturn]] void throwTableError(const std::string& message) const;
-    void setPending(size_t layoutIndex, Value value);
+    void setPending(size_t layoutIndex, FieldValue value);
     void postOrCancelPending();
     bool rowLess(size_t a, size_t b) const;
     size_t viewInsertPosition(size_t version) const;
@@ -159,7 +159,7 @@ class TClientDataSet {
     size_t m_position = 0;
     bool m_eof = true;
     bool m_bof = true;
-    std::vector<Value> m_pending;  // the row being edited or inserted
+    std::vector<FieldValue> m_pending;  // the row being edited or inserted
     bool m_pendingChanged = false;
 };
 

@@ -500,7 +500,7 @@ bool isTextBlob(const FieldDef& field) {
     return subtype == "Text" || subtype == "WideText";
 }
 
-std::string valueToText(const FieldDef& field, const Value& value) {
+std::string valueToText(const FieldDef& field, const FieldValue& value) {
     if (isNull(value)) return {};
     switch (field.type) {
         case FieldType::Int16:
@@ -583,7 +583,7 @@ std::string valueToText(const FieldDef& field, const Value& value) {
     return {};
 }
 
-Value valueFromText(const FieldDef& field, std::string_view text) {
+FieldValue valueFromText(const FieldDef& field, std::string_view text) {
     switch (field.type) {
         case FieldType::Int16:
         case FieldType::Int32:
@@ -689,7 +689,7 @@ std::string attributeValueToText(const Attribute& attribute) {
         attribute.value);
 }
 
-Value attributeValueFromText(uint32_t typeWord, std::string_view text) {
+FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text) {
     using namespace typeword;
     if ((typeWord & kArray) != 0) {
         IntArray values;
@@ -715,7 +715,7 @@ Value attributeValueFromText(uint32_t typeWord, std::string_view text) {
             case FieldType::UInt16:
             case FieldType::UInt32: {
                 int64_t v = 0;
-                return readLooseInteger(text, v) ? Value(v) : Value(int64_t{0});
+                return readLooseInteger(text, v) ? FieldValue(v) : FieldValue(int64_t{0});
             }
             case FieldType::Boolean:
                 return !text.empty() && (text[0] == 'T' || text[0] == 't');

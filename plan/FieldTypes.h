@@ -51,15 +51,15 @@ std::optional<uint32_t> knownAttributeTypeWord(std::string_view name);
 
 // Values in the XML text form (before escaping / after unescaping). Wide strings come out in
 // Windows-1252 ('?' where the code page lacks a character); the XML writer handles them itself.
-std::string valueToText(const FieldDef& field, const Value& value);
+std::string valueToText(const FieldDef& field, const FieldValue& value);
 // Converts decoded XML text of a field value. Numbers and dates that do not read give null;
 // strings are not cut here.
-Value valueFromText(const FieldDef& field, std::string_view text);
+FieldValue valueFromText(const FieldDef& field, std::string_view text);
 // True for blobs whose XML value is plain text (SUBTYPE "Text" or "WideText") rather than Base64.
 bool isTextBlob(const FieldDef& field);
 // Attribute values in XML, by attribute type word.
 std::string attributeValueToText(const Attribute& attribute);
-Value attributeValueFromText(uint32_t typeWord, std::string_view text);
+FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text);
 
 // Base64 as the XML form writes byte values.
 std::string base64Encode(std::string_view bytes);

@@ -446,7 +446,7 @@ class XmlPacketReader {
         }
     }
 
-    void setChangeLog(const Value& value) {
+    void setChangeLog(const FieldValue& value) {
         const auto& numbers = std::get<IntArray>(value);
         m_packet.changeLog.clear();
         m_packet.changeLog.reserve(numbers.size() / 3);

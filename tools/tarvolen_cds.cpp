@@ -107,7 +107,7 @@ bool isTextLike(FieldType type) {
            type == FieldType::Bytes;
 }
 
-std::string shownValue(const FieldDef& field, const Value& value) {
+std::string shownValue(const FieldDef& field, const FieldValue& value) {
     if (isNull(value)) return "(null)";
     std::string text;
     if (const auto* wide = std::get_if<std::u16string>(&value)) {

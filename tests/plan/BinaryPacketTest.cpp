@@ -80,7 +80,7 @@ const std::string kInvalidFieldType = "Invalid field type.";
 const std::string kNullFieldName = "Field name can't be null, datapacket may be corrupted";
 const std::string kInvalidParameter = "Invalid parameter.";
 
-Attribute attr(std::string name, uint32_t typeWord, Value value) {
+Attribute attr(std::string name, uint32_t typeWord, FieldValue value) {
     Attribute a;
     a.name = std::move(name);
     a.typeWord = typeWord;
@@ -237,7 +237,7 @@ DataPacket planWithChangeLog() {
         attr("OFFSETS", kIntArray, IntArray{-1, 0, 2147483647}),
     };
     const std::string script(5000, 's');
-    auto row = [](uint8_t status, int64_t id, const char* stato, Value testo) {
+    auto row = [](uint8_t status, int64_t id, const char* stato, FieldValue testo) {
         RowVersion r;
         r.status = status;
         r.values = {id, std::string(stato), std::move(testo)};
@@ -250,7 +250,7 @@ DataPacket planWithChangeLog() {
         row(kModified, 1, "D", makeBlob(script)),
         row(kInserted | kSuperseded, 2, "N", makeBlob("first")),
         row(kModified, 2, "N", makeBlob("second")),
-        row(kDeleted, 3, "N", Value{}),
+        row(kDeleted, 3, "N", FieldValue{}),
     };
     p.changeLog = {{1, 0, 4}, {2, 1, 8}, {3, 2, 8}, {4, 0, 4}, {5, 4, 8}, {6, 0, 2}};
     return p;
@@ -353,7 +353,7 @@ TEST(BinaryWriter, StoresABlobKeptByAnEditOnlyOnce) {
 }
 
 // Encodes one row holding `value` in a single field and returns that row's bytes.
-std::string encodedRow(const FieldDef& f, const Value& value) {
+std::string encodedRow(const FieldDef& f, const FieldValue& value) {
     DataPacket p;
     p.fields = {f};
     p.rows = {RowVersion{rowstate::kUnchanged, {value}}};
@@ -366,11 +366,11 @@ TEST(BinaryWriter, WritesEachValueInItsStoredForm) {
     struct Case {
         const char* name;
         FieldDef field;
-        Value value;
+        FieldValue value;
         std::string row;  // status byte, field bits, value bytes
     };
     const Case cases[] = {
-        {"Null", field("S", FieldType::String, kString1), Value{}, std::string("\0\x01", 2)},
+        {"Null", field("S", FieldType::String, kString1), FieldValue{}, std::string("\0\x01", 2)},
         {"EmptyText", field("S", FieldType::String, kString1), std::string(),
          std::string("\0\0\x01\0", 4)},
         {"TwoByteLength", field("S", FieldType::String, kString2), std::string("hi"),
@@ -401,7 +401,7 @@ TEST(BinaryWriter, RefusesValuesTheirFieldCannotHold) {
     struct Case {
         const char* name;
         FieldDef field;
-        Value value;
+        FieldValue value;
         std::string message;
     };
     const Case cases[] = {
@@ -418,7 +418,7 @@ TEST(BinaryWriter, RefusesValuesTheirFieldCannotHold) {
          kInvalidParameter},
         {"WrongAlternative", field("S", FieldType::String, kString1), int64_t{1},
          kInvalidParameter},
-        {"NoName", field("", FieldType::Int32, kInt32), Value{}, kNullFieldName},
+        {"NoName", field("", FieldType::Int32, kInt32), FieldValue{}, kNullFieldName},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -484,9 +484,9 @@ TEST(BinaryReader, DecodesTheFixture) {
     expectSameAttributes(p.attributes, {attr("AUTOINCVALUE", typeword::kInt32, int64_t{3})});
     ASSERT_EQ(p.rows.size(), 2u);
     EXPECT_EQ(p.rows[0].status, rowstate::kInserted);
-    EXPECT_TRUE(sameValue(p.rows[0].values[0], Value{int64_t{1}}));
-    EXPECT_TRUE(sameValue(p.rows[0].values[1], Value{std::string("Ann")}));
-    EXPECT_TRUE(sameValue(p.rows[1].values[0], Value{int64_t{2}}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[0], FieldValue{int64_t{1}}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[1], FieldValue{std::string("Ann")}));
+    EXPECT_TRUE(sameValue(p.rows[1].values[0], FieldValue{int64_t{2}}));
     EXPECT_TRUE(isNull(p.rows[1].values[1]));
     EXPECT_TRUE(p.changeLog.empty());
 }
@@ -579,10 +579,10 @@ TEST(BinaryReader, SkipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
     EXPECT_EQ(p.fields[1].name, "NAME");
     ASSERT_EQ(p.rows.size(), 2u);
     ASSERT_EQ(p.rows[0].values.size(), 2u);
-    EXPECT_TRUE(sameValue(p.rows[0].values[0], Value{int64_t{7}}));
-    EXPECT_TRUE(sameValue(p.rows[0].values[1], Value{std::string("x")}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[0], FieldValue{int64_t{7}}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[1], FieldValue{std::string("x")}));
     ASSERT_EQ(p.rows[1].values.size(), 2u);
-    EXPECT_TRUE(sameValue(p.rows[1].values[0], Value{int64_t{8}}));
+    EXPECT_TRUE(sameValue(p.rows[1].values[0], FieldValue{int64_t{8}}));
     EXPECT_TRUE(isNull(p.rows[1].values[1]));
 }
 
@@ -600,7 +600,7 @@ TEST(BinaryReader, DecodesStoredValues) {
         const char* name;
         uint32_t typeWord;
         std::string stored;
-        Value expected;
+        FieldValue expected;
     };
     const Case cases[] = {
         {"SmallInt", kInt16, std::string("\xFE\xFF", 2), int64_t{-2}},
@@ -678,7 +678,7 @@ TEST(BinaryReader, TakesValuesNotStoredFromTheReplacedVersion) {
     b.u8(rowstate::kInserted).u8(0x08).u32(2);  // replaces nothing: MEMO stays null
     const DataPacket p = decodeBinaryPacket(b.str());
     ASSERT_EQ(p.rows.size(), 3u);
-    EXPECT_TRUE(sameValue(p.rows[1].values[1], Value{makeBlob("abc")}));
+    EXPECT_TRUE(sameValue(p.rows[1].values[1], FieldValue{makeBlob("abc")}));
     EXPECT_TRUE(isNull(p.rows[2].values[1]));
     const std::vector<ChangeLogEntry> log = {{1, 0, 4}, {2, 1, 8}, {3, 0, 4}};
     EXPECT_EQ(p.changeLog, log);
