@@ -22,6 +22,7 @@
 #include <string>
 
 #include "BenchSupport.h"
+#include "base/Calendar.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "db/Table.h"

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/Calendar.h"
 #include "base/Cp1252.h"
 #include "db/DatabaseError.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {

@@ -9,6 +9,7 @@
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
 
 namespace tarvolen {

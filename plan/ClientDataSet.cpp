@@ -8,6 +8,7 @@
 #include "plan/FieldTypes.h"
 #include "plan/FileIO.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {

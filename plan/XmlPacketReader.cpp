@@ -11,6 +11,7 @@
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {

@@ -10,6 +10,7 @@
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {

@@ -2,7 +2,9 @@
 
 #include <limits>
 
+#include "base/Calendar.h"
 #include "base/Cp1252.h"
+#include "plan/Base64.h"
 #include "plan/FieldTypes.h"
 
 namespace tarvolen {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/Calendar.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
