@@ -1,7 +1,5 @@
 #include "plan/Field.h"
 
-#include <charconv>
-
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
@@ -11,6 +9,11 @@ namespace tarvolen {
 namespace {
 
 const FieldValue kNull{};
+
+// Text set through a field object must be integer text as a whole, without blanks.
+bool isWholeInteger(std::string_view text, int64_t& out) {
+    return !text.empty() && readIntegerPrefix(text, out) == text.size();
+}
 
 }  // namespace
 
@@ -58,8 +61,7 @@ int64_t TField::AsInteger() const {
     if (isNull(v)) return 0;
     const std::string text = AsString();
     int64_t out = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    if (ec != std::errc() || ptr != text.data() + text.size()) {
+    if (!isWholeInteger(text, out)) {
         throw EDatabaseError("'" + text + "' is not a valid integer value");
     }
     return out;
@@ -90,9 +92,7 @@ void TField::SetAsString(std::string_view text) {
                 return;
             }
             int64_t v = 0;
-            const char* first = text.data() + (text[0] == '+' ? 1 : 0);
-            auto [ptr, ec] = std::from_chars(first, text.data() + text.size(), v);
-            if (ec != std::errc() || ptr != text.data() + text.size()) {
+            if (!isWholeInteger(text, v)) {
                 throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
             }
             requireIntegerInRange(def.type, v, text);

@@ -9,6 +9,7 @@
 
 #include "base/Calendar.h"
 #include "base/Cp1252.h"
+#include "base/Text.h"
 #include "plan/Base64.h"
 #include "plan/FieldTypes.h"
 #include "plan/PackedDecimal.h"
@@ -21,30 +22,13 @@ constexpr int64_t kMsPerDay = 86400000;
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool isLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 
-// Reads an integer the way XML field values are read: an optional sign, then digits; a letter
-// before the first digit, or no digit at all, means no value.
+// An integer as XML values are read: blanks before it are skipped and text after its digits is
+// ignored, but what stands between must be integer text ("x1", "+-5" and "n/a" give no value).
 bool readLooseInteger(std::string_view text, int64_t& out) {
-    bool negative = false;
     size_t i = 0;
-    for (; i < text.size() && !isDigit(text[i]); ++i) {
-        if (isLetter(text[i])) return false;
-        negative = text[i] == '-';
-    }
-    if (i == text.size()) return false;
-    constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-    uint64_t value = 0;
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        const auto digit = static_cast<uint64_t>(text[i] - '0');
-        // Checked before multiplying: a wrapped product could look in range again.
-        if (value > (kMax - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
-    return true;
+    while (i < text.size() && isBlankChar(text[i])) ++i;
+    return readIntegerPrefix(text.substr(i), out) > 0;
 }
 
 bool readFixedDigits(std::string_view text, size_t pos, size_t count, int& out) {
@@ -141,6 +125,26 @@ std::string intArrayText(const IntArray& values) {
 }
 
 }  // namespace
+
+size_t readIntegerPrefix(std::string_view text, int64_t& out) {
+    size_t i = 0;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    const size_t firstDigit = i;
+    // The magnitude of the smallest int64 is one more than that of the largest.
+    const uint64_t limit =
+        static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + (negative ? 1U : 0U);
+    uint64_t value = 0;
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+        const auto digit = static_cast<uint64_t>(text[i] - '0');
+        // Checked before multiplying: a wrapped product could look in range again.
+        if (value > (limit - digit) / 10) return 0;
+        value = value * 10 + digit;
+    }
+    if (i == firstDigit) return 0;
+    out = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
+    return i;
+}
 
 std::string valueToText(const FieldDef& field, const FieldValue& value) {
     if (isNull(value)) return {};

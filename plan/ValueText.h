@@ -10,11 +10,18 @@
 
 namespace tarvolen {
 
+// The one rule for integer text: an optional single sign, "+" or "-", directly followed by
+// decimal digits; "+-5", "--5" and "- 5" are not numbers. Reads such a number at the start of
+// `text` and returns how many characters it took; 0, leaving `out` alone, when the text does not
+// start with one or its value does not fit 64 bits.
+size_t readIntegerPrefix(std::string_view text, int64_t& out);
+
 // A field value as XML text; null gives empty text. Wide strings come out in Windows-1252 ('?'
 // where the code page lacks a character); the XML writer handles them itself.
 std::string valueToText(const FieldDef& field, const FieldValue& value);
 // Decoded XML text of a field value -> value. Numbers and dates that do not read give null;
-// strings are not cut here.
+// strings are not cut here. An integer is read by readIntegerPrefix after any blanks, and text
+// after its digits is ignored.
 FieldValue valueFromText(const FieldDef& field, std::string_view text);
 
 // Attribute values in XML, by attribute type word.

@@ -245,6 +245,50 @@ TEST_F(PlanTableTest, fieldObjectsRefuseWhatTheirFieldCannotHold) {
     EXPECT_EQ(t->FieldByName("ID").AsInteger(), 1);
 }
 
+TEST_F(PlanTableTest, integerTextIsASingleOptionalSignThenDigits) {
+    write("dbquery.xml", plan(kRow1));
+    auto t = planTable();
+    t->Open();
+    struct Case {
+        const char* text;
+        int64_t value;  // ignored where `error` is set
+        const char* error;
+    };
+    const Case cases[] = {
+        {"7", 7, nullptr},
+        {"+7", 7, nullptr},
+        {"-7", -7, nullptr},
+        {"+-5", 0, "'+-5' is not a valid integer value"},
+        {"-+5", 0, "'-+5' is not a valid integer value"},
+        {"--5", 0, "'--5' is not a valid integer value"},
+        {"- 5", 0, "'- 5' is not a valid integer value"},
+        {" 5", 0, "' 5' is not a valid integer value"},
+        {"5x", 0, "'5x' is not a valid integer value"},
+        {"+", 0, "'+' is not a valid integer value"},
+    };
+    for (const Case& c : cases) {
+        t->Edit();
+        t->FieldByName("ID").SetAsInteger(1);
+        if (c.error != nullptr) {
+            EXPECT_EQ(messageOf<EDatabaseError>([&] { t->FieldByName("ID").SetAsString(c.text); }),
+                      c.error);
+            EXPECT_EQ(t->FieldByName("ID").AsInteger(), 1) << c.text;
+        } else {
+            t->FieldByName("ID").SetAsString(c.text);
+            EXPECT_EQ(t->FieldByName("ID").AsInteger(), c.value) << c.text;
+        }
+        // Text in a string field reads as an integer by the same rule.
+        t->FieldByName("SEPARATORE").SetAsString(c.text);
+        if (c.error != nullptr) {
+            EXPECT_EQ(messageOf<EDatabaseError>([&] { t->FieldByName("SEPARATORE").AsInteger(); }),
+                      c.error);
+        } else {
+            EXPECT_EQ(t->FieldByName("SEPARATORE").AsInteger(), c.value) << c.text;
+        }
+        t->Cancel();
+    }
+}
+
 TEST_F(PlanTableTest, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();

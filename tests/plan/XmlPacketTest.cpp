@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "base/Calendar.h"
@@ -294,6 +295,14 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
         {"i4", "abc", FieldValue{}},
         {"i4", "", FieldValue{}},
         {"i4", "x1", FieldValue{}},
+        // One sign at most, right before the digits.
+        {"i4", "+-5", FieldValue{}},
+        {"i4", "-+5", FieldValue{}},
+        {"i4", "--5", FieldValue{}},
+        {"i4", "- 5", FieldValue{}},
+        {"i4", "#5", FieldValue{}},
+        {"i4", " -5", int64_t{-5}},
+        {"i4", "-", FieldValue{}},
         {"i2", "40000", FieldValue{}},
         {"boolean", "true", true},
         {"boolean", "yes", false},
@@ -302,6 +311,8 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
         {"r8", "n/a", FieldValue{}},
         {"i8", "9223372036854775807", int64_t{9223372036854775807}},
         {"i8", "20000000000000000000", FieldValue{}},  // must not wrap into range
+        {"i8", "-9223372036854775808", int64_t{std::numeric_limits<int64_t>::min()}},
+        {"i8", "-9223372036854775809", FieldValue{}},
     };
     for (const auto& c : cases) {
         const std::string xml =
