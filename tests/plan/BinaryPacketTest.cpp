@@ -275,7 +275,7 @@ void PrintTo(const RoundTripCase& c, std::ostream* os) {
 
 class BinaryRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
-TEST_P(BinaryRoundTrip, DecodesToTheSamePacketAndReencodesToTheSameBytes) {
+TEST_P(BinaryRoundTrip, decodesToTheSamePacketAndReencodesToTheSameBytes) {
     const DataPacket original = GetParam().make();
     const std::string bytes = encodeBinaryPacket(original);
     ASSERT_TRUE(isBinaryPacket(bytes));
@@ -284,7 +284,7 @@ TEST_P(BinaryRoundTrip, DecodesToTheSamePacketAndReencodesToTheSameBytes) {
     EXPECT_EQ(encodeBinaryPacket(decoded), bytes);
 }
 
-TEST_P(BinaryRoundTrip, EveryTruncationIsAMismatch) {
+TEST_P(BinaryRoundTrip, everyTruncationIsAMismatch) {
     const std::string bytes = encodeBinaryPacket(GetParam().make());
     for (size_t n = 0; n < bytes.size(); ++n) {
         ASSERT_EQ(binaryError(std::string_view(bytes).substr(0, n)), kMismatch) << n << " bytes";
@@ -311,7 +311,7 @@ uint16_t readU16(const std::string& b, size_t at) {
                                  (static_cast<unsigned char>(b[at + 1]) << 8));
 }
 
-TEST(BinaryWriter, HeaderPointsAtTheFirstRow) {
+TEST(BinaryWriter, headerPointsAtTheFirstRow) {
     const DataPacket packet = planWithChangeLog();
     const std::string bytes = encodeBinaryPacket(packet);
     EXPECT_EQ(readU32(bytes, 0), kMagic);
@@ -326,7 +326,7 @@ TEST(BinaryWriter, HeaderPointsAtTheFirstRow) {
     EXPECT_EQ(bytes.substr(readU16(bytes, 22), firstRow.size()), firstRow);
 }
 
-TEST(BinaryWriter, OmitsTheRowOffsetWhenItDoesNotFitSixteenBits) {
+TEST(BinaryWriter, omitsTheRowOffsetWhenItDoesNotFitSixteenBits) {
     DataPacket packet = planWithChangeLog();
     packet.attributes.push_back(attr("BIG1", typeword::kString2, std::string(40000, 'a')));
     packet.attributes.push_back(attr("BIG2", typeword::kString2, std::string(40000, 'b')));
@@ -345,7 +345,7 @@ size_t occurrences(const std::string& haystack, const std::string& needle) {
     return n;
 }
 
-TEST(BinaryWriter, StoresABlobKeptByAnEditOnlyOnce) {
+TEST(BinaryWriter, storesABlobKeptByAnEditOnlyOnce) {
     const std::string bytes = encodeBinaryPacket(planWithChangeLog());
     EXPECT_EQ(occurrences(bytes, std::string(5000, 's')), 1u);
     EXPECT_EQ(occurrences(bytes, "first"), 1u);
@@ -361,7 +361,7 @@ std::string encodedRow(const FieldDef& f, const FieldValue& value) {
     return bytes.substr(readU16(bytes, 22));
 }
 
-TEST(BinaryWriter, WritesEachValueInItsStoredForm) {
+TEST(BinaryWriter, writesEachValueInItsStoredForm) {
     using namespace typeword;
     struct Case {
         const char* name;
@@ -396,7 +396,7 @@ TEST(BinaryWriter, WritesEachValueInItsStoredForm) {
     }
 }
 
-TEST(BinaryWriter, RefusesValuesTheirFieldCannotHold) {
+TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
     using namespace typeword;
     struct Case {
         const char* name;
@@ -471,7 +471,7 @@ struct Fixture {
     }
 };
 
-TEST(BinaryReader, DecodesTheFixture) {
+TEST(BinaryReader, decodesTheFixture) {
     const DataPacket p = decodeBinaryPacket(Fixture{}.bytes());
     ASSERT_EQ(p.fields.size(), 2u);
     EXPECT_EQ(p.fields[0].name, "ID");
@@ -498,7 +498,7 @@ std::string changeLogAttribute(uint32_t count, std::vector<uint32_t> numbers) {
     return b.str();
 }
 
-TEST(BinaryReader, RejectsDamagedPackets) {
+TEST(BinaryReader, rejectsDamagedPackets) {
     struct Case {
         const char* name;
         std::function<void(Fixture&)> change;
@@ -554,7 +554,7 @@ TEST(BinaryReader, RejectsDamagedPackets) {
     }
 }
 
-TEST(BinaryReader, MajorVersionFourIsReadAsXml) {
+TEST(BinaryReader, majorVersionFourIsReadAsXml) {
     Fixture f;
     f.major = 4;
     EXPECT_FALSE(isBinaryPacket(f.bytes()));
@@ -564,7 +564,7 @@ TEST(BinaryReader, MajorVersionFourIsReadAsXml) {
     EXPECT_EQ(decodeError([&] { return decodePacket(f.bytes()); }), kMismatch);
 }
 
-TEST(BinaryReader, SkipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
+TEST(BinaryReader, skipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
     Bytes b = header(4, 2);
     b.name("TINY").u32(typeword::kInt8).u16(0).u16(1).name("WIDTH").u32(typeword::kUInt16).u16(1);
     b.name("ID").u32(typeword::kInt32).u16(0).u16(0);
@@ -594,7 +594,7 @@ std::string singleValuePacket(uint32_t typeWord, std::string_view stored) {
     return b.str();
 }
 
-TEST(BinaryReader, DecodesStoredValues) {
+TEST(BinaryReader, decodesStoredValues) {
     using namespace typeword;
     struct Case {
         const char* name;
@@ -649,7 +649,7 @@ TEST(BinaryReader, DecodesStoredValues) {
     }
 }
 
-TEST(BinaryReader, RejectsDamagedValues) {
+TEST(BinaryReader, rejectsDamagedValues) {
     using namespace typeword;
     struct Case {
         const char* name;
@@ -668,7 +668,7 @@ TEST(BinaryReader, RejectsDamagedValues) {
     }
 }
 
-TEST(BinaryReader, TakesValuesNotStoredFromTheReplacedVersion) {
+TEST(BinaryReader, takesValuesNotStoredFromTheReplacedVersion) {
     Bytes b = header(2, 3);
     b.name("ID").u32(typeword::kInt32).u16(0).u16(0);
     b.name("MEMO").u32(typeword::kBlob).u16(0).u16(0);
