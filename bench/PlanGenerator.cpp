@@ -28,7 +28,7 @@ DataPacket generatePlan(size_t phases, size_t scriptBytes, bool markedDone) {
         packet.rows.push_back({0,
                                {int64_t(i + 1), std::string("N"), std::string("S"),
                                 std::string(";"), makeBlob(std::move(script)), int64_t(i + 1),
-                                Value{}, Value{}, std::string("N"), version}});
+                                FieldValue{}, FieldValue{}, std::string("N"), version}});
     }
     if (markedDone) {
         for (size_t i = 0; i < phases; ++i) {

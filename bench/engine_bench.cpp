@@ -22,6 +22,7 @@
 #include <string>
 
 #include "BenchSupport.h"
+#include "base/Calendar.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "db/Table.h"
@@ -74,7 +75,7 @@ int runCommand(const std::string& command) {
 }
 
 // A plan file of one phase.
-std::string planWith(std::vector<Value> phase) {
+std::string planWith(std::vector<FieldValue> phase) {
     DataPacket plan = emptyPlanPacket();
     plan.rows.push_back({0, std::move(phase)});
     return encodeXmlPacket(plan);

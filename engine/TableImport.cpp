@@ -1,89 +1,15 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table by position.
 
-#include <algorithm>
-#include <cmath>
-
-#include "base/Cp1252.h"
 #include "db/DatabaseError.h"
 #include "engine/ImportFile.h"
+#include "engine/ImportValue.h"
 #include "engine/dm_main.h"
-#include "plan/FieldTypes.h"
+#include "plan/Errors.h"
 
 namespace tarvolen {
 namespace {
 
-constexpr int64_t kMsPerDay = 86400000;
 constexpr size_t kRowsPerPump = 500;
-
-database::Date dateOf(int64_t dayNumber) {
-    database::Date d;
-    dateFromDayNumber(dayNumber, d.year, d.month, d.day);
-    return d;
-}
-
-database::Time timeOf(int64_t ms) {
-    database::Time t;
-    t.hour = static_cast<int>(ms / 3600000);
-    t.minute = static_cast<int>(ms / 60000 % 60);
-    t.second = static_cast<int>(ms / 1000 % 60);
-    t.fraction = static_cast<int>(ms % 1000) * 10;
-    return t;
-}
-
-// A data file's value as the database layer takes it; the layer converts it to the column's
-// type, or refuses it.
-database::Value toDatabaseValue(const FieldDef& field, const Value& value) {
-    if (isNull(value)) return std::monostate{};
-    switch (field.type) {
-        case FieldType::Date:
-            return dateOf(std::get<int64_t>(value));
-        case FieldType::Time:
-            return timeOf(std::get<int64_t>(value));
-        case FieldType::DateTime: {
-            // Milliseconds held as a double: rounded, as the plan shows them, and checked
-            // before the cast, since NaN or a huge value from a damaged file has no int64.
-            const double stored = std::round(std::get<double>(value));
-            if (!(stored >= -9.2233720368547758e18 && stored < 9.2233720368547758e18)) {
-                throw database::DatabaseError("The data file's field " + field.name + " holds " +
-                                              database::valueText(stored) +
-                                              ", not a date and time");
-            }
-            const auto total = static_cast<int64_t>(stored);
-            int64_t days = total / kMsPerDay;
-            int64_t ms = total % kMsPerDay;
-            if (ms < 0) {
-                ms += kMsPerDay;
-                --days;
-            }
-            return database::Timestamp{dateOf(days), timeOf(ms)};
-        }
-        case FieldType::SqlTimeStamp: {
-            const auto& ts = std::get<SqlTimeStamp>(value);
-            return database::Timestamp{
-                {ts.year, ts.month, ts.day},
-                // Past 999 ms the time is refused anyway; capped so the product cannot overflow.
-                {ts.hour, ts.minute, ts.second,
-                 static_cast<int>(std::min<uint32_t>(ts.millisecond, 1000) * 10)}};
-        }
-        case FieldType::WideString:
-            return valueToText(field, value);  // to Windows-1252
-        case FieldType::Blob:
-            return *std::get<BlobData>(value);
-        default:
-            break;
-    }
-    return std::visit(
-        [](const auto& v) -> database::Value {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, int64_t> || std::is_same_v<T, double> ||
-                          std::is_same_v<T, bool> || std::is_same_v<T, std::string>) {
-                return v;  // integers, floats, booleans, strings, bytes, decimal text
-            } else {
-                return std::monostate{};
-            }
-        },
-        value);
-}
 
 }  // namespace
 
@@ -125,7 +51,7 @@ void TdmMain::ImportTable() {
                                                   Table.column(i).name + " (position " +
                                                   std::to_string(i + 1) + ")");
                 }
-                Table.setValue(i, toDatabaseValue(fields[position], cds.CurrentValue(position)));
+                Table.setValue(i, importValue(fields[position], cds.CurrentValue(position)));
             }
             Table.post();
         }

@@ -8,6 +8,7 @@
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
 
 namespace tarvolen {
@@ -92,40 +93,11 @@ int64_t readInteger(ByteReader& in, uint32_t size, bool isSigned) {
     }
 }
 
-// Packed-decimal record: precision, sign bit | decimals, then the digits as nibbles, high
-// nibble first, left-aligned. Gives the decimal text the table keeps.
+// The packed-decimal record of a decimal field, as the decimal text the table keeps.
 std::string readDecimal(ByteReader& in, uint32_t recordSize) {
-    const auto* record = reinterpret_cast<const unsigned char*>(in.take(recordSize));
-    const unsigned precision = record[0];
-    const bool negative = (record[1] & 0x80) != 0;
-    const unsigned decimals = record[1] & 0x3F;
-    if (2 + (precision + 1) / 2 > recordSize) corrupt();
-
-    // A record may hold fewer digits than decimals ("0.005" as precision 1): pad the fraction.
-    const unsigned padding = decimals > precision ? decimals - precision : 0;
-    std::string digits(padding, '0');
-    for (unsigned i = 0; i < precision; ++i) {
-        const unsigned char byte = record[2 + i / 2];
-        const unsigned nibble = (i % 2 == 0) ? byte >> 4 : byte & 0x0F;
-        if (nibble > 9) corrupt();
-        digits.push_back(static_cast<char>('0' + nibble));
-    }
-    const size_t intDigits = digits.size() - decimals;
-    size_t firstInt = 0;
-    while (firstInt < intDigits && digits[firstInt] == '0') ++firstInt;
-
+    const char* record = in.take(recordSize);
     std::string text;
-    text.reserve(digits.size() + 3);
-    if (negative && digits.find_first_not_of('0') != std::string::npos) text.push_back('-');
-    if (firstInt == intDigits) {
-        text.push_back('0');
-    } else {
-        text.append(digits, firstInt, intDigits - firstInt);
-    }
-    if (decimals > 0) {
-        text.push_back('.');
-        text.append(digits, intDigits, decimals);
-    }
+    if (!unpackDecimal(std::string_view(record, recordSize), text)) corrupt();
     return text;
 }
 
@@ -184,7 +156,7 @@ FieldSlot slotFor(uint32_t typeWord) {
 }
 
 // Reads one stored value into `out`.
-void readValue(ByteReader& in, FieldType type, uint32_t size, Value& out) {
+void readValue(ByteReader& in, FieldType type, uint32_t size, FieldValue& out) {
     switch (type) {
         case FieldType::Int16:
             out = readInteger(in, 2, true);
@@ -252,7 +224,7 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Value& out) {
     }
 }
 
-Value readAttributeValue(ByteReader& in, uint32_t typeWord) {
+FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;
     if ((typeWord & typeword::kArray) != 0) {
@@ -286,7 +258,7 @@ Value readAttributeValue(ByteReader& in, uint32_t typeWord) {
         case TypeLookup::Invalid:
             throw dberr::invalidFieldType();
     }
-    Value value;
+    FieldValue value;
     readValue(in, type, size, value);
     return value;
 }
@@ -308,7 +280,7 @@ std::vector<Attribute> readAttributes(ByteReader& in, size_t count) {
     return attributes;
 }
 
-std::vector<ChangeLogEntry> changeLogFrom(const Value& value) {
+std::vector<ChangeLogEntry> changeLogFrom(const FieldValue& value) {
     const auto* numbers = std::get_if<IntArray>(&value);
     if (numbers == nullptr || numbers->size() % 3 != 0) corrupt();
     std::vector<ChangeLogEntry> log;

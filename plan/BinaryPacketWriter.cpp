@@ -9,6 +9,7 @@
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
 
 namespace tarvolen {
@@ -44,7 +45,7 @@ void patch32(std::string& out, size_t at, uint32_t v) {
 }
 
 template <typename T>
-const T& valueAs(const Value& value) {
+const T& valueAs(const FieldValue& value) {
     if (const T* v = std::get_if<T>(&value)) return *v;
     throw dberr::invalidParameter();
 }
@@ -95,7 +96,7 @@ void putDecimal(std::string& out, const std::string& text, uint32_t recordSize) 
     out += record;
 }
 
-void putValue(std::string& out, FieldType type, uint32_t size, const Value& value) {
+void putValue(std::string& out, FieldType type, uint32_t size, const FieldValue& value) {
     switch (type) {
         case FieldType::Int16:
             putInteger(out, valueAs<int64_t>(value), 2, true);
@@ -180,7 +181,7 @@ void putName(std::string& out, const std::string& name) {
     out += name;
 }
 
-void putAttributeValue(std::string& out, uint32_t typeWord, const Value& value) {
+void putAttributeValue(std::string& out, uint32_t typeWord, const FieldValue& value) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;
     if ((typeWord & typeword::kArray) != 0) {
@@ -230,7 +231,7 @@ void putAttributeValue(std::string& out, uint32_t typeWord, const Value& value) 
 
 // An integer attribute (or array) holding a value outside its type's range goes out as 64-bit
 // signed, so that what the XML reader took in, with the type its name implies, can be written.
-uint32_t attributeWordFor(uint32_t typeWord, const Value& value) {
+uint32_t attributeWordFor(uint32_t typeWord, const FieldValue& value) {
     const uint32_t element = typeWord & ~typeword::kArray;
     if (!isIntegerElement(element)) return typeWord;
     const uint32_t size = element & typeword::kSizeMask;
@@ -247,7 +248,7 @@ uint32_t attributeWordFor(uint32_t typeWord, const Value& value) {
 }
 
 void putAttribute(std::string& out, const std::string& name, uint32_t typeWord,
-                  const Value& value) {
+                  const FieldValue& value) {
     const uint32_t word = attributeWordFor(typeWord, value);
     putName(out, name);
     put32(out, word);
@@ -264,7 +265,7 @@ size_t estimatedSize(const DataPacket& packet) {
     size_t size = 1024;
     for (const RowVersion& row : packet.rows) {
         size += 1 + row.values.size() * 9;
-        for (const Value& v : row.values) {
+        for (const FieldValue& v : row.values) {
             if (const auto* blob = std::get_if<BlobData>(&v)) {
                 size += (*blob)->size();
             } else if (const auto* text = std::get_if<std::string>(&v)) {
@@ -334,7 +335,7 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
 
     const std::vector<uint32_t> replaced = replacedVersions(packet);
     const size_t statusBytes = (fieldCount + 3) / 4;
-    const Value null;
+    const FieldValue null;
     for (const size_t r : rowWriteOrder(packet)) {
         const RowVersion& row = packet.rows[r];
         put8(out, row.status);
@@ -352,7 +353,7 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         }
 
         for (size_t i = 0; i < fieldCount; ++i) {
-            const Value& value = i < row.values.size() ? row.values[i] : null;
+            const FieldValue& value = i < row.values.size() ? row.values[i] : null;
             const FieldType type = packet.fields[i].type;
             unsigned bits = 0;
             if (isNull(value)) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
@@ -12,7 +11,7 @@
 namespace tarvolen {
 namespace {
 
-const Value kNull{};
+const FieldValue kNull{};
 
 bool endsWithXml(const std::string& path) {
     if (path.size() < 4) return false;
@@ -57,132 +56,13 @@ void reserveOneMore(std::vector<T>& v) {
     if (v.size() == v.capacity()) v.reserve(std::max<size_t>(8, v.size() * 2));
 }
 
-bool isEmptyValue(const Value& v) {
+bool isEmptyValue(const FieldValue& v) {
     if (isNull(v)) return true;
     if (const auto* s = std::get_if<std::string>(&v)) return s->empty();
     return false;
 }
 
 }  // namespace
-
-// ---- TField -----------------------------------------------------------------------------
-
-TField::TField(TClientDataSet& table, std::string name, FieldKind kind, int size, bool required)
-    : m_table(table),
-      m_name(std::move(name)),
-      m_kind(kind),
-      m_declaredSize(size),
-      m_size(size),
-      m_required(required) {}
-
-bool TField::IsNull() const {
-    return isNull(AsVariant());
-}
-
-const Value& TField::AsVariant() const {
-    if (m_layoutIndex < 0) return kNull;
-    return m_table.CurrentValue(static_cast<size_t>(m_layoutIndex));
-}
-
-void TField::requireBound() const {
-    // A field object added after Open has no field of the layout behind it.
-    if (m_layoutIndex < 0) m_table.throwTableError("Field '" + m_name + "' not found");
-}
-
-void TField::requireIntegerInRange(FieldType type, int64_t value, std::string_view text) const {
-    // Refused now: the file could not hold it, and the table could then never be closed.
-    if (!fitsIntegerType(type, value)) {
-        throw EDatabaseError("'" + std::string(text) + "' is not a valid value for field '" +
-                             m_name + "'");
-    }
-}
-
-std::string TField::AsString() const {
-    const Value& v = AsVariant();
-    if (isNull(v)) return {};
-    if (const auto* s = std::get_if<std::string>(&v)) return *s;
-    if (const auto* b = std::get_if<BlobData>(&v)) return **b;
-    return valueToText(m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)], v);
-}
-
-int64_t TField::AsInteger() const {
-    const Value& v = AsVariant();
-    if (const auto* i = std::get_if<int64_t>(&v)) return *i;
-    if (isNull(v)) return 0;
-    const std::string text = AsString();
-    int64_t out = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    if (ec != std::errc() || ptr != text.data() + text.size()) {
-        throw EDatabaseError("'" + text + "' is not a valid integer value");
-    }
-    return out;
-}
-
-void TField::SetAsString(std::string_view text) {
-    m_table.requireEditing();
-    requireBound();
-    const FieldDef& def = m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)];
-    switch (def.type) {
-        case FieldType::String: {
-            std::string value(text);
-            if (m_size > 0 && value.size() > static_cast<size_t>(m_size))
-                value.resize(static_cast<size_t>(m_size));
-            SetValue(std::move(value));
-            return;
-        }
-        case FieldType::Blob:
-            SetValue(makeBlob(std::string(text)));
-            return;
-        case FieldType::Int16:
-        case FieldType::Int32:
-        case FieldType::Int64:
-        case FieldType::UInt16:
-        case FieldType::UInt32: {
-            if (text.empty()) {
-                Clear();
-                return;
-            }
-            int64_t v = 0;
-            const char* first = text.data() + (text[0] == '+' ? 1 : 0);
-            auto [ptr, ec] = std::from_chars(first, text.data() + text.size(), v);
-            if (ec != std::errc() || ptr != text.data() + text.size()) {
-                throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
-            }
-            requireIntegerInRange(def.type, v, text);
-            SetValue(v);
-            return;
-        }
-        default: {
-            Value v = valueFromText(def, text);
-            if (isNull(v) && !text.empty()) {
-                throw EDatabaseError("'" + std::string(text) +
-                                     "' is not a valid value for field '" + m_name + "'");
-            }
-            SetValue(std::move(v));
-        }
-    }
-}
-
-void TField::SetAsInteger(int64_t value) {
-    m_table.requireEditing();
-    requireBound();
-    const FieldDef& def = m_table.m_packet.fields[static_cast<size_t>(m_layoutIndex)];
-    if (def.type == FieldType::String || def.type == FieldType::Blob) {
-        SetAsString(std::to_string(value));
-    } else {
-        requireIntegerInRange(def.type, value, std::to_string(value));
-        SetValue(value);
-    }
-}
-
-void TField::SetValue(Value value) {
-    m_table.requireEditing();
-    m_table.setPending(static_cast<size_t>(m_layoutIndex), std::move(value));
-}
-
-void TField::Clear() {
-    SetValue(Value{});
-}
 
 // ---- TClientDataSet ---------------------------------------------------------------------
 
@@ -464,7 +344,7 @@ TField& TClientDataSet::FieldByName(std::string_view name) {
     return *f;
 }
 
-const Value& TClientDataSet::CurrentValue(size_t layoutIndex) const {
+const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
     if (m_state == State::Edit || m_state == State::Insert) {
         return layoutIndex < m_pending.size() ? m_pending[layoutIndex] : kNull;
     }
@@ -491,16 +371,16 @@ void TClientDataSet::Edit() {
 void TClientDataSet::Insert() {
     requireActive();
     postOrCancelPending();
-    m_pending.assign(m_packet.fields.size(), Value{});
+    m_pending.assign(m_packet.fields.size(), FieldValue{});
     m_pendingChanged = false;
     m_state = State::Insert;
 }
 
-void TClientDataSet::setPending(size_t layoutIndex, Value value) {
+void TClientDataSet::setPending(size_t layoutIndex, FieldValue value) {
     if (layoutIndex >= m_pending.size()) return;
     // The writers and comparisons rely on a blob never being a null pointer.
     if (const auto* blob = std::get_if<BlobData>(&value); blob != nullptr && *blob == nullptr) {
-        value = Value{};
+        value = FieldValue{};
     }
     m_pending[layoutIndex] = std::move(value);
     m_pendingChanged = true;

@@ -10,57 +10,9 @@
 #include <vector>
 
 #include "plan/DataPacket.h"
+#include "plan/Field.h"
 
 namespace tarvolen {
-
-class TClientDataSet;
-
-// What a field object expects of the field it binds to.
-enum class FieldKind {
-    Integer,  // accepts i2, i4, ui2, ui4
-    String,   // accepts string (also FixedChar, Guid)
-    Memo,     // accepts bin.hex with any subtype
-    Any,      // made from the file's layout, for tables without fixed fields
-};
-
-// A field object: the typed view of one field of the current row.
-class TField {
-  public:
-    TField(TClientDataSet& table, std::string name, FieldKind kind, int size, bool required);
-
-    const std::string& FieldName() const { return m_name; }
-    FieldKind Kind() const { return m_kind; }
-    // Characters kept when a string is set; 0 for no limit.
-    int Size() const { return m_size; }
-    // Position of the bound field in the file's layout; -1 while the table is closed.
-    int LayoutIndex() const { return m_layoutIndex; }
-
-    bool IsNull() const;
-    // Null reads as empty text; integers as decimal text, memos as their text.
-    std::string AsString() const;
-    // Null reads as 0. REQUIRES: an integer field, or text that reads as an integer.
-    int64_t AsInteger() const;
-    const Value& AsVariant() const;
-
-    // Setting starts no edit by itself: the table must be in Edit or Insert state.
-    void SetAsString(std::string_view text);
-    void SetAsInteger(int64_t value);
-    void SetValue(Value value);
-    void Clear();
-
-  private:
-    friend class TClientDataSet;
-    void requireBound() const;
-    void requireIntegerInRange(FieldType type, int64_t value, std::string_view text) const;
-
-    TClientDataSet& m_table;
-    std::string m_name;
-    FieldKind m_kind;
-    int m_declaredSize;
-    int m_size;
-    bool m_required;
-    int m_layoutIndex = -1;
-};
 
 class TClientDataSet {
   public:
@@ -125,8 +77,8 @@ class TClientDataSet {
     void Cancel();
     void Delete();
 
-    // Value of a layout field in the current row (the pending one while editing).
-    const Value& CurrentValue(size_t layoutIndex) const;
+    // The value of a layout field in the current row (the pending one while editing).
+    const FieldValue& CurrentValue(size_t layoutIndex) const;
     // The layout, attributes, versions and change log, as the file will hold them.
     const DataPacket& Packet() const { return m_packet; }
 
@@ -137,7 +89,7 @@ class TClientDataSet {
     void requireActive() const;
     void requireEditing() const;
     [[noreturn]] void throwTableError(const std::string& message) const;
-    void setPending(size_t layoutIndex, Value value);
+    void setPending(size_t layoutIndex, FieldValue value);
     void postOrCancelPending();
     bool rowLess(size_t a, size_t b) const;
     size_t viewInsertPosition(size_t version) const;
@@ -159,7 +111,7 @@ class TClientDataSet {
     size_t m_position = 0;
     bool m_eof = true;
     bool m_bof = true;
-    std::vector<Value> m_pending;  // the row being edited or inserted
+    std::vector<FieldValue> m_pending;  // the row being edited or inserted
     bool m_pendingChanged = false;
 };
 

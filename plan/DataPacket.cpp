@@ -21,7 +21,7 @@ int compareText(const std::string& a, const std::string& b, bool caseInsensitive
 
 }  // namespace
 
-int compareValues(const Value& a, const Value& b, bool caseInsensitive) {
+int compareValues(const FieldValue& a, const FieldValue& b, bool caseInsensitive) {
     if (isNull(a) || isNull(b)) return isNull(a) == isNull(b) ? 0 : (isNull(a) ? -1 : 1);
     if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
     if (const auto* s = std::get_if<std::string>(&a)) {
@@ -41,7 +41,7 @@ int compareValues(const Value& a, const Value& b, bool caseInsensitive) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-bool sameValue(const Value& a, const Value& b) {
+bool sameValue(const FieldValue& a, const FieldValue& b) {
     if (a.index() != b.index()) return false;
     if (const auto* blobA = std::get_if<BlobData>(&a)) {
         const auto& blobB = std::get<BlobData>(b);
@@ -107,7 +107,8 @@ int compareDecimals(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-int compareFieldValues(FieldType type, const Value& a, const Value& b, bool caseInsensitive) {
+int compareFieldValues(FieldType type, const FieldValue& a, const FieldValue& b,
+                       bool caseInsensitive) {
     if (type == FieldType::Bcd || type == FieldType::FmtBcd) {
         const auto* x = std::get_if<std::string>(&a);
         const auto* y = std::get_if<std::string>(&b);

@@ -101,28 +101,34 @@ struct SqlTimeStamp {
 using BlobData = std::shared_ptr<const std::string>;
 using IntArray = std::vector<int64_t>;
 
-// One value. Which alternative a field uses depends on its type:
-//   Int16..UInt32, Date (day number, day 1 = 1 January of year 1), Time (ms since midnight):
-//   int64_t Float, DateTime (day number * 86400000 + ms): double Boolean: bool String, Bytes:
-//   std::string (raw 8-bit bytes; Windows-1252 text for String) Bcd, FmtBcd: std::string holding
-//   the decimal text ("-123.45") WideString: std::u16string Blob: BlobData (never a null pointer; a
-//   null blob is std::monostate) SqlTimeStamp: SqlTimeStamp attribute arrays: IntArray
-using Value = std::variant<std::monostate, int64_t, double, bool, std::string, std::u16string,
-                           BlobData, SqlTimeStamp, IntArray>;
+// The value of one field (or attribute); null is std::monostate. Which alternative a field
+// uses depends on its type:
+// - Int16..UInt32, Date (day number, day 1 = 1 January of year 1), Time (ms since midnight):
+//   int64_t
+// - Float, DateTime (day number * 86400000 + ms): double
+// - Boolean: bool
+// - String, Bytes: std::string (raw 8-bit bytes; Windows-1252 text for String)
+// - Bcd, FmtBcd: std::string holding the decimal text ("-123.45")
+// - WideString: std::u16string
+// - Blob: BlobData (never a null pointer; a null blob is std::monostate)
+// - SqlTimeStamp: SqlTimeStamp
+// - attribute arrays: IntArray
+using FieldValue = std::variant<std::monostate, int64_t, double, bool, std::string, std::u16string,
+                                BlobData, SqlTimeStamp, IntArray>;
 
-inline bool isNull(const Value& v) {
+inline bool isNull(const FieldValue& v) {
     return std::holds_alternative<std::monostate>(v);
 }
 inline BlobData makeBlob(std::string bytes) {
     return std::make_shared<const std::string>(std::move(bytes));
 }
 // Compares two values by content (blobs by their bytes).
-bool sameValue(const Value& a, const Value& b);
+bool sameValue(const FieldValue& a, const FieldValue& b);
 // Orders two values of one field: nulls first, then by value; text byte-wise, or with the
 // Windows-1252 upper-case mapping when caseInsensitive.
-int compareValues(const Value& a, const Value& b, bool caseInsensitive = false);
+int compareValues(const FieldValue& a, const FieldValue& b, bool caseInsensitive = false);
 // As compareValues, but decimal fields ("fixed", "fixedFMT") compare by their numeric value.
-int compareFieldValues(FieldType type, const Value& a, const Value& b,
+int compareFieldValues(FieldType type, const FieldValue& a, const FieldValue& b,
                        bool caseInsensitive = false);
 // The one text form of a decimal value: no "+", no leading zeros before the point (but at least
 // "0"), the fraction digits as given. REQUIRES: text of an optional sign, digits, "." and digits.
@@ -132,7 +138,7 @@ std::string canonicalDecimal(std::string_view text);
 struct Attribute {
     std::string name;
     uint32_t typeWord = typeword::kString2;  // the binary type word of the value
-    Value value;
+    FieldValue value;
     bool roundtrip = false;  // travels with change data (PARAM Roundtrip="True")
 };
 
@@ -153,7 +159,7 @@ struct FieldDef {
 
 struct RowVersion {
     uint8_t status = rowstate::kUnchanged;
-    std::vector<Value> values;  // one per field, in layout order
+    std::vector<FieldValue> values;  // one per field, in layout order
 };
 
 struct ChangeLogEntry {

@@ -1,7 +1,6 @@
 #include "plan/FileIO.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,8 +87,6 @@ std::string readWholeFile(const std::string& path) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throw EFOpenError(openError(path, errno));
     if (S_ISDIR(st.st_mode)) throw EFOpenError(openError(path, EISDIR));
-    // Keeps cooperating writers out while the file is read; other readers may share it.
-    ::flock(fd.get(), LOCK_SH);
     std::string data;
     data.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
@@ -121,7 +118,6 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
     // Keep the permissions of the file being replaced; a new file has 0666 & ~umask already.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) ::fchmod(fd.get(), st.st_mode & 07777);
-    ::flock(fd.get(), LOCK_EX);
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);

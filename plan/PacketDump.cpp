@@ -8,6 +8,7 @@
 
 #include "base/Cp1252.h"
 #include "plan/FieldTypes.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {

@@ -1,9 +1,7 @@
-// Reader of the XML form. A hand-written single-pass scanner: the packet is one flat structure
-// (METADATA with FIELDS and PARAMS, then ROWDATA with self-closed ROW elements), and plans with
-// megabytes of script text must load quickly, so no general XML parser is used.
+// Reader of the XML form: the structure of the packet (METADATA with FIELDS and PARAMS, then
+// ROWDATA with self-closed ROW elements) over the tags XmlScanner gives, and the values of its
+// fields and attributes. FORMAT.md ("XML form, as read") lists the rules.
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "base/Cp1252.h"
@@ -11,6 +9,8 @@
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueText.h"
+#include "plan/XmlScanner.h"
 
 namespace tarvolen {
 namespace {
@@ -18,122 +18,6 @@ namespace {
 // Limits of the binary form: names have a 1-byte length, counts a 2-byte one.
 constexpr size_t kMaxName = 0xFF;
 constexpr size_t kMaxCount = 0xFFFF;
-
-// Appends the character of a numeric reference to 8-bit text.
-void appendCodePoint(std::string& out, uint32_t cp) {
-    out += cp <= 0xFF ? static_cast<char>(cp) : cp1252::fromUnicode(cp);
-}
-
-// Decodes the references of an attribute value. Returns false when the value has none, so the
-// caller can use the raw text as it stands.
-template <typename AppendChar, typename AppendRaw>
-void decodeReferences(std::string_view raw, AppendChar appendChar, AppendRaw appendRaw) {
-    const char* p = raw.data();
-    const char* end = p + raw.size();
-    while (p < end) {
-        const char* amp =
-            static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
-        if (amp == nullptr) {
-            appendRaw(p, end);
-            return;
-        }
-        appendRaw(p, amp);
-        const char* semi = static_cast<const char*>(
-            std::memchr(amp, ';', static_cast<size_t>(std::min<ptrdiff_t>(end - amp, 12))));
-        if (semi == nullptr) {
-            appendRaw(amp, amp + 1);
-            p = amp + 1;
-            continue;
-        }
-        const std::string_view name(amp + 1, static_cast<size_t>(semi - amp - 1));
-        bool known = true;
-        if (name == "lt") {
-            appendChar('<');
-        } else if (name == "gt") {
-            appendChar('>');
-        } else if (name == "amp") {
-            appendChar('&');
-        } else if (name == "apos") {
-            appendChar('\'');
-        } else if (name == "quot") {
-            appendChar('"');
-        } else if (name.size() >= 2 && name[0] == '#') {
-            const bool hex = name[1] == 'x' || name[1] == 'X';
-            uint32_t cp = 0;
-            size_t digits = 0;
-            for (size_t i = hex ? 2 : 1; i < name.size() && known; ++i) {
-                const char c = name[i];
-                uint32_t d = 0;
-                if (c >= '0' && c <= '9')
-                    d = static_cast<uint32_t>(c - '0');
-                else if (hex && c >= 'a' && c <= 'f')
-                    d = static_cast<uint32_t>(c - 'a' + 10);
-                else if (hex && c >= 'A' && c <= 'F')
-                    d = static_cast<uint32_t>(c - 'A' + 10);
-                else
-                    known = false;
-                cp = cp * (hex ? 16 : 10) + d;
-                ++digits;
-                if (cp > 0x10FFFF) known = false;
-            }
-            if (known && digits > 0)
-                appendChar(cp);
-            else
-                known = false;
-        } else {
-            known = false;
-        }
-        if (!known) {
-            // Not a reference this format knows: keep the text as it stands.
-            appendRaw(amp, amp + 1);
-            p = amp + 1;
-            continue;
-        }
-        p = semi + 1;
-    }
-}
-
-void decodeText(std::string_view raw, std::string& out) {
-    out.clear();
-    out.reserve(raw.size());
-    decodeReferences(
-        raw, [&](uint32_t cp) { appendCodePoint(out, cp); },
-        [&](const char* a, const char* b) { out.append(a, static_cast<size_t>(b - a)); });
-}
-
-std::u16string decodeWideText(std::string_view raw) {
-    std::u16string out;
-    out.reserve(raw.size());
-    decodeReferences(
-        raw,
-        [&](uint32_t cp) {
-            if (cp >= 0x10000) {
-                cp -= 0x10000;
-                out += static_cast<char16_t>(0xD800 + (cp >> 10));
-                out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-            } else {
-                out += static_cast<char16_t>(cp);
-            }
-        },
-        [&](const char* a, const char* b) {
-            for (; a < b; ++a) {
-                out += static_cast<char16_t>(cp1252::toUnicode(static_cast<unsigned char>(*a)));
-            }
-        });
-    return out;
-}
-
-struct RawAttribute {
-    std::string_view name;
-    std::string_view raw;  // between the quotes, references not yet decoded
-};
-
-struct Tag {
-    std::string_view name;
-    bool closing = false;     // </NAME>
-    bool selfClosed = false;  // <NAME .../>
-    std::vector<RawAttribute> attributes;
-};
 
 // What the reader knows of each field while reading rows.
 struct FieldReadInfo {
@@ -144,29 +28,27 @@ struct FieldReadInfo {
 
 class XmlPacketReader {
   public:
-    explicit XmlPacketReader(std::string_view text)
-        : m_p(text.data()), m_end(text.data() + text.size()) {}
+    explicit XmlPacketReader(std::string_view text) : m_scanner(text) {}
 
     DataPacket read() {
-        skipLeadingBlanks();
-        skipMisc();
-        Tag tag = nextTag();
+        m_scanner.skipLeadingBlanks();
+        XmlTag tag = m_scanner.nextTag();
         bool inDataPacket = false;
         if (!tag.closing && tag.name == "DATAPACKET") {
             if (tag.selfClosed) throw dberr::mismatch();
             inDataPacket = true;
-            tag = nextTag();
+            tag = m_scanner.nextTag();
         }
         if (tag.closing) throw dberr::mismatch();
         if (tag.name == "ROWDATA") throw dberr::noMetaData();
         if (tag.name != "METADATA" || tag.selfClosed) throw dberr::mismatch();
         readMetaData();
 
-        tag = nextTag();
+        tag = m_scanner.nextTag();
         if (tag.closing || tag.name != "ROWDATA") throw dberr::mismatch();
         if (!tag.selfClosed) readRows();
         if (inDataPacket) {
-            tag = nextTag();
+            tag = m_scanner.nextTag();
             if (!tag.closing || tag.name != "DATAPACKET") throw dberr::mismatch();
         }
         const size_t logAttribute = m_packet.changeLog.empty() ? 0 : 1;
@@ -176,99 +58,9 @@ class XmlPacketReader {
     }
 
   private:
-    void skipLeadingBlanks() {
-        while (m_p < m_end && isBlankChar(*m_p)) ++m_p;
-        if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
-    }
-
-    void skipBlanks() {
-        while (m_p < m_end && isBlankChar(*m_p)) ++m_p;
-    }
-
-    bool startsWith(std::string_view s) const {
-        return static_cast<size_t>(m_end - m_p) >= s.size() &&
-               std::memcmp(m_p, s.data(), s.size()) == 0;
-    }
-
-    void skipPast(std::string_view terminator) {
-        const std::string_view rest(m_p, static_cast<size_t>(m_end - m_p));
-        const size_t at = rest.find(terminator);
-        if (at == std::string_view::npos) throw dberr::mismatch();
-        m_p += at + terminator.size();
-    }
-
-    // Processing instructions and comments may stand wherever a tag may.
-    void skipMisc() {
-        while (true) {
-            skipBlanks();
-            if (startsWith("<?")) {
-                skipPast("?>");
-            } else if (startsWith("<!--")) {
-                skipPast("-->");
-            } else {
-                return;
-            }
-        }
-    }
-
-    std::string_view readName() {
-        const char* start = m_p;
-        while (m_p < m_end && !isBlankChar(*m_p) && *m_p != '=' && *m_p != '/' && *m_p != '>' &&
-               *m_p != '<' && *m_p != '"') {
-            ++m_p;
-        }
-        if (m_p == start) throw dberr::mismatch();
-        return {start, static_cast<size_t>(m_p - start)};
-    }
-
-    Tag nextTag() {
-        skipMisc();
-        if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
-        ++m_p;
-        Tag tag;
-        if (m_p < m_end && *m_p == '/') {
-            tag.closing = true;
-            ++m_p;
-        }
-        tag.name = readName();
-        while (true) {
-            skipBlanks();
-            if (m_p == m_end) throw dberr::mismatch();
-            if (*m_p == '>') {
-                ++m_p;
-                return tag;
-            }
-            if (*m_p == '/') {
-                if (tag.closing || m_p + 1 == m_end || m_p[1] != '>') throw dberr::mismatch();
-                m_p += 2;
-                tag.selfClosed = true;
-                return tag;
-            }
-            if (tag.closing) throw dberr::mismatch();
-            RawAttribute attr;
-            attr.name = readName();
-            skipBlanks();
-            if (m_p == m_end || *m_p != '=') throw dberr::mismatch();
-            ++m_p;
-            if (m_p == m_end || *m_p != '"') throw dberr::mismatch();
-            ++m_p;
-            const auto* quote =
-                static_cast<const char*>(std::memchr(m_p, '"', static_cast<size_t>(m_end - m_p)));
-            if (quote == nullptr) throw dberr::mismatch();
-            attr.raw = {m_p, static_cast<size_t>(quote - m_p)};
-            m_p = quote + 1;
-            tag.attributes.push_back(attr);
-        }
-    }
-
-    void expectClosing(std::string_view name) {
-        const Tag tag = nextTag();
-        if (!tag.closing || tag.name != name) throw dberr::mismatch();
-    }
-
     std::string decoded(std::string_view raw) {
         std::string out;
-        decodeText(raw, out);
+        decodeXmlText(raw, out);
         return out;
     }
 
@@ -291,7 +83,7 @@ class XmlPacketReader {
     }
 
     // <PARAM Name=".." Value=".." Type=".." Roundtrip="True"/>
-    Attribute attributeFromParam(const Tag& tag) {
+    Attribute attributeFromParam(const XmlTag& tag) {
         Attribute a;
         std::string value;
         bool named = false;
@@ -316,14 +108,14 @@ class XmlPacketReader {
     // Reads PARAM children up to the closing tag of `owner`.
     void readParams(std::string_view owner, std::vector<Attribute>& into) {
         while (true) {
-            const Tag tag = nextTag();
+            const XmlTag tag = m_scanner.nextTag();
             if (tag.closing) {
                 if (tag.name != owner) throw dberr::mismatch();
                 return;
             }
             if (tag.name == "FIELDS") throw dberr::invalidFieldType();  // nested table
             if (tag.name != "PARAM") throw dberr::mismatch();
-            if (!tag.selfClosed) expectClosing("PARAM");
+            if (!tag.selfClosed) m_scanner.expectClosing("PARAM");
             into.push_back(attributeFromParam(tag));
         }
     }
@@ -331,7 +123,7 @@ class XmlPacketReader {
     void readMetaData() {
         bool sawFields = false;
         while (true) {
-            const Tag tag = nextTag();
+            const XmlTag tag = m_scanner.nextTag();
             if (tag.closing) {
                 if (tag.name != "METADATA" || !sawFields) throw dberr::mismatch();
                 return;
@@ -349,7 +141,7 @@ class XmlPacketReader {
 
     void readFields() {
         while (true) {
-            const Tag tag = nextTag();
+            const XmlTag tag = m_scanner.nextTag();
             if (tag.closing) {
                 if (tag.name != "FIELDS") throw dberr::mismatch();
                 return;
@@ -359,7 +151,7 @@ class XmlPacketReader {
         }
     }
 
-    void readField(const Tag& tag) {
+    void readField(const XmlTag& tag) {
         FieldDef field;
         FieldReadInfo info;
         std::string_view nameRaw, fullNameRaw, typeRaw;
@@ -424,7 +216,7 @@ class XmlPacketReader {
         m_info.push_back(std::move(info));
     }
 
-    void readDatasetParams(const Tag& tag) {
+    void readDatasetParams(const XmlTag& tag) {
         for (const auto& attr : tag.attributes) {
             if (attr.name == "CHANGE_LOG") {
                 setChangeLog(attributeValueFromText(typeword::kUIntArray, decoded(attr.raw)));
@@ -446,7 +238,7 @@ class XmlPacketReader {
         }
     }
 
-    void setChangeLog(const Value& value) {
+    void setChangeLog(const FieldValue& value) {
         const auto& numbers = std::get<IntArray>(value);
         m_packet.changeLog.clear();
         m_packet.changeLog.reserve(numbers.size() / 3);
@@ -475,7 +267,7 @@ class XmlPacketReader {
         bool first = true;
         std::string scratch;
         while (true) {
-            Tag tag = nextTag();
+            XmlTag tag = m_scanner.nextTag();
             if (tag.closing) {
                 if (tag.name != "ROWDATA") throw dberr::mismatch();
                 return;
@@ -487,7 +279,7 @@ class XmlPacketReader {
         }
     }
 
-    void readRow(const Tag& tag, std::string& scratch) {
+    void readRow(const XmlTag& tag, std::string& scratch) {
         RowVersion row;
         row.values.resize(m_packet.fields.size());
         size_t hint = 0;
@@ -508,21 +300,21 @@ class XmlPacketReader {
             const FieldReadInfo& info = m_info[i];
             if (field.type == FieldType::String) {
                 std::string text;
-                decodeText(attr.raw, text);
+                decodeXmlText(attr.raw, text);
                 if (info.width > 0 && text.size() > info.width) text.resize(info.width);
                 row.values[i] = std::move(text);
             } else if (info.textBlob) {
                 std::string text;
-                decodeText(attr.raw, text);
+                decodeXmlText(attr.raw, text);
                 row.values[i] = makeBlob(std::move(text));
             } else if (field.type == FieldType::WideString) {
-                std::u16string text = decodeWideText(attr.raw);
+                std::u16string text = decodeXmlWideText(attr.raw);
                 const int width = field.width();
                 if (width > 0 && text.size() > static_cast<size_t>(width))
                     text.resize(static_cast<size_t>(width));
                 row.values[i] = std::move(text);
             } else {
-                decodeText(attr.raw, scratch);
+                decodeXmlText(attr.raw, scratch);
                 row.values[i] = valueFromText(field, scratch);
             }
         }
@@ -543,36 +335,11 @@ class XmlPacketReader {
         m_pending[m_packet.rows.size()] = std::move(missing);
     }
 
-    const char* m_p;
-    const char* m_end;
+    XmlScanner m_scanner;
     DataPacket m_packet;
     std::vector<FieldReadInfo> m_info;
     std::vector<std::vector<int>> m_pending;
 };
-
-// A leading "<?...?>" prolog that declares encoding="UTF-8" (any letter case).
-bool declaresUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && isBlankChar(text[i])) ++i;
-    if (text.substr(i, 2) != "<?") return false;
-    const size_t end = text.find("?>", i);
-    if (end == std::string_view::npos) return false;
-    const std::string_view prolog = text.substr(i + 2, end - i - 2);
-    for (size_t at = 0; at + 8 <= prolog.size(); ++at) {
-        if (!equalsNoCase(prolog.substr(at, 8), "encoding")) continue;
-        size_t p = at + 8;
-        while (p < prolog.size() && isBlankChar(prolog[p])) ++p;
-        if (p >= prolog.size() || prolog[p] != '=') continue;
-        ++p;
-        while (p < prolog.size() && isBlankChar(prolog[p])) ++p;
-        if (p >= prolog.size() || (prolog[p] != '"' && prolog[p] != '\'')) continue;
-        const char quote = prolog[p++];
-        const size_t close = prolog.find(quote, p);
-        if (close == std::string_view::npos) return false;
-        return equalsNoCase(prolog.substr(p, close - p), "UTF-8");
-    }
-    return false;
-}
 
 }  // namespace
 

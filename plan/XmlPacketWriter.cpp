@@ -10,6 +10,7 @@
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {
@@ -184,7 +185,7 @@ void writeDatasetParams(std::string& out, const DataPacket& packet) {
     appendParams(out, params, "PARAMS");
 }
 
-void appendValue(std::string& out, const FieldDef& field, const Value& value) {
+void appendValue(std::string& out, const FieldDef& field, const FieldValue& value) {
     switch (field.type) {
         case FieldType::String:
             appendEscaped(out, std::get<std::string>(value));
@@ -213,7 +214,7 @@ void appendValue(std::string& out, const FieldDef& field, const Value& value) {
 
 // Whether a value holds the alternative its field's type calls for; anything else is written
 // as null rather than crash the writer.
-bool valueFits(const FieldDef& field, const Value& v) {
+bool valueFits(const FieldDef& field, const FieldValue& v) {
     switch (field.type) {
         case FieldType::Int16:
         case FieldType::Int32:
@@ -292,7 +293,7 @@ std::string encodeXmlPacket(const DataPacket& packet) {
             (row.status & rowstate::kModified) != 0 && from != 0 && from <= packet.rows.size();
         for (size_t i = 0; i < packet.fields.size() && i < row.values.size(); ++i) {
             const FieldDef& field = packet.fields[i];
-            const Value& value = row.values[i];
+            const FieldValue& value = row.values[i];
             if (isNull(value) || !valueFits(field, value)) continue;
             if (modified && field.type == FieldType::Blob) {
                 const auto& old = packet.rows[from - 1].values;

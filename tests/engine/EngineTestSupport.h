@@ -44,12 +44,12 @@ struct Phase {
 // The plan file holding these phases, as the tool writes it.
 inline std::string planXml(const std::vector<Phase>& phases) {
     DataPacket packet = emptyPlanPacket();
-    auto text = [](const std::string& v) { return v.empty() ? Value{} : Value{v}; };
+    auto text = [](const std::string& v) { return v.empty() ? FieldValue{} : FieldValue{v}; };
     for (const auto& p : phases) {
         packet.rows.push_back(
             {0,
              {int64_t{p.id}, text(p.stato), text(p.tipo), text(p.separatore),
-              p.testo.empty() ? Value{} : Value{makeBlob(p.testo)}, int64_t{100 - p.id},
+              p.testo.empty() ? FieldValue{} : FieldValue{makeBlob(p.testo)}, int64_t{100 - p.id},
               text(p.nomeTabella), text(p.nomeFile), text(p.svuota), text(p.versione)}});
     }
     return encodeXmlPacket(packet);

@@ -80,7 +80,7 @@ const std::string kInvalidFieldType = "Invalid field type.";
 const std::string kNullFieldName = "Field name can't be null, datapacket may be corrupted";
 const std::string kInvalidParameter = "Invalid parameter.";
 
-Attribute attr(std::string name, uint32_t typeWord, Value value) {
+Attribute attr(std::string name, uint32_t typeWord, FieldValue value) {
     Attribute a;
     a.name = std::move(name);
     a.typeWord = typeWord;
@@ -237,7 +237,7 @@ DataPacket planWithChangeLog() {
         attr("OFFSETS", kIntArray, IntArray{-1, 0, 2147483647}),
     };
     const std::string script(5000, 's');
-    auto row = [](uint8_t status, int64_t id, const char* stato, Value testo) {
+    auto row = [](uint8_t status, int64_t id, const char* stato, FieldValue testo) {
         RowVersion r;
         r.status = status;
         r.values = {id, std::string(stato), std::move(testo)};
@@ -250,7 +250,7 @@ DataPacket planWithChangeLog() {
         row(kModified, 1, "D", makeBlob(script)),
         row(kInserted | kSuperseded, 2, "N", makeBlob("first")),
         row(kModified, 2, "N", makeBlob("second")),
-        row(kDeleted, 3, "N", Value{}),
+        row(kDeleted, 3, "N", FieldValue{}),
     };
     p.changeLog = {{1, 0, 4}, {2, 1, 8}, {3, 2, 8}, {4, 0, 4}, {5, 4, 8}, {6, 0, 2}};
     return p;
@@ -275,7 +275,7 @@ void PrintTo(const RoundTripCase& c, std::ostream* os) {
 
 class BinaryRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
-TEST_P(BinaryRoundTrip, DecodesToTheSamePacketAndReencodesToTheSameBytes) {
+TEST_P(BinaryRoundTrip, decodesToTheSamePacketAndReencodesToTheSameBytes) {
     const DataPacket original = GetParam().make();
     const std::string bytes = encodeBinaryPacket(original);
     ASSERT_TRUE(isBinaryPacket(bytes));
@@ -284,7 +284,7 @@ TEST_P(BinaryRoundTrip, DecodesToTheSamePacketAndReencodesToTheSameBytes) {
     EXPECT_EQ(encodeBinaryPacket(decoded), bytes);
 }
 
-TEST_P(BinaryRoundTrip, EveryTruncationIsAMismatch) {
+TEST_P(BinaryRoundTrip, everyTruncationIsAMismatch) {
     const std::string bytes = encodeBinaryPacket(GetParam().make());
     for (size_t n = 0; n < bytes.size(); ++n) {
         ASSERT_EQ(binaryError(std::string_view(bytes).substr(0, n)), kMismatch) << n << " bytes";
@@ -311,7 +311,7 @@ uint16_t readU16(const std::string& b, size_t at) {
                                  (static_cast<unsigned char>(b[at + 1]) << 8));
 }
 
-TEST(BinaryWriter, HeaderPointsAtTheFirstRow) {
+TEST(BinaryWriter, headerPointsAtTheFirstRow) {
     const DataPacket packet = planWithChangeLog();
     const std::string bytes = encodeBinaryPacket(packet);
     EXPECT_EQ(readU32(bytes, 0), kMagic);
@@ -326,7 +326,7 @@ TEST(BinaryWriter, HeaderPointsAtTheFirstRow) {
     EXPECT_EQ(bytes.substr(readU16(bytes, 22), firstRow.size()), firstRow);
 }
 
-TEST(BinaryWriter, OmitsTheRowOffsetWhenItDoesNotFitSixteenBits) {
+TEST(BinaryWriter, omitsTheRowOffsetWhenItDoesNotFitSixteenBits) {
     DataPacket packet = planWithChangeLog();
     packet.attributes.push_back(attr("BIG1", typeword::kString2, std::string(40000, 'a')));
     packet.attributes.push_back(attr("BIG2", typeword::kString2, std::string(40000, 'b')));
@@ -345,7 +345,7 @@ size_t occurrences(const std::string& haystack, const std::string& needle) {
     return n;
 }
 
-TEST(BinaryWriter, StoresABlobKeptByAnEditOnlyOnce) {
+TEST(BinaryWriter, storesABlobKeptByAnEditOnlyOnce) {
     const std::string bytes = encodeBinaryPacket(planWithChangeLog());
     EXPECT_EQ(occurrences(bytes, std::string(5000, 's')), 1u);
     EXPECT_EQ(occurrences(bytes, "first"), 1u);
@@ -353,7 +353,7 @@ TEST(BinaryWriter, StoresABlobKeptByAnEditOnlyOnce) {
 }
 
 // Encodes one row holding `value` in a single field and returns that row's bytes.
-std::string encodedRow(const FieldDef& f, const Value& value) {
+std::string encodedRow(const FieldDef& f, const FieldValue& value) {
     DataPacket p;
     p.fields = {f};
     p.rows = {RowVersion{rowstate::kUnchanged, {value}}};
@@ -361,16 +361,16 @@ std::string encodedRow(const FieldDef& f, const Value& value) {
     return bytes.substr(readU16(bytes, 22));
 }
 
-TEST(BinaryWriter, WritesEachValueInItsStoredForm) {
+TEST(BinaryWriter, writesEachValueInItsStoredForm) {
     using namespace typeword;
     struct Case {
         const char* name;
         FieldDef field;
-        Value value;
+        FieldValue value;
         std::string row;  // status byte, field bits, value bytes
     };
     const Case cases[] = {
-        {"Null", field("S", FieldType::String, kString1), Value{}, std::string("\0\x01", 2)},
+        {"Null", field("S", FieldType::String, kString1), FieldValue{}, std::string("\0\x01", 2)},
         {"EmptyText", field("S", FieldType::String, kString1), std::string(),
          std::string("\0\0\x01\0", 4)},
         {"TwoByteLength", field("S", FieldType::String, kString2), std::string("hi"),
@@ -396,12 +396,12 @@ TEST(BinaryWriter, WritesEachValueInItsStoredForm) {
     }
 }
 
-TEST(BinaryWriter, RefusesValuesTheirFieldCannotHold) {
+TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
     using namespace typeword;
     struct Case {
         const char* name;
         FieldDef field;
-        Value value;
+        FieldValue value;
         std::string message;
     };
     const Case cases[] = {
@@ -418,7 +418,7 @@ TEST(BinaryWriter, RefusesValuesTheirFieldCannotHold) {
          kInvalidParameter},
         {"WrongAlternative", field("S", FieldType::String, kString1), int64_t{1},
          kInvalidParameter},
-        {"NoName", field("", FieldType::Int32, kInt32), Value{}, kNullFieldName},
+        {"NoName", field("", FieldType::Int32, kInt32), FieldValue{}, kNullFieldName},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -471,7 +471,7 @@ struct Fixture {
     }
 };
 
-TEST(BinaryReader, DecodesTheFixture) {
+TEST(BinaryReader, decodesTheFixture) {
     const DataPacket p = decodeBinaryPacket(Fixture{}.bytes());
     ASSERT_EQ(p.fields.size(), 2u);
     EXPECT_EQ(p.fields[0].name, "ID");
@@ -484,9 +484,9 @@ TEST(BinaryReader, DecodesTheFixture) {
     expectSameAttributes(p.attributes, {attr("AUTOINCVALUE", typeword::kInt32, int64_t{3})});
     ASSERT_EQ(p.rows.size(), 2u);
     EXPECT_EQ(p.rows[0].status, rowstate::kInserted);
-    EXPECT_TRUE(sameValue(p.rows[0].values[0], Value{int64_t{1}}));
-    EXPECT_TRUE(sameValue(p.rows[0].values[1], Value{std::string("Ann")}));
-    EXPECT_TRUE(sameValue(p.rows[1].values[0], Value{int64_t{2}}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[0], FieldValue{int64_t{1}}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[1], FieldValue{std::string("Ann")}));
+    EXPECT_TRUE(sameValue(p.rows[1].values[0], FieldValue{int64_t{2}}));
     EXPECT_TRUE(isNull(p.rows[1].values[1]));
     EXPECT_TRUE(p.changeLog.empty());
 }
@@ -498,7 +498,7 @@ std::string changeLogAttribute(uint32_t count, std::vector<uint32_t> numbers) {
     return b.str();
 }
 
-TEST(BinaryReader, RejectsDamagedPackets) {
+TEST(BinaryReader, rejectsDamagedPackets) {
     struct Case {
         const char* name;
         std::function<void(Fixture&)> change;
@@ -554,7 +554,7 @@ TEST(BinaryReader, RejectsDamagedPackets) {
     }
 }
 
-TEST(BinaryReader, MajorVersionFourIsReadAsXml) {
+TEST(BinaryReader, majorVersionFourIsReadAsXml) {
     Fixture f;
     f.major = 4;
     EXPECT_FALSE(isBinaryPacket(f.bytes()));
@@ -564,7 +564,7 @@ TEST(BinaryReader, MajorVersionFourIsReadAsXml) {
     EXPECT_EQ(decodeError([&] { return decodePacket(f.bytes()); }), kMismatch);
 }
 
-TEST(BinaryReader, SkipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
+TEST(BinaryReader, skipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
     Bytes b = header(4, 2);
     b.name("TINY").u32(typeword::kInt8).u16(0).u16(1).name("WIDTH").u32(typeword::kUInt16).u16(1);
     b.name("ID").u32(typeword::kInt32).u16(0).u16(0);
@@ -579,10 +579,10 @@ TEST(BinaryReader, SkipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
     EXPECT_EQ(p.fields[1].name, "NAME");
     ASSERT_EQ(p.rows.size(), 2u);
     ASSERT_EQ(p.rows[0].values.size(), 2u);
-    EXPECT_TRUE(sameValue(p.rows[0].values[0], Value{int64_t{7}}));
-    EXPECT_TRUE(sameValue(p.rows[0].values[1], Value{std::string("x")}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[0], FieldValue{int64_t{7}}));
+    EXPECT_TRUE(sameValue(p.rows[0].values[1], FieldValue{std::string("x")}));
     ASSERT_EQ(p.rows[1].values.size(), 2u);
-    EXPECT_TRUE(sameValue(p.rows[1].values[0], Value{int64_t{8}}));
+    EXPECT_TRUE(sameValue(p.rows[1].values[0], FieldValue{int64_t{8}}));
     EXPECT_TRUE(isNull(p.rows[1].values[1]));
 }
 
@@ -594,13 +594,13 @@ std::string singleValuePacket(uint32_t typeWord, std::string_view stored) {
     return b.str();
 }
 
-TEST(BinaryReader, DecodesStoredValues) {
+TEST(BinaryReader, decodesStoredValues) {
     using namespace typeword;
     struct Case {
         const char* name;
         uint32_t typeWord;
         std::string stored;
-        Value expected;
+        FieldValue expected;
     };
     const Case cases[] = {
         {"SmallInt", kInt16, std::string("\xFE\xFF", 2), int64_t{-2}},
@@ -649,7 +649,7 @@ TEST(BinaryReader, DecodesStoredValues) {
     }
 }
 
-TEST(BinaryReader, RejectsDamagedValues) {
+TEST(BinaryReader, rejectsDamagedValues) {
     using namespace typeword;
     struct Case {
         const char* name;
@@ -668,7 +668,7 @@ TEST(BinaryReader, RejectsDamagedValues) {
     }
 }
 
-TEST(BinaryReader, TakesValuesNotStoredFromTheReplacedVersion) {
+TEST(BinaryReader, takesValuesNotStoredFromTheReplacedVersion) {
     Bytes b = header(2, 3);
     b.name("ID").u32(typeword::kInt32).u16(0).u16(0);
     b.name("MEMO").u32(typeword::kBlob).u16(0).u16(0);
@@ -678,7 +678,7 @@ TEST(BinaryReader, TakesValuesNotStoredFromTheReplacedVersion) {
     b.u8(rowstate::kInserted).u8(0x08).u32(2);  // replaces nothing: MEMO stays null
     const DataPacket p = decodeBinaryPacket(b.str());
     ASSERT_EQ(p.rows.size(), 3u);
-    EXPECT_TRUE(sameValue(p.rows[1].values[1], Value{makeBlob("abc")}));
+    EXPECT_TRUE(sameValue(p.rows[1].values[1], FieldValue{makeBlob("abc")}));
     EXPECT_TRUE(isNull(p.rows[2].values[1]));
     const std::vector<ChangeLogEntry> log = {{1, 0, 4}, {2, 1, 8}, {3, 0, 4}};
     EXPECT_EQ(p.changeLog, log);

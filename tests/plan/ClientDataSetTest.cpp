@@ -47,7 +47,7 @@ const std::string kRow1 =
     "AFDATGEN A;\" "
     "ORDINE=\"1\" SVUOTA_TABELLA=\"N\" VERSIONE=\"1.0.4.0\"/>";
 
-class PlanTableTest : public ::testing::Test {
+class PlanTable : public ::testing::Test {
   protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
@@ -85,7 +85,7 @@ class PlanTableTest : public ::testing::Test {
     fs::path m_oldCwd;
 };
 
-TEST_F(PlanTableTest, opensOnTheFirstRowInIdOrderAndReadsFieldsByName) {
+TEST_F(PlanTable, opensOnTheFirstRowInIdOrderAndReadsFieldsByName) {
     write("dbquery.xml",
           plan("<ROW ID=\"3\" TIPO=\"S\"/><ROW ID=\"1\" TIPO=\"I\" NOME_TABELLA=\"T\"/>"
                "<ROW ID=\"2\" TIPO=\"S\" TESTO=\"a&#013;&#010;b\"/>"));
@@ -102,7 +102,7 @@ TEST_F(PlanTableTest, opensOnTheFirstRowInIdOrderAndReadsFieldsByName) {
     EXPECT_EQ(t->FieldByName("TESTO").AsString(), "a\r\nb");
 }
 
-TEST_F(PlanTableTest, startUpWithoutAPlanFailsAndTheFirstReloadCreatesNothing) {
+TEST_F(PlanTable, startUpWithoutAPlanFailsAndTheFirstReloadCreatesNothing) {
     for (bool emptyFile : {false, true}) {
         if (emptyFile) write("dbquery.xml", "");
         auto t = planTable();
@@ -121,7 +121,7 @@ TEST_F(PlanTableTest, startUpWithoutAPlanFailsAndTheFirstReloadCreatesNothing) {
               "cdsQuery: Missing data provider or data packet");
 }
 
-TEST_F(PlanTableTest, doneMarksReachThePlanFileWhenTheTableCloses) {
+TEST_F(PlanTable, doneMarksReachThePlanFileWhenTheTableCloses) {
     write("dbquery.xml", plan(kRow1));
     {
         auto t = planTable();
@@ -146,7 +146,7 @@ TEST_F(PlanTableTest, doneMarksReachThePlanFileWhenTheTableCloses) {
     EXPECT_EQ(t->ChangeCount(), 0);
 }
 
-TEST_F(PlanTableTest, reloadWritesOnlyWhenChangedOrMissing) {
+TEST_F(PlanTable, reloadWritesOnlyWhenChangedOrMissing) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
     t->Open();
@@ -173,7 +173,7 @@ TEST_F(PlanTableTest, reloadWritesOnlyWhenChangedOrMissing) {
     EXPECT_EQ(read("dbquery.xml"), saved);
 }
 
-TEST_F(PlanTableTest, emptiedTableIsWrittenWithItsLayoutOnly) {
+TEST_F(PlanTable, emptiedTableIsWrittenWithItsLayoutOnly) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
     t->Open();
@@ -185,7 +185,7 @@ TEST_F(PlanTableTest, emptiedTableIsWrittenWithItsLayoutOnly) {
     EXPECT_EQ(t->RecordCount(), 0);
 }
 
-TEST_F(PlanTableTest, bindingErrorsNameTheFieldAndLeaveTheTableClosed) {
+TEST_F(PlanTable, bindingErrorsNameTheFieldAndLeaveTheTableClosed) {
     struct Case {
         std::string fields;
         std::string message;
@@ -211,7 +211,7 @@ TEST_F(PlanTableTest, bindingErrorsNameTheFieldAndLeaveTheTableClosed) {
     EXPECT_NO_THROW(t->Open());
 }
 
-TEST_F(PlanTableTest, anUnknownIndexFieldChangesNothing) {
+TEST_F(PlanTable, anUnknownIndexFieldChangesNothing) {
     write("dbquery.xml", plan("<ROW ID=\"2\"/><ROW ID=\"1\"/>"));
     auto t = planTable();
     t->SetIndexFieldNames("ID;NOPE");
@@ -227,7 +227,7 @@ TEST_F(PlanTableTest, anUnknownIndexFieldChangesNothing) {
     EXPECT_EQ(t->RecordIndex(), 0);
 }
 
-TEST_F(PlanTableTest, fieldObjectsRefuseWhatTheirFieldCannotHold) {
+TEST_F(PlanTable, fieldObjectsRefuseWhatTheirFieldCannotHold) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
     t->Open();
@@ -245,7 +245,51 @@ TEST_F(PlanTableTest, fieldObjectsRefuseWhatTheirFieldCannotHold) {
     EXPECT_EQ(t->FieldByName("ID").AsInteger(), 1);
 }
 
-TEST_F(PlanTableTest, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
+TEST_F(PlanTable, integerTextIsASingleOptionalSignThenDigits) {
+    write("dbquery.xml", plan(kRow1));
+    auto t = planTable();
+    t->Open();
+    struct Case {
+        const char* text;
+        int64_t value;  // ignored where `error` is set
+        const char* error;
+    };
+    const Case cases[] = {
+        {"7", 7, nullptr},
+        {"+7", 7, nullptr},
+        {"-7", -7, nullptr},
+        {"+-5", 0, "'+-5' is not a valid integer value"},
+        {"-+5", 0, "'-+5' is not a valid integer value"},
+        {"--5", 0, "'--5' is not a valid integer value"},
+        {"- 5", 0, "'- 5' is not a valid integer value"},
+        {" 5", 0, "' 5' is not a valid integer value"},
+        {"5x", 0, "'5x' is not a valid integer value"},
+        {"+", 0, "'+' is not a valid integer value"},
+    };
+    for (const Case& c : cases) {
+        t->Edit();
+        t->FieldByName("ID").SetAsInteger(1);
+        if (c.error != nullptr) {
+            EXPECT_EQ(messageOf<EDatabaseError>([&] { t->FieldByName("ID").SetAsString(c.text); }),
+                      c.error);
+            EXPECT_EQ(t->FieldByName("ID").AsInteger(), 1) << c.text;
+        } else {
+            t->FieldByName("ID").SetAsString(c.text);
+            EXPECT_EQ(t->FieldByName("ID").AsInteger(), c.value) << c.text;
+        }
+        // Text in a string field reads as an integer by the same rule.
+        t->FieldByName("SEPARATORE").SetAsString(c.text);
+        if (c.error != nullptr) {
+            EXPECT_EQ(messageOf<EDatabaseError>([&] { t->FieldByName("SEPARATORE").AsInteger(); }),
+                      c.error);
+        } else {
+            EXPECT_EQ(t->FieldByName("SEPARATORE").AsInteger(), c.value) << c.text;
+        }
+        t->Cancel();
+    }
+}
+
+TEST_F(PlanTable, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
     t->SetFileName("./dbquery.cds");
@@ -259,7 +303,7 @@ TEST_F(PlanTableTest, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
     EXPECT_FALSE(fs::exists("dbquery.cds"));
 }
 
-TEST_F(PlanTableTest, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) {
+TEST_F(PlanTable, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) {
     for (const auto& [width, expected] : {std::pair{"30", 30}, std::pair{"50", 40}}) {
         write("dbquery.xml",
               plan("<ROW ID=\"1\" VERSIONE=\"10.20.30.40.5678\"/>", planFields("i4", width)));
@@ -278,7 +322,7 @@ TEST_F(PlanTableTest, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) 
     }
 }
 
-TEST_F(PlanTableTest, postingRecordsVersionsAndTheChangeLog) {
+TEST_F(PlanTable, postingRecordsVersionsAndTheChangeLog) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
     t->Open();
@@ -316,7 +360,7 @@ TEST_F(PlanTableTest, postingRecordsVersionsAndTheChangeLog) {
     EXPECT_EQ(t->RecordCount(), 1);
 }
 
-TEST_F(PlanTableTest, rowsWithEqualIdAreAllKept) {
+TEST_F(PlanTable, rowsWithEqualIdAreAllKept) {
     write("dbquery.xml",
           plan("<ROW ID=\"2\" TIPO=\"A\"/><ROW ID=\"1\"/><ROW ID=\"2\" TIPO=\"B\"/>"));
     auto t = planTable();
@@ -326,7 +370,7 @@ TEST_F(PlanTableTest, rowsWithEqualIdAreAllKept) {
     EXPECT_EQ(tipi, "AB");
 }
 
-TEST_F(PlanTableTest, failedWriteBackKeepsTheTableOpenWithItsChanges) {
+TEST_F(PlanTable, failedWriteBackKeepsTheTableOpenWithItsChanges) {
     write("source.xml", plan(kRow1));
     auto t = planTable();
     t->SetFileName("./missing-folder/dbquery.xml");
@@ -347,7 +391,7 @@ TEST_F(PlanTableTest, failedWriteBackKeepsTheTableOpenWithItsChanges) {
     EXPECT_EQ(back->FieldByName("STATO").AsString(), "S");
 }
 
-TEST_F(PlanTableTest, aWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
+TEST_F(PlanTable, aWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     write("dbquery.xml", plan(kRow1));
     const std::string before = read("dbquery.xml");
     auto t = planTable();
@@ -375,7 +419,7 @@ TEST_F(PlanTableTest, aWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     EXPECT_GT(read("dbquery.xml").size(), 200000u);
 }
 
-TEST_F(PlanTableTest, saveChoosesXmlByExtensionAndDoesNothingWhenClosed) {
+TEST_F(PlanTable, saveChoosesXmlByExtensionAndDoesNothingWhenClosed) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
     t->SaveFile("closed.xml");
@@ -392,7 +436,7 @@ TEST_F(PlanTableTest, saveChoosesXmlByExtensionAndDoesNothingWhenClosed) {
     EXPECT_EQ(c->FieldByName("TESTO").AsString(), "select B.NOME_COMUNE from AFDATGEN A;");
 }
 
-TEST_F(PlanTableTest, aTableWithoutFixedFieldsTakesTheFileLayoutAndNeverWrites) {
+TEST_F(PlanTable, aTableWithoutFixedFieldsTakesTheFileLayoutAndNeverWrites) {
     write("data.xml", plan("<ROW ID=\"9\" NOME_FILE=\"x\"/>", planFields("i4", "40", false)));
     TClientDataSet cds("cds");
     cds.LoadFile("data.xml");

@@ -81,7 +81,7 @@ void PrintTo(const ManifestEntry& e, std::ostream* os) {
 
 class ConformanceFile : public testing::TestWithParam<ManifestEntry> {};
 
-TEST_P(ConformanceFile, DecodesAsTheManifestSays) {
+TEST_P(ConformanceFile, decodesAsTheManifestSays) {
     const ManifestEntry& entry = GetParam();
     if (!entry.skipReason.empty()) GTEST_SKIP() << entry.skipReason;
     const std::string bytes = readFile(kFolder / entry.file);

@@ -2,13 +2,15 @@
 
 #include <limits>
 
+#include "base/Calendar.h"
 #include "base/Cp1252.h"
+#include "plan/Base64.h"
 #include "plan/FieldTypes.h"
 
 namespace tarvolen {
 namespace {
 
-TEST(FieldTypes, dayNumbersCountFromTheFirstOfJanuaryOfYearOne) {
+TEST(Calendar, dayNumbersCountFromTheFirstOfJanuaryOfYearOne) {
     struct Case {
         int y, m, d;
         int64_t day;
@@ -70,7 +72,7 @@ TEST(FieldTypes, typeWordsMapToTypesAndBack) {
     EXPECT_EQ(typeWordFor(FieldType::Bcd, 18), 0x0005000Bu);
 }
 
-TEST(FieldTypes, base64RoundTripsAndSkipsLineBreaks) {
+TEST(Base64, roundTripsAndSkipsLineBreaks) {
     for (const std::string& bytes : {std::string(), std::string("a"), std::string("ab"),
                                      std::string("abc"), std::string("\x00\xFF\x10\x80", 4)}) {
         EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes);

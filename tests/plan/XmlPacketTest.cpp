@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
+#include "base/Calendar.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
@@ -38,10 +40,10 @@ const std::string kMarkedDone =
     "SVUOTA_TABELLA=\"N\" VERSIONE=\"1.0.4.0\"/>" +
     "</ROWDATA></DATAPACKET>";
 
-std::string text(const Value& v) {
+std::string text(const FieldValue& v) {
     return std::get<std::string>(v);
 }
-std::string blob(const Value& v) {
+std::string blob(const FieldValue& v) {
     return *std::get<BlobData>(v);
 }
 
@@ -284,23 +286,33 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
     struct Case {
         const char* type;
         const char* text;
-        Value expected;
+        FieldValue expected;
     };
     const Case cases[] = {
         {"i4", "42", int64_t{42}},
         {"i4", "+7", int64_t{7}},
         {"i4", "-3x", int64_t{-3}},
-        {"i4", "abc", Value{}},
-        {"i4", "", Value{}},
-        {"i4", "x1", Value{}},
-        {"i2", "40000", Value{}},
+        {"i4", "abc", FieldValue{}},
+        {"i4", "", FieldValue{}},
+        {"i4", "x1", FieldValue{}},
+        // One sign at most, right before the digits.
+        {"i4", "+-5", FieldValue{}},
+        {"i4", "-+5", FieldValue{}},
+        {"i4", "--5", FieldValue{}},
+        {"i4", "- 5", FieldValue{}},
+        {"i4", "#5", FieldValue{}},
+        {"i4", " -5", int64_t{-5}},
+        {"i4", "-", FieldValue{}},
+        {"i2", "40000", FieldValue{}},
         {"boolean", "true", true},
         {"boolean", "yes", false},
-        {"date", "20230230", Value{}},
+        {"date", "20230230", FieldValue{}},
         {"r8", "2.5E3", 2500.0},
-        {"r8", "n/a", Value{}},
+        {"r8", "n/a", FieldValue{}},
         {"i8", "9223372036854775807", int64_t{9223372036854775807}},
-        {"i8", "20000000000000000000", Value{}},  // must not wrap into range
+        {"i8", "20000000000000000000", FieldValue{}},  // must not wrap into range
+        {"i8", "-9223372036854775808", int64_t{std::numeric_limits<int64_t>::min()}},
+        {"i8", "-9223372036854775809", FieldValue{}},
     };
     for (const auto& c : cases) {
         const std::string xml =
@@ -395,9 +407,9 @@ TEST(XmlPacket, whateverLoadsCanBeSavedInBinary) {
     EXPECT_EQ(text(packet.rows[1].values[0]), "9.9");
     // Integer attributes beyond their type's range keep their value in a wider type.
     const DataPacket back = decodeBinaryPacket(encodeBinaryPacket(packet));
-    EXPECT_EQ(back.fields[1].attributes[0].value, Value(int64_t{100000}));
-    EXPECT_EQ(back.fields[1].attributes[1].value, Value(int64_t{99999}));
-    EXPECT_EQ(back.attributes[0].value, Value(IntArray{-1}));
+    EXPECT_EQ(back.fields[1].attributes[0].value, FieldValue(int64_t{100000}));
+    EXPECT_EQ(back.fields[1].attributes[1].value, FieldValue(int64_t{99999}));
+    EXPECT_EQ(back.attributes[0].value, FieldValue(IntArray{-1}));
     EXPECT_EQ(encodeBinaryPacket(back), encodeBinaryPacket(packet));
 }
 

@@ -1,7 +1,11 @@
 #pragma once
-// What every fuzz target checks once a decoder has accepted its input: the packet must encode in
-// both forms, and the binary encoding must decode again to the same packet.
+// The one harness behind both packet fuzz targets: feed the bytes to a decoder, accept its
+// refusal with a decoding error, and check that whatever it accepted can be written in both
+// forms, and that the binary encoding decodes again to a packet that encodes to the same bytes.
+// Any other outcome aborts, so libFuzzer keeps the input.
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,6 +17,8 @@
 #include "plan/PacketCodec.h"
 
 namespace tarvolen::fuzz {
+
+using Decoder = DataPacket (*)(std::string_view bytes);
 
 [[noreturn]] inline void fail(const char* stage, const char* what) {
     std::fprintf(stderr, "%s: %s\n", stage, what);
@@ -45,6 +51,19 @@ inline void checkReencodes(const DataPacket& packet) {
     } catch (const std::exception& e) {
         fail("decodeBinaryPacket of the binary re-encoding threw", e.what());
     }
+}
+
+// The body of LLVMFuzzerTestOneInput for `decode`.
+inline int fuzzPacketDecoder(Decoder decode, const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    DataPacket packet;
+    try {
+        packet = decode(bytes);
+    } catch (const EDBClient&) {
+        return 0;  // rejecting the input with a decoding error is the expected outcome
+    }
+    checkReencodes(packet);
+    return 0;
 }
 
 }  // namespace tarvolen::fuzz

@@ -1,0 +1,31 @@
+#pragma once
+// Values in the text form of the XML data packet (before escaping / after unescaping), for
+// field values by the field's type and for attribute values by their type word.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "plan/DataPacket.h"
+
+namespace tarvolen {
+
+// The one rule for integer text: an optional single sign, "+" or "-", directly followed by
+// decimal digits; "+-5", "--5" and "- 5" are not numbers. Reads such a number at the start of
+// `text` and returns how many characters it took; 0, leaving `out` alone, when the text does not
+// start with one or its value does not fit 64 bits.
+size_t readIntegerPrefix(std::string_view text, int64_t& out);
+
+// A field value as XML text; null gives empty text. Wide strings come out in Windows-1252 ('?'
+// where the code page lacks a character); the XML writer handles them itself.
+std::string valueToText(const FieldDef& field, const FieldValue& value);
+// Decoded XML text of a field value -> value. Numbers and dates that do not read give null;
+// strings are not cut here. An integer is read by readIntegerPrefix after any blanks, and text
+// after its digits is ignored.
+FieldValue valueFromText(const FieldDef& field, std::string_view text);
+
+// Attribute values in XML, by attribute type word.
+std::string attributeValueToText(const Attribute& attribute);
+FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text);
+
+}  // namespace tarvolen

@@ -1,0 +1,64 @@
+#pragma once
+// The lexical layer of the XML reader: tags with their raw attributes, the references inside
+// attribute values, and the encoding a prolog declares. A hand-written single-pass scanner for
+// the one flat shape a data packet has; no general XML parser is used, because plans with
+// megabytes of script text must load quickly. Every malformed construct is "Mismatch in
+// datapacket.".
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvolen {
+
+struct XmlAttribute {
+    std::string_view name;
+    std::string_view raw;  // between the quotes, references not yet decoded
+};
+
+struct XmlTag {
+    std::string_view name;
+    bool closing = false;     // </NAME>
+    bool selfClosed = false;  // <NAME .../>
+    std::vector<XmlAttribute> attributes;
+};
+
+// Walks the tags of a text that must outlive the scanner (the tags point into it).
+class XmlScanner {
+  public:
+    explicit XmlScanner(std::string_view text)
+        : m_p(text.data()), m_end(text.data() + text.size()) {}
+
+    // Skips the blanks and control characters before the first "<"; anything else there, or no
+    // "<" at all, is a mismatch.
+    void skipLeadingBlanks();
+    // The next tag. Blanks, processing instructions ("<?" to "?>") and comments ("<!--" to
+    // "-->") before it are skipped. Attribute values must stand in double quotes right after
+    // the "=".
+    XmlTag nextTag();
+    // Reads the next tag, which must close `name`.
+    void expectClosing(std::string_view name);
+
+  private:
+    void skipBlanks();
+    void skipMisc();
+    bool startsWith(std::string_view s) const;
+    void skipPast(std::string_view terminator);
+    std::string_view readName();
+
+    const char* m_p;
+    const char* m_end;
+};
+
+// Decodes the references of a raw attribute value ("&lt;" "&gt;" "&amp;" "&apos;" "&quot;",
+// "&#N;", "&#xH;") into 8-bit text: a character above 255 becomes its Windows-1252 byte, or
+// '?'. Anything else after "&" is kept as it stands.
+void decodeXmlText(std::string_view raw, std::string& out);
+// The same for "string.uni" values, which keep every character (plain bytes are Windows-1252).
+std::u16string decodeXmlWideText(std::string_view raw);
+
+// True when the text opens (after blanks) with a "<?...?>" prolog declaring encoding="UTF-8",
+// in any letter case and with either quote.
+bool declaresUtf8(std::string_view text);
+
+}  // namespace tarvolen
