@@ -23,8 +23,8 @@ std::string base64Encode(std::string_view bytes) {
         out += kBase64[n & 63];
     }
     if (i < bytes.size()) {
-        uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        uint32_t n = uint32_t{static_cast<unsigned char>(bytes[i])} << 16;
+        if (i + 1 < bytes.size()) n |= uint32_t{static_cast<unsigned char>(bytes[i + 1])} << 8;
         out += kBase64[(n >> 18) & 63];
         out += kBase64[(n >> 12) & 63];
         out += i + 1 < bytes.size() ? kBase64[(n >> 6) & 63] : '=';

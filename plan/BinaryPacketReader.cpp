@@ -354,7 +354,7 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     const size_t rowsStart = bytes.size() - in.remaining();
     if ((properties & kHoldsRowOffset) != 0 && firstRowOffset != rowsStart) corrupt();
 
-    const size_t statusBytes = (fieldCount + 3) / 4;
+    const size_t statusBytes = (size_t{fieldCount} + 3) / 4;
     in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
     packet.rows.resize(rowCount);
     std::vector<std::vector<int>> pending;

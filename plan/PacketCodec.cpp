@@ -11,7 +11,7 @@ namespace {
 
 uint32_t readU32(std::string_view bytes, size_t at) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    for (size_t i = 4; i-- > 0;) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
     return v;
 }
 
