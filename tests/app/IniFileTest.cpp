@@ -1,0 +1,98 @@
+// Reading "RegKey" from the settings file beside the executable.
+
+#include <gtest/gtest.h>
+
+#include "SettingsTestSupport.h"
+#include "app/DefaultAlias.h"
+#include "app/IniFile.h"
+
+namespace tarvolen::settings {
+namespace {
+
+struct IniCase {
+    const char* name;
+    std::string text;
+    std::string expected;
+};
+
+class IniValueTest : public ::testing::TestWithParam<IniCase> {};
+
+TEST_P(IniValueTest, readsRegKeyOfUpdateSettings) {
+    EXPECT_EQ(iniValue(GetParam().text, "UpdateSettings", "RegKey"), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniValueTest,
+    ::testing::Values(
+        IniCase{"plain", "[UpdateSettings]\nRegKey=Software\\Comune\n", "Software\\Comune"},
+        IniCase{"windowsLineEnds", "[UpdateSettings]\r\nRegKey=Software\\Comune\r\n",
+                "Software\\Comune"},
+        IniCase{"namesIgnoreCase", "[updatesettings]\nREGKEY=A\\B\n", "A\\B"},
+        IniCase{"blanksAroundNameAndValue", "[ UpdateSettings ]\n  RegKey \t=  A B \t\n", "A B"},
+        IniCase{"emptyValue", "[UpdateSettings]\nRegKey=\n", ""},
+        IniCase{"valueKeepsLaterEquals", "[UpdateSettings]\nRegKey=a=b\n", "a=b"},
+        IniCase{"valueKeepsSemicolon", "[UpdateSettings]\nRegKey=a ;b\n", "a ;b"},
+        IniCase{"commentLinesSkipped", "[UpdateSettings]\n;RegKey=old\nRegKey=new\n", "new"},
+        IniCase{"firstKeyCounts", "[UpdateSettings]\nRegKey=first\nRegKey=second\n", "first"},
+        IniCase{"firstSectionCounts",
+                "[UpdateSettings]\nOther=1\n[UpdateSettings]\nRegKey=second\n", ""},
+        IniCase{"otherSectionIgnored", "[Other]\nRegKey=x\n[UpdateSettings]\nRegKey=y\n", "y"},
+        IniCase{"keyInOtherSectionOnly", "[Other]\nRegKey=x\n", ""},
+        IniCase{"keyBeforeAnySection", "RegKey=x\n[UpdateSettings]\n", ""},
+        IniCase{"missingSection", "[Altro]\nChiave=1\n", ""}, IniCase{"emptyText", "", ""},
+        IniCase{"lineWithoutEquals", "[UpdateSettings]\nRegKey\nRegKey=z\n", "z"},
+        IniCase{"longValueCut", "[UpdateSettings]\nRegKey=" + std::string(3000, 'k') + "\n",
+                std::string(kIniValueMaxChars, 'k')},
+        IniCase{"longValueCutByCharacters",
+                "[UpdateSettings]\nRegKey=" +
+                    [] {
+                        std::string s;
+                        for (int i = 0; i < 2100; ++i) s += "\xC3\xA8";
+                        return s;
+                    }() +
+                    "\n",
+                [] {
+                    std::string s;
+                    for (size_t i = 0; i < kIniValueMaxChars; ++i) s += "\xC3\xA8";
+                    return s;
+                }()}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadAliasRegistryKey, readsTarvolenIniOfTheGivenFolder) {
+    testing::TempFolder folder;
+    folder.write("tarvolen.ini", "[UpdateSettings]\nRegKey=Software\\Demo\n");
+    EXPECT_EQ(readAliasRegistryKey(folder.path()), "Software\\Demo");
+}
+
+TEST(ReadAliasRegistryKey, missingFileGivesEmpty) {
+    testing::TempFolder folder;
+    EXPECT_EQ(readAliasRegistryKey(folder.path()), "");
+}
+
+TEST(ReadAliasRegistryKey, folderNamedLikeTheFileGivesEmpty) {
+    testing::TempFolder folder;
+    std::filesystem::create_directory(folder.path() / "tarvolen.ini");
+    EXPECT_EQ(readAliasRegistryKey(folder.path()), "");
+}
+
+TEST(ReadAliasRegistryKey, readsUtf16FileWithByteOrderMark) {
+    testing::TempFolder folder;
+    folder.write("tarvolen.ini",
+                 testing::utf16leWithBom("[UpdateSettings]\r\nRegKey=Software\\Città\r\n"));
+    EXPECT_EQ(readAliasRegistryKey(folder.path()), "Software\\Citt\xC3\xA0");
+}
+
+TEST(ReadAliasRegistryKey, readsUtf8FileWithByteOrderMark) {
+    testing::TempFolder folder;
+    folder.write("tarvolen.ini", "\xEF\xBB\xBF[UpdateSettings]\nRegKey=Software\\X\n");
+    EXPECT_EQ(readAliasRegistryKey(folder.path()), "Software\\X");
+}
+
+TEST(ReadAliasRegistryKey, readsWindows1252FileAsItsCharacters) {
+    testing::TempFolder folder;
+    folder.write("tarvolen.ini", "[UpdateSettings]\nRegKey=Software\\Citt\xE0\n");
+    EXPECT_EQ(readAliasRegistryKey(folder.path()), "Software\\Citt\xC3\xA0");
+}
+
+}  // namespace
+}  // namespace tarvolen::settings
