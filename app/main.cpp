@@ -1,0 +1,64 @@
+// tarvolen: the desktop program. The command line is ignored.
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/DefaultAlias.h"
+#include "app/Dialogs.h"
+#include "app/Program.h"
+
+namespace {
+
+using namespace tarvolen;
+
+// An error that a handler let out reaches the event loop here and goes to the standard error
+// display; the program goes on with the next event.
+class Application : public QApplication {
+  public:
+    Application(int& argc, char** argv) : QApplication(argc, argv) {}
+    void setDialogs(const Dialogs* dialogs) { m_dialogs = dialogs; }
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            if (m_dialogs != nullptr) m_dialogs->standardError(nullptr, e);
+            return false;
+        }
+    }
+
+  private:
+    const Dialogs* m_dialogs = nullptr;
+};
+
+// The folder that takes the plan when its own folder refuses a recovery file.
+std::filesystem::path userSettingsFolder() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return {};
+    return std::filesystem::path(home) / ".config" / "tarvolen";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Application application(argc, argv);
+    const Dialogs dialogs(execDialog, applicationTitle(QCoreApplication::applicationFilePath()));
+    application.setDialogs(&dialogs);
+
+    ShellSettings shell;
+    shell.executableFolder = QCoreApplication::applicationDirPath().toStdString();
+    shell.openRegistry = [] {
+        return settings::systemRegistry([](const std::string& problem) {
+            // A registry file that cannot be read never stops start-up; it only goes unused.
+            std::fprintf(stderr, "tarvolen: registry file ignored: %s\n", problem.c_str());
+        });
+    };
+
+    Program program(dialogs, std::move(shell), userSettingsFolder());
+    program.show();
+    const int result = QApplication::exec();
+    program.finish();
+    application.setDialogs(nullptr);
+    return result;
+}

@@ -1,0 +1,99 @@
+// The end of the program: the plan's write-back, and keeping the marks when it fails.
+
+#include <QCheckBox>
+#include <QToolButton>
+#include <filesystem>
+
+#include "GuiTestSupport.h"
+#include "app/PlanRecovery.h"
+
+namespace tarvolen::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ExitTest : public GuiTest {
+  protected:
+    void runPlan() {
+        // The plan of the current folder, which is not always the test's folder.
+        writeFile("dbquery.xml", planXml({{.id = 10, .testo = "create table T1 (A integer);"},
+                                          {.id = 20, .testo = "insert into T1 values (1);"}}));
+        startConnected();
+        window().chkStatistics->setChecked(false);
+        m_script.expect(DialogScript::ok());
+        clickEsegui();
+    }
+    // Recovery files in a folder.
+    static std::vector<fs::path> recoveryFiles(const fs::path& folder) {
+        std::vector<fs::path> found;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder, ec))
+            if (entry.path().filename().string().rfind("dbquery-recupero-", 0) == 0)
+                found.push_back(entry.path());
+        return found;
+    }
+};
+
+TEST_F(ExitTest, marksOfARunReachThePlanFileAtExit) {
+    runPlan();
+    m_program->finish();
+    EXPECT_EQ(m_script.shown.size(), 2u) << "no message at exit";
+    EXPECT_EQ(planMarks(folder() / "dbquery.xml"), "10=S 20=S");
+    EXPECT_TRUE(recoveryFiles(folder()).empty());
+}
+
+TEST_F(ExitTest, failedWriteBackKeepsTheMarksInARecoveryFileBesideThePlan) {
+    runPlan();
+    // The plan's name now belongs to a folder: the write-back cannot replace it.
+    fs::remove(folder() / "dbquery.xml");
+    fs::create_directory(folder() / "dbquery.xml");
+    m_script.expect(DialogScript::ok());
+    m_program->finish();
+
+    ASSERT_EQ(m_script.shown.size(), 3u);
+    const ShownDialog& box = m_script.shown[2];
+    EXPECT_EQ(box.caption, title());
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    const auto saved = recoveryFiles(folder());
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_TRUE(box.text.startsWith("Cannot create file")) << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(QString::fromStdString(saved[0].string())))
+        << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(QString::fromStdString((folder() / "dbquery.xml").string())));
+    EXPECT_EQ(planMarks(saved[0]), "10=S 20=S");
+}
+
+TEST_F(ExitTest, recoveryGoesToTheSettingsFolderWhenThePlansFolderIsGone) {
+    const fs::path work = folder() / "lavoro";
+    fs::create_directory(work);
+    fs::current_path(work);
+    runPlan();
+    // The current folder disappears under the program: nothing can be written beside the plan.
+    fs::remove_all(work);
+    m_script.expect(DialogScript::ok());
+    m_program->finish();
+    fs::current_path(folder());
+
+    ASSERT_EQ(m_script.shown.size(), 3u);
+    const auto saved = recoveryFiles(folder() / "recovery-fallback");
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_TRUE(m_script.shown[2].text.contains(QString::fromStdString(saved[0].string())))
+        << m_script.shown[2].text.toStdString();
+    EXPECT_EQ(planMarks(saved[0]), "10=S 20=S");
+}
+
+TEST(PlanRecovery, fileNameCarriesTheLocalDateAndTime) {
+    std::tm when{};
+    when.tm_year = 2024 - 1900;
+    when.tm_mon = 0;
+    when.tm_mday = 31;
+    when.tm_hour = 15;
+    when.tm_min = 30;
+    when.tm_sec = 45;
+    when.tm_isdst = -1;
+    const auto now = std::chrono::system_clock::from_time_t(std::mktime(&when));
+    EXPECT_EQ(recoveryFileName(now), "dbquery-recupero-20240131-153045.xml");
+}
+
+}  // namespace
+}  // namespace tarvolen::testing
