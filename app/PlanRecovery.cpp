@@ -20,7 +20,7 @@ std::filesystem::path savePlanRecovery(TClientDataSet& plan, const std::filesyst
                                        const std::filesystem::path& fallbackFolder,
                                        std::chrono::system_clock::time_point now) {
     const std::filesystem::path name = recoveryFileName(now);
-    const std::filesystem::path beside = planFile.parent_path() / name;
+    std::filesystem::path beside = planFile.parent_path() / name;
     try {
         plan.SaveFile(beside.string(), TClientDataSet::Format::Xml);
         return beside;
@@ -30,7 +30,7 @@ std::filesystem::path savePlanRecovery(TClientDataSet& plan, const std::filesyst
     }
     std::error_code ec;
     std::filesystem::create_directories(fallbackFolder, ec);
-    const std::filesystem::path fallback = fallbackFolder / name;
+    std::filesystem::path fallback = fallbackFolder / name;
     plan.SaveFile(fallback.string(), TClientDataSet::Format::Xml);
     return fallback;
 }
