@@ -79,6 +79,8 @@ TfdLogin::TfdLogin(TdmMain& dm, bool& loginConfirmed, QWidget* parent)
     EDPasswd->setGeometry(96, 41, 156, 23);
     EDPasswd->setFont(bold);
     EDPasswd->setEchoMode(QLineEdit::Password);
+    // Each character of the password shows as "*", whatever the style's own mask.
+    EDPasswd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     label1->setBuddy(EDLogin);
     label2->setBuddy(EDPasswd);
 

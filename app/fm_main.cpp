@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
@@ -32,6 +33,18 @@ constexpr int kClientWidth = 665;
 constexpr int kClientHeight = 394;
 // cdsGestore's NOME_COMUNE is fixed-length text of this many characters.
 constexpr size_t kNomeComuneLength = 80;
+
+// The run button's image, drawn rather than shipped: a green "play" triangle.
+QIcon runIcon() {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 110, 0), 1));
+    p.setBrush(QColor(40, 170, 40));
+    p.drawPolygon(QPolygonF({QPointF(4, 2.5), QPointF(13.5, 8), QPointF(4, 13.5)}));
+    return QIcon(pixmap);
+}
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
     switch (icon) {
@@ -147,6 +160,8 @@ void TfmMain::buildLayout() {
     SpeedButton1 = new QToolButton(Panel3);
     SpeedButton1->setObjectName("SpeedButton1");
     SpeedButton1->setText("Esegui");
+    SpeedButton1->setIcon(runIcon());
+    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setFixedSize(157, 29);
     buttonRow->addWidget(SpeedButton1);
