@@ -3,6 +3,7 @@
 // command. It is the engine's host: log lines, pending events, progress and message boxes of a
 // run come here.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <filesystem>
 #include <functional>
@@ -119,6 +120,7 @@ class TfmMain : public QMainWindow, public EngineHost {
     int m_aliasIndex = -1;  // the entry SelectDatabase last ran for
     bool m_running = false;
     bool m_pumping = false;
+    QElapsedTimer m_sinceEventPass;
     bool m_closeRequested = false;
 };
 
