@@ -10,7 +10,11 @@ namespace tarvolen {
 std::filesystem::path recoveryFileName(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char name[64];
     std::strftime(name, sizeof name, "dbquery-recupero-%Y%m%d-%H%M%S.xml", &local);
     return name;
