@@ -169,7 +169,7 @@ std::string planXml(int statements, int failEvery) {
     plan.rows.push_back(
         {0,
          {int64_t{1}, std::string("N"), std::string("S"), std::string(";"), makeBlob(script),
-          int64_t{1}, Value{}, Value{}, Value{}, std::string("2.0.0.0")}});
+          int64_t{1}, FieldValue{}, FieldValue{}, FieldValue{}, std::string("2.0.0.0")}});
     return encodeXmlPacket(plan);
 }
 

@@ -49,8 +49,8 @@ std::string planText(const std::string& utf8) {
     return text;
 }
 
-Value textOrNull(const char* text) {
-    return *text == '\0' ? Value{} : Value{std::string(text)};
+FieldValue textOrNull(const char* text) {
+    return *text == '\0' ? FieldValue{} : FieldValue{std::string(text)};
 }
 
 }  // namespace
@@ -64,15 +64,15 @@ int main(int argc, char** argv) {
         const std::string source = argv[1];
         DataPacket packet = emptyPlanPacket();
         for (const DemoPhase& p : kPhases) {
-            const Value testo =
+            const FieldValue testo =
                 p.script == nullptr
-                    ? Value{}
-                    : Value{makeBlob(planText(readWholeFile(source + "/plan/" + p.script)))};
+                    ? FieldValue{}
+                    : FieldValue{makeBlob(planText(readWholeFile(source + "/plan/" + p.script)))};
             packet.rows.push_back(
                 {0,
-                 {int64_t{p.id}, textOrNull(p.stato), textOrNull(p.tipo), Value{std::string(";")},
-                  testo, int64_t{p.id}, textOrNull(p.nomeTabella), textOrNull(p.nomeFile),
-                  textOrNull(p.svuota), textOrNull(p.versione)}});
+                 {int64_t{p.id}, textOrNull(p.stato), textOrNull(p.tipo),
+                  FieldValue{std::string(";")}, testo, int64_t{p.id}, textOrNull(p.nomeTabella),
+                  textOrNull(p.nomeFile), textOrNull(p.svuota), textOrNull(p.versione)}});
         }
         writeFileAtomically(argv[2], encodeXmlPacket(packet));
         return 0;

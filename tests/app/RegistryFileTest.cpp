@@ -39,9 +39,9 @@ const Outcome kWrongType{"", true};
 std::string hexList(std::string_view bytes) {
     std::string out;
     char buffer[4];
-    for (unsigned char b : bytes) {
+    for (char c : bytes) {
         if (!out.empty()) out += ',';
-        std::snprintf(buffer, sizeof buffer, "%02x", b);
+        std::snprintf(buffer, sizeof buffer, "%02x", static_cast<unsigned char>(c));
         out += buffer;
     }
     return out;
