@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "SettingsTestSupport.h"
 #include "app/DefaultAlias.h"
 #include "app/IniFile.h"
@@ -14,6 +16,11 @@ struct IniCase {
     std::string text;
     std::string expected;
 };
+
+// Shown by test runners in place of the raw bytes of the case.
+void PrintTo(const IniCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IniValueTest : public ::testing::TestWithParam<IniCase> {};
 

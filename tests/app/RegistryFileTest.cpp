@@ -2,8 +2,10 @@
 // it: the last subkey's "AliasName", string forms, wrong types and malformed files.
 
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
+#include <ostream>
 
 #include "SettingsTestSupport.h"
 #include "app/DefaultAlias.h"
@@ -54,6 +56,11 @@ struct RegistryCase {
     std::string regKey = kKey;
     bool refused = false;  // the file is malformed as a whole
 };
+
+// Shown by test runners in place of the raw bytes of the case.
+void PrintTo(const RegistryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 Outcome lookUp(const std::filesystem::path& file, const std::string& regKey) {
     RegistryFile registry(file);

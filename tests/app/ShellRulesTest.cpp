@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/Dialogs.h"
 #include "app/RunProgressView.h"
 
@@ -13,6 +15,10 @@ struct TitleCase {
     const char* path;
     const char* title;
 };
+
+void PrintTo(const TitleCase& c, std::ostream* os) {
+    *os << c.path;
+}
 
 class ApplicationTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
@@ -33,6 +39,10 @@ struct PeriodCase {
     const char* message;
     const char* shown;
 };
+
+void PrintTo(const PeriodCase& c, std::ostream* os) {
+    *os << '"' << c.message << '"';
+}
 
 class ClosingPeriodTest : public ::testing::TestWithParam<PeriodCase> {};
 
@@ -55,6 +65,11 @@ struct ProgressCase {
     int permille;
     const char* caption;
 };
+
+// Shown by test runners in place of the raw bytes of the case.
+void PrintTo(const ProgressCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RunProgressTest : public ::testing::TestWithParam<ProgressCase> {};
 
