@@ -386,6 +386,27 @@ void Connection::execute(std::string_view sql) {
     });
 }
 
+// --- Signals ------------------------------------------------------------------------------
+
+namespace {
+
+// Asked by the client before it shuts down; a non-zero answer refuses.
+int refuseShutdownOnSignal(const int reason, const int, void*) {
+    return reason == fb_shutrsn_signal ? 1 : 0;
+}
+
+}  // namespace
+
+void keepConnectionsOnInterrupt() {
+    static const bool registered = [] {
+        ISC_STATUS_ARRAY status{};
+        fb_shutdown_callback(status, refuseShutdownOnSignal, fb_shut_confirmation, nullptr);
+        return status[1] == 0;
+    }();
+    if (!registered)
+        throw DatabaseError("The database client refused to leave its connections to the program");
+}
+
 // --- Dataset --------------------------------------------------------------------------------
 
 Dataset::Dataset(Connection& connection, std::string name)

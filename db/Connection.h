@@ -108,6 +108,12 @@ class Connection {
     std::unique_ptr<Impl> m_impl;
 };
 
+// The client library shuts every connection of the process down when the process receives
+// SIGINT or SIGTERM, so that the statement in flight and every later one fail. A program that
+// handles those signals itself, to end its work cleanly, calls this once before its first
+// connection: the client then leaves its connections as they are.
+void keepConnectionsOnInterrupt();
+
 // Base of the queries and tables that work through a connection, so closing the connection
 // can close them.
 class Dataset {
