@@ -6,6 +6,8 @@ namespace tarvolen {
 
 void configurePlanTable(TClientDataSet& cdsQuery) {
     cdsQuery.SetFileName(kPlanFileName);
+    // One slip (an emptied plan written back, a bad edit saved) must never cost the plan.
+    cdsQuery.SetKeepBackup(true);
     cdsQuery.SetIndexFieldNames("ID");
     cdsQuery.AddField("ID", FieldKind::Integer, 0, true);
     cdsQuery.AddField("STATO", FieldKind::String, 1);

@@ -10,7 +10,8 @@ namespace tarvolen {
 inline constexpr const char* kPlanFileName = "./dbquery.xml";
 
 // Sets FileName, the ID order and the ten plan field objects (VERSIONE's object is 15 long
-// although the file declares 20).
+// although the file declares 20). Every write of the plan keeps the replaced file as
+// "<plan>.bak".
 void configurePlanTable(TClientDataSet& cdsQuery);
 
 // The plan file's layout with no rows: the ten fields as a plan file declares them.
