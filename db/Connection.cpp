@@ -228,6 +228,7 @@ void Connection::attach(bool create) {
                    : fb::provider()->attachDatabase(&status, path, length, dpb.data());
         m_impl->writeTpb = std::move(tpb);
     });
+    m_characterSet = settings.charset;
 }
 
 void Connection::close() {
@@ -240,6 +241,7 @@ void Connection::close() {
     // A connection the server has already lost only needs its handle released.
     if (status.failed()) m_impl->attachment->release();
     m_impl->attachment = nullptr;
+    m_characterSet.clear();
 }
 
 void Connection::dropDatabase() {
@@ -252,6 +254,7 @@ void Connection::dropDatabase() {
         m_impl->attachment->dropDatabase(&status);
     });
     m_impl->attachment = nullptr;
+    m_characterSet.clear();
 }
 
 std::vector<std::string> Connection::tableNames() {

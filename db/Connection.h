@@ -69,6 +69,8 @@ class Connection {
     void open();
     void close();
     bool connected() const;
+    // The character set the open connection talks in (the alias's Charset); empty while closed.
+    const std::string& characterSet() const { return m_characterSet; }
 
     // Creates the database the alias names and stays connected to it.
     void createDatabase();
@@ -102,6 +104,7 @@ class Connection {
     void endTransaction(bool commit);
     std::string m_name;
     std::string m_alias;
+    std::string m_characterSet;
     LoginParams m_params;
     LoginHook m_onLogin;
     std::shared_ptr<const AliasConfig> m_config;

@@ -86,7 +86,9 @@ TEST_F(RunTool, aDryRunSaysWhatWouldRunAndChangesNothing) {
         "FASE 1 PROCEDURA GIA' ESEGUITA.\n"
         "FASE 2 NON ESEGUITA PER VERSIONE DATABASE.\n"
         "FASE 3 SCRIPT DA ESEGUIRE: 2 ISTRUZIONI (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)\n"
-        "FASE 4 IMPORT TABELLA T DAL FILE rows.xml DA ESEGUIRE: 3 RIGHE\n");
+        "FASE 4 IMPORT TABELLA T DAL FILE rows.xml DA ESEGUIRE: 3 RIGHE (ATTENZIONE: CAMPI DEL "
+        "FILE ASSEGNATI ALLE COLONNE PER POSIZIONE, MA LA COLONNA 2 (S) NON HA UN CAMPO NEL "
+        "FILE)\n");
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), planBefore);
     EXPECT_EQ(count("select count(*) from T"), 0);
     EXPECT_EQ(count("select count(*) from SYSDBVER"), 1);
