@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <thread>
 
 #include "IsqlRunner.h"
 #include "TempDatabase.h"
@@ -320,6 +323,17 @@ TEST(Connection, anAttachmentShutDownUnderItFailsAsConnectionLost) {
     victim->close();
     victim->open();
     EXPECT_EQ(selectCount(*victim, "select count(*) from T"), 0);
+}
+
+TEST(Connection, anInterruptLeavesTheConnectionsToTheProgramWhenAsked) {
+    TempDatabase db;
+    auto connection = db.connect();
+    // The client's own handler is in place (installed as the library loads): it would shut
+    // every connection on SIGINT, from a thread of its own.
+    keepConnectionsOnInterrupt();
+    ASSERT_EQ(raise(SIGINT), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_NO_THROW(connection->execute("create table T (A integer)"));
 }
 
 }  // namespace
