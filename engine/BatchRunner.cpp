@@ -21,6 +21,10 @@ constexpr uint64_t kPlanGrowth = uint64_t{64} * 1024;
 
 void TdmMain::CheckPlanForRun() {
     CheckPlanRows(cdsQuery);
+    CheckPlanFile();
+}
+
+void TdmMain::CheckPlanFile() {
     const std::string& file = cdsQuery.FileName();
     if (file.empty()) return;
     struct stat st {};

@@ -61,9 +61,11 @@ class TdmMain {
     // Throws when the database lacks the registry tables.
     std::string ManagingMunicipality();
 
+    // Throws EFCreateError when the plan file could not be replaced now (its folder takes no
+    // new file, or has no room for a copy). Needs no open plan table, nor a connection.
+    void CheckPlanFile();
     // Refuses a run before it touches anything: throws when a plan row breaks the field rules
-    // (EDBClient naming row and field) or the plan file could not be replaced (EFCreateError).
-    // REQUIRES: cdsQuery open.
+    // (EDBClient naming row and field) or as CheckPlanFile does. REQUIRES: cdsQuery open.
     void CheckPlanForRun();
     // Walks the plan in ID order: skips phases done or already reached by the database, runs
     // the others, marks them done, writes the reached version and shows the summary box.

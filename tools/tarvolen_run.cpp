@@ -162,6 +162,9 @@ int run(const Options& options, const TerminalText& text, const StopSignals& sig
     dm.LoginUser = options.user.empty() ? defaultUser() : options.user;
     dm.LoginPassword = readPassword(options);
     dm.StopOnError = options.stopOnError;
+    // Before connecting: under a file-size limit the in-process database engine dies on its
+    // own lock file, so this refusal must come first.
+    if (!options.dryRun) dm.CheckPlanFile();
 
     dm.Connect(options.alias);
     dm.ReloadPlan();
