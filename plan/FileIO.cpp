@@ -311,8 +311,9 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
         done += static_cast<size_t>(n);
     }
     if (const int error = temporary.finish()) fail(error);
-    if (const int error = temporary.name()) fail(error);
+    // The backup first, so the temporary file has a name for as short a time as can be.
     if (options.keepBackup) keepBackupOf(target, bytes);
+    if (const int error = temporary.name()) fail(error);
     if (const int error = temporary.renameTo(target)) fail(error);
     // Make the rename itself durable.
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -325,6 +326,9 @@ void checkReplaceable(const std::string& path, uint64_t bytes) {
     auto fail = [&](int error) { throw EFCreateError(createError(path, error)); };
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) fail(EISDIR);
+    // A write killed at the wrong moment left one; the next write would remove it, but a run
+    // that finds nothing to write never makes one.
+    removeStaleTemporaries(folder, fs::path(target).filename().string());
 
     TemporaryFile probe(folder, fs::path(target).filename().string());
     if (probe.fd() < 0) fail(errno);

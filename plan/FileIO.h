@@ -47,7 +47,8 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
 
 // Checks that writeFileAtomically could replace the file now: its folder takes a new file and
 // has room for `bytes` more (the limits of the process on file size included). Writes nothing
-// that stays. Throws EFCreateError naming the file, as a failed write would.
+// that stays, and removes the temporary files of writers that died, as a write does.
+// Throws EFCreateError naming the file, as a failed write would.
 void checkReplaceable(const std::string& path, uint64_t bytes);
 
 }  // namespace tarvolen

@@ -8,12 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "../db/TempDatabase.h"
 #include "EngineTestSupport.h"
@@ -68,16 +73,32 @@ class RunTool : public ::testing::Test {
         r.err = readWholeFile(path("stderr.txt"));
         return r;
     }
-    // Starts the tool in the background, its output going to <tag>.out and <tag>.err. The id
-    // returned is that of the time limit, which runs the tool in a process group of its own
-    // and passes SIGINT, SIGTERM and SIGHUP on to it.
-    pid_t start(const std::string& arguments, const std::string& tag) const {
-        const std::string line =
-            command(arguments) + " >'" + path(tag + ".out") + "' 2>'" + path(tag + ".err") + "'";
-        const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    // Starts the tool itself in the background, in the test's folder with the test's alias file,
+    // its output going to <tag>.out and <tag>.err; its process id, to signal or kill it by.
+    pid_t start(const std::vector<std::string>& arguments, const std::string& tag) const {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, m_db.folder().c_str());
+        posix_spawn_file_actions_addopen(&actions, 1, path(tag + ".out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, path(tag + ".err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> env = {"TARVOLEN_ALIASES=" + path("aliases.ini")};
+        for (char** e = environ; *e != nullptr; ++e) {
+            if (std::string_view(*e).rfind("TARVOLEN_ALIASES=", 0) != 0) env.emplace_back(*e);
+        }
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> args = {TARVOLEN_RUN_TOOL};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_t pid = -1;
-        if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-            return -1;
+        if (posix_spawn(&pid, TARVOLEN_RUN_TOOL, &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
         return pid;
     }
     // Waits until the started tool has printed `text` (true), or has ended or taken a minute.
@@ -88,15 +109,35 @@ class RunTool : public ::testing::Test {
             const std::string out{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
             if (out.find(text) != std::string::npos) return true;
-            if (::waitpid(pid, nullptr, WNOHANG) == pid) return false;
+            if (::kill(pid, 0) != 0) return false;
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                m_reaped[pid] = status;
+                return false;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
     }
     // Waits for the started tool to end: its exit status, or 128 + the signal that ended it.
-    static int finish(pid_t pid) {
+    // A tool still running after two minutes is killed (as timeout -s KILL would) and counts
+    // as ended by SIGKILL.
+    int finish(pid_t pid) const {
         int status = 0;
-        if (::waitpid(pid, &status, 0) != pid) return -1;
+        if (const auto reaped = m_reaped.find(pid); reaped != m_reaped.end()) {
+            status = reaped->second;
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+            while (::waitpid(pid, &status, WNOHANG) == 0) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    ADD_FAILURE() << "tarvolen-run hung; killed";
+                    ::kill(pid, SIGKILL);
+                    ::waitpid(pid, &status, 0);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     Result output(const std::string& tag, int exitCode) const {
@@ -120,6 +161,7 @@ class RunTool : public ::testing::Test {
     }
 
     database::testing::TempDatabase m_db;
+    mutable std::map<pid_t, int> m_reaped;  // statuses collected while waiting for output
 };
 
 }  // namespace tarvolen::testing

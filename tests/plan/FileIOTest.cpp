@@ -190,6 +190,7 @@ TEST_F(FileIO, aPrivateFileMustBeClosedToOtherUsers) {
 
 TEST_F(FileIO, replaceabilityIsCheckedWithoutLeavingAnything) {
     write("dbquery.xml", "plan");
+    write(".dbquery.xml." + std::to_string(deadProcess()) + ".1.2", "left by a killed write");
     EXPECT_NO_THROW(checkReplaceable(path("dbquery.xml"), 1 << 20));
     EXPECT_NO_THROW(checkReplaceable(path("new.xml"), 1 << 20));
     EXPECT_EQ(names(), (std::set<std::string>{"dbquery.xml"}));
