@@ -120,9 +120,6 @@ void TdmMain::dbsaggLogin(database::Connection&, database::LoginParams& params) 
 std::unique_ptr<TVersione> TdmMain::ReadDatabaseVersion() {
     auto version = std::make_unique<TVersione>();
     CloseOnExit closer(qryVersioneDB);
-    // Left open by the last write, it would show the row as that write left it, not as the
-    // database holds it now.
-    qryVersioneDB.close();
     qryVersioneDB.open();
     if (!qryVersioneDB.eof()) {
         version->Major = qryVersioneDB.asInteger("MAJOR_VERSION");
