@@ -12,8 +12,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "plan/Errors.h"
 
@@ -55,34 +59,83 @@ fs::path folderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
 
-// Temporary files beside a target are named ".<target name>.<pid>.<unique>" (and
-// ".<target name>.bak.<pid>.<unique>" for a backup being put in place), so that one left by a
-// process that died can be told from one still being written.
+// When a process started, in clock ticks after boot; 0 when that cannot be read.
+unsigned long long processStartTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // The command name, in parentheses, may hold blanks; the fields after it do not.
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    for (int number = 3; number <= 22; ++number) {  // the start time is field 22
+        if (!(fields >> field)) return 0;
+    }
+    return std::strtoull(field.c_str(), nullptr, 10);
+}
+
+// Temporary files beside a target are named ".<target name>.<pid>-<start>.<unique>" (and
+// ".<target name>.bak.<pid>-<start>.<unique>" for a backup being put in place), so that one left
+// by a process that died can be told from one still being written, also once the process id
+// has gone to another process.
 std::string temporaryPrefix(const std::string& base) {
     return "." + base + ".";
+}
+
+const std::string& writerIdentity() {
+    static const std::string identity =
+        std::to_string(::getpid()) + '-' + std::to_string(processStartTicks(::getpid()));
+    return identity;
 }
 
 std::string uniqueTemporaryName(const fs::path& folder, const std::string& base) {
     static std::atomic<unsigned> counter{0};
     const auto seed = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
-    return (folder / (temporaryPrefix(base) + std::to_string(::getpid()) + '.' +
+    return (folder / (temporaryPrefix(base) + writerIdentity() + '.' +
                       std::to_string(seed % 1000000) + '.' + std::to_string(counter.fetch_add(1))))
         .string();
 }
 
-// The process id in a temporary file's name, or -1 when the name is not one of ours.
-pid_t writerOf(std::string_view name, const std::string& base) {
+struct Writer {
+    pid_t pid = -1;                // -1: not a temporary file of ours
+    unsigned long long start = 0;  // 0: not in the name
+};
+
+// Reads a run of digits at the front of `text`, removing it; false when there is none.
+bool takeNumber(std::string_view& text, unsigned long long& value) {
+    size_t digits = 0;
+    value = 0;
+    while (digits < text.size() && digits < 19 && text[digits] >= '0' && text[digits] <= '9')
+        value = value * 10 + static_cast<unsigned>(text[digits++] - '0');
+    text.remove_prefix(digits);
+    return digits > 0;
+}
+
+// Who wrote a temporary file, as its name says.
+Writer writerOf(std::string_view name, const std::string& base) {
     const std::string prefix = temporaryPrefix(base);
-    if (name.substr(0, prefix.size()) != prefix) return -1;
+    if (name.substr(0, prefix.size()) != prefix) return {};
     name.remove_prefix(prefix.size());
     if (name.substr(0, 4) == "bak.") name.remove_prefix(4);
-    pid_t pid = 0;
-    size_t digits = 0;
-    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9' && digits < 9)
-        pid = pid * 10 + (name[digits++] - '0');
-    if (digits == 0 || digits >= name.size() || name[digits] != '.' || pid <= 0) return -1;
-    return pid;
+    unsigned long long pid = 0;
+    if (!takeNumber(name, pid) || pid == 0 || pid > 4194304) return {};
+    Writer writer;
+    if (!name.empty() && name.front() == '-') {
+        name.remove_prefix(1);
+        if (!takeNumber(name, writer.start)) return {};
+    }
+    if (name.empty() || name.front() != '.') return {};
+    writer.pid = static_cast<pid_t>(pid);
+    return writer;
+}
+
+// True while the process that wrote a temporary file may still be writing it.
+bool stillWriting(const Writer& writer) {
+    if (::kill(writer.pid, 0) != 0 && errno == ESRCH) return false;
+    if (writer.start == 0) return true;  // only the id to go by
+    const unsigned long long start = processStartTicks(writer.pid);
+    return start == 0 || start == writer.start;  // another process now has the id
 }
 
 // Removes the temporary files of writes whose process is gone. A temporary file is unnamed
@@ -92,9 +145,8 @@ void removeStaleTemporaries(const fs::path& folder, const std::string& base) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;  // the write itself will say what is wrong with the folder
     while (const dirent* entry = ::readdir(dir)) {
-        const pid_t writer = writerOf(entry->d_name, base);
-        if (writer < 0 || writer == ::getpid()) continue;
-        if (::kill(writer, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
+        const Writer writer = writerOf(entry->d_name, base);
+        if (writer.pid < 0 || stillWriting(writer)) continue;
         ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
     ::closedir(dir);
@@ -193,6 +245,13 @@ void keepBackupOf(const std::string& target, std::string_view newBytes) {
     }
     if (old == newBytes) return;  // the backup keeps the contents before this same state
     const std::string backup = target + ".bak";
+    // A write cut short after its backup was made leaves the backup as a second name of the
+    // file itself: it holds this file already, and a rename onto it would do nothing.
+    struct stat current {};
+    struct stat kept {};
+    if (::stat(target.c_str(), &current) == 0 && ::stat(backup.c_str(), &kept) == 0 &&
+        current.st_dev == kept.st_dev && current.st_ino == kept.st_ino)
+        return;
     const std::string temporary = uniqueTemporaryName(
         folderOf(fs::path(target)), fs::path(target).filename().string() + ".bak");
     if (::link(target.c_str(), temporary.c_str()) != 0) {

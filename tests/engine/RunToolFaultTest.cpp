@@ -126,27 +126,28 @@ TEST_F(RunToolFault, aKilledRunNeverLeavesACompletedPhaseToBeAppliedAgain) {
         writeFile("dbquery.xml", plan);
     };
 
-    // How long a whole run takes here, so the kills fall anywhere in it.
+    // How many lines a whole run prints: each kill falls after a random number of them, plus a
+    // random few milliseconds, so it lands anywhere in a run however fast the machine is.
     reset();
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_EQ(run("--alias registry --no-statistics").exitCode, 0);
-    const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - begin);
+    const Result whole = run("--alias registry --no-statistics");
+    ASSERT_EQ(whole.exitCode, 0) << whole.out << whole.err;
+    const auto lines = std::count(whole.out.begin(), whole.out.end(), '\n');
 
     std::mt19937 random(20240229);
-    std::uniform_int_distribution<int> moment(0, static_cast<int>(whole.count()));
-    std::string complete;
-    for (int p = 1; p <= kPhases; ++p)
-        complete += (p > 1 ? " " : "") + std::to_string(p) + ":" + std::to_string(kPerPhase);
+    std::uniform_int_distribution<long> line(0, lines - 1);
+    std::uniform_int_distribution<int> extra(0, 30);
     int killedMidway = 0;
     for (int round = 0; round < 20; ++round) {
-        const int after = moment(random);
-        SCOPED_TRACE("killed after " + std::to_string(after) + " ms");
+        const long afterLines = line(random);
+        const int afterMs = extra(random);
+        SCOPED_TRACE("killed " + std::to_string(afterMs) + " ms after line " +
+                     std::to_string(afterLines));
         reset();
         const pid_t killed = start({"--alias", "registry", "--no-statistics"}, "killed");
         ASSERT_GT(killed, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(after));
-        ::kill(killed, SIGKILL);
+        waitForOutputLines(killed, "killed", afterLines);
+        std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+        if (m_reaped.count(killed) == 0) ::kill(killed, SIGKILL);  // not when it already ended
         finish(killed);
         if (statiOnDisk() != std::string(kPhases + 1, 'N')) ++killedMidway;
 

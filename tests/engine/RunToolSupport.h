@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -118,6 +119,22 @@ class RunTool : public ::testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
+    }
+    // Waits until the started tool has printed `count` lines, or has ended or taken a minute.
+    void waitForOutputLines(pid_t pid, const std::string& tag, long count) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(path(tag + ".out"), std::ios::binary);
+            const std::string out{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
+            if (std::count(out.begin(), out.end(), '\n') >= count) return;
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                m_reaped[pid] = status;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     // Waits for the started tool to end: its exit status, or 128 + the signal that ended it.
     // A tool still running after two minutes is killed (as timeout -s KILL would) and counts

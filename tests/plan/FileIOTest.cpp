@@ -71,17 +71,21 @@ class FileIO : public ::testing::Test {
 TEST_F(FileIO, aWriteLeavesOnlyTheFileAndRemovesTemporariesOfDeadWriters) {
     const std::string dead = std::to_string(deadProcess());
     const std::string alive = std::to_string(::getppid());
-    // Left by writers that died, by one still running, and files that only look similar.
-    for (const std::string& name : std::vector<std::string>{
-             ".dbquery.xml." + dead + ".1.2", ".dbquery.xml.bak." + dead + ".3.4",
-             ".dbquery.xml." + alive + ".1.2", ".dbquery.xml.notapid.1",
-             ".other.xml." + dead + ".1.2", ".dbquery.xml." + dead})
-        write(name, "x");
+    const std::string self = std::to_string(::getpid());
+    // Left by writers that died (one whose id another process has now), by one still running,
+    // and files that only look similar.
+    const std::vector<std::string> stale = {
+        ".dbquery.xml." + dead + ".1.2", ".dbquery.xml.bak." + dead + ".3.4",
+        ".dbquery.xml." + dead + "-12345.5.6", ".dbquery.xml." + self + "-1.7.8"};
+    const std::vector<std::string> kept = {".dbquery.xml." + alive + ".1.2",
+                                           ".dbquery.xml.notapid.1", ".other.xml." + dead + ".1.2",
+                                           ".dbquery.xml." + dead, ".dbquery.xml." + dead + "-.1"};
+    for (const auto& name : stale) write(name, "x");
+    for (const auto& name : kept) write(name, "x");
     writeFileAtomically(path("dbquery.xml"), "new");
-    EXPECT_EQ(names(),
-              (std::set<std::string>{"dbquery.xml", ".dbquery.xml." + alive + ".1.2",
-                                     ".dbquery.xml.notapid.1", ".other.xml." + dead + ".1.2",
-                                     ".dbquery.xml." + dead}));
+    std::set<std::string> expected(kept.begin(), kept.end());
+    expected.insert("dbquery.xml");
+    EXPECT_EQ(names(), expected);
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), "new");
 }
 
@@ -131,6 +135,14 @@ TEST_F(FileIO, theReplacedFileIsKeptAsABackupWhenAsked) {
     EXPECT_EQ(readWholeFile(backup), "second");
     writeFileAtomically(plan, "fourth");  // not asked: the backup stays as it was
     EXPECT_EQ(readWholeFile(backup), "second");
+    EXPECT_EQ(names(), (std::set<std::string>{"dbquery.xml", "dbquery.xml.bak"}));
+
+    // A write killed between putting the backup in place and renaming the new file leaves the
+    // backup as a second name of the plan; the next write keeps it and leaves nothing else.
+    fs::remove(backup);
+    fs::create_hard_link(plan, backup);
+    writeFileAtomically(plan, "fifth", keep);
+    EXPECT_EQ(readWholeFile(backup), "fourth");
     EXPECT_EQ(names(), (std::set<std::string>{"dbquery.xml", "dbquery.xml.bak"}));
 }
 
