@@ -188,26 +188,28 @@ int run(const Options& options, const TerminalText& text, const StopSignals& sig
         dm.CollectTableNames();
         dm.RecalculateStatistics();
     }
-    int exitStatus = kExitFailed;
-    try {
-        dm.RunBatch();
-        exitStatus = dm.BatchHasErrors ? kExitWithErrors : kExitCorrect;
-    } catch (const std::exception& e) {
-        // The phases marked before the failure still reach the plan file.
+    // The phases marked before a failure still reach the plan file.
+    const auto closePlan = [&] {
         try {
             dm.DataModuleDestroy();
         } catch (const std::exception& closing) {
             text.print(stderr, closing.what());
         }
-        const auto* stop = dynamic_cast<const BatchStopped*>(&e);
-        if (stop == nullptr) throw;
-        text.print(stderr, e.what());
-        return stop->reason() == BatchStopped::Reason::StopRequested && signals.received() != 0
+    };
+    try {
+        dm.RunBatch();
+    } catch (const BatchStopped& stop) {
+        closePlan();
+        text.print(stderr, stop.what());
+        return stop.reason() == BatchStopped::Reason::StopRequested && signals.received() != 0
                    ? StopSignals::exitStatusFor(signals.received())
                    : kExitFailed;
+    } catch (const std::exception&) {
+        closePlan();
+        throw;
     }
     dm.DataModuleDestroy();
-    return exitStatus;
+    return dm.BatchHasErrors ? kExitWithErrors : kExitCorrect;
 }
 
 }  // namespace
@@ -215,7 +217,8 @@ int run(const Options& options, const TerminalText& text, const StopSignals& sig
 int main(int argc, char** argv) {
     // A file-size limit then fails a write with its own error instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
-    // Before anything reaches the database client, which installs handlers of its own.
+    // The database client installed handlers of its own as it was loaded; these take their
+    // place before anything reaches the database.
     const StopSignals signals;
     const TerminalText text;
     const std::optional<Options> options = parseOptions(argc, argv);
