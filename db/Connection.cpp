@@ -228,6 +228,7 @@ void Connection::attach(bool create) {
                    : fb::provider()->attachDatabase(&status, path, length, dpb.data());
         m_impl->writeTpb = std::move(tpb);
     });
+    m_characterSet = settings.charset;
 }
 
 void Connection::close() {
@@ -240,6 +241,7 @@ void Connection::close() {
     // A connection the server has already lost only needs its handle released.
     if (status.failed()) m_impl->attachment->release();
     m_impl->attachment = nullptr;
+    m_characterSet.clear();
 }
 
 void Connection::dropDatabase() {
@@ -252,6 +254,7 @@ void Connection::dropDatabase() {
         m_impl->attachment->dropDatabase(&status);
     });
     m_impl->attachment = nullptr;
+    m_characterSet.clear();
 }
 
 std::vector<std::string> Connection::tableNames() {
@@ -384,6 +387,27 @@ void Connection::execute(std::string_view sql) {
             }
         });
     });
+}
+
+// --- Signals ------------------------------------------------------------------------------
+
+namespace {
+
+// Asked by the client before it shuts down; a non-zero answer refuses.
+int refuseShutdownOnSignal(const int reason, const int, void*) {
+    return reason == fb_shutrsn_signal ? 1 : 0;
+}
+
+}  // namespace
+
+void keepConnectionsOnInterrupt() {
+    static const bool registered = [] {
+        ISC_STATUS_ARRAY status{};
+        fb_shutdown_callback(status, refuseShutdownOnSignal, fb_shut_confirmation, nullptr);
+        return status[1] == 0;
+    }();
+    if (!registered)
+        throw DatabaseError("The database client refused to leave its connections to the program");
 }
 
 // --- Dataset --------------------------------------------------------------------------------

@@ -69,6 +69,8 @@ class Connection {
     void open();
     void close();
     bool connected() const;
+    // The character set the open connection talks in (the alias's Charset); empty while closed.
+    const std::string& characterSet() const { return m_characterSet; }
 
     // Creates the database the alias names and stays connected to it.
     void createDatabase();
@@ -102,11 +104,18 @@ class Connection {
     void endTransaction(bool commit);
     std::string m_name;
     std::string m_alias;
+    std::string m_characterSet;
     LoginParams m_params;
     LoginHook m_onLogin;
     std::shared_ptr<const AliasConfig> m_config;
     std::unique_ptr<Impl> m_impl;
 };
+
+// The client library shuts every connection of the process down when the process receives
+// SIGINT or SIGTERM, so that the statement in flight and every later one fail. A program that
+// handles those signals itself, to end its work cleanly, calls this once before its first
+// connection: the client then leaves its connections as they are.
+void keepConnectionsOnInterrupt();
 
 // Base of the queries and tables that work through a connection, so closing the connection
 // can close them.

@@ -1,5 +1,5 @@
 #pragma once
-// The one error type of the database layer. Server failures carry the server's own text,
+// The error types of the database layer. Server failures carry the server's own text,
 // unchanged; the layer's own failures (aliases, conversions, misuse) carry a message that names
 // the alias, connection, dataset or column concerned.
 
@@ -19,6 +19,14 @@ class DatabaseError : public std::runtime_error {
 
   private:
     long m_serverCode;
+};
+
+// The connection is gone: the network failed, the server or the database was shut down, or the
+// attachment was shut down under the program. Nothing more can run on the connection, so this
+// is no failure of the statement that met it.
+class ConnectionLost : public DatabaseError {
+  public:
+    using DatabaseError::DatabaseError;
 };
 
 }  // namespace tarvolen::database

@@ -14,6 +14,7 @@ using namespace Firebird;
 
 struct Table::Impl {
     bool open = false;
+    std::string catalogueName;  // the table's name as the catalogue holds it
     bool inserting = false;
     std::vector<ColumnInfo> columns;
     std::vector<int> parameterOf;  // column position -> insert parameter, -1 when computed
@@ -75,6 +76,7 @@ void Table::open() {
             t.parameters[static_cast<size_t>(parameterOf[i])].name = columns[i].name;
     t.columns = std::move(columns);
     t.parameterOf = std::move(parameterOf);
+    t.catalogueName = table;
     t.open = true;
     t.inserting = false;
 }
@@ -87,8 +89,14 @@ void Table::close() {
     t.parameters.clear();
     t.buffer.clear();
     t.blobs.clear();
+    t.catalogueName.clear();
     t.inserting = false;
     t.open = false;
+}
+
+void Table::deleteAllRows() {
+    if (!isOpen()) throw DatabaseError(name() + ": table is not open");
+    connection().execute("delete from " + fb::quoteName(m_impl->catalogueName));
 }
 
 int Table::columnCount() const {

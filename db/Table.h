@@ -34,6 +34,11 @@ class Table : public Dataset {
     // Index names of the table named by tableName(); the table need not be open.
     std::vector<std::string> indexNames();
 
+    // Deletes every row of the opened table: the very table the rows are inserted into, also
+    // when tableName() differs from it in case or quoting. In the explicit transaction when one
+    // is open, else committed at once. REQUIRES: open.
+    void deleteAllRows();
+
     // Starts a new row with every column null. A row not yet posted is dropped.
     void insert();
     // Sets the column at a 0-based position. The value is converted to the column's type at

@@ -1,16 +1,56 @@
 // The batch over the update plan: TdmMain::RunBatch.
 
+#include <sys/stat.h>
+
+#include "db/DatabaseError.h"
+#include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
 #include "engine/PhaseDecision.h"
+#include "engine/StopLines.h"
 #include "engine/dm_main.h"
+#include "plan/FileIO.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
+namespace {
+
+// Room a save needs beyond the plan's present size: the marks of a run add row versions.
+constexpr uint64_t kPlanGrowth = uint64_t{64} * 1024;
+
+}  // namespace
+
+void TdmMain::CheckPlanForRun() {
+    CheckPlanRows(cdsQuery);
+    CheckPlanFile();
+}
+
+void TdmMain::CheckPlanFile() {
+    const std::string& file = cdsQuery.FileName();
+    if (file.empty()) return;
+    struct stat st {};
+    const uint64_t size = ::stat(file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    checkReplaceable(file, size + kPlanGrowth);
+}
+
+void TdmMain::RecordVersion(const TVersione& version) {
+    // Reopened, so each write finds the row the last one appended.
+    qryVersioneDB.close();
+    WriteDatabaseVersion(version);
+}
+
+void TdmMain::SavePlan() {
+    if (!cdsQuery.FileName().empty()) cdsQuery.SaveFile(cdsQuery.FileName());
+}
+
 void TdmMain::RunBatch() {
+    CheckPlanForRun();
     BatchHasErrors = false;
     StartVersion = ReadDatabaseVersion();
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
     ReachedVersion = std::make_unique<TVersione>();
     ReachedVersion->Assign(*StartVersion);
+    TVersione recorded;  // what the version record holds
+    recorded.Assign(*StartVersion);
     cdsQuery.First();
     m_progress = RunProgress{};
     m_progress.phaseCount = cdsQuery.RecordCount();
@@ -35,6 +75,10 @@ void TdmMain::RunBatch() {
             m_progress.done = m_progress.total = 0;
             Pump();
             const std::string id = PhaseId();
+            if (StopRequested()) {
+                throw BatchStopped(BatchStopped::Reason::StopRequested,
+                                   BeforePhaseStopLine(id, kStopRequestedCause));
+            }
             const PhaseDecision decision = DecideCurrentPhase(cdsQuery, *StartVersion);
             if (PassesOver(decision)) {
                 Log(PassedOverLogLine(id, decision));
@@ -56,16 +100,34 @@ void TdmMain::RunBatch() {
                 markDone = !ImportFailed;
             }
             if (markDone) {
+                // The version first: a phase whose version is recorded is skipped by version
+                // on the next run even if the plan's mark never reaches the file.
+                if (ReachedVersion->CompareTo(recorded) > 0) {
+                    try {
+                        RecordVersion(*ReachedVersion);
+                    } catch (const database::ConnectionLost& e) {
+                        throw BatchStopped(
+                            BatchStopped::Reason::ConnectionLost,
+                            VersionStopLine(id, ReachedVersion->AsText(), ConnectionLostCause(e)));
+                    }
+                    recorded.Assign(*ReachedVersion);
+                }
                 cdsQuery.Edit();
                 cdsQuery.FieldByName("STATO").SetAsString("S");
                 cdsQuery.Post();
+                SavePlan();
             }
             if (!stopped) cdsQuery.Next();
         }
         if (!stopped) {
-            WriteDatabaseVersion(*ReachedVersion);
+            RecordVersion(*ReachedVersion);
             Log("Versione del DB DOPO l'aggiornamento: " + ReachedVersion->AsText());
         }
+    } catch (const BatchStopped& stop) {
+        BatchHasErrors = true;
+        Log(stop.what());
+        summary();
+        throw;
     } catch (...) {
         summary();
         throw;  // the failure goes on to the caller once the box is closed

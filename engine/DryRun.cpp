@@ -2,20 +2,30 @@
 
 #include <stdexcept>
 
+#include "db/DatabaseError.h"
+#include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
 #include "engine/ScriptSplitter.h"
 #include "engine/dm_main.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 namespace {
 
-PhasePreview::Script previewScript(TClientDataSet& plan) {
+PhasePreview::Script previewScript(TClientDataSet& plan, const std::string& charset) {
     const ScriptOutline outline = OutlineScript(plan.FieldByName("TESTO").AsString(),
-                                                plan.FieldByName("SEPARATORE").AsString());
-    return {outline.statementCount, HasSqlText(outline.textAfterLastSeparator)};
+                                                plan.FieldByName("SEPARATORE").AsString(), charset);
+    PhasePreview::Script script;
+    script.statementCount = outline.statementCount;
+    script.unclosedComment = outline.open == ScriptSplitter::OpenAtEnd::Comment;
+    script.unclosedLiteral = outline.open == ScriptSplitter::OpenAtEnd::Literal;
+    script.textAfterLastSeparator = outline.open == ScriptSplitter::OpenAtEnd::Nothing &&
+                                    HasSqlText(outline.textAfterLastSeparator);
+    script.textAfterNul = HasSqlText(outline.textAfterNul);
+    return script;
 }
 
-PhasePreview::Import previewImport(TClientDataSet& plan) {
+PhasePreview::Import previewImport(TClientDataSet& plan, database::Connection& connection) {
     PhasePreview::Import import;
     import.tableName = plan.FieldByName("NOME_TABELLA").AsString();
     import.fileName = plan.FieldByName("NOME_FILE").AsString();
@@ -27,13 +37,25 @@ PhasePreview::Import previewImport(TClientDataSet& plan) {
     } catch (const std::runtime_error& e) {
         // The run would log this same failure and leave the phase due.
         import.loadError = e.what();
+        return import;
     }
+    std::vector<std::string> columns;
+    try {
+        for (const auto& column : connection.columns(import.tableName))
+            columns.push_back(column.name);
+    } catch (const database::DatabaseError&) {
+        return import;  // no such table: the run fails on it before any mapping
+    }
+    std::vector<std::string> fields;
+    for (const auto& field : reader.Packet().fields) fields.push_back(field.name);
+    import.mappingNote = MappingNote(MapImportColumns(fields, columns));
     return import;
 }
 
 }  // namespace
 
 DryRunReport DryRun(TdmMain& dm) {
+    CheckPlanRows(dm.cdsQuery);
     DryRunReport report;
     report.startVersion.Assign(*dm.ReadDatabaseVersion());
     TClientDataSet& plan = dm.cdsQuery;
@@ -43,10 +65,10 @@ DryRunReport DryRun(TdmMain& dm) {
         phase.decision = DecideCurrentPhase(plan, report.startVersion);
         switch (phase.decision) {
             case PhaseDecision::Script:
-                phase.script = previewScript(plan);
+                phase.script = previewScript(plan, dm.dbsagg.characterSet());
                 break;
             case PhaseDecision::Import:
-                phase.import = previewImport(plan);
+                phase.import = previewImport(plan, dm.dbsagg);
                 break;
             case PhaseDecision::NoAction:
                 phase.tipo = plan.FieldByName("TIPO").AsString();
@@ -77,12 +99,20 @@ std::vector<std::string> DryRunLogLines(const DryRunReport& report) {
                         " ISTRUZIONI";
                 if (phase.script.textAfterLastSeparator)
                     line += " (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)";
+                if (phase.script.unclosedComment)
+                    line += " (COMMENTO NON CHIUSO: TESTO NON ESEGUITO)";
+                if (phase.script.unclosedLiteral)
+                    line += " (STRINGA NON CHIUSA: TESTO NON ESEGUITO)";
+                if (phase.script.textAfterNul)
+                    line += " (TESTO DOPO UN CARATTERE NUL NON ESEGUITO)";
                 break;
             case PhaseDecision::Import:
                 line += "IMPORT TABELLA " + phase.import.tableName + " DAL FILE " +
                         phase.import.fileName + " DA ESEGUIRE: ";
                 line += phase.import.rowCount ? std::to_string(*phase.import.rowCount) + " RIGHE"
                                               : "FILE NON LEGGIBILE: " + phase.import.loadError;
+                if (!phase.import.mappingNote.empty())
+                    line += " (" + phase.import.mappingNote + ")";
                 break;
             case PhaseDecision::NoAction:
                 line += "NESSUNA AZIONE (TIPO '" + phase.tipo + "').";

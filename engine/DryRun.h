@@ -18,15 +18,21 @@ class TdmMain;
 // One phase as a run would take it. Only the part that matches the decision is filled.
 struct PhasePreview {
     struct Script {
-        size_t statementCount = 0;
+        size_t statementCount = 0;  // statements that reach the database
         // Text other than comments after the last separator; a run reports it and never runs it.
         bool textAfterLastSeparator = false;
+        // A comment or literal never closed, which swallows the rest of the script.
+        bool unclosedComment = false;
+        bool unclosedLiteral = false;
+        // Text other than comments after a NUL, where the script's text ends.
+        bool textAfterNul = false;
     };
     struct Import {
         std::string tableName;
         std::string fileName;
         std::optional<int> rowCount;  // none when the file cannot be loaded
         std::string loadError;        // why the file cannot be loaded
+        std::string mappingNote;      // what the run logs on how fields meet columns
     };
 
     int64_t id = 0;

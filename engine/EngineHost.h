@@ -31,6 +31,10 @@ class EngineHost {
     virtual void processEvents() = 0;
     // Where the run stands; called just before processEvents() at each pump point of a run.
     virtual void reportProgress(const RunProgress& progress) { (void)progress; }
+    // Asked at each pump point of a run, and before each statement: true ends the walk there,
+    // as cleanly as a lost connection ends it (the statement in flight has finished; the phase
+    // in flight stays due; nothing later runs).
+    virtual bool stopRequested() { return false; }
     // Shows a modal message box with one OK button and returns when it is closed.
     virtual void showMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };

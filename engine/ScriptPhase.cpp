@@ -2,57 +2,14 @@
 
 #include "base/Text.h"
 #include "db/DatabaseError.h"
+#include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
 #include "engine/ScriptSplitter.h"
+#include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 
 namespace tarvolen {
-namespace {
-
-// The words of a statement once comments are gone, upper-cased.
-std::vector<std::string> sqlWords(std::string_view sql) {
-    const std::string text = tarvolen::StripComments(sql);
-    std::vector<std::string> words;
-    std::string word;
-    bool lineComment = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (lineComment) {
-            lineComment = c != '\r' && c != '\n';
-            continue;
-        }
-        if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
-            lineComment = true;
-            continue;
-        }
-        if (static_cast<unsigned char>(c) <= 32 || c == ';') {
-            if (!word.empty()) words.push_back(std::move(word));
-            word.clear();
-        } else {
-            word += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-        }
-    }
-    if (!word.empty()) words.push_back(std::move(word));
-    return words;
-}
-
-// COMMIT [WORK] [RETAIN [SNAPSHOT]] and ROLLBACK [WORK] [RETAIN], as scripts written for isql
-// carry them. Each statement already has a transaction of its own, so these end that
-// transaction with nothing in it.
-bool isTransactionEnd(std::string_view sql) {
-    const std::vector<std::string> w = sqlWords(sql);
-    if (w.empty() || (w[0] != "COMMIT" && w[0] != "ROLLBACK")) return false;
-    size_t i = 1;
-    if (i < w.size() && w[i] == "WORK") ++i;
-    if (i < w.size() && w[i] == "RETAIN") {
-        ++i;
-        if (w[0] == "COMMIT" && i < w.size() && w[i] == "SNAPSHOT") ++i;
-    }
-    return i == w.size();
-}
-
-}  // namespace
 
 std::string TdmMain::StripComments(std::string_view text) const {
     return tarvolen::StripComments(text);
@@ -81,13 +38,29 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
     StatementLines.clear();
     const std::string version = cdsQuery.FieldByName("VERSIONE").AsString();
     const bool hasVersion = !isBlank(version);
+    const std::string charset = dbsagg.characterSet();
 
+    size_t statement = 0;  // statements handed over so far
+    size_t line = 0;       // lines read so far
+    const auto stop = [&](BatchStopped::Reason reason, size_t at, std::string_view cause) {
+        return BatchStopped(reason, ScriptStopLine(id, at, line, cause));
+    };
     ScriptSplitter splitter(Separator);
     const auto onStatement = [&](std::vector<std::string_view>&) {
+        ++statement;
+        if (StopRequested())
+            throw stop(BatchStopped::Reason::StopRequested, statement, kStopRequestedCause);
+        // isql's own commands have nothing to do here; neither is a statement that succeeded.
+        if (IsClientOnlyStatement(StatementText(StatementLines), charset)) return;
         try {
             ExecuteStatement();
+        } catch (const database::ConnectionLost& e) {
+            throw stop(BatchStopped::Reason::ConnectionLost, statement, ConnectionLostCause(e));
         } catch (const database::DatabaseError&) {
-            return;  // already logged; the script goes on with its next statement
+            // Already logged; the script goes on with its next statement unless told to stop.
+            if (StopOnError)
+                throw stop(BatchStopped::Reason::StatementFailed, statement, kStatementFailedCause);
+            return;
         }
         // Only statements that succeed raise the version; it never goes down.
         if (hasVersion && reachedVersion.CompareToText(version) < 0) reachedVersion.Parse(version);
@@ -95,20 +68,37 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
     m_progress.unit = RunProgress::Unit::Lines;
     m_progress.done = 0;
     m_progress.total = ScriptLines.size();
-    for (std::string_view line : ScriptLines) {
+    for (std::string_view text : ScriptLines) {
         Pump();
         ++m_progress.done;
-        splitter.WalkLine(line, StatementLines, onStatement);
+        ++line;
+        if (StopRequested())
+            throw stop(BatchStopped::Reason::StopRequested, statement + 1, kStopRequestedCause);
+        splitter.WalkLine(text, StatementLines, onStatement);
     }
 
-    // Text after the last separator never runs; say so unless it is only comments.
-    if (!StatementLines.empty()) {
+    // What never reaches the database is said, unless it is only comments: the text after the
+    // last separator, all of it when a comment or literal is never closed, and whatever follows
+    // a NUL, where the script's text ends.
+    const ScriptSplitter::OpenAtEnd open = splitter.Open();
+    if (!StatementLines.empty() || open != ScriptSplitter::OpenAtEnd::Nothing) {
         const std::string rest = StatementText(StatementLines);
         StatementLines.clear();
-        if (HasSqlText(rest)) {
+        if (open == ScriptSplitter::OpenAtEnd::Comment) {
+            BatchHasErrors = true;
+            LogError("Commento non chiuso alla fine dello script: testo non eseguito", rest);
+        } else if (open == ScriptSplitter::OpenAtEnd::Literal) {
+            BatchHasErrors = true;
+            LogError("Stringa non chiusa alla fine dello script: testo non eseguito", rest);
+        } else if (HasSqlText(rest)) {
             BatchHasErrors = true;
             LogError("Testo dopo l'ultimo separatore non eseguito", rest);
         }
+    }
+    const std::string afterNul = TextAfterNul(m_scriptText);
+    if (HasSqlText(afterNul)) {
+        BatchHasErrors = true;
+        LogError("Testo dopo un carattere NUL non eseguito", afterNul);
     }
     Log("FASE " + id + " TERMINATA.");
     return true;
@@ -121,8 +111,11 @@ void TdmMain::ExecuteStatement() {
     Query.setSql(sql);
     try {
         dbsagg.startTransaction();
-        if (!isTransactionEnd(sql)) Query.execSql();
+        Query.execSql();
         dbsagg.commit();
+    } catch (const database::ConnectionLost&) {
+        RollbackQuietly();  // no failure of the statement: the walk ends, and says so itself
+        throw;
     } catch (const database::DatabaseError& e) {
         BatchHasErrors = true;
         LogError(e.what(), Query.sql());

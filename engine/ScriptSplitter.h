@@ -1,8 +1,9 @@
 #pragma once
 // Cutting a script phase's text into statements. The walk goes line by line, as the plan's
-// scripts are written, but reads the text as SQL: a separator counts only in plain SQL text,
-// never inside a quoted literal, a quoted identifier or a comment, and the text after a
-// separator on the same line starts the next statement.
+// scripts are written, but reads the text as SQL and as isql reads it: a separator counts only
+// in plain SQL text, never inside a quoted literal (also Firebird's q'<d>...<d>' form), a quoted
+// identifier or a comment; the text after a separator on the same line starts the next
+// statement; and SET TERM changes the separator for the rest of the script.
 
 #include <cstdint>
 #include <functional>
@@ -12,9 +13,11 @@
 
 namespace tarvolen {
 
-// Lines of a script: cut at CR LF and at a lone LF (a lone CR stays in its line); the text ends
-// at its first NUL; a final line break adds no empty line. Lines are read whole, however long.
-// The lines point into `text`, which must outlive them.
+// Lines of a script: cut after each LF (a CR LF or a lone LF ends a line; a lone CR stays in its
+// line). Each line keeps the line break that ends it, so a statement rebuilt from its lines has
+// the line breaks the script has; the last line has none when the text does not end with one.
+// The text ends at its first NUL; a final line break adds no empty line. Lines are read whole,
+// however long. The lines point into `text`, which must outlive them.
 std::vector<std::string_view> SplitScriptLines(std::string_view text);
 
 // The key of a line: codes 0 to 32 removed from both ends, then upper-cased with the
@@ -26,24 +29,37 @@ std::string LineKey(std::string_view rawLine, size_t& leading);
 size_t FindSeparator(std::string_view line, std::string_view separator, size_t offset = 1);
 
 // Removes block comments ("/* */" and "{ }", one on/off state, no nesting) found in plain SQL
-// text, together with stray closing markers there. Quoted literals, quoted identifiers and "--"
-// line comments pass unchanged.
+// text, together with stray closing markers there. Quoted literals (q'<d>...<d>' included),
+// quoted identifiers and "--" line comments pass unchanged.
 std::string StripComments(std::string_view text);
 
 // True when the text holds anything but blanks once block and line comments are removed.
 bool HasSqlText(std::string_view text);
 
-// A statement's text as it is handed to the database: each gathered line followed by CR LF.
+// A statement's text as it is handed to the database: each gathered line as the script has it,
+// line break included; a line without one (the part before a separator, the script's last
+// line) is followed by CR LF.
 std::string StatementText(const std::vector<std::string_view>& lines);
+
+// True for a statement that isql runs itself and that has nothing to do on the database here:
+// COMMIT or ROLLBACK [WORK] [RETAIN [SNAPSHOT]] (every statement has a transaction of its own
+// already), SET AUTODDL, SET ECHO, SET LIST and SET STATS (each optionally ON or OFF), SET SQL
+// DIALECT 3, and SET NAMES naming `connectionCharset` (without regard to case). Any other
+// statement, SET NAMES of another character set included, is for the database.
+bool IsClientOnlyStatement(std::string_view statement, std::string_view connectionCharset);
 
 // Walks the lines of one script, gathering statement lines and handing over each statement as
 // its separator is found. The lexical state (literal, identifier, block comment) carries from
-// line to line.
+// line to line. A statement "SET TERM <new>" (any case, any blanks) is not handed over: it makes
+// <new> the separator from there on.
 class ScriptSplitter {
   public:
     // Called with the gathered lines of a complete statement; the splitter empties the list
     // afterwards, whether the call returns or throws. Lines point into the script text.
     using StatementHandler = std::function<void(std::vector<std::string_view>& statementLines)>;
+
+    // What the text leaves open where it ends.
+    enum class OpenAtEnd : uint8_t { Nothing, Comment, Literal };
 
     explicit ScriptSplitter(std::string separator);
 
@@ -52,19 +68,38 @@ class ScriptSplitter {
     void WalkLine(std::string_view rawLine, std::vector<std::string_view>& statementLines,
                   const StatementHandler& onStatement);
 
+    // After the last line: a block comment, or a literal or identifier, that was never closed
+    // swallows every separator after its start.
+    OpenAtEnd Open() const;
+    // The separator in force, as SET TERM last left it.
+    const std::string& Separator() const { return m_separator; }
+
   private:
-    enum class State : uint8_t { Plain, Literal, Identifier, BlockComment };
+    enum class State : uint8_t { Plain, Literal, Identifier, QLiteral, BlockComment };
+
+    bool separatorAt(std::string_view raw, size_t i, size_t end) const;
+    // Hands the statement over, or takes it as SET TERM.
+    void complete(std::vector<std::string_view>& statementLines,
+                  const StatementHandler& onStatement);
 
     std::string m_separator;
     State m_state = State::Plain;
+    char m_qClose = '\0';  // the character that ends a q'...' literal before its quote
 };
 
 // How a script divides, found without running it: the statements its separators complete and
-// the text gathered after the last one, which a run never hands to the database.
+// what a run would report instead of running.
 struct ScriptOutline {
-    size_t statementCount = 0;
+    size_t statementCount = 0;           // statements that reach the database
     std::string textAfterLastSeparator;  // joined as StatementText joins it; empty when none
+    ScriptSplitter::OpenAtEnd open = ScriptSplitter::OpenAtEnd::Nothing;
+    std::string textAfterNul;  // the text past a NUL, NULs dropped; empty when none
 };
-ScriptOutline OutlineScript(std::string_view script, std::string separator);
+ScriptOutline OutlineScript(std::string_view script, std::string separator,
+                            std::string_view connectionCharset = {});
+
+// The text past the script's first NUL, which the line rule never reads, with its NULs dropped;
+// empty when the script holds no NUL.
+std::string TextAfterNul(std::string_view script);
 
 }  // namespace tarvolen

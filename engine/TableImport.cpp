@@ -1,8 +1,11 @@
-// Import phases: TdmMain::ImportTable copies a data file's rows into a table by position.
+// Import phases: TdmMain::ImportTable copies a data file's rows into a table.
 
 #include "db/DatabaseError.h"
+#include "engine/BatchStopped.h"
+#include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
 #include "engine/ImportValue.h"
+#include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 
@@ -15,9 +18,15 @@ constexpr size_t kRowsPerPump = 500;
 
 void TdmMain::ImportTable() {
     ImportFailed = false;
+    const std::string id = PhaseId();
     const std::string tableName = cdsQuery.FieldByName("NOME_TABELLA").AsString();
     const std::string fileName = cdsQuery.FieldByName("NOME_FILE").AsString();
     const bool emptyFirst = cdsQuery.FieldByName("SVUOTA_TABELLA").AsString() == "S";
+    // Leaves neither a half-built row nor an open transaction behind.
+    const auto abandon = [this] {
+        if (Table.isOpen()) Table.cancel();
+        RollbackQuietly();
+    };
     try {
         // The data file is loaded and checked before anything in the database changes.
         Table.close();
@@ -27,48 +36,68 @@ void TdmMain::ImportTable() {
         Table.open();
         const auto& fields = cds.Packet().fields;
         const int columns = Table.columnCount();
+        std::vector<std::string> fieldNames;
+        fieldNames.reserve(fields.size());
+        for (const auto& field : fields) fieldNames.push_back(field.name);
+        std::vector<std::string> columnNames;
+        columnNames.reserve(static_cast<size_t>(columns));
+        for (int i = 0; i < columns; ++i) columnNames.push_back(Table.column(i).name);
+        const ColumnMapping mapping = MapImportColumns(fieldNames, columnNames);
+        if (const std::string note = MappingNote(mapping); !note.empty())
+            Log("FASE " + id + " IMPORT TABELLA " + tableName + ": " + note + ".");
 
         // The delete and every row go in one transaction: the table ends up with all of the
-        // file or exactly as it was.
+        // file or exactly as it was. The delete empties the very table the rows go into.
         dbsagg.startTransaction();
-        if (emptyFirst) {
-            Query.close();
-            Query.setSql("delete from " + tableName);
-            Query.execSql();
-        }
+        if (emptyFirst) Table.deleteAllRows();
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
         m_progress.total = static_cast<size_t>(cds.RecordCount());
         for (cds.First(); !cds.Eof(); cds.Next()) {
             // A long import keeps the window responsive and its progress visible.
-            if (m_progress.done % kRowsPerPump == 0) Pump();
+            if (m_progress.done % kRowsPerPump == 0) {
+                Pump();
+                if (StopRequested()) {
+                    throw BatchStopped(BatchStopped::Reason::StopRequested,
+                                       ImportStopLine(id, tableName, kStopRequestedCause));
+                }
+            }
             ++m_progress.done;
             Table.insert();
             for (int i = 0; i < columns; ++i) {
-                const auto position = static_cast<size_t>(i);
-                if (position >= fields.size()) {
+                const size_t field = mapping.fieldOf[static_cast<size_t>(i)];
+                if (field >= fields.size()) {
                     throw database::DatabaseError("The data file has no field for column " +
                                                   Table.column(i).name + " (position " +
                                                   std::to_string(i + 1) + ")");
                 }
-                Table.setValue(i, importValue(fields[position], cds.CurrentValue(position)));
+                Table.setValue(i, importValue(fields[field], cds.CurrentValue(field)));
             }
             Table.post();
         }
         dbsagg.commit();
+    } catch (const BatchStopped&) {
+        abandon();
+        throw;
+    } catch (const database::ConnectionLost& e) {
+        abandon();
+        throw BatchStopped(BatchStopped::Reason::ConnectionLost,
+                           ImportStopLine(id, tableName, ConnectionLostCause(e)));
     } catch (const std::runtime_error& e) {
         // Every failure of the import (the file, its decoding, the table, a row) is reported
         // the same way and undone as a whole.
-        if (Table.isOpen()) Table.cancel();
-        RollbackQuietly();
+        abandon();
         ImportFailed = true;
         BatchHasErrors = true;
         LogError(e.what(), "IMPORT TABELLA " + tableName + " DAL FILE " + fileName);
+        if (StopOnError) {
+            throw BatchStopped(BatchStopped::Reason::StatementFailed,
+                               ImportStopLine(id, tableName, kImportFailedCause));
+        }
     } catch (...) {
         // Not an import failure (out of memory, a broken invariant): it goes on to the
         // caller, but the transaction with the rows posted so far must not stay open.
-        if (Table.isOpen()) Table.cancel();
-        RollbackQuietly();
+        abandon();
         throw;
     }
 }

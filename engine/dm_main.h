@@ -61,21 +61,37 @@ class TdmMain {
     // Throws when the database lacks the registry tables.
     std::string ManagingMunicipality();
 
+    // Throws EFCreateError when the plan file could not be replaced now (its folder takes no
+    // new file, or has no room for a copy). Needs no open plan table, nor a connection.
+    void CheckPlanFile();
+    // Refuses a run before it touches anything: throws when a plan row breaks the field rules
+    // (EDBClient naming row and field) or as CheckPlanFile does. REQUIRES: cdsQuery open.
+    void CheckPlanForRun();
     // Walks the plan in ID order: skips phases done or already reached by the database, runs
     // the others, marks them done, writes the reached version and shows the summary box.
+    // After each phase that ran it records the version reached when it rose, then saves the
+    // plan with the phase's mark, so that no later failure or kill can lose either.
+    // A lost connection, a stop the host asks for, or a failed statement under StopOnError
+    // ends the walk with one log line and throws BatchStopped after the summary; the phase in
+    // flight stays due. Throws before anything runs when CheckPlanForRun refuses.
     // REQUIRES: dbsagg connected and cdsQuery open.
     void RunBatch();
     // Runs the current plan row as a script phase, raising `reachedVersion` after each
-    // statement that succeeds. False only when the separator cannot be read.
+    // statement that succeeds on the database (isql's own commands run nothing and raise
+    // nothing). False only when the separator cannot be read. Throws BatchStopped.
     bool RunScriptPhase(TVersione& reachedVersion);
     // Runs StatementLines in a transaction of its own. On failure logs it, sets
-    // BatchHasErrors, rolls back and rethrows the database error.
+    // BatchHasErrors, rolls back and rethrows the database error; a lost connection is
+    // rethrown as it is, unlogged, since it is no failure of the statement.
     void ExecuteStatement();
     // Comment removal and separator search as the script walk applies them.
     std::string StripComments(std::string_view text) const;
     size_t FindSeparator(std::string_view line, size_t offset) const;
     // Copies the current plan row's data file into its table, in one transaction: all rows
-    // or none. A failure is logged and sets ImportFailed and BatchHasErrors.
+    // or none. Columns take the file's fields by position, or by name when the file holds
+    // exactly the table's column names in another order (logged either way when the names
+    // differ). A failure is logged and sets ImportFailed and BatchHasErrors; a lost connection
+    // or a stop request throws BatchStopped.
     void ImportTable();
 
     // Components. The connections come first so that they outlive what works through them.
@@ -91,6 +107,9 @@ class TdmMain {
     // The plan table and the import reader.
     TClientDataSet cdsQuery{"cdsQuery"};
     TClientDataSet cds{"cds"};
+
+    // When set, the first statement that fails ends the walk as a lost connection does.
+    bool StopOnError = false;
 
     // State of the running batch.
     bool BatchHasErrors = false;
@@ -115,6 +134,11 @@ class TdmMain {
     // Rolls back dbsagg's transaction, if one is open, after a failure already on its way.
     void RollbackQuietly();
     std::string PhaseId();
+    bool StopRequested() const { return m_host != nullptr && m_host->stopRequested(); }
+    // Writes the version record afresh, as the walk's end does.
+    void RecordVersion(const TVersione& version);
+    // Writes the plan table to its file, when it has one.
+    void SavePlan();
     EngineHost* m_host = nullptr;
     RunProgress m_progress;
     std::string m_scriptText;  // backs ScriptLines and StatementLines

@@ -194,7 +194,8 @@ void TClientDataSet::SaveFile(const std::string& fileName, Format format) {
 
 void TClientDataSet::writeTo(const std::string& path, Format format) const {
     const bool xml = format == Format::Xml || endsWithXml(path);
-    writeFileAtomically(path, xml ? encodeXmlPacket(m_packet) : encodeBinaryPacket(m_packet));
+    writeFileAtomically(path, xml ? encodeXmlPacket(m_packet) : encodeBinaryPacket(m_packet),
+                        WriteOptions{.keepBackup = m_keepBackup});
 }
 
 void TClientDataSet::EmptyTable() {

@@ -30,6 +30,9 @@ class TClientDataSet {
     const std::string& Name() const { return m_name; }
     const std::string& FileName() const { return m_fileName; }
     void SetFileName(std::string fileName) { m_fileName = std::move(fileName); }
+    // Whether each write of the table keeps the file it replaces as "<file>.bak" (off by
+    // default; the plan table keeps one).
+    void SetKeepBackup(bool keep) { m_keepBackup = keep; }
     // Semicolon-separated field names the rows are seen in, ascending.
     void SetIndexFieldNames(std::string names);
 
@@ -99,6 +102,7 @@ class TClientDataSet {
 
     std::string m_name;
     std::string m_fileName;
+    bool m_keepBackup = false;
     std::string m_indexFieldNames;
     std::vector<int> m_indexFields;  // layout indexes of the index fields
     std::vector<std::unique_ptr<TField>> m_fields;

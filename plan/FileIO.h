@@ -1,8 +1,9 @@
 #pragma once
 // Whole-file reads and crash-safe writes, with the file errors the user sees. Nothing here locks
 // a file or keeps two writers apart: when two writes meet, the later rename wins. Keeping a run
-// and an editor of the plan apart is the job of a lock held above this layer.
+// and an editor of the plan apart is the job of PlanLock, held above this layer.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,15 +13,42 @@ namespace tarvolen {
 std::string fullPath(const std::string& path);
 bool fileExists(const std::string& path);
 
+// The file a path finally names: symbolic links followed, also one whose target does not exist
+// yet; any other path as it is. Throws EFCreateError for a loop of links.
+std::string resolvedFile(const std::string& path);
+
 // Reads the whole file as it stands, without a lock. A file that writeFileAtomically replaces
 // meanwhile is read whole in its old or its new contents, never a mix of both, since the
 // replacement is a rename; a program that writes the file in place can still be seen midway.
+// Only a regular file is read: a directory, device, FIFO or socket is refused before anything
+// is read from it (a FIFO without a writer does not block the caller).
 // Throws EFOpenError: Cannot open file "<full path>". <system error text>
 std::string readWholeFile(const std::string& path);
 
-// Replaces the file's contents: writes a temporary file in the same folder, flushes it to disk
-// and renames it over the target, so a failure at any point leaves the old file whole.
+// As readWholeFile, for a file holding a secret: also refused when users other than its owner
+// may read or write it (any of the mode bits 077 set).
+std::string readPrivateFile(const std::string& path);
+
+struct WriteOptions {
+    // Keep the file being replaced as "<file>.bak" beside it, replacing the one kept before.
+    // The backup is put in place by a link and a rename, so it is always a whole file; a write
+    // whose bytes equal the file's present contents leaves the backup as it was.
+    bool keepBackup = false;
+};
+
+// Replaces the file's contents: writes an unnamed temporary file in the same folder (a named
+// one where the file system cannot make it unnamed), flushes it to disk and renames it over the
+// target, so a failure at any point leaves the old file whole. A path that is a symbolic link
+// is written through to the file it names, and the link stays. The replaced file's permission
+// bits are kept. Temporary files left by processes that died during a write are removed.
 // Throws EFCreateError: Cannot create file "<full path>". <system error text>
-void writeFileAtomically(const std::string& path, std::string_view bytes);
+void writeFileAtomically(const std::string& path, std::string_view bytes,
+                         const WriteOptions& options = {});
+
+// Checks that writeFileAtomically could replace the file now: its folder takes a new file and
+// has room for `bytes` more (the limits of the process on file size included). Writes nothing
+// that stays, and removes the temporary files of writers that died, as a write does.
+// Throws EFCreateError naming the file, as a failed write would.
+void checkReplaceable(const std::string& path, uint64_t bytes);
 
 }  // namespace tarvolen

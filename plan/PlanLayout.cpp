@@ -1,13 +1,29 @@
 #include "plan/PlanLayout.h"
 
+#include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 
 namespace tarvolen {
 
+namespace {
+
+// The plan's own rule, beside those a file may declare.
+constexpr const char* kRequiredField = "ID";
+
+bool isEmptyValue(const FieldValue& v) {
+    if (isNull(v)) return true;
+    if (const auto* s = std::get_if<std::string>(&v)) return s->empty();
+    return false;
+}
+
+}  // namespace
+
 void configurePlanTable(TClientDataSet& cdsQuery) {
     cdsQuery.SetFileName(kPlanFileName);
+    // One slip (an emptied plan written back, a bad edit saved) must never cost the plan.
+    cdsQuery.SetKeepBackup(true);
     cdsQuery.SetIndexFieldNames("ID");
-    cdsQuery.AddField("ID", FieldKind::Integer, 0, true);
+    cdsQuery.AddField(kRequiredField, FieldKind::Integer, 0, true);
     cdsQuery.AddField("STATO", FieldKind::String, 1);
     cdsQuery.AddField("TIPO", FieldKind::String, 1);
     cdsQuery.AddField("SEPARATORE", FieldKind::String, 5);
@@ -17,6 +33,30 @@ void configurePlanTable(TClientDataSet& cdsQuery) {
     cdsQuery.AddField("NOME_FILE", FieldKind::String, 255);
     cdsQuery.AddField("SVUOTA_TABELLA", FieldKind::String, 1);
     cdsQuery.AddField("VERSIONE", FieldKind::String, 15);
+}
+
+void CheckPlanRows(TClientDataSet& cdsQuery) {
+    const DataPacket& packet = cdsQuery.Packet();
+    std::vector<size_t> required;
+    for (size_t i = 0; i < packet.fields.size(); ++i) {
+        if (packet.fields[i].required() || packet.fields[i].name == kRequiredField)
+            required.push_back(i);
+    }
+    int row = 0;
+    for (cdsQuery.First(); !cdsQuery.Eof(); cdsQuery.Next()) {
+        ++row;
+        for (size_t field : required) {
+            if (!isEmptyValue(cdsQuery.CurrentValue(field))) continue;
+            const TField* id = cdsQuery.FindField(kRequiredField);
+            const std::string which = id != nullptr && !id->IsNull() ? "ID " + id->AsString()
+                                                                     : std::string("no ID");
+            throw EDBClient(dberr::fieldValueRequired().errorCode(),
+                            cdsQuery.Name() + ": row " + std::to_string(row) + " (" + which +
+                                "), field " + packet.fields[field].name + ": " +
+                                dberr::fieldValueRequired().what());
+        }
+    }
+    cdsQuery.First();
 }
 
 DataPacket emptyPlanPacket() {

@@ -10,8 +10,16 @@ namespace tarvolen {
 inline constexpr const char* kPlanFileName = "./dbquery.xml";
 
 // Sets FileName, the ID order and the ten plan field objects (VERSIONE's object is 15 long
-// although the file declares 20).
+// although the file declares 20). Every write of the plan keeps the replaced file as
+// "<plan>.bak".
 void configurePlanTable(TClientDataSet& cdsQuery);
+
+// Checks every row of the plan table against the rules a post of it would apply: the plan's
+// required ID, and every field the file marks as required, none of them empty. A row that breaks
+// them would run its phase and then fail on its done-mark. Leaves the table on its first row.
+// Throws EDBClient naming the first such row by its place in ID order, and the field:
+// "cdsQuery: row 3 (ID 12), field VERSIONE: Field value required."
+void CheckPlanRows(TClientDataSet& cdsQuery);
 
 // The plan file's layout with no rows: the ten fields as a plan file declares them.
 DataPacket emptyPlanPacket();

@@ -7,6 +7,7 @@
 //
 // Exit status: 0 done, 1 the file could not be read, decoded or written, 2 usage error.
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -44,6 +45,8 @@ int run(int argc, char** argv) {
 }  // namespace tarvolen
 
 int main(int argc, char** argv) {
+    // A file-size limit then fails the write with its own error instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return tarvolen::run(argc, argv);
     } catch (const tarvolen::EDBClient& e) {

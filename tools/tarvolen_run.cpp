@@ -2,15 +2,20 @@
 // same engine as the desktop.
 //
 //   tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--no-statistics]
-//                [--plan FILE] [--dry-run]
+//                [--plan FILE] [--dry-run] [--stop-on-error]
 //
-// The password comes from --password-file or from TARVOLEN_PASSWORD, never from the command
-// line. Exit status: 0 "Batch eseguito correttamente", 1 "Batch eseguito con errori", 2 when a
-// failure ended the run (its message on stderr) or the command line is wrong.
+// The password comes from --password-file (a regular file only its owner may read) or from
+// TARVOLEN_PASSWORD, never from the command line. One run at a time holds the plan; another one
+// refuses. --stop-on-error ends the walk at the first statement that fails, leaving its phase due.
+// Exit status: 0 "Batch eseguito correttamente", 1 "Batch eseguito con errori", 2 when a
+// failure or a lost connection ended the run (its message on stderr) or the command line is
+// wrong; 130, 143 or 129 when SIGINT, SIGTERM or SIGHUP stopped it (after the statement in
+// flight, with the marks earned so far saved).
 
 #include <langinfo.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +25,14 @@
 #include <string_view>
 
 #include "base/Cp1252.h"
+#include "engine/BatchStopped.h"
 #include "engine/DryRun.h"
 #include "engine/EngineHost.h"
+#include "engine/StopSignals.h"
 #include "engine/dm_main.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
+#include "plan/PlanLock.h"
 
 namespace {
 
@@ -37,7 +45,7 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--no-statistics]\n"
-    "                    [--plan FILE] [--dry-run]\n";
+    "                    [--plan FILE] [--dry-run] [--stop-on-error]\n";
 
 // Text leaves the program in the terminal's encoding: UTF-8 unless the locale asks for Latin-1.
 class TerminalText {
@@ -67,15 +75,18 @@ class TerminalText {
 // The engine's window, on a terminal: log lines and message boxes become printed lines.
 class TerminalHost : public EngineHost {
   public:
-    explicit TerminalHost(const TerminalText& text) : m_text(text) {}
+    TerminalHost(const TerminalText& text, const StopSignals& signals)
+        : m_text(text), m_signals(signals) {}
     void appendLog(std::string_view text) override { m_text.print(stdout, text); }
     void processEvents() override {}
+    bool stopRequested() override { return m_signals.received() != 0; }
     void showMessage(std::string_view text, std::string_view, MessageIcon icon) override {
         m_text.print(icon == MessageIcon::Error ? stderr : stdout, text);
     }
 
   private:
     const TerminalText& m_text;
+    const StopSignals& m_signals;
 };
 
 struct Options {
@@ -85,6 +96,7 @@ struct Options {
     std::string plan = kPlanFileName;
     bool statistics = true;
     bool dryRun = false;
+    bool stopOnError = false;
 };
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -114,6 +126,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             o.statistics = false;
         } else if (arg == "--dry-run") {
             o.dryRun = true;
+        } else if (arg == "--stop-on-error") {
+            o.stopOnError = true;
         } else {
             return std::nullopt;
         }
@@ -124,7 +138,7 @@ std::optional<Options> parseOptions(int argc, char** argv) {
 
 std::string readPassword(const Options& o) {
     if (o.passwordFile) {
-        std::string text = readWholeFile(*o.passwordFile);
+        std::string text = readPrivateFile(*o.passwordFile);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         return text;
     }
@@ -137,16 +151,24 @@ std::string defaultUser() {
     return env != nullptr && *env != '\0' ? env : "SYSDBA";
 }
 
-int run(const Options& options, const TerminalText& text) {
-    TerminalHost host(text);
+int run(const Options& options, const TerminalText& text, const StopSignals& signals) {
+    TerminalHost host(text, signals);
+    // A dry run writes nothing, so it may look at a plan another run holds.
+    std::optional<PlanLock> lock;
+    if (!options.dryRun) lock.emplace(options.plan);
     TdmMain dm;
     dm.setHost(&host);
     dm.cdsQuery.SetFileName(options.plan);
     dm.LoginUser = options.user.empty() ? defaultUser() : options.user;
     dm.LoginPassword = readPassword(options);
+    dm.StopOnError = options.stopOnError;
+    // Before connecting: under a file-size limit the in-process database engine dies on its
+    // own lock file, so this refusal must come first.
+    if (!options.dryRun) dm.CheckPlanFile();
 
     dm.Connect(options.alias);
     dm.ReloadPlan();
+    if (!options.dryRun) dm.CheckPlanForRun();
     try {
         const std::string comune = dm.ManagingMunicipality();
         if (!comune.empty()) host.appendLog("Comune di " + comune);
@@ -166,15 +188,24 @@ int run(const Options& options, const TerminalText& text) {
         dm.CollectTableNames();
         dm.RecalculateStatistics();
     }
-    try {
-        dm.RunBatch();
-    } catch (const std::exception&) {
-        // The phases marked before the failure still reach the plan file.
+    // The phases marked before a failure still reach the plan file.
+    const auto closePlan = [&] {
         try {
             dm.DataModuleDestroy();
-        } catch (const std::exception& e) {
-            text.print(stderr, e.what());
+        } catch (const std::exception& closing) {
+            text.print(stderr, closing.what());
         }
+    };
+    try {
+        dm.RunBatch();
+    } catch (const BatchStopped& stop) {
+        closePlan();
+        text.print(stderr, stop.what());
+        return stop.reason() == BatchStopped::Reason::StopRequested && signals.received() != 0
+                   ? StopSignals::exitStatusFor(signals.received())
+                   : kExitFailed;
+    } catch (const std::exception&) {
+        closePlan();
         throw;
     }
     dm.DataModuleDestroy();
@@ -184,6 +215,11 @@ int run(const Options& options, const TerminalText& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit then fails a write with its own error instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The database client installed handlers of its own as it was loaded; these take their
+    // place before anything reaches the database.
+    const StopSignals signals;
     const TerminalText text;
     const std::optional<Options> options = parseOptions(argc, argv);
     if (!options) {
@@ -191,7 +227,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     try {
-        return run(*options, text);
+        return run(*options, text, signals);
     } catch (const std::exception& e) {
         text.print(stderr, e.what());
         return kExitFailed;

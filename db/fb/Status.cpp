@@ -1,6 +1,7 @@
 #include "Status.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace tarvolen::database::fb {
@@ -23,7 +24,32 @@ IProvider* provider() {
     return instance;
 }
 
-DatabaseError errorFrom(IStatus* status) {
+bool meansConnectionLost(const intptr_t* errors) {
+    // The codes seen when a server stops, a network fails, or the client shuts an attachment
+    // down (on SIGINT or SIGTERM unless told otherwise), anywhere in the vector: the first code
+    // is often a general one ("Error writing data to the connection." follows it).
+    static constexpr intptr_t kLost[] = {
+        isc_network_error,       // Unable to complete network request to host
+        isc_net_read_err,        // Error reading data from the connection
+        isc_net_write_err,       // Error writing data to the connection
+        isc_shutdown,            // database shutdown
+        isc_att_shutdown,        // connection shutdown
+        isc_conn_lost,           // connection lost to pipe server
+        isc_lost_db_connection,  // connection lost to database
+    };
+    if (errors == nullptr) return false;
+    for (const intptr_t* e = errors; *e != isc_arg_end;) {
+        const intptr_t kind = *e++;
+        if (kind == isc_arg_gds &&
+            std::find(std::begin(kLost), std::end(kLost), *e) != std::end(kLost))
+            return true;
+        // Every argument takes one slot, but a counted string takes two.
+        e += kind == isc_arg_cstring ? 2 : 1;
+    }
+    return false;
+}
+
+void throwError(IStatus* status) {
     std::string text(8192, '\0');
     const unsigned length =
         util()->formatStatus(text.data(), static_cast<unsigned>(text.size()), status);
@@ -31,7 +57,8 @@ DatabaseError errorFrom(IStatus* status) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
     const intptr_t* errors = status->getErrors();
     const long code = (errors != nullptr && errors[0] == isc_arg_gds) ? errors[1] : 0;
-    return DatabaseError(text, code);
+    if (meansConnectionLost(errors)) throw ConnectionLost(text, code);
+    throw DatabaseError(text, code);
 }
 
 void freeStatement(IStatement*& statement) {

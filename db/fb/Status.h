@@ -15,8 +15,12 @@ Firebird::IMaster* master();
 Firebird::IUtil* util();
 Firebird::IProvider* provider();
 
-// The server's text for a failed call, unchanged, with its first error code.
-DatabaseError errorFrom(Firebird::IStatus* status);
+// Throws the failure of a call: the server's text, unchanged, with its first error code; as
+// ConnectionLost when any code of the status says the connection is gone.
+[[noreturn]] void throwError(Firebird::IStatus* status);
+
+// True when the status vector holds a code that means the connection is gone.
+bool meansConnectionLost(const intptr_t* errors);
 
 // A status for calls that throw on failure (Firebird::FbException, turned into DatabaseError
 // by guard()).
@@ -44,7 +48,7 @@ auto guard(Work&& work) -> decltype(work()) {
     try {
         return work();
     } catch (const Firebird::FbException& e) {
-        throw errorFrom(e.getStatus());
+        throwError(e.getStatus());
     }
 }
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <thread>
 
 #include "IsqlRunner.h"
 #include "TempDatabase.h"
@@ -289,6 +292,48 @@ TEST(Connection, statementBlockedByALockFailsWhenTheLockTimeoutRunsOut) {
     auto after = db.connect("after", "LockTimeout = 1\n");
     after->execute("update T set A = 3 where ID = 1");
     EXPECT_EQ(selectText(*holder, "select A from T"), "3");
+}
+
+TEST(Connection, anAttachmentShutDownUnderItFailsAsConnectionLost) {
+    TempDatabase db;
+    auto victim = db.connect("victim");
+    auto killer = db.connect("killer");
+    victim->execute("create table T (A integer)");
+    // An ordinary failure is not a lost connection.
+    try {
+        victim->execute("insert into NOPE values (1)");
+        ADD_FAILURE() << "the insert into a missing table went through";
+    } catch (const ConnectionLost& e) {
+        ADD_FAILURE() << "taken for a lost connection: " << e.what();
+    } catch (const DatabaseError&) {
+    }
+
+    const std::string id = selectText(*victim, "select current_connection from rdb$database");
+    killer->execute("delete from mon$attachments where mon$attachment_id = " + id);
+    for (const char* sql : {"insert into T values (1)", "select A from T"}) {
+        try {
+            victim->execute(sql);
+            ADD_FAILURE() << sql << " ran on a shut attachment";
+        } catch (const ConnectionLost& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("connection shutdown", 0), 0u) << e.what();
+        }
+    }
+    EXPECT_THROW(victim->startTransaction(), ConnectionLost);
+    // What is left of the attachment is released without a word, and it can attach again.
+    victim->close();
+    victim->open();
+    EXPECT_EQ(selectCount(*victim, "select count(*) from T"), 0);
+}
+
+TEST(Connection, anInterruptLeavesTheConnectionsToTheProgramWhenAsked) {
+    TempDatabase db;
+    auto connection = db.connect();
+    // The client's own handler is in place (installed as the library loads): it would shut
+    // every connection on SIGINT, from a thread of its own.
+    keepConnectionsOnInterrupt();
+    ASSERT_EQ(raise(SIGINT), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_NO_THROW(connection->execute("create table T (A integer)"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace {
 
 using testing::selectCount;
 using testing::selectRows;
+using testing::selectText;
 using testing::TempDatabase;
 
 const char* const kCreateTypes =
@@ -237,6 +238,37 @@ TEST(Table, eightBitTextIsStoredByteForByte) {
                              "' user 'SYSDBA';\nselect cast(V as varchar(10) character set "
                              "octets) as HEX from T;\n");
         EXPECT_NE(isql.find("E0E8ECF2F980"), std::string::npos) << isql;
+    }
+}
+
+TEST(Table, deletesFromTheTableItInsertsInto) {
+    TempDatabase db;
+    auto connection = db.connect();
+    connection->execute("create table \"imp_lower\" (A integer)");
+    connection->execute("create table IMP_LOWER (A integer)");
+    Table table(*connection, "Table");
+    struct Case {
+        const char* name;
+        const char* itself;  // the table the name resolves to
+        const char* other;   // the table that must keep its rows
+    };
+    for (const Case c : {Case{"imp_lower", "\"imp_lower\"", "IMP_LOWER"},
+                         Case{"IMP_LOWER", "IMP_LOWER", "\"imp_lower\""}}) {
+        SCOPED_TRACE(c.name);
+        connection->execute("insert into \"imp_lower\" values (1)");
+        connection->execute("insert into IMP_LOWER values (2)");
+        table.setTableName(c.name);
+        EXPECT_THROW(table.deleteAllRows(), DatabaseError);  // not open yet
+        table.open();
+        const int64_t otherBefore =
+            selectCount(*connection, "select count(*) from " + std::string(c.other));
+        table.deleteAllRows();
+        table.insert();
+        table.setValue(0, int64_t{7});
+        table.post();
+        EXPECT_EQ(selectText(*connection, "select list(A) from " + std::string(c.itself)), "7");
+        EXPECT_EQ(selectCount(*connection, "select count(*) from " + std::string(c.other)),
+                  otherBefore);
     }
 }
 

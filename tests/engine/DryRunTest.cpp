@@ -7,7 +7,9 @@
 
 #include "EngineTestSupport.h"
 #include "PhaseDecisionPrinter.h"
+#include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
 namespace {
@@ -101,6 +103,9 @@ TEST(DryRunLogLines, sayEachPhaseAsTheRunToolPrintsIt) {
     phase(7, PhaseDecision::Import).import = {"T", "", std::nullopt, "Cannot open file"};
     phase(8, PhaseDecision::NoAction).tipo = "s";
     phase(9, PhaseDecision::NoAction);
+    phase(10, PhaseDecision::Script).script = {1, false, true, false, false};
+    phase(11, PhaseDecision::Script).script = {1, false, false, true, true};
+    phase(12, PhaseDecision::Import).import = {"T", "a.xml", 1, "", "CAMPI PER NOME"};
 
     EXPECT_EQ(DryRunLogLines(report),
               (std::vector<std::string>{
@@ -116,6 +121,11 @@ TEST(DryRunLogLines, sayEachPhaseAsTheRunToolPrintsIt) {
                   "file",
                   "FASE 8 NESSUNA AZIONE (TIPO 's').",
                   "FASE 9 NESSUNA AZIONE (TIPO '').",
+                  "FASE 10 SCRIPT DA ESEGUIRE: 1 ISTRUZIONI (COMMENTO NON CHIUSO: TESTO NON "
+                  "ESEGUITO)",
+                  "FASE 11 SCRIPT DA ESEGUIRE: 1 ISTRUZIONI (STRINGA NON CHIUSA: TESTO NON "
+                  "ESEGUITO) (TESTO DOPO UN CARATTERE NUL NON ESEGUITO)",
+                  "FASE 12 IMPORT TABELLA T DAL FILE a.xml DA ESEGUIRE: 1 RIGHE (CAMPI PER NOME)",
               }));
     EXPECT_EQ(DryRunLogLines(DryRunReport{}),
               (std::vector<std::string>{"Versione del DB: 0.0.0.0"}));
@@ -183,6 +193,55 @@ TEST_F(DryRun, aVersionThatCannotBeReadEndsTheDryRun) {
     m_dm.dbsagg.execute("drop table SYSDBVER");
     EXPECT_THROW(tarvolen::DryRun(m_dm), database::DatabaseError);
     EXPECT_FALSE(m_dm.qryVersioneDB.isOpen());
+}
+
+TEST_F(DryRun, reportsWhatARunWouldSayOfTextAndFields) {
+    m_dm.dbsagg.execute("create table PERS (ID integer, NOME varchar(10))");
+    auto file = [&](const std::string& name, const std::string& first, const std::string& second) {
+        writeFile(name, "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"" + first +
+                            "\" fieldtype=\"i4\"/><FIELD attrname=\"" + second +
+                            "\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA/>"
+                            "</DATAPACKET>");
+    };
+    file("byname.xml", "NOME", "ID");
+    file("differs.xml", "ID", "COGNOME");
+    file("same.xml", "ID", "NOME");
+    loadPlan({
+        {.id = 1,
+         .testo = "insert into T values (1);\r\n/* never closed\r\ninsert into T values (2);"},
+        {.id = 2, .testo = "insert into T values ('never closed);"},
+        {.id = 3, .testo = std::string("insert into T values (1);\0insert into T values (2);", 51)},
+        {.id = 4, .testo = "SET TERM ^ ;\r\nCOMMIT^\r\nSET NAMES WIN1252^\r\nselect 1 from T^"},
+        {.id = 5, .tipo = "I", .nomeTabella = "PERS", .nomeFile = path("byname.xml")},
+        {.id = 6, .tipo = "I", .nomeTabella = "PERS", .nomeFile = path("differs.xml")},
+        {.id = 7, .tipo = "I", .nomeTabella = "PERS", .nomeFile = path("same.xml")},
+    });
+    const DryRunReport report = tarvolen::DryRun(m_dm);
+    ASSERT_EQ(report.phases.size(), 7u);
+    EXPECT_TRUE(report.phases[0].script.unclosedComment);
+    EXPECT_FALSE(report.phases[0].script.textAfterLastSeparator);
+    EXPECT_TRUE(report.phases[1].script.unclosedLiteral);
+    EXPECT_EQ(report.phases[1].script.statementCount, 0u);
+    EXPECT_TRUE(report.phases[2].script.textAfterNul);
+    EXPECT_EQ(report.phases[2].script.statementCount, 1u);
+    EXPECT_EQ(report.phases[3].script.statementCount, 1u) << "isql's own commands reach nothing";
+    EXPECT_EQ(report.phases[4].import.mappingNote,
+              "CAMPI DEL FILE ASSEGNATI ALLE COLONNE PER NOME");
+    EXPECT_EQ(report.phases[5].import.mappingNote,
+              "ATTENZIONE: CAMPI DEL FILE ASSEGNATI ALLE COLONNE PER POSIZIONE, MA LA COLONNA 2 "
+              "(NOME) RICEVE IL CAMPO COGNOME");
+    EXPECT_EQ(report.phases[6].import.mappingNote, "");
+}
+
+TEST_F(DryRun, aPlanRowThatBreaksTheFieldRulesEndsTheDryRun) {
+    DataPacket packet = decodePacket(planXml({{.id = 1, .testo = "select 1 from T;"}}));
+    packet.rows[0].values[0] = FieldValue{};
+    m_dm.cdsQuery.SetFileName("");
+    m_dm.cdsQuery.Close();
+    writeFile("dbquery.xml", encodeXmlPacket(packet));
+    m_dm.cdsQuery.SetFileName(path("dbquery.xml"));
+    m_dm.ReloadPlan();
+    EXPECT_THROW(tarvolen::DryRun(m_dm), EDBClient);
 }
 
 }  // namespace

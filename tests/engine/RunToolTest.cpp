@@ -1,68 +1,12 @@
 // tarvolen-run, run as the administrator runs it: a separate process on an embedded database.
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 
-#include <array>
-#include <cstdio>
-#include <fstream>
-
-#include "../db/TempDatabase.h"
-#include "EngineTestSupport.h"
-#include "plan/FileIO.h"
+#include "RunToolSupport.h"
+#include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
 namespace {
-
-using database::testing::selectCount;
-using database::testing::selectText;
-using database::testing::TempDatabase;
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-class RunTool : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::ofstream(m_db.folder() / "aliases.ini")
-            << "[registry]\nDatabase = test.fdb\nCharset = WIN1252\n";
-        auto c = m_db.connect();
-        c->execute(
-            "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION "
-            "integer, "
-            "BUILD integer, APPID varchar(3))");
-        c->execute("insert into SYSDBVER values (1, 0, 0, 0, 'QLM')");
-        c->execute("create table T (N integer, S varchar(10))");
-    }
-    std::string path(const std::string& name) const { return (m_db.folder() / name).string(); }
-    void writeFile(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
-    // Runs the tool with the test's alias file; no connection of this process is open meanwhile.
-    Result run(const std::string& arguments) const {
-        const std::string command = "cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" +
-                                    path("aliases.ini") +
-                                    "' timeout -s KILL 120 '" TARVOLEN_RUN_TOOL "' " + arguments +
-                                    " 2>'" + path("stderr.txt") + "'";
-        Result r;
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            std::array<char, 4096> buffer{};
-            size_t n = 0;
-            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-                r.out.append(buffer.data(), n);
-            const int status = pclose(pipe);
-            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        r.err = readWholeFile(path("stderr.txt"));
-        return r;
-    }
-    int64_t count(const std::string& sql) const { return selectCount(*m_db.connect(), sql); }
-
-    TempDatabase m_db;
-};
 
 TEST_F(RunTool, aDryRunSaysWhatWouldRunAndChangesNothing) {
     writeFile("rows.xml",
@@ -86,7 +30,9 @@ TEST_F(RunTool, aDryRunSaysWhatWouldRunAndChangesNothing) {
         "FASE 1 PROCEDURA GIA' ESEGUITA.\n"
         "FASE 2 NON ESEGUITA PER VERSIONE DATABASE.\n"
         "FASE 3 SCRIPT DA ESEGUIRE: 2 ISTRUZIONI (TESTO DOPO L'ULTIMO SEPARATORE NON ESEGUITO)\n"
-        "FASE 4 IMPORT TABELLA T DAL FILE rows.xml DA ESEGUIRE: 3 RIGHE\n");
+        "FASE 4 IMPORT TABELLA T DAL FILE rows.xml DA ESEGUIRE: 3 RIGHE (ATTENZIONE: CAMPI DEL "
+        "FILE ASSEGNATI ALLE COLONNE PER POSIZIONE, MA LA COLONNA 2 (S) NON HA UN CAMPO NEL "
+        "FILE)\n");
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), planBefore);
     EXPECT_EQ(count("select count(*) from T"), 0);
     EXPECT_EQ(count("select count(*) from SYSDBVER"), 1);
@@ -122,9 +68,20 @@ TEST_F(RunTool, aFailureThatEndsTheRunExitsWithTwo) {
         std::string message;
     };
     writeFile("dbquery.xml", planXml({}));
+    writeFile("shared.txt", "secret\n");
+    ::chmod(path("shared.txt").c_str(), 0640);
+    writeFile("private.txt", "secret\n");
+    ::chmod(path("private.txt").c_str(), 0600);
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);  // no writer: must not wait for one
     const Case cases[] = {
         {"--alias nowhere", "nowhere"},
         {"--alias registry --password-file missing.txt", "Cannot open file"},
+        {"--alias registry --password-file /dev/zero",
+         "Cannot open file \"/dev/zero\". Not a regular file"},
+        {"--alias registry --password-file fifo", "fifo\". Not a regular file"},
+        {"--alias registry --password-file .", "Is a directory"},
+        {"--alias registry --password-file shared.txt",
+         "shared.txt\". Permissions 0640 are too open: other users may read it (chmod 600)"},
         {"--alias registry --plan absent.xml", "Cannot open file"},
         {"--alias registry --password secret", "usage:"},
         {"", "usage:"},
@@ -134,6 +91,57 @@ TEST_F(RunTool, aFailureThatEndsTheRunExitsWithTwo) {
         EXPECT_EQ(r.exitCode, 2) << c.arguments;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << ": " << r.err;
     }
+    EXPECT_EQ(run("--alias registry --password-file private.txt --dry-run").exitCode, 0);
+}
+
+TEST_F(RunTool, aPlanThatCannotBeRunIsRefusedBeforeTheDatabaseIsTouched) {
+    struct Case {
+        const char* name;
+        std::string plan;
+        std::string shellPrefix;
+        std::string message;
+    };
+    DataPacket noId = decodePacket(
+        planXml({{.id = 1, .testo = "insert into T values (1, 'a');"}, {.id = 2, .testo = "x;"}}));
+    noId.rows[1].values[0] = FieldValue{};
+    const std::string big = planXml(
+        {{.id = 1, .testo = "insert into T values (1, '" + std::string(200000, 'x') + "');"}});
+    const Case cases[] = {
+        {"a row without ID", encodeXmlPacket(noId), "",
+         "cdsQuery: row 1 (no ID), field ID: Field value required."},
+        // A limit on file size (in blocks of 512 bytes or more) stands for a full disk.
+        {"no room for the plan", big, "ulimit -f 100; ",
+         "Cannot create file \"" + path("dbquery.xml") + "\". File too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile("dbquery.xml", c.plan);
+        const Result r = run("--alias registry", c.shellPrefix);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Calcolo statistiche"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("FASE"), std::string::npos) << r.out;
+        EXPECT_EQ(readWholeFile(path("dbquery.xml")), c.plan);
+        EXPECT_EQ(count("select count(*) from T"), 0);
+    }
+}
+
+TEST_F(RunTool, stopOnErrorEndsTheRunAtTheFirstFailedStatement) {
+    writeFile("dbquery.xml",
+              planXml({{.id = 1,
+                        .testo = "insert into T values (1, 'a');\r\ninsert into NOPE values (1);"
+                                 "\r\ninsert into T values (2, 'b');\r\n"},
+                       {.id = 2, .testo = "insert into T values (3, 'c');"}}));
+    const Result r = run("--alias registry --no-statistics --stop-on-error");
+    EXPECT_EQ(r.exitCode, 2);
+    const std::string line =
+        "FASE 1 INTERROTTA ALL'ISTRUZIONE 2 (RIGA 2): ISTRUZIONE FALLITA CON L'ARRESTO AL PRIMO "
+        "ERRORE. LE ISTRUZIONI PRECEDENTI SONO CONFERMATE; LA FASE RESTA DA ESEGUIRE.";
+    EXPECT_NE(r.out.find("ERRORE:\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(line + "\nBatch eseguito con errori\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(statiOnDisk(), "NN");
+    EXPECT_EQ(count("select count(*) from T"), 1);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ namespace tarvolen {
 namespace {
 
 struct Split {
-    std::vector<std::string> statements;  // each as handed over: its lines, each followed by CR LF
+    std::vector<std::string> statements;  // each as handed over, joined by StatementText
     std::vector<std::string> leftover;    // lines gathered after the last separator
 };
 
@@ -39,12 +39,12 @@ TEST(ScriptSplitter, cutsStatementsAsTheLineWalkReadsThem) {
          {"  insert into T\r\n    values (1)\r\n"},
          {}},
         {"blank lines dropped", "a\r\n\r\n \t\r\nb;", ";", {"a\r\nb\r\n"}, {}},
-        {"text after the last separator", "a;\r\nb\r\n", ";", {"a\r\n"}, {"b"}},
-        {"lower-case separator never matches", "select 1 go\r\n", "go", {}, {"select 1 go"}},
+        {"text after the last separator", "a;\r\nb\r\n", ";", {"a\r\n"}, {"b\r\n"}},
+        {"lower-case separator never matches", "select 1 go\r\n", "go", {}, {"select 1 go\r\n"}},
         {"upper-case separator matches any case", "select 1 go\r\n", "GO", {"select 1 \r\n"}, {}},
-        {"empty separator", "a;\r\n", "", {}, {"a;"}},
+        {"empty separator", "a;\r\n", "", {}, {"a;\r\n"}},
         {"a line of only the separator", ";\r\n", ";", {"\r\n"}, {}},
-        {"lone LF ends a line, lone CR does not", "a\nb\rc;", ";", {"a\r\nb\rc\r\n"}, {}},
+        {"lone LF ends a line, lone CR does not", "a\nb\rc;", ";", {"a\nb\rc\r\n"}, {}},
         {"text ends at NUL", std::string("a;\0b;", 5), ";", {"a\r\n"}, {}},
         {"terminator of a procedure body",
          "create procedure P as begin\r\n  x = 1;\r\nend^\r\n",
@@ -65,17 +65,180 @@ TEST(ScriptSplitter, cutsStatementsAsTheLineWalkReadsThem) {
         // The outline the dry run reports walks the same way.
         const ScriptOutline outline = OutlineScript(c.script, c.separator);
         EXPECT_EQ(outline.statementCount, c.statements.size()) << c.name;
-        std::string leftoverText;
-        for (const auto& line : c.leftover) leftoverText += line + "\r\n";
-        EXPECT_EQ(outline.textAfterLastSeparator, leftoverText) << c.name;
+        const std::vector<std::string_view> leftover(c.leftover.begin(), c.leftover.end());
+        EXPECT_EQ(outline.textAfterLastSeparator, StatementText(leftover)) << c.name;
     }
 }
 
-TEST(ScriptSplitter, statementTextEndsEveryLineWithCrLf) {
+TEST(ScriptSplitter, statementTextKeepsEachLinesOwnBreakAndEndsOthersWithCrLf) {
     EXPECT_EQ(StatementText({}), "");
     EXPECT_EQ(StatementText({""}), "\r\n");  // one empty line is a statement of one line break
     EXPECT_EQ(StatementText({"  insert into T", "values (1)"}),
               "  insert into T\r\nvalues (1)\r\n");
+    EXPECT_EQ(StatementText({"insert into T\n", "values ('a\n", "b\r\n", "c')"}),
+              "insert into T\nvalues ('a\nb\r\nc')\r\n");
+}
+
+TEST(ScriptSplitter, lineBreaksInsideAStatementStayAsTheScriptHasThem) {
+    struct Case {
+        const char* name;
+        std::string script;
+        std::vector<std::string> statements;
+    };
+    const Case cases[] = {
+        {"LF only, a literal over lines",
+         "insert into T values ('riga1\nriga2\n\nriga4');\nselect 1\nfrom T;\n",
+         {"insert into T values ('riga1\nriga2\n\nriga4')\r\n", "select 1\nfrom T\r\n"}},
+        {"CR LF", "insert into T values ('a\r\nb');\r\n", {"insert into T values ('a\r\nb')\r\n"}},
+        {"mixed, each line its own",
+         "insert into T values ('a\r\nb\nc');",
+         {"insert into T values ('a\r\nb\nc')\r\n"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(split(c.script, ";").statements, c.statements) << c.name;
+}
+
+TEST(ScriptSplitter, setTermChangesTheSeparatorAndRunsNothing) {
+    struct Case {
+        const char* name;
+        std::string script;
+        std::vector<std::string> statements;
+        std::string separatorAfter;
+    };
+    const Case cases[] = {
+        {"as isql scripts write it",
+         "SET TERM ^ ;\r\ncreate procedure P as begin\r\n  x = 1;\r\nend^\r\nSET TERM ; ^\r\n"
+         "select 1;\r\n",
+         {"create procedure P as begin\r\n  x = 1;\r\nend\r\n", "select 1\r\n"},
+         ";"},
+        {"any case, any blanks, glued to the old separator",
+         "set\tterm   !! ;\nselect 1 !!\n  Set Term ;!!\nselect 2;",
+         {"select 1 \r\n", "select 2\r\n"},
+         ";"},
+        {"a word as separator matches in any case",
+         "set term go ;\nselect 1 go\nselect 2 GO\n",
+         {"select 1 \r\n", "select 2 \r\n"},
+         "GO"},
+        {"in a comment before it", "/* new */ SET TERM # ;\nselect 1#", {"select 1\r\n"}, "#"},
+        {"the rest of the line goes on with the new separator",
+         "SET TERM ^ ;select 1; select 2^",
+         {"select 1; select 2\r\n"},
+         "^"},
+        {"without a new separator it is a statement", "SET TERM ;", {"SET TERM \r\n"}, ";"},
+        {"SET TERMS is not SET TERM", "SET TERMS ^ ;", {"SET TERMS ^ \r\n"}, ";"},
+        {"inside a literal nothing changes",
+         "insert into T values ('\r\nSET TERM ^ ;\r\n');",
+         {"insert into T values ('\r\nSET TERM ^ ;\r\n')\r\n"},
+         ";"},
+    };
+    for (const auto& c : cases) {
+        ScriptSplitter splitter(";");
+        std::vector<std::string> statements;
+        std::vector<std::string_view> lines;
+        for (const auto& line : SplitScriptLines(c.script)) {
+            splitter.WalkLine(line, lines, [&](std::vector<std::string_view>& statement) {
+                statements.push_back(StatementText(statement));
+            });
+        }
+        EXPECT_EQ(statements, c.statements) << c.name;
+        EXPECT_EQ(splitter.Separator(), c.separatorAfter) << c.name;
+        EXPECT_TRUE(lines.empty()) << c.name;
+    }
+}
+
+TEST(ScriptSplitter, isqlClientCommandsAreToldFromStatements) {
+    struct Case {
+        std::string statement;
+        bool clientOnly;
+    };
+    const Case cases[] = {
+        {"COMMIT", true},
+        {"commit work", true},
+        {"Commit Work Retain Snapshot", true},
+        {"ROLLBACK RETAIN\r\n", true},
+        {"rollback retain snapshot", false},
+        {"/* end */ COMMIT -- done", true},
+        {"SET AUTODDL ON", true},
+        {"set autoddl", true},
+        {"SET ECHO OFF", true},
+        {"SET LIST ON", true},
+        {"SET STATS", true},
+        {"SET STATS MAYBE", false},
+        {"SET SQL DIALECT 3", true},
+        {"SET SQL DIALECT 1", false},
+        {"SET NAMES WIN1252", true},
+        {"set names win1252", true},
+        {"SET NAMES UTF8", false},
+        {"SET STATISTICS INDEX RDB$PRIMARY1", false},
+        {"SET GENERATOR G TO 5", false},
+        {"SET TRANSACTION", false},
+        {"insert into T values (1)", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsClientOnlyStatement(c.statement, "WIN1252"), c.clientOnly) << c.statement;
+    EXPECT_FALSE(IsClientOnlyStatement("SET NAMES WIN1252", ""));
+}
+
+TEST(ScriptSplitter, quoteLiteralsOfAnyDelimiterAreOneLiteral) {
+    struct Case {
+        const char* name;
+        std::string script;
+        std::vector<std::string> statements;
+    };
+    const Case cases[] = {
+        {"braces", "insert into T values (q'{a;b}');", {"insert into T values (q'{a;b}')\r\n"}},
+        {"a quote inside", "values (Q'!it's; fine!');", {"values (Q'!it's; fine!')\r\n"}},
+        {"brackets and angles over lines",
+         "values (q'[x;\r\n]'); values (q'<y;>');",
+         {"values (q'[x;\r\n]')\r\n", " values (q'<y;>')\r\n"}},
+        {"comment markers inside", "values (q'(/* ; */)');", {"values (q'(/* ; */)')\r\n"}},
+        {"a name ending in q is no literal", "select seq';' from T;", {"select seq';' from T\r\n"}},
+    };
+    for (const auto& c : cases) {
+        const Split s = split(c.script, ";");
+        EXPECT_EQ(s.statements, c.statements) << c.name;
+        EXPECT_TRUE(s.leftover.empty()) << c.name;
+    }
+    EXPECT_EQ(StripComments("q'{/* no */}' /* yes */"), "q'{/* no */}' ");
+    EXPECT_EQ(StripComments("q'x/*x' /* yes */"), "q'x/*x' ");
+}
+
+TEST(ScriptSplitter, tellsWhatTheTextLeavesOpenAtItsEnd) {
+    struct Case {
+        std::string script;
+        ScriptSplitter::OpenAtEnd open;
+    };
+    using Open = ScriptSplitter::OpenAtEnd;
+    const Case cases[] = {
+        {"select 1;\r\n", Open::Nothing},
+        {"select 1; /* closed */", Open::Nothing},
+        {"select 1; /* never closed\r\nselect 2;\r\n", Open::Comment},
+        {"select 1; { never closed", Open::Comment},
+        {"insert into T values ('never closed);\r\nselect 2;", Open::Literal},
+        {"select \"never closed from T;", Open::Literal},
+        {"values (q'{never closed);", Open::Literal},
+    };
+    for (const auto& c : cases) {
+        ScriptSplitter splitter(";");
+        std::vector<std::string_view> lines;
+        for (const auto& line : SplitScriptLines(c.script))
+            splitter.WalkLine(line, lines, [](std::vector<std::string_view>&) {});
+        EXPECT_EQ(splitter.Open(), c.open) << c.script;
+        EXPECT_EQ(OutlineScript(c.script, ";").open, c.open) << c.script;
+    }
+}
+
+TEST(ScriptSplitter, theOutlineCountsWhatReachesTheDatabaseAndWhatIsLeftUnread) {
+    const std::string script = std::string(
+        "SET TERM ^ ;\r\nselect 1^\r\nSET TERM ; ^\r\nCOMMIT;\r\nSET NAMES WIN1252;\r\n"
+        "select 2;\r\nsel\0ect 3;\0\0select 4;\r\n",
+        102);
+    const ScriptOutline outline = OutlineScript(script, ";", "WIN1252");
+    EXPECT_EQ(outline.statementCount, 2u);
+    EXPECT_EQ(outline.textAfterLastSeparator, "sel\r\n");
+    EXPECT_EQ(outline.textAfterNul, "ect 3;select 4;\r\n");
+    EXPECT_EQ(TextAfterNul("no nul"), "");
+    EXPECT_EQ(TextAfterNul(std::string("a\0", 2)), "");
 }
 
 TEST(ScriptSplitter, separatorsCountOnlyInPlainSql) {

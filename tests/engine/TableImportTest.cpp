@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
 
 #include "EngineTestSupport.h"
 #include "plan/PacketCodec.h"
@@ -132,9 +135,10 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
             EXPECT_TRUE(logged(errorBlock(c.message, c.file)))
                 << c.name << ::testing::PrintToString(m_host.log);
         } else {
-            ASSERT_GE(m_host.log.size(), 7u);
-            EXPECT_EQ(m_host.log[2], "ERRORE:") << c.name;
-            EXPECT_EQ(m_host.log[5], "IMPORT TABELLA IMP DAL FILE " + path(c.file)) << c.name;
+            // The names of these files differ from the columns': a warning line comes first.
+            ASSERT_GE(m_host.log.size(), 8u);
+            EXPECT_EQ(m_host.log[3], "ERRORE:") << c.name;
+            EXPECT_EQ(m_host.log[6], "IMPORT TABELLA IMP DAL FILE " + path(c.file)) << c.name;
         }
         EXPECT_FALSE(m_dm.dbsagg.inTransaction());
     }
@@ -158,6 +162,80 @@ TEST_F(TableImport, emptiesTheTableOnlyForAnUpperCaseS) {
     import("none.xml", "S");
     EXPECT_TRUE(rows().empty()) << ::testing::PrintToString(m_host.log);
     EXPECT_FALSE(m_dm.BatchHasErrors);
+}
+
+TEST_F(TableImport, emptiesTheVeryTableTheRowsGoInto) {
+    m_dm.dbsagg.execute("create table \"imp_lower\" (N integer)");
+    m_dm.dbsagg.execute("create table IMP_LOWER (N integer)");
+    m_dm.dbsagg.execute("insert into \"imp_lower\" values (1)");
+    m_dm.dbsagg.execute("insert into IMP_LOWER values (2)");
+    writeFile("n.xml", dataFile("<FIELD attrname=\"N\" fieldtype=\"i4\"/>", "<ROW N=\"7\"/>"));
+    import("n.xml", "S", "imp_lower");
+    EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
+    EXPECT_EQ(selectRows(m_dm.dbsagg, "select N from \"imp_lower\""),
+              (std::vector<std::vector<Value>>{{int64_t{7}}}));
+    EXPECT_EQ(selectRows(m_dm.dbsagg, "select N from IMP_LOWER"),
+              (std::vector<std::vector<Value>>{{int64_t{2}}}));
+}
+
+TEST_F(TableImport, fieldsGoByNameWhenTheyAreTheColumnsInAnotherOrder) {
+    m_dm.dbsagg.execute("create table PERS (ID integer, NOME varchar(10))");
+    const std::string id = "<FIELD attrname=\"ID\" fieldtype=\"i4\"/>";
+    auto text = [](const char* name) {
+        return "<FIELD attrname=\"" + std::string(name) + "\" fieldtype=\"string\" WIDTH=\"10\"/>";
+    };
+    struct Case {
+        const char* name;
+        std::string fields;
+        std::string row;
+        std::string logLine;  // empty: no line about the fields
+    };
+    const Case cases[] = {
+        {"same order", id + text("NOME"), "<ROW ID=\"1\" NOME=\"Rossi\"/>", ""},
+        {"another order", text("NOME") + id, "<ROW NOME=\"Rossi\" ID=\"1\"/>",
+         "FASE 1 IMPORT TABELLA PERS: CAMPI DEL FILE ASSEGNATI ALLE COLONNE PER NOME."},
+        {"a name that differs", id + text("COGNOME"), "<ROW ID=\"1\" COGNOME=\"Rossi\"/>",
+         "FASE 1 IMPORT TABELLA PERS: ATTENZIONE: CAMPI DEL FILE ASSEGNATI ALLE COLONNE PER "
+         "POSIZIONE, MA LA COLONNA 2 (NOME) RICEVE IL CAMPO COGNOME."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_host = RecordingHost{};
+        writeFile("pers.xml", dataFile(c.fields, c.row));
+        import("pers.xml", "S", "PERS");
+        EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(selectRows(m_dm.dbsagg, "select ID, NOME from PERS"),
+                  (std::vector<std::vector<Value>>{{int64_t{1}, std::string("Rossi")}}));
+        std::vector<std::string> expected = {"Versione del DB PRIMA dell'aggiornamento: 0.0.0.0",
+                                             "FASE 1 IMPORT TABELLA PERS IN ESECUZIONE."};
+        if (!c.logLine.empty()) expected.push_back(c.logLine);
+        expected.push_back("FASE 1 IMPORT TABELLA PERS TERMINATO.");
+        expected.push_back("Versione del DB DOPO l'aggiornamento: 0.0.0.0");
+        EXPECT_EQ(m_host.log, expected);
+    }
+}
+
+TEST_F(TableImport, aDataFileThatIsNoRegularFileIsRefused) {
+    ASSERT_EQ(::mkfifo(path("fifo.xml").c_str(), 0600), 0);  // no writer: must not wait for one
+    std::filesystem::create_directory(path("folder.xml"));
+    const struct {
+        std::string file;
+        std::string why;
+    } cases[] = {
+        {"/dev/zero", "Not a regular file"},
+        {path("fifo.xml"), "Not a regular file"},
+        {path("folder.xml"), "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        m_host = RecordingHost{};
+        loadPlan({{.id = 1, .tipo = "I", .nomeTabella = "IMP", .nomeFile = c.file}});
+        m_dm.RunBatch();
+        EXPECT_TRUE(m_dm.ImportFailed) << c.file;
+        EXPECT_TRUE(logged({"ERRORE:", "Cannot open file \"" + c.file + "\". " + c.why, kDashes,
+                            "IMPORT TABELLA IMP DAL FILE " + c.file, kDashes}))
+            << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(stato(1), "N");
+    }
 }
 
 }  // namespace

@@ -213,5 +213,19 @@ TEST_F(CdsTool, dumpShowsLayoutRowsAndChangeLog) {
     EXPECT_NE(r.out.find("TESTO = \"update AFDATGEN", third), std::string::npos) << r.out;
 }
 
+TEST_F(CdsTool, aFileSizeLimitGivesTheCreateErrorAndLeavesTheOldFile) {
+    writeBytes(tmp("out.xml"), "old");
+    // The limit counts blocks of 512 bytes or more; the plan's XML is larger than one.
+    const std::string command = "ulimit -f 1; " + quoted(TARVOLEN_CDS_TOOL) + " convert " +
+                                quoted(kPlan) + " " + quoted(tmp("out.xml").string()) + " 2>" +
+                                quoted(tmp("stderr").string());
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readBytes(tmp("stderr")),
+              "Cannot create file \"" + tmp("out.xml").string() + "\". File too large\n");
+    EXPECT_EQ(readBytes(tmp("out.xml")), "old");
+}
+
 }  // namespace
 }  // namespace tarvolen

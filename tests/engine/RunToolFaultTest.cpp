@@ -1,0 +1,204 @@
+// tarvolen-run stopped from outside: signals, SIGKILL at random moments, a second run on the same
+// plan. Whatever happens, no phase that ran to its end is applied a second time by the next run.
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "RunToolSupport.h"
+
+namespace tarvolen::testing {
+namespace {
+
+constexpr int kInsertsPerPhase = 400;
+
+// Phase p (ID p unless given) inserts (p, 'i') for i = 1..n, one statement a line, and brings
+// 1.p.0.0.
+Phase inserts(int p, int n, int id = 0) {
+    Phase phase{.id = id != 0 ? id : p, .versione = "1." + std::to_string(p) + ".0.0"};
+    for (int i = 1; i <= n; ++i)
+        phase.testo +=
+            "insert into T values (" + std::to_string(p) + ", '" + std::to_string(i) + "');\r\n";
+    return phase;
+}
+
+class RunToolFault : public RunTool {
+  protected:
+    std::string databaseVersion() const {
+        return text(
+            "select MAJOR_VERSION || '.' || MINOR_VERSION || '.' || RELEASE_VERSION || '.' || "
+            "BUILD from SYSDBVER");
+    }
+    // Rows each phase left, "p:count" in phase order.
+    std::string rowsPerPhase() const {
+        return text(
+            "select list(N || ':' || C, ' ') from (select N, count(*) as C from T "
+            "group by N order by N)");
+    }
+    // Files of the plan's folder that a write or a lock may leave: none after a clean end.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(m_db.folder())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(".dbquery.xml.", 0) == 0 || name == "dbquery.xml.lock")
+                found.push_back(name);
+        }
+        return found;
+    }
+};
+
+TEST_F(RunToolFault, aStopSignalEndsTheRunAfterTheStatementInFlightWithTheMarksSaved) {
+    const struct {
+        int signal;
+        int exitCode;
+    } cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(strsignal(c.signal));
+        {
+            auto connection = m_db.connect();
+            connection->execute("delete from T");
+            connection->execute("update SYSDBVER set MINOR_VERSION = 0");
+        }
+        writeFile("dbquery.xml",
+                  planXml({inserts(1, 50), inserts(2, 5 * kInsertsPerPhase), inserts(3, 50)}));
+        const pid_t runner = start({"--alias", "registry", "--no-statistics"}, "signalled");
+        ASSERT_GT(runner, 0);
+        ASSERT_TRUE(waitForOutput(runner, "signalled", "FASE 2 SCRIPT IN ESECUZIONE."));
+        ::kill(runner, c.signal);
+        const Result r = output("signalled", finish(runner));
+
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        // One line says where the run stopped; no statement failed on the way.
+        const size_t stop = r.out.find("FASE 2 INTERROTTA ALL'ISTRUZIONE ");
+        ASSERT_NE(stop, std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("INTERRUZIONE RICHIESTA. LE ISTRUZIONI PRECEDENTI SONO CONFERMATE; "
+                             "LA FASE RESTA DA ESEGUIRE.\nBatch eseguito con errori\n",
+                             stop),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("ERRORE:"), std::string::npos) << r.out;
+        const int stoppedAt = std::stoi(r.out.substr(stop + 33));
+        EXPECT_EQ(statiOnDisk(), "SNN");
+        EXPECT_EQ(databaseVersion(), "1.1.0.0");
+        // The statements of phase 2 before the one it stopped at are committed.
+        EXPECT_EQ(rowsPerPhase(),
+                  stoppedAt > 1 ? "1:50 2:" + std::to_string(stoppedAt - 1) : std::string("1:50"));
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+
+        // The rerun finishes the plan: phase 1 is not applied again.
+        const Result rerun = run("--alias registry --no-statistics");
+        EXPECT_EQ(rerun.exitCode, 0) << rerun.out << rerun.err;
+        EXPECT_EQ(statiOnDisk(), "SSS");
+        EXPECT_EQ(databaseVersion(), "1.3.0.0");
+        EXPECT_EQ(rowsPerPhase(),
+                  "1:50 2:" + std::to_string(stoppedAt - 1 + 5 * kInsertsPerPhase) + " 3:50");
+    }
+}
+
+TEST_F(RunToolFault, aKilledRunNeverLeavesACompletedPhaseToBeAppliedAgain) {
+    constexpr int kPhases = 6;
+    constexpr int kPerPhase = 60;
+    constexpr int kImportRows = 40;
+    {
+        auto connection = m_db.connect();
+        connection->execute("create table IMPORTED (N integer)");
+    }
+    std::string rows;
+    for (int i = 1; i <= kImportRows; ++i) rows += "<ROW N=\"" + std::to_string(i) + "\"/>";
+    writeFile("rows.xml",
+              "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"N\" "
+              "fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA>" +
+                  rows + "</ROWDATA></DATAPACKET>");
+    // Scripts with IDs 10, 20, ... and an import half-way, at ID 35.
+    std::vector<Phase> phases;
+    for (int p = 1; p <= kPhases; ++p) phases.push_back(inserts(p, kPerPhase, 10 * p));
+    phases.push_back({.id = 35, .tipo = "I", .nomeTabella = "IMPORTED", .nomeFile = "rows.xml"});
+    std::vector<int> ids;  // in the order the plan walks them
+    for (const Phase& phase : phases) ids.push_back(phase.id);
+    std::sort(ids.begin(), ids.end());
+    const std::string plan = planXml(phases);
+    auto reset = [&] {
+        auto connection = m_db.connect();
+        connection->execute("delete from T");
+        connection->execute("delete from IMPORTED");
+        connection->execute("update SYSDBVER set MINOR_VERSION = 0, RELEASE_VERSION = 0");
+        writeFile("dbquery.xml", plan);
+    };
+
+    // How many lines a whole run prints: each kill falls after a random number of them, plus a
+    // random few milliseconds, so it lands anywhere in a run however fast the machine is.
+    reset();
+    const Result whole = run("--alias registry --no-statistics");
+    ASSERT_EQ(whole.exitCode, 0) << whole.out << whole.err;
+    const auto lines = std::count(whole.out.begin(), whole.out.end(), '\n');
+
+    std::mt19937 random(20240229);
+    std::uniform_int_distribution<long> line(0, lines - 1);
+    std::uniform_int_distribution<int> extra(0, 30);
+    int killedMidway = 0;
+    for (int round = 0; round < 20; ++round) {
+        const long afterLines = line(random);
+        const int afterMs = extra(random);
+        SCOPED_TRACE("killed " + std::to_string(afterMs) + " ms after line " +
+                     std::to_string(afterLines));
+        reset();
+        const pid_t killed = start({"--alias", "registry", "--no-statistics"}, "killed");
+        ASSERT_GT(killed, 0);
+        waitForOutputLines(killed, "killed", afterLines);
+        std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+        if (m_reaped.count(killed) == 0) ::kill(killed, SIGKILL);  // not when it already ended
+        finish(killed);
+        if (statiOnDisk() != std::string(kPhases + 1, 'N')) ++killedMidway;
+
+        const Result rerun = run("--alias registry --no-statistics");
+        ASSERT_EQ(rerun.exitCode, 0) << rerun.out << rerun.err;
+        // A phase is done, or was skipped for the version it had recorded before the kill
+        // took its mark (the version is written first for this); it keeps its mark as it was.
+        const std::string stati = statiOnDisk();
+        for (size_t i = 0; i < stati.size(); ++i) {
+            if (stati[i] == 'S') continue;
+            const std::string id = std::to_string(ids[i]);
+            EXPECT_NE(rerun.out.find("FASE " + id + " NON ESEGUITA PER VERSIONE DATABASE."),
+                      std::string::npos)
+                << "phase " << id << " left due: " << rerun.out;
+        }
+        EXPECT_EQ(databaseVersion(), "1." + std::to_string(kPhases) + ".0.0");
+        EXPECT_EQ(count("select count(*) from IMPORTED"), kImportRows) << "all rows or none";
+        // Only the phase in flight when the run was killed may hold rows twice.
+        int phasesWithMore = 0;
+        for (int p = 1; p <= kPhases; ++p) {
+            const int64_t n = count("select count(*) from T where N = " + std::to_string(p));
+            EXPECT_GE(n, kPerPhase) << "phase " << p;
+            if (n > kPerPhase) ++phasesWithMore;
+        }
+        EXPECT_LE(phasesWithMore, 1) << rowsPerPhase();
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    }
+    // The kills must have fallen inside runs, not only before or after them.
+    EXPECT_GE(killedMidway, 5);
+}
+
+TEST_F(RunToolFault, aSecondRunOnThePlanRefusesWhileTheFirstHoldsIt) {
+    writeFile("dbquery.xml", planXml({inserts(1, 5 * kInsertsPerPhase), inserts(2, 10)}));
+    const pid_t first = start({"--alias", "registry", "--no-statistics"}, "first");
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(waitForOutput(first, "first", "FASE 1 SCRIPT IN ESECUZIONE."));
+    const Result second = run("--alias registry --no-statistics");
+    const Result firstResult = output("first", finish(first));
+
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_NE(second.err.find("Cannot use the plan \"" + path("dbquery.xml") +
+                              "\": plan in use by process "),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(firstResult.exitCode, 0) << firstResult.out << firstResult.err;
+    EXPECT_EQ(rowsPerPhase(), "1:" + std::to_string(5 * kInsertsPerPhase) + " 2:10");
+    EXPECT_EQ(statiOnDisk(), "SS");
+}
+
+}  // namespace
+}  // namespace tarvolen::testing

@@ -1,0 +1,184 @@
+#pragma once
+// tarvolen-run as the administrator runs it: a separate process on a database of the test's
+// own, waited for to its end or started in the background to be signalled or killed midway.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "../db/TempDatabase.h"
+#include "EngineTestSupport.h"
+#include "plan/FileIO.h"
+
+extern char** environ;
+
+namespace tarvolen::testing {
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class RunTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::ofstream(m_db.folder() / "aliases.ini")
+            << "[registry]\nDatabase = test.fdb\nCharset = WIN1252\n";
+        auto c = m_db.connect();
+        c->execute(
+            "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION "
+            "integer, "
+            "BUILD integer, APPID varchar(3))");
+        c->execute("insert into SYSDBVER values (1, 0, 0, 0, 'QLM')");
+        c->execute("create table T (N integer, S varchar(10))");
+    }
+    std::string path(const std::string& name) const { return (m_db.folder() / name).string(); }
+    void writeFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    // The shell command that runs the tool in the test's folder with the test's alias file,
+    // under a hard time limit.
+    std::string command(const std::string& arguments) const {
+        return "cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" + path("aliases.ini") +
+               "' exec timeout -s KILL 120 '" TARVOLEN_RUN_TOOL "' " + arguments;
+    }
+    // Runs the tool to its end; no connection of this process is open meanwhile.
+    Result run(const std::string& arguments, const std::string& shellPrefix = "") const {
+        const std::string line =
+            shellPrefix + command(arguments) + " 2>'" + path("stderr.txt") + "'";
+        Result r;
+        if (FILE* pipe = popen(line.c_str(), "r")) {
+            std::array<char, 4096> buffer{};
+            size_t n = 0;
+            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+                r.out.append(buffer.data(), n);
+            const int status = pclose(pipe);
+            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        r.err = readWholeFile(path("stderr.txt"));
+        return r;
+    }
+    // Starts the tool itself in the background, in the test's folder with the test's alias file,
+    // its output going to <tag>.out and <tag>.err; its process id, to signal or kill it by.
+    pid_t start(const std::vector<std::string>& arguments, const std::string& tag) const {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, m_db.folder().c_str());
+        posix_spawn_file_actions_addopen(&actions, 1, path(tag + ".out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, path(tag + ".err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> env = {"TARVOLEN_ALIASES=" + path("aliases.ini")};
+        for (char** e = environ; *e != nullptr; ++e) {
+            if (std::string_view(*e).rfind("TARVOLEN_ALIASES=", 0) != 0) env.emplace_back(*e);
+        }
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> args = {TARVOLEN_RUN_TOOL};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, TARVOLEN_RUN_TOOL, &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    // Waits until the started tool has printed `text` (true), or has ended or taken a minute.
+    bool waitForOutput(pid_t pid, const std::string& tag, const std::string& text) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(path(tag + ".out"), std::ios::binary);
+            const std::string out{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
+            if (out.find(text) != std::string::npos) return true;
+            if (::kill(pid, 0) != 0) return false;
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                m_reaped[pid] = status;
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+    // Waits until the started tool has printed `count` lines, or has ended or taken a minute.
+    void waitForOutputLines(pid_t pid, const std::string& tag, long count) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(path(tag + ".out"), std::ios::binary);
+            const std::string out{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
+            if (std::count(out.begin(), out.end(), '\n') >= count) return;
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                m_reaped[pid] = status;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    // Waits for the started tool to end: its exit status, or 128 + the signal that ended it.
+    // A tool still running after two minutes is killed (as timeout -s KILL would) and counts
+    // as ended by SIGKILL.
+    int finish(pid_t pid) const {
+        int status = 0;
+        if (const auto reaped = m_reaped.find(pid); reaped != m_reaped.end()) {
+            status = reaped->second;
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+            while (::waitpid(pid, &status, WNOHANG) == 0) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    ADD_FAILURE() << "tarvolen-run hung; killed";
+                    ::kill(pid, SIGKILL);
+                    ::waitpid(pid, &status, 0);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    Result output(const std::string& tag, int exitCode) const {
+        return {exitCode, readWholeFile(path(tag + ".out")), readWholeFile(path(tag + ".err"))};
+    }
+    int64_t count(const std::string& sql) const {
+        return database::testing::selectCount(*m_db.connect(), sql);
+    }
+    std::string text(const std::string& sql) const {
+        return database::testing::selectText(*m_db.connect(), sql);
+    }
+    // The STATO of each phase in the plan file on disk, in ID order.
+    std::string statiOnDisk(const std::string& file = "dbquery.xml") const {
+        TClientDataSet plan("cdsQuery");
+        configurePlanTable(plan);
+        plan.SetFileName("");
+        plan.LoadFile(path(file));
+        std::string stati;
+        for (plan.First(); !plan.Eof(); plan.Next()) stati += plan.FieldByName("STATO").AsString();
+        return stati;
+    }
+
+    database::testing::TempDatabase m_db;
+    mutable std::map<pid_t, int> m_reaped;  // statuses collected while waiting for output
+};
+
+}  // namespace tarvolen::testing
