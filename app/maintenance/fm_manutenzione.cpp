@@ -112,9 +112,7 @@ void TfmManutenzione::buildLayout() {
     DBGrid1->setModel(m_model);
     DBGrid1->setColumnHidden(PlanGridModel::ColOrdine, true);
     DBGrid1->setColumnHidden(PlanGridModel::ColTesto, true);  // edited in DBMemo only
-    for (const ColumnWidth& fixed : kFixedWidths)
-        DBGrid1->setColumnWidth(fixed.column, fixed.width);
-    setDefaultColumnWidths();
+    setColumnWidths();
     DBGrid1->setRowChangeGate([this](int row) { return allowRowChange(row); });
 
     DBMemo = new QPlainTextEdit(this);
@@ -148,18 +146,18 @@ void TfmManutenzione::buildLayout() {
     Splitter1->setSizes({kGridHeight, memoHeight});
 }
 
-// The width the grid gives a column of its own accord: enough for the field's length in
-// digits, or for its title when that is wider.
-void TfmManutenzione::setDefaultColumnWidths() {
-    const QFontMetrics metrics = DBGrid1->fontMetrics();
-    const QFontMetrics titleMetrics = DBGrid1->horizontalHeader()->fontMetrics();
+// Each column gets its own width, or the width its field's length in digits needs, and never
+// less than its title needs in the font in use.
+void TfmManutenzione::setColumnWidths() {
+    const QHeaderView& header = *DBGrid1->horizontalHeader();
+    for (const ColumnWidth& fixed : kFixedWidths)
+        DBGrid1->setColumnWidth(fixed.column,
+                                std::max(fixed.width, header.sectionSizeHint(fixed.column)));
+    const int digit = DBGrid1->fontMetrics().horizontalAdvance(u'0');
     const int margins = 2 * DBGrid1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 8;
     for (int column : kDefaultWidthColumns) {
-        const int length = m_model->maxLength(column);
-        const int data = std::max(length, 1) * metrics.horizontalAdvance(u'0');
-        const int title = titleMetrics.horizontalAdvance(
-            m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
-        DBGrid1->setColumnWidth(column, std::max(data, title) + margins);
+        const int data = std::max(m_model->maxLength(column), 1) * digit + margins;
+        DBGrid1->setColumnWidth(column, std::max(data, header.sectionSizeHint(column)));
     }
 }
 
@@ -171,13 +169,13 @@ void TfmManutenzione::setVisible(bool visible) {
 
 void TfmManutenzione::FormShow() {
     command(Typing::Drop, [this] { m_model->reload(kPlanFileName); });
-    setDefaultColumnWidths();
+    setColumnWidths();
 }
 
 void TfmManutenzione::Caricalapianificazione1Click() {
     // A row not yet stored is dropped by the reload, its typed text with it.
     command(Typing::Drop, [this] { m_model->reload(kPlanFileName); });
-    setDefaultColumnWidths();
+    setColumnWidths();
 }
 
 void TfmManutenzione::Salvalapianificazione1Click() {

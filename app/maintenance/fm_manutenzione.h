@@ -74,7 +74,7 @@ class TfmManutenzione : public QDialog {
     enum class Typing { Keep, Drop };
 
     void buildLayout();
-    void setDefaultColumnWidths();
+    void setColumnWidths();
     // The operator started typing into a cell or the script box: the row goes into editing.
     void beginEditing();
     // Hands typed text to the pending row, or drops it. A value the table refuses is returned.
