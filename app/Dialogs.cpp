@@ -30,13 +30,30 @@ QString withClosingPeriod(const QString& message) {
 Dialogs::Dialogs(DialogRunner runner, QString applicationTitle)
     : m_runner(std::move(runner)), m_title(std::move(applicationTitle)) {}
 
-void Dialogs::message(QWidget* fallbackOwner, const QString& text, const QString& caption,
-                      QMessageBox::Icon icon) const {
+namespace {
+
+// The window a box belongs to: the active one, else the caller's.
+QWidget* boxOwner(QWidget* fallbackOwner) {
     QWidget* owner = QApplication::activeModalWidget();
     if (owner == nullptr) owner = QApplication::activeWindow();
     if (owner == nullptr) owner = fallbackOwner;
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    return owner;
+}
+
+}  // namespace
+
+void Dialogs::message(QWidget* fallbackOwner, const QString& text, const QString& caption,
+                      QMessageBox::Icon icon) const {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, boxOwner(fallbackOwner));
     m_runner(box);
+}
+
+int Dialogs::question(QWidget* fallbackOwner, const QString& text, const QString& caption,
+                      QMessageBox::StandardButtons buttons,
+                      QMessageBox::StandardButton defaultButton) const {
+    QMessageBox box(QMessageBox::Question, caption, text, buttons, boxOwner(fallbackOwner));
+    box.setDefaultButton(defaultButton);
+    return m_runner(box);
 }
 
 void Dialogs::standardError(QWidget* fallbackOwner, const QString& message) const {

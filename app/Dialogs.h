@@ -1,6 +1,7 @@
 #pragma once
 // Every modal dialog of the program (message boxes, the login dialog, the maintenance window)
-// is shown through one DialogRunner, so tests can answer them instead of a person.
+// is shown through one DialogRunner, so tests can answer them instead of a person. Qt only: the
+// maintenance window uses this without the engine.
 
 #include <QMessageBox>
 #include <QString>
@@ -35,6 +36,12 @@ class Dialogs {
     // A message box with one OK button, owned by the active window (or `fallbackOwner`).
     void message(QWidget* fallbackOwner, const QString& text, const QString& caption,
                  QMessageBox::Icon icon) const;
+
+    // A message box with the given buttons, owned as message() owns it; returns the button
+    // pressed (QMessageBox::StandardButton).
+    int question(QWidget* fallbackOwner, const QString& text, const QString& caption,
+                 QMessageBox::StandardButtons buttons,
+                 QMessageBox::StandardButton defaultButton) const;
 
     // The standard error display: captioned with the application title, a stop icon, one OK
     // button, the error's message with its closing period.

@@ -4,7 +4,7 @@
 
 #include "app/AnsiText.h"
 #include "app/PlanRecovery.h"
-#include "app/fm_manutenzione.h"
+#include "app/maintenance/fm_manutenzione.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
@@ -39,7 +39,8 @@ Program::Program(const Dialogs& dialogs, ShellSettings settings,
     }
     m_fmMain = std::make_unique<TfmMain>(*m_dmMain, m_dialogs, std::move(settings));
     m_fmMain->FormCreate();
-    m_fmManutenzione = std::make_unique<TfmManutenzione>(*m_dmMain, m_fmMain.get());
+    m_fmManutenzione =
+        std::make_unique<TfmManutenzione>(m_dmMain->cdsQuery, m_dialogs, m_fmMain.get());
     m_fmMain->setMaintenanceWindow(m_fmManutenzione.get());
 }
 

@@ -1,6 +1,7 @@
 // tarvolen: the desktop program. The command line is ignored.
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,6 +44,9 @@ std::filesystem::path userSettingsFolder() {
 
 int main(int argc, char** argv) {
     Application application(argc, argv);
+    // The installed desktop entry and its icon, where the program is installed.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarvolen"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvolen")));
     const Dialogs dialogs(execDialog, applicationTitle(QCoreApplication::applicationFilePath()));
     application.setDialogs(&dialogs);
 

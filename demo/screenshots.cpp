@@ -1,7 +1,10 @@
 // demo_screenshots OUTDIR: run in a demo folder made by demo/create-demo (with its environment,
 // see scripts/screenshots), saves OUTDIR/login.png, the login dialog as the operator fills it,
-// and OUTDIR/main-window.png, the main window after the demo plan has run.
+// OUTDIR/main-window.png, the main window after the demo plan has run, and
+// OUTDIR/maintenance.png, the maintenance window then opened on the plan with a script phase
+// selected.
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -16,6 +19,9 @@
 #include "app/LoginDlg.h"
 #include "app/Program.h"
 #include "app/RegistryFile.h"
+#include "app/maintenance/PlanGrid.h"
+#include "app/maintenance/PlanGridModel.h"
+#include "app/maintenance/fm_manutenzione.h"
 
 namespace {
 
@@ -55,6 +61,19 @@ int main(int argc, char** argv) {
             login->BitBtn1->click();
             return login->result();
         }
+        if (auto* maintenance = qobject_cast<TfmManutenzione*>(&dialog)) {
+            maintenance->show();
+            // The phase whose script is a stored procedure between SET TERM lines.
+            PlanGridModel& model = maintenance->model();
+            for (int row = 0; row < model.rowCount(); ++row) {
+                if (model.index(row, PlanGridModel::ColId).data().toString() == "40")
+                    maintenance->DBGrid1->setCurrentIndex(
+                        model.index(row, PlanGridModel::ColStato));
+            }
+            ok = save(*maintenance, out + "/maintenance.png") && ok;
+            maintenance->close();
+            return maintenance->result();
+        }
         if (auto* box = qobject_cast<QMessageBox*>(&dialog))
             std::fprintf(stderr, "demo_screenshots: box \"%s\": %s\n",
                          box->windowTitle().toLocal8Bit().constData(),
@@ -72,6 +91,7 @@ int main(int argc, char** argv) {
         settle();
         program.fmMain().SpeedButton1->click();
         ok = save(program.fmMain(), out + "/main-window.png") && ok;
+        program.fmMain().Manutenzione1->trigger();
         QCoreApplication::quit();
     });
     QApplication::exec();

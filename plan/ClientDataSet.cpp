@@ -354,6 +354,12 @@ const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
     return layoutIndex < values.size() ? values[layoutIndex] : kNull;
 }
 
+const FieldValue& TClientDataSet::RowValue(int recordIndex, size_t layoutIndex) const {
+    if (recordIndex < 0 || static_cast<size_t>(recordIndex) >= m_view.size()) return kNull;
+    const auto& values = m_packet.rows[m_view[static_cast<size_t>(recordIndex)]].values;
+    return layoutIndex < values.size() ? values[layoutIndex] : kNull;
+}
+
 // ---- editing ------------------------------------------------------------------------------
 
 void TClientDataSet::Edit() {

@@ -82,6 +82,12 @@ class TClientDataSet {
 
     // The value of a layout field in the current row (the pending one while editing).
     const FieldValue& CurrentValue(size_t layoutIndex) const;
+    // The stored value of a layout field in the visible row at `recordIndex` (0-based, index
+    // order), whatever the current row and state; a pending edit is not seen here. Null when
+    // there is no such row.
+    const FieldValue& RowValue(int recordIndex, size_t layoutIndex) const;
+    // Whether a field of the row being edited or inserted was set since Edit or Insert.
+    bool Modified() const { return m_pendingChanged; }
     // The layout, attributes, versions and change log, as the file will hold them.
     const DataPacket& Packet() const { return m_packet; }
 

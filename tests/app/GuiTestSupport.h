@@ -22,41 +22,19 @@
 #include <vector>
 
 #include "../engine/EngineTestSupport.h"
+#include "DialogScript.h"
+#include "TestFolder.h"
 #include "app/Dialogs.h"
 #include "app/LoginDlg.h"
 #include "app/Program.h"
 #include "app/RegistryFile.h"
 #include "engine/dm_main.h"
 
-// Readable failure messages for Qt's strings.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace tarvolen::testing {
 
-// One dialog the program showed.
-struct ShownDialog {
-    QString kind;  // "message", "login" or the dialog's object name
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool mainWindowVisible = false;
-    QString loginUserShown;  // the login dialog's boxes as it opened
-    QString passwordShown;
-};
-
-class DialogScript {
+// The shell's dialog script: it also answers and describes the login dialog.
+class DialogScript : public BasicDialogScript {
   public:
-    using Answer = std::function<int(QDialog&)>;
-
-    // Closes a message box with OK.
-    static Answer ok() {
-        return [](QDialog& dialog) {
-            EXPECT_NE(qobject_cast<QMessageBox*>(&dialog), nullptr) << "expected a message box";
-            return int{QMessageBox::Ok};
-        };
-    }
     // Types the credentials into the login dialog and presses "OK".
     static Answer login(const QString& user, const QString& password) {
         return [user, password](QDialog& dialog) {
@@ -84,66 +62,19 @@ class DialogScript {
         };
     }
 
-    void expect(Answer answer) { m_answers.push_back(std::move(answer)); }
-    size_t pending() const { return m_answers.size(); }
-
-    DialogRunner runner() {
-        return [this](QDialog& dialog) { return answer(dialog); };
-    }
-
-    std::vector<ShownDialog> shown;
-
-  private:
-    int answer(QDialog& dialog) {
-        ShownDialog record;
-        record.caption = dialog.windowTitle();
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == "fmMain") record.mainWindowVisible = w->isVisible();
-        if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-            record.kind = "message";
-            record.text = box->text();
-            record.icon = box->icon();
-        } else if (auto* login = qobject_cast<TfdLogin*>(&dialog)) {
-            record.kind = "login";
-            // Shown as the program shows it, so its activation fills the boxes.
-            login->show();
-            record.loginUserShown = login->EDLogin->text();
-            record.passwordShown = login->EDPasswd->text();
-        } else {
-            record.kind = dialog.objectName();
+  protected:
+    void describe(QDialog& dialog, ShownDialog& record) override {
+        auto* login = qobject_cast<TfdLogin*>(&dialog);
+        if (login == nullptr) {
+            BasicDialogScript::describe(dialog, record);
+            return;
         }
-        shown.push_back(record);
-        if (m_answers.empty()) {
-            ADD_FAILURE() << "unexpected dialog: " << record.kind.toStdString() << " \""
-                          << record.caption.toStdString() << "\" " << record.text.toStdString();
-            return QDialog::Rejected;
-        }
-        Answer next = std::move(m_answers.front());
-        m_answers.pop_front();
-        const int result = next(dialog);
-        dialog.hide();
-        return result;
+        record.kind = "login";
+        // Shown as the program shows it, so its activation fills the boxes.
+        login->show();
+        record.loginUserShown = login->EDLogin->text();
+        record.passwordShown = login->EDPasswd->text();
     }
-
-    std::deque<Answer> m_answers;
-};
-
-// Sets the current folder for the life of the object.
-class ScopedCurrentPath {
-  public:
-    explicit ScopedCurrentPath(const std::filesystem::path& path)
-        : m_old(std::filesystem::current_path()) {
-        std::filesystem::current_path(path);
-    }
-    ~ScopedCurrentPath() {
-        std::error_code ec;
-        std::filesystem::current_path(m_old, ec);
-    }
-    ScopedCurrentPath(const ScopedCurrentPath&) = delete;
-    ScopedCurrentPath& operator=(const ScopedCurrentPath&) = delete;
-
-  private:
-    std::filesystem::path m_old;
 };
 
 // The registry file of the tests: the last subkey of Software\Tarvolen\Test names the alias.

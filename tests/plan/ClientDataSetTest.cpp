@@ -370,6 +370,32 @@ TEST_F(PlanTable, rowsWithEqualIdAreAllKept) {
     EXPECT_EQ(tipi, "AB");
 }
 
+TEST_F(PlanTable, anyRowReadsItsStoredValuesWhileAnotherIsPending) {
+    write("dbquery.xml", plan("<ROW ID=\"2\" TIPO=\"A\"/><ROW ID=\"1\" TIPO=\"B\"/>"));
+    auto t = planTable();
+    t->Open();
+    const auto tipo = static_cast<size_t>(t->FieldByName("TIPO").LayoutIndex());
+    EXPECT_FALSE(t->Modified());
+    t->Next();
+    t->Edit();
+    EXPECT_FALSE(t->Modified());  // editing alone changes nothing
+    t->FieldByName("TIPO").SetAsString("C");
+    EXPECT_TRUE(t->Modified());
+    // Rows in ID order, as stored: the pending "C" is seen only through the current row.
+    EXPECT_EQ(std::get<std::string>(t->RowValue(0, tipo)), "B");
+    EXPECT_EQ(std::get<std::string>(t->RowValue(1, tipo)), "A");
+    EXPECT_EQ(std::get<std::string>(t->CurrentValue(tipo)), "C");
+    EXPECT_TRUE(isNull(t->RowValue(2, tipo)));
+    EXPECT_TRUE(isNull(t->RowValue(-1, tipo)));
+    t->Post();
+    EXPECT_FALSE(t->Modified());
+    EXPECT_EQ(std::get<std::string>(t->RowValue(1, tipo)), "C");
+    t->Insert();
+    EXPECT_FALSE(t->Modified());
+    t->Cancel();
+    EXPECT_EQ(t->RecordCount(), 2);
+}
+
 TEST_F(PlanTable, failedWriteBackKeepsTheTableOpenWithItsChanges) {
     write("source.xml", plan(kRow1));
     auto t = planTable();
