@@ -1,5 +1,7 @@
 #include "app/fm_main.h"
 
+#include <optional>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -25,6 +27,7 @@
 #include "db/DatabaseError.h"
 #include "db/ServerErrors.h"
 #include "engine/dm_main.h"
+#include "plan/PlanLock.h"
 
 namespace tarvolen {
 namespace {
@@ -311,6 +314,10 @@ void TfmMain::SpeedButton1Click() {
 }
 
 void TfmMain::RunUpdate() {
+    // The run marks phases in the plan file as it goes: a command-line run on the same plan
+    // would apply every due phase a second time, so one of the two must refuse.
+    std::optional<PlanLock> lock;
+    if (!m_dm.cdsQuery.FileName().empty()) lock.emplace(m_dm.cdsQuery.FileName());
     m_log->clear();
     Memo1->repaint();
     if (chkStatistics->isChecked()) m_dm.RecalculateStatistics();

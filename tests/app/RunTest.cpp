@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include "GuiTestSupport.h"
+#include "plan/PlanLock.h"
 
 namespace tarvolen::testing {
 namespace {
@@ -146,6 +147,28 @@ TEST_F(RunTest, errorEscapingARunIsShownAfterTheControlsAreBack) {
     expectIdleControls();
     EXPECT_EQ(logLines().first(), "Calcolo statistiche database...")
         << "the log keeps what was written before the error";
+}
+
+TEST_F(RunTest, planHeldByAnotherRunIsRefusedBeforeAnythingRuns) {
+    startConnected();
+    window().chkStatistics->setChecked(false);
+    {
+        const PlanLock otherRun((folder() / "dbquery.xml").string());
+        m_script.expect(DialogScript::ok());
+        clickEsegui();
+    }
+    ASSERT_EQ(m_script.shown.size(), 2u);
+    EXPECT_EQ(m_script.shown[1].icon, QMessageBox::Critical);
+    EXPECT_TRUE(m_script.shown[1].text.contains("plan in use by process"))
+        << m_script.shown[1].text.toStdString();
+    EXPECT_EQ(count("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME = 'T1'"), 0);
+    expectIdleControls();
+
+    // Once the other run has let go, the same window runs the plan.
+    m_script.expect(DialogScript::ok());
+    clickEsegui();
+    EXPECT_EQ(m_script.shown.back().text, "Batch eseguito correttamente");
+    EXPECT_EQ(count("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME = 'T1'"), 1);
 }
 
 TEST_F(RunTest, closeRequestDuringARunWaitsForItsEnd) {
