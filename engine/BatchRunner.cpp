@@ -2,12 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+#include <set>
+#include <vector>
+
 #include "db/DatabaseError.h"
 #include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
+#include "engine/MarksJournal.h"
 #include "engine/PhaseDecision.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
+#include "plan/Errors.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
 
@@ -42,8 +48,48 @@ void TdmMain::SavePlan() {
     if (!cdsQuery.FileName().empty()) cdsQuery.SaveFile(cdsQuery.FileName());
 }
 
+int TdmMain::ApplyMarksJournal() {
+    if (cdsQuery.FileName().empty()) return 0;
+    const std::vector<int64_t> ids = MarksJournal(cdsQuery.FileName()).Read();
+    if (ids.empty()) return 0;
+    const std::set<int64_t> done(ids.begin(), ids.end());
+    int marked = 0;
+    for (cdsQuery.First(); !cdsQuery.Eof(); cdsQuery.Next()) {
+        if (done.count(cdsQuery.FieldByName("ID").AsInteger()) == 0) continue;
+        if (cdsQuery.FieldByName("STATO").AsString() == "S") continue;
+        cdsQuery.Edit();
+        cdsQuery.FieldByName("STATO").SetAsString("S");
+        cdsQuery.Post();
+        ++marked;
+    }
+    cdsQuery.First();
+    return marked;
+}
+
+void TdmMain::SettleMarks(MarksJournal& journal) {
+    SavePlan();
+    journal.Remove();
+}
+
 void TdmMain::RunBatch() {
     CheckPlanForRun();
+    // Marks appended after each phase, written into the plan whole when the walk ends.
+    std::optional<MarksJournal> journal;
+    if (!cdsQuery.FileName().empty()) {
+        journal.emplace(cdsQuery.FileName());
+        // What a killed run earned reaches the plan file before anything is decided.
+        if (ApplyMarksJournal() > 0) SettleMarks(*journal);
+    }
+    // Whatever ends the walk, the marks it earned are written into the plan. Quiet when the
+    // walk already fails: the journal keeps the marks and the next run writes them.
+    const auto settle = [this, &journal](bool quietly) {
+        if (!journal || !journal->pending()) return;
+        try {
+            SettleMarks(*journal);
+        } catch (const std::exception&) {
+            if (!quietly) throw;
+        }
+    };
     BatchHasErrors = false;
     StartVersion = ReadDatabaseVersion();
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
@@ -115,7 +161,13 @@ void TdmMain::RunBatch() {
                 cdsQuery.Edit();
                 cdsQuery.FieldByName("STATO").SetAsString("S");
                 cdsQuery.Post();
-                SavePlan();
+                if (journal) {
+                    try {
+                        journal->Append(cdsQuery.FieldByName("ID").AsInteger());
+                    } catch (const EFCreateError&) {
+                        SavePlan();  // no journal (a full disk?): the mark goes the long way
+                    }
+                }
             }
             if (!stopped) cdsQuery.Next();
         }
@@ -123,12 +175,15 @@ void TdmMain::RunBatch() {
             RecordVersion(*ReachedVersion);
             Log("Versione del DB DOPO l'aggiornamento: " + ReachedVersion->AsText());
         }
+        settle(false);
     } catch (const BatchStopped& stop) {
         BatchHasErrors = true;
         Log(stop.what());
+        settle(true);
         summary();
         throw;
     } catch (...) {
+        settle(true);
         summary();
         throw;  // the failure goes on to the caller once the box is closed
     }

@@ -56,6 +56,7 @@ PhasePreview::Import previewImport(TClientDataSet& plan, database::Connection& c
 
 DryRunReport DryRun(TdmMain& dm) {
     CheckPlanRows(dm.cdsQuery);
+    dm.ApplyMarksJournal();  // as the run would, before it decides anything
     DryRunReport report;
     report.startVersion.Assign(*dm.ReadDatabaseVersion());
     TClientDataSet& plan = dm.cdsQuery;

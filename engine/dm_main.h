@@ -16,6 +16,8 @@
 
 namespace tarvolen {
 
+class MarksJournal;
+
 class TdmMain {
   public:
     TdmMain();
@@ -67,6 +69,11 @@ class TdmMain {
     // Refuses a run before it touches anything: throws when a plan row breaks the field rules
     // (EDBClient naming row and field) or as CheckPlanFile does. REQUIRES: cdsQuery open.
     void CheckPlanForRun();
+    // Marks done, in memory only, the phases a killed run recorded in the plan's journal of
+    // done-marks (MarksJournal) but never wrote into the plan file. Returns how many rows it
+    // marked. RunBatch does this first and writes the result; a dry run does it to see what a
+    // run would. REQUIRES: cdsQuery open.
+    int ApplyMarksJournal();
     // Walks the plan in ID order: skips phases done or already reached by the database, runs
     // the others, marks them done, writes the reached version and shows the summary box.
     // After each phase that ran it records the version reached when it rose, then saves the
@@ -137,6 +144,8 @@ class TdmMain {
     bool StopRequested() const { return m_host != nullptr && m_host->stopRequested(); }
     // Writes the version record afresh, as the walk's end does.
     void RecordVersion(const TVersione& version);
+    // Writes the plan whole, then drops the journal whose marks that write carries.
+    void SettleMarks(MarksJournal& journal);
     // Writes the plan table to its file, when it has one.
     void SavePlan();
     EngineHost* m_host = nullptr;

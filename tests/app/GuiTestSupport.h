@@ -23,7 +23,7 @@
 
 #include "../engine/EngineTestSupport.h"
 #include "DialogScript.h"
-#include "TestFolder.h"
+#include "../TestFolder.h"
 #include "app/Dialogs.h"
 #include "app/LoginDlg.h"
 #include "app/Program.h"

@@ -2,42 +2,25 @@
 // Files for the settings tests: a temporary folder, and text in the encodings the registry
 // editor and Windows editors write.
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "../TestFolder.h"
+
 namespace tarvolen::settings::testing {
 
-// A fresh folder, removed with everything in it at the end of the test.
-class TempFolder {
+// A fresh folder, removed with everything in it at the end of the test, that writes files.
+class TempFolder : public tarvolen::testing::TempFolder {
   public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvolen-settings-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path write(const std::string& name, std::string_view bytes) const {
-        const auto file = m_path / name;
+        const auto file = path() / name;
         std::ofstream(file, std::ios::binary)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return file;
     }
-
-  private:
-    std::filesystem::path m_path;
 };
 
 // UTF-8 text as UTF-16LE bytes, without a byte-order mark (BMP characters only).

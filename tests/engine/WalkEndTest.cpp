@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "EngineTestSupport.h"
 #include "engine/BatchStopped.h"
+#include "engine/MarksJournal.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 #include "plan/PacketCodec.h"
@@ -33,14 +36,20 @@ class WalkEnd : public EngineTest {
                 "insert into T values (" + std::to_string(p) + ", " + std::to_string(i) + ");\r\n";
         return phase;
     }
-    // The STATO the plan file on disk holds for each phase, in ID order.
+    // The STATO each phase has on disk, in ID order: in the plan file, or "S" when the plan's
+    // journal of done-marks holds its ID.
     std::string statiOnDisk() const {
         TClientDataSet plan("cdsQuery");
         configurePlanTable(plan);
         plan.SetFileName("");
         plan.LoadFile(path("dbquery.xml"));
+        const std::vector<int64_t> journal = MarksJournal(path("dbquery.xml")).Read();
         std::string stati;
-        for (plan.First(); !plan.Eof(); plan.Next()) stati += plan.FieldByName("STATO").AsString();
+        for (plan.First(); !plan.Eof(); plan.Next()) {
+            const bool journalled = std::find(journal.begin(), journal.end(),
+                                              plan.FieldByName("ID").AsInteger()) != journal.end();
+            stati += journalled ? "S" : plan.FieldByName("STATO").AsString();
+        }
         return stati;
     }
     // Runs the batch, which must end with BatchStopped for `reason`; returns its message.
@@ -185,13 +194,49 @@ TEST_F(WalkEnd, eachPhaseLeavesItsVersionAndThenItsMarkOnDisk) {
     EXPECT_EQ(count("select count(*) from SYSDBVER"), 1);
     EXPECT_EQ(databaseVersion(), "1.4.0.0");
 
-    // The write-back when the plan closes writes what the last phase saved, and the backup
-    // holds the plan as it stood before that save.
+    // The walk's end wrote the marks into the plan and dropped the journal; the write-back
+    // when the plan closes writes the same, and the backup holds the plan as the run found it.
+    EXPECT_FALSE(fileExists(path("dbquery.xml.marks")));
     const std::string saved = readWholeFile(path("dbquery.xml"));
-    EXPECT_NE(readWholeFile(path("dbquery.xml.bak")), saved);
+    EXPECT_EQ(readWholeFile(path("dbquery.xml.bak")),
+              planXml({inserts(1, 1), {.id = 2, .stato = "S"}, inserts(3, 1), inserts(4, 1)}));
     m_dm.DataModuleDestroy();
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), saved);
     EXPECT_EQ(statiOnDisk(), "SSSS");
+}
+
+TEST_F(WalkEnd, marksAKilledRunLeftInTheJournalAreWrittenBeforeTheWalkDecides) {
+    const std::vector<Phase> phases{inserts(1, 1), inserts(2, 1), inserts(3, 1)};
+    loadPlan(phases);
+    // Phases 1 and 2 ran and took their marks in the journal; phase 2's line ends cut short
+    // by the kill, and its version never reached the database.
+    m_dm.dbsagg.execute("insert into T values (1, 1)");
+    m_dm.dbsagg.execute("insert into T values (2, 1)");
+    writeFile("dbquery.xml.marks", "tarvolen done-marks 1\n\n1.\n\n2");
+    EXPECT_EQ(statiOnDisk(), "SNN");
+
+    m_dm.RunBatch();
+    EXPECT_EQ(count("select count(*) from T where P = 1"), 1) << "phase 1 ran again";
+    EXPECT_EQ(count("select count(*) from T where P = 2"), 2) << "phase 2's mark was cut short";
+    EXPECT_EQ(count("select count(*) from T where P = 3"), 1);
+    EXPECT_FALSE(fileExists(path("dbquery.xml.marks")));
+    EXPECT_EQ(statiOnDisk(), "SSS");
+    EXPECT_EQ(m_host.log[1], "FASE 1 PROCEDURA GIA' ESEGUITA.");
+}
+
+TEST_F(WalkEnd, aFileInThePlaceOfTheJournalThatIsNoneStopsTheRunBeforeItStarts) {
+    loadPlan({inserts(1, 1)});
+    writeFile("dbquery.xml.marks", "ID,STATO\n1,S\n");
+    try {
+        m_dm.RunBatch();
+        ADD_FAILURE() << "the run started";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "File \"" + path("dbquery.xml.marks") +
+                      "\" is not a journal of done-marks: move it away to go on.");
+    }
+    EXPECT_EQ(count("select count(*) from T"), 0);
+    EXPECT_EQ(readWholeFile(path("dbquery.xml.marks")), "ID,STATO\n1,S\n");
 }
 
 TEST_F(WalkEnd, aPlanRowThatBreaksTheFieldRulesStopsTheRunBeforeItStarts) {

@@ -1,0 +1,112 @@
+#include "engine/MarksJournal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
+
+namespace tarvolen {
+namespace {
+
+constexpr std::string_view kHeader = "tarvolen done-marks 1\n";
+
+[[noreturn]] void fail(const std::string& path, int error) {
+    throw EFCreateError("Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error));
+}
+
+// Writes all of text at the end of fd, however many calls it takes.
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Makes the journal's own name durable, not only its contents.
+void syncFolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;  // the journal's contents are synced all the same
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+MarksJournal::MarksJournal(const std::string& planPath)
+    : m_path(resolvedFile(planPath) + ".marks") {}
+
+MarksJournal::~MarksJournal() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void MarksJournal::Append(int64_t id) {
+    if (m_fd < 0) {
+        const int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) fail(m_path, errno);
+        m_fd = fd;
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) fail(m_path, errno);
+        // A journal left by a killed run and not applied yet keeps its lines; one killed
+        // while it wrote its header holds nothing.
+        if (static_cast<size_t>(st.st_size) < kHeader.size()) {
+            errno = 0;
+            if (::ftruncate(m_fd, 0) != 0 || !writeAll(m_fd, kHeader))
+                fail(m_path, errno != 0 ? errno : ENOSPC);
+        }
+        syncFolderOf(m_path);
+    }
+    // Each line starts afresh and ends with a dot, so a line cut short by a kill reads as
+    // nothing, never as another ID.
+    const std::string line = "\n" + std::to_string(id) + ".\n";
+    errno = 0;
+    if (!writeAll(m_fd, line) || ::fdatasync(m_fd) != 0) fail(m_path, errno != 0 ? errno : ENOSPC);
+    m_pending = true;
+}
+
+void MarksJournal::Remove() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) fail(m_path, errno);
+    m_pending = false;
+}
+
+std::vector<int64_t> MarksJournal::Read() const {
+    std::vector<int64_t> ids;
+    if (!fileExists(m_path)) return ids;
+    const std::string text = readWholeFile(m_path);
+    if (kHeader.starts_with(text)) return ids;  // killed while it wrote its header
+    if (!std::string_view(text).starts_with(kHeader)) {
+        throw EFCreateError("File \"" + fullPath(m_path) +
+                            "\" is not a journal of done-marks: move it away to go on.");
+    }
+    std::string_view rest = std::string_view(text).substr(kHeader.size());
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (!line.ends_with('.')) continue;  // empty, or cut short
+        line.remove_suffix(1);
+        int64_t id = 0;
+        const auto [last, error] = std::from_chars(line.data(), line.data() + line.size(), id);
+        if (!line.empty() && error == std::errc() && last == line.data() + line.size())
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+}  // namespace tarvolen

@@ -1,0 +1,83 @@
+// The journal of done-marks: what it reads back after a run was killed at any byte of it.
+
+#include "engine/MarksJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "../TestFolder.h"
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
+
+namespace tarvolen::testing {
+namespace {
+
+class MarksJournalTest : public ::testing::Test {
+  protected:
+    std::string plan() const { return (m_folder.path() / "dbquery.xml").string(); }
+    std::string journalPath() const { return plan() + ".marks"; }
+    TempFolder m_folder;
+};
+
+TEST_F(MarksJournalTest, readsBackWhatWasAppendedUntilRemoved) {
+    MarksJournal journal(plan());
+    EXPECT_EQ(journal.Read(), std::vector<int64_t>{});
+    EXPECT_FALSE(journal.pending());
+    journal.Append(10);
+    journal.Append(-3);
+    journal.Append(9223372036854775807);
+    EXPECT_TRUE(journal.pending());
+    EXPECT_EQ(MarksJournal(plan()).Read(), (std::vector<int64_t>{10, -3, 9223372036854775807}));
+    journal.Remove();
+    EXPECT_FALSE(journal.pending());
+    EXPECT_FALSE(fileExists(journalPath()));
+    EXPECT_EQ(journal.Read(), std::vector<int64_t>{});
+}
+
+TEST_F(MarksJournalTest, aKillAtAnyByteLosesAtMostTheLineBeingWritten) {
+    {
+        MarksJournal journal(plan());
+        journal.Append(12);
+        journal.Append(345);
+    }
+    const std::string whole = readWholeFile(journalPath());
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+        SCOPED_TRACE("cut after " + std::to_string(cut) + " bytes");
+        std::ofstream(journalPath(), std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+        const std::vector<int64_t> read = MarksJournal(plan()).Read();
+        // Never an ID that was not appended, such as the 3 of a cut 345.
+        EXPECT_TRUE(read == std::vector<int64_t>{} || read == std::vector<int64_t>{12} ||
+                    read == (std::vector<int64_t>{12, 345}))
+            << ::testing::PrintToString(read);
+        // A run appending after the cut still reads back right.
+        MarksJournal next(plan());
+        next.Append(7);
+        std::vector<int64_t> expected = read;
+        expected.push_back(7);
+        EXPECT_EQ(next.Read(), expected);
+    }
+}
+
+TEST_F(MarksJournalTest, aFileThatIsNoJournalIsRefusedNotTakenForOne) {
+    std::ofstream(journalPath(), std::ios::binary) << "1.\n2.\n";
+    EXPECT_THROW(MarksJournal(plan()).Read(), EFCreateError);
+}
+
+TEST_F(MarksJournalTest, aJournalThatCannotBeWrittenSaysWhere) {
+    std::filesystem::create_directory(journalPath());  // a folder where the journal goes
+    MarksJournal journal(plan());
+    try {
+        journal.Append(1);
+        ADD_FAILURE() << "appended";
+    } catch (const EFCreateError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot create file \"" + journalPath() + "\""),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(journal.pending());
+}
+
+}  // namespace
+}  // namespace tarvolen::testing
