@@ -94,26 +94,9 @@ int64_t readInteger(ByteReader& in, uint32_t size, bool isSigned) {
 }
 
 // The packed-decimal record of a decimal field, as the decimal text the table keeps.
-std::string readDecimal(ByteReader& in, uint32_t recordSize) {
+void readDecimal(ByteReader& in, uint32_t recordSize, std::string& text) {
     const char* record = in.take(recordSize);
-    std::string text;
     if (!unpackDecimal(std::string_view(record, recordSize), text)) corrupt();
-    return text;
-}
-
-std::u16string readWide(ByteReader& in, size_t byteLength) {
-    if (byteLength % 2 != 0) corrupt();
-    const char* bytes = in.take(byteLength);
-    std::u16string text(byteLength / 2, u'\0');
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(text.data(), bytes, byteLength);
-    } else {
-        for (size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-        }
-    }
-    return text;
 }
 
 // How one field's values are read: its type and the size bits of its type word.
@@ -155,36 +138,75 @@ FieldSlot slotFor(uint32_t typeWord) {
     throw dberr::invalidFieldType();
 }
 
-// Reads one stored value into `out`.
-void readValue(ByteReader& in, FieldType type, uint32_t size, FieldValue& out) {
+// Where a value read from the packet goes: a row being built, or an attribute's value.
+class BuilderSink {
+  public:
+    explicit BuilderSink(RowStore::Builder& row) : m_row(row) {}
+    void integer(int64_t v) { m_row.integer(v); }
+    void real(double v) { m_row.real(v); }
+    void boolean(bool v) { m_row.boolean(v); }
+    void text(std::string_view v) { m_row.text(v); }
+    void wideLittleEndian(const char* bytes, size_t units) { m_row.wideLittleEndian(bytes, units); }
+    void blob(std::string_view v) { m_row.blob(v); }
+    void timeStamp(const SqlTimeStamp& v) { m_row.timeStamp(v); }
+
+  private:
+    RowStore::Builder& m_row;
+};
+
+class ValueSink {
+  public:
+    explicit ValueSink(FieldValue& out) : m_out(out) {}
+    void integer(int64_t v) { m_out = v; }
+    void real(double v) { m_out = v; }
+    void boolean(bool v) { m_out = v; }
+    void text(std::string_view v) { m_out.emplace<std::string>(v); }
+    void wideLittleEndian(const char* bytes, size_t units) {
+        std::u16string& text = m_out.emplace<std::u16string>(units, u'\0');
+        for (size_t i = 0; i < units; ++i) {
+            text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+        }
+    }
+    void blob(std::string_view v) { m_out = makeBlob(std::string(v)); }
+    void timeStamp(const SqlTimeStamp& v) { m_out = v; }
+
+  private:
+    FieldValue& m_out;
+};
+
+// Reads one stored value of a field of `type` (with the size bits `size`) into `sink`.
+template <typename Sink>
+void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch) {
     switch (type) {
         case FieldType::Int16:
-            out = readInteger(in, 2, true);
+            sink.integer(readInteger(in, 2, true));
             return;
         case FieldType::Int32:
         case FieldType::Date:
         case FieldType::Time:
-            out = readInteger(in, 4, true);
+            sink.integer(readInteger(in, 4, true));
             return;
         case FieldType::Int64:
-            out = readInteger(in, 8, true);
+            sink.integer(readInteger(in, 8, true));
             return;
         case FieldType::UInt16:
-            out = readInteger(in, 2, false);
+            sink.integer(readInteger(in, 2, false));
             return;
         case FieldType::UInt32:
-            out = readInteger(in, 4, false);
+            sink.integer(readInteger(in, 4, false));
             return;
         case FieldType::Boolean:
-            out = in.u16() != 0;
+            sink.boolean(in.u16() != 0);
             return;
         case FieldType::Float:
         case FieldType::DateTime:
-            out = in.f64();
+            sink.real(in.f64());
             return;
         case FieldType::Bcd:
         case FieldType::FmtBcd:
-            out = readDecimal(in, size);
+            readDecimal(in, size, scratch);
+            sink.text(scratch);
             return;
         case FieldType::SqlTimeStamp: {
             SqlTimeStamp ts;
@@ -195,31 +217,29 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, FieldValue& out) {
             ts.minute = in.u16();
             ts.second = in.u16();
             ts.millisecond = in.u32();
-            out = ts;
+            sink.timeStamp(ts);
             return;
         }
         case FieldType::String: {
             const size_t n = in.length(size);
             const char* bytes = in.take(n);
             // Empty text that is not null is stored as a single zero byte.
-            if (n == 1 && bytes[0] == '\0') {
-                out.emplace<std::string>();
-            } else {
-                out.emplace<std::string>(bytes, n);
-            }
+            sink.text(n == 1 && bytes[0] == '\0' ? std::string_view() : std::string_view(bytes, n));
             return;
         }
-        case FieldType::WideString:
-            out = readWide(in, in.length(size));
+        case FieldType::WideString: {
+            const size_t n = in.length(size);
+            if (n % 2 != 0) corrupt();
+            sink.wideLittleEndian(in.take(n), n / 2);
             return;
+        }
         case FieldType::Blob: {
             const uint32_t n = in.u32();
-            const char* bytes = in.take(n);
-            out = makeBlob(std::string(bytes, n));
+            sink.blob(std::string_view(in.take(n), n));
             return;
         }
         case FieldType::Bytes:
-            out.emplace<std::string>(in.take(size), size);
+            sink.text(std::string_view(in.take(size), size));
             return;
     }
 }
@@ -259,7 +279,9 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
             throw dberr::invalidFieldType();
     }
     FieldValue value;
-    readValue(in, type, size, value);
+    ValueSink sink(value);
+    std::string scratch;
+    readValue(in, type, size, sink, scratch);
     return value;
 }
 
@@ -280,22 +302,38 @@ std::vector<Attribute> readAttributes(ByteReader& in, size_t count) {
     return attributes;
 }
 
-std::vector<ChangeLogEntry> changeLogFrom(const FieldValue& value) {
-    const auto* numbers = std::get_if<IntArray>(&value);
-    if (numbers == nullptr || numbers->size() % 3 != 0) corrupt();
-    std::vector<ChangeLogEntry> log;
-    log.reserve(numbers->size() / 3);
-    for (size_t i = 0; i < numbers->size(); i += 3) {
-        ChangeLogEntry entry;
-        for (size_t k = 0; k < 3; ++k) {
-            if ((*numbers)[i + k] < 0 || (*numbers)[i + k] > UINT32_MAX) corrupt();
-        }
-        entry.version = static_cast<uint32_t>((*numbers)[i]);
-        entry.replaced = static_cast<uint32_t>((*numbers)[i + 1]);
-        entry.kind = static_cast<uint32_t>((*numbers)[i + 2]);
-        log.push_back(entry);
+// The value of the dataset attribute CHANGE_LOG, an integer array of three numbers per entry,
+// read straight into the log: as an array of 64-bit numbers it would take up to eight times
+// the room the packet gives it.
+void readChangeLog(ByteReader& in, uint32_t typeWord, ChangeLog& log) {
+    const uint32_t element = typeWord & ~typeword::kArray;
+    if ((typeWord & typeword::kArray) == 0 || !isIntegerElement(element)) {
+        readAttributeValue(in, typeWord);  // refuses what no attribute may be
+        corrupt();                         // a change log that is no integer array
     }
-    return log;
+    const uint32_t size = element & typeword::kSizeMask;
+    const bool isSigned = (element & typeword::kClassMask) == kIntClass;
+    const uint32_t count = in.u32();
+    in.need(static_cast<uint64_t>(count) * size);
+    if (count % 3 != 0) corrupt();
+    log.reserve(log.size() + count / 3);  // a second CHANGE_LOG continues the first
+    for (uint32_t i = 0; i < count; i += 3) {
+        uint32_t numbers[3];
+        for (uint32_t& n : numbers) {
+            const int64_t v = readInteger(in, size, isSigned);
+            if (v < 0 || v > UINT32_MAX) corrupt();
+            n = static_cast<uint32_t>(v);
+        }
+        log.push_back({numbers[0], numbers[1], numbers[2]});
+    }
+}
+
+// Whether any kept field of a row is marked "not stored": its value is the replaced version's.
+bool takesFromReplaced(const unsigned char* status, const std::vector<FieldSlot>& slots) {
+    for (size_t i = 0; i < slots.size(); ++i) {
+        if (slots[i].target >= 0 && ((status[i / 4] >> (2 * (i % 4))) & 3u) == 2) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -341,12 +379,17 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
         slots.push_back(slot);
     }
 
-    for (Attribute& attribute : readAttributes(in, in.u16())) {
+    const uint16_t datasetAttributes = in.u16();
+    in.need(size_t{datasetAttributes} * kMinAttribute);
+    for (size_t i = 0; i < datasetAttributes; ++i) {
+        Attribute attribute;
+        const uint8_t nameLength = in.u8();
+        attribute.name.assign(in.take(nameLength), nameLength);
+        attribute.typeWord = in.u32();
         if (attribute.name == "CHANGE_LOG") {
-            for (const ChangeLogEntry& entry : changeLogFrom(attribute.value)) {
-                packet.changeLog.push_back(entry);
-            }
+            readChangeLog(in, attribute.typeWord, packet.changeLog);
         } else {
+            attribute.value = readAttributeValue(in, attribute.typeWord);
             packet.attributes.push_back(std::move(attribute));
         }
     }
@@ -356,34 +399,43 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
 
     const size_t statusBytes = (size_t{fieldCount} + 3) / 4;
     in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
-    packet.rows.resize(rowCount);
-    std::vector<std::vector<int>> pending;
+    packet.rows.setFieldCount(packet.fields.size());
+    packet.rows.reserve(rowCount);
+    // Stored versions take about the room they take here; a close guess saves copying the
+    // arena as it grows.
+    packet.rows.reserveBytes(in.remaining() + size_t{rowCount} * 2);
+    const ReplacedVersions replaced(packet.changeLog);
+    RowStore::Builder row(packet.rows);
+    BuilderSink sink(row);
+    std::string scratch;
     for (size_t r = 0; r < rowCount; ++r) {
-        RowVersion& row = packet.rows[r];
-        row.status = in.u8();
-        const auto* status = reinterpret_cast<const unsigned char*>(in.take(statusBytes));
-        row.values.resize(packet.fields.size());
+        const uint8_t status = in.u8();
+        const auto* fieldStatus = reinterpret_cast<const unsigned char*>(in.take(statusBytes));
+        // A value not stored is the one of the version this one replaces, which must come
+        // earlier: later versions are not read yet, and a damaged log could name a cycle.
+        size_t source = RowStore::kNoSource;
+        if (takesFromReplaced(fieldStatus, slots)) {
+            const uint32_t version = replaced.of(static_cast<uint32_t>(r + 1));
+            if (version >= 1 && version <= r) source = version - 1;
+        }
+        row.begin(status, source);
         for (size_t i = 0; i < fieldCount; ++i) {
             const FieldSlot& slot = slots[i];
-            const unsigned bits = (status[i / 4] >> (2 * (i % 4))) & 3u;
-            if (bits != 0) {
-                // Null wins when a writer sets both bits.
-                if (bits == 2 && slot.target >= 0) {
-                    if (pending.empty()) pending.resize(rowCount);
-                    pending[r].push_back(slot.target);
-                }
-                continue;
-            }
+            const unsigned bits = (fieldStatus[i / 4] >> (2 * (i % 4))) & 3u;
             if (slot.target < 0) {
-                in.take(slot.size);
-                continue;
+                if (bits == 0) in.take(slot.size);
+            } else if (bits == 0) {
+                readValue(in, slot.type, slot.size, sink, scratch);
+            } else if (bits == 2) {
+                row.carried();
+            } else {
+                row.nulls(1);  // null wins when a writer sets both bits
             }
-            readValue(in, slot.type, slot.size, row.values[static_cast<size_t>(slot.target)]);
         }
+        row.end();
     }
     if (in.remaining() != 0) corrupt();
-
-    if (!pending.empty()) carryOverFromReplaced(packet, pending);
+    packet.rows.shrinkToFit();
     return packet;
 }
 

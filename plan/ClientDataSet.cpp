@@ -175,7 +175,10 @@ void TClientDataSet::Close() {
 
 void TClientDataSet::release() {
     m_packet = DataPacket{};
-    m_view.clear();
+    std::vector<uint32_t>().swap(m_view);
+    m_identityView = true;
+    m_current.clear();
+    forgetCurrentRow();
     m_pending.clear();
     m_pendingChanged = false;
     m_state = State::Inactive;
@@ -201,8 +204,8 @@ void TClientDataSet::EmptyTable() {
     requireActive();
     postOrCancelPending();
     m_packet.rows.clear();
-    m_packet.rows.shrink_to_fit();
     m_packet.changeLog.clear();
+    forgetCurrentRow();
     m_changeCount = 1;
     rebuildView();
     First();
@@ -233,8 +236,8 @@ void TClientDataSet::requireEditing() const {
 bool TClientDataSet::rowLess(size_t a, size_t b) const {
     for (int field : m_indexFields) {
         const auto f = static_cast<size_t>(field);
-        const int c = compareFieldValues(m_packet.fields[f].type, m_packet.rows[a].values[f],
-                                         m_packet.rows[b].values[f]);
+        const int c = compareFieldValues(m_packet.fields[f].type, m_packet.rows.value(a, f),
+                                         m_packet.rows.value(b, f));
         if (c != 0) return c < 0;
     }
     return false;
@@ -242,10 +245,20 @@ bool TClientDataSet::rowLess(size_t a, size_t b) const {
 
 size_t TClientDataSet::viewInsertPosition(size_t version) const {
     // After every row that does not sort after it: equal keys keep their storage order.
+    if (m_indexFields.empty()) return viewSize();
     return static_cast<size_t>(
         std::upper_bound(m_view.begin(), m_view.end(), version,
-                         [this](size_t v, size_t e) { return rowLess(v, e); }) -
+                         [this](size_t v, uint32_t e) { return rowLess(v, e); }) -
         m_view.begin());
+}
+
+void TClientDataSet::materializeView() {
+    if (!m_identityView) return;
+    std::vector<uint32_t> view(m_packet.rows.size());
+    for (size_t i = 0; i < view.size(); ++i) view[i] = static_cast<uint32_t>(i);
+    view.reserve(view.size() + 1);
+    m_view.swap(view);
+    m_identityView = false;
 }
 
 void TClientDataSet::rebuildView() {
@@ -261,16 +274,29 @@ void TClientDataSet::rebuildView() {
         indexFields.push_back(index);
         start = end + 1;
     }
-    std::vector<size_t> view;
-    for (size_t i = 0; i < m_packet.rows.size(); ++i) {
-        if ((m_packet.rows[i].status & (rowstate::kSuperseded | rowstate::kDeleted)) == 0) {
-            view.push_back(i);
+    const RowStore& rows = m_packet.rows;
+    if (rows.size() > UINT32_MAX) throw dberr::invalidParameter();
+    auto visible = [&](size_t i) {
+        return (rows.status(i) & (rowstate::kSuperseded | rowstate::kDeleted)) == 0;
+    };
+    size_t visibleCount = 0;
+    for (size_t i = 0; i < rows.size(); ++i) visibleCount += visible(i) ? 1U : 0U;
+    std::vector<uint32_t> view;
+    const bool identity = indexFields.empty() && visibleCount == rows.size();
+    if (!identity) {
+        view.reserve(visibleCount);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (visible(i)) view.push_back(static_cast<uint32_t>(i));
         }
     }
     m_indexFields.swap(indexFields);
-    std::stable_sort(view.begin(), view.end(),
-                     [this](size_t a, size_t b) { return rowLess(a, b); });
+    if (!m_indexFields.empty()) {
+        std::stable_sort(view.begin(), view.end(),
+                         [this](uint32_t a, uint32_t b) { return rowLess(a, b); });
+    }
     m_view.swap(view);
+    m_identityView = identity;
+    forgetCurrentRow();
 }
 
 // ---- navigation ---------------------------------------------------------------------------
@@ -280,21 +306,21 @@ void TClientDataSet::First() {
     postOrCancelPending();
     m_position = 0;
     m_bof = true;
-    m_eof = m_view.empty();
+    m_eof = viewSize() == 0;
 }
 
 void TClientDataSet::Last() {
     requireActive();
     postOrCancelPending();
-    m_position = m_view.empty() ? 0 : m_view.size() - 1;
+    m_position = viewSize() == 0 ? 0 : viewSize() - 1;
     m_eof = true;
-    m_bof = m_view.empty();
+    m_bof = viewSize() == 0;
 }
 
 void TClientDataSet::Next() {
     requireActive();
     postOrCancelPending();
-    if (m_position + 1 < m_view.size()) {
+    if (m_position + 1 < viewSize()) {
         ++m_position;
         m_bof = false;
         m_eof = false;
@@ -306,7 +332,7 @@ void TClientDataSet::Next() {
 void TClientDataSet::Prior() {
     requireActive();
     postOrCancelPending();
-    if (m_position > 0 && !m_view.empty()) {
+    if (m_position > 0 && viewSize() != 0) {
         --m_position;
         m_eof = false;
         m_bof = false;
@@ -318,7 +344,7 @@ void TClientDataSet::Prior() {
 void TClientDataSet::MoveTo(int recordIndex) {
     requireActive();
     postOrCancelPending();
-    if (m_view.empty()) {
+    if (viewSize() == 0) {
         First();
         return;
     }
@@ -328,7 +354,7 @@ void TClientDataSet::MoveTo(int recordIndex) {
 }
 
 int TClientDataSet::RecordIndex() const {
-    return m_view.empty() ? -1 : static_cast<int>(m_position);
+    return viewSize() == 0 ? -1 : static_cast<int>(m_position);
 }
 
 TField* TClientDataSet::FindField(std::string_view name) {
@@ -348,9 +374,13 @@ const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
     if (m_state == State::Edit || m_state == State::Insert) {
         return layoutIndex < m_pending.size() ? m_pending[layoutIndex] : kNull;
     }
-    if (m_view.empty() || m_position >= m_view.size()) return kNull;
-    const auto& values = m_packet.rows[m_view[m_position]].values;
-    return layoutIndex < values.size() ? values[layoutIndex] : kNull;
+    if (m_position >= viewSize()) return kNull;
+    const size_t row = viewRow(m_position);
+    if (row != m_currentRow) {
+        m_packet.rows.decodeRow(row, m_current);
+        m_currentRow = row;
+    }
+    return layoutIndex < m_current.size() ? m_current[layoutIndex] : kNull;
 }
 
 // ---- editing ------------------------------------------------------------------------------
@@ -358,11 +388,11 @@ const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
 void TClientDataSet::Edit() {
     requireActive();
     if (m_state == State::Edit || m_state == State::Insert) return;
-    if (m_view.empty()) {
+    if (viewSize() == 0) {
         Insert();
         return;
     }
-    m_pending = m_packet.rows[m_view[m_position]].values;
+    m_packet.rows.decodeRow(viewRow(m_position), m_pending);
     m_pending.resize(m_packet.fields.size());
     m_pendingChanged = false;
     m_state = State::Edit;
@@ -407,33 +437,48 @@ void TClientDataSet::Post() {
         }
     }
 
-    reserveOneMore(m_packet.rows);
-    reserveOneMore(m_packet.changeLog);
-    reserveOneMore(m_view);
+    // Each step that can fail (out of memory) comes before the first change, or undoes what
+    // went before it: a failed post leaves the table as it was, still editing.
+    if (m_packet.rows.size() >= UINT32_MAX) throw dberr::invalidParameter();
     const auto newVersion = static_cast<uint32_t>(m_packet.rows.size() + 1);
     if (m_state == State::Insert) {
-        m_packet.rows.push_back({rowstate::kInserted, std::move(m_pending)});
-        m_packet.changeLog.push_back({newVersion, 0, rowstate::kInserted});
-        ++m_changeCount;
         const size_t at = viewInsertPosition(newVersion - 1);
-        m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
+        if (!m_identityView) reserveOneMore(m_view);
+        m_packet.changeLog.push_back({newVersion, 0, rowstate::kInserted});
+        try {
+            m_packet.rows.append(rowstate::kInserted, m_pending);
+        } catch (...) {
+            m_packet.changeLog.pop_back();
+            throw;
+        }
+        ++m_changeCount;
+        if (!m_identityView) {
+            m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
+        }
         m_position = at;
     } else {
-        const size_t old = m_view[m_position];
-        const auto& current = m_packet.rows[old].values;
+        const size_t old = viewRow(m_position);
         bool changed = false;
         for (size_t i = 0; i < m_pending.size() && !changed; ++i) {
-            changed = i >= current.size() || !sameValue(current[i], m_pending[i]);
+            changed = !m_packet.rows.holds(old, i, m_pending[i]);
         }
         if (changed) {
-            const uint8_t oldStatus = m_packet.rows[old].status;
-            m_packet.rows[old].status |= rowstate::kSuperseded;
+            materializeView();
+            reserveOneMore(m_view);
+            const uint8_t oldStatus = m_packet.rows.status(old);
             const uint8_t status = (oldStatus & rowstate::kInserted) != 0
                                        ? rowstate::kModified | rowstate::kInserted
                                        : rowstate::kModified;
-            m_packet.rows.push_back({status, std::move(m_pending)});
             m_packet.changeLog.push_back(
                 {newVersion, static_cast<uint32_t>(old + 1), rowstate::kModified});
+            try {
+                // The new version refers to the blobs it keeps instead of copying them.
+                m_packet.rows.append(status, m_pending, old);
+            } catch (...) {
+                m_packet.changeLog.pop_back();
+                throw;
+            }
+            m_packet.rows.setStatus(old, oldStatus | rowstate::kSuperseded);
             ++m_changeCount;
             // The row keeps its place unless its key changed.
             m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
@@ -442,6 +487,7 @@ void TClientDataSet::Post() {
             m_position = at;
         }
     }
+    forgetCurrentRow();
     m_pending.clear();
     m_pendingChanged = false;
     m_state = State::Browse;
@@ -456,13 +502,14 @@ void TClientDataSet::Delete() {
         return;
     }
     Cancel();
-    if (m_view.empty()) return;
-    reserveOneMore(m_packet.changeLog);
+    if (viewSize() == 0) return;
+    materializeView();
     const size_t version = m_view[m_position];
-    m_packet.rows[version].status |= rowstate::kDeleted;
     m_packet.changeLog.push_back({static_cast<uint32_t>(version + 1), 0, rowstate::kDeleted});
+    m_packet.rows.setStatus(version, m_packet.rows.status(version) | rowstate::kDeleted);
     ++m_changeCount;
     m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
+    forgetCurrentRow();
     if (m_position >= m_view.size() && m_position > 0) --m_position;
     m_eof = m_view.empty();
     m_bof = m_position == 0;

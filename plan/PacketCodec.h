@@ -27,8 +27,4 @@ std::string encodeBinaryPacket(const DataPacket& packet);
 // empty; otherwise the DEFAULT_ORDER attribute's order when present, else storage order.
 std::vector<size_t> rowWriteOrder(const DataPacket& packet);
 
-// Fills values of modified versions that the packet left out because they equal the replaced
-// version's (pending[i] lists field indexes of row i to carry over). Used by both decoders.
-void carryOverFromReplaced(DataPacket& packet, const std::vector<std::vector<int>>& pending);
-
 }  // namespace tarvolen

@@ -6,7 +6,9 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "plan/Base64.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
@@ -244,22 +246,14 @@ bool valueFits(const FieldDef& field, const FieldValue& v) {
     return false;
 }
 
+// Generous guess of the text's size, so that the text is not copied as it grows: values take
+// about the room they take in the table, plus their names, escapes and Base64. Room reserved
+// and never written costs no memory.
 size_t estimatedSize(const DataPacket& packet) {
-    size_t size = 1024 + packet.fields.size() * 96;
-    for (const auto& row : packet.rows) {
-        size += 32;
-        for (size_t i = 0; i < row.values.size() && i < packet.fields.size(); ++i) {
-            const auto& v = row.values[i];
-            size += packet.fields[i].name.size() + 4;
-            if (const auto* s = std::get_if<std::string>(&v))
-                size += s->size() + s->size() / 8;
-            else if (const auto* b = std::get_if<BlobData>(&v))
-                size += (*b)->size() + (*b)->size() / 8;
-            else
-                size += 24;
-        }
-    }
-    return size;
+    size_t names = 0;
+    for (const auto& field : packet.fields) names += field.name.size() + 4;
+    return 1024 + packet.fields.size() * 96 + packet.changeLog.size() * 33 +
+           2 * packet.rows.bytesUsed() + packet.rows.size() * (names + 24);
 }
 
 }  // namespace
@@ -279,30 +273,49 @@ std::string encodeXmlPacket(const DataPacket& packet) {
     writeDatasetParams(out, packet);
     out += "</METADATA><ROWDATA>";
 
-    const std::vector<uint32_t> replaced = replacedVersions(packet);
+    const ReplacedVersions replaced(packet.changeLog);
+    std::vector<FieldValue> values;
+    std::vector<std::optional<std::string_view>> blobs;  // read in place, not copied out
     for (size_t index : rowWriteOrder(packet)) {
-        const RowVersion& row = packet.rows[index];
+        const uint8_t status = packet.rows.status(index);
+        packet.rows.decodeRow(index, values, &blobs);
         out += "<ROW";
-        if (row.status != 0) {
+        if (status != 0) {
             out += " RowState=\"";
-            appendInteger(out, row.status);
+            appendInteger(out, status);
             out += '"';
         }
-        const uint32_t from = replaced[index + 1];
-        const bool modified =
-            (row.status & rowstate::kModified) != 0 && from != 0 && from <= packet.rows.size();
-        for (size_t i = 0; i < packet.fields.size() && i < row.values.size(); ++i) {
+        // A modified version leaves out the blobs it keeps from the version it replaces, when
+        // that one comes earlier: the reader carries values only from earlier versions.
+        size_t from = RowStore::kNoSource;
+        if ((status & rowstate::kModified) != 0) {
+            const uint32_t v = replaced.of(static_cast<uint32_t>(index + 1));
+            if (v >= 1 && v < index + 1) from = v - 1;
+        }
+        for (size_t i = 0; i < packet.fields.size() && i < values.size(); ++i) {
             const FieldDef& field = packet.fields[i];
-            const FieldValue& value = row.values[i];
-            if (isNull(value) || !valueFits(field, value)) continue;
-            if (modified && field.type == FieldType::Blob) {
-                const auto& old = packet.rows[from - 1].values;
-                if (i < old.size() && sameValue(old[i], value)) continue;
+            const FieldValue& value = values[i];
+            const bool isBlob = blobs[i].has_value();
+            if (isBlob ? field.type != FieldType::Blob
+                       : isNull(value) || !valueFits(field, value)) {
+                continue;
+            }
+            if (from != RowStore::kNoSource && field.type == FieldType::Blob &&
+                packet.rows.sameValueIn(index, from, i)) {
+                continue;
             }
             out += ' ';
             out += rowNames[i];
             out += "=\"";
-            appendValue(out, field, value);
+            if (isBlob) {
+                if (isTextBlob(field)) {
+                    appendEscaped(out, *blobs[i]);
+                } else {
+                    appendEscaped(out, base64Encode(*blobs[i]));
+                }
+            } else {
+                appendValue(out, field, value);
+            }
             out += '"';
         }
         out += "/>";

@@ -160,7 +160,7 @@ std::string_view XmlScanner::readName() {
     return {start, static_cast<size_t>(m_p - start)};
 }
 
-XmlTag XmlScanner::nextTag() {
+XmlTag XmlScanner::openTag() {
     skipMisc();
     if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
     ++m_p;
@@ -170,34 +170,43 @@ XmlTag XmlScanner::nextTag() {
         ++m_p;
     }
     tag.name = readName();
-    while (true) {
-        skipBlanks();
-        if (m_p == m_end) throw dberr::mismatch();
-        if (*m_p == '>') {
-            ++m_p;
-            return tag;
-        }
-        if (*m_p == '/') {
-            if (tag.closing || m_p + 1 == m_end || m_p[1] != '>') throw dberr::mismatch();
-            m_p += 2;
-            tag.selfClosed = true;
-            return tag;
-        }
-        if (tag.closing) throw dberr::mismatch();
-        XmlAttribute attr;
-        attr.name = readName();
-        skipBlanks();
-        if (m_p == m_end || *m_p != '=') throw dberr::mismatch();
+    return tag;
+}
+
+bool XmlScanner::nextAttribute(XmlTag& tag, XmlAttribute& attribute) {
+    skipBlanks();
+    if (m_p == m_end) throw dberr::mismatch();
+    if (*m_p == '>') {
         ++m_p;
-        if (m_p == m_end || *m_p != '"') throw dberr::mismatch();
-        ++m_p;
-        const auto* quote =
-            static_cast<const char*>(std::memchr(m_p, '"', static_cast<size_t>(m_end - m_p)));
-        if (quote == nullptr) throw dberr::mismatch();
-        attr.raw = {m_p, static_cast<size_t>(quote - m_p)};
-        m_p = quote + 1;
-        tag.attributes.push_back(attr);
+        return false;
     }
+    if (*m_p == '/') {
+        if (tag.closing || m_p + 1 == m_end || m_p[1] != '>') throw dberr::mismatch();
+        m_p += 2;
+        tag.selfClosed = true;
+        return false;
+    }
+    if (tag.closing) throw dberr::mismatch();
+    attribute.name = readName();
+    skipBlanks();
+    if (m_p == m_end || *m_p != '=') throw dberr::mismatch();
+    ++m_p;
+    if (m_p == m_end || *m_p != '"') throw dberr::mismatch();
+    ++m_p;
+    const auto* quote =
+        static_cast<const char*>(std::memchr(m_p, '"', static_cast<size_t>(m_end - m_p)));
+    if (quote == nullptr) throw dberr::mismatch();
+    attribute.raw = {m_p, static_cast<size_t>(quote - m_p)};
+    m_p = quote + 1;
+    return true;
+}
+
+XmlTag XmlScanner::nextTag() {
+    XmlTag tag = openTag();
+    XmlAttribute attribute;
+    while (nextAttribute(tag, attribute)) {
+    }
+    return tag;
 }
 
 void XmlScanner::expectClosing(std::string_view name) {

@@ -22,7 +22,7 @@ std::string dataFile(const std::string& fields, const std::string& rows) {
 std::string dateTimeFile(double ms) {
     auto packet = decodePacket(
         dataFile("<FIELD attrname=\"T\" fieldtype=\"dateTime\"/>", "<ROW T=\"20240229\"/>"));
-    packet.rows[0].values[0] = ms;
+    packet.rows = {RowVersion{0, {ms}}};
     return encodeBinaryPacket(packet);
 }
 

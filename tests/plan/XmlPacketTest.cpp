@@ -67,7 +67,7 @@ TEST(XmlPacket, marksDoneKeepsBothVersionsAndCarriesTheTextOver) {
     RowVersion marked = packet.rows[0];
     marked.status = rowstate::kModified;
     marked.values[1] = std::string("S");
-    packet.rows[0].status = rowstate::kSuperseded;
+    packet.rows.setStatus(0, rowstate::kSuperseded);
     packet.rows.push_back(marked);
     packet.changeLog.push_back({2, 1, 8});
     EXPECT_EQ(encodeXmlPacket(packet), kMarkedDone);
