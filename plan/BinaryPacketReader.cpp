@@ -260,7 +260,7 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
         }
         return values;
     }
-    if ((typeWord & typeword::kClassMask) == kStringClass) {
+    if (isTextWord(typeWord)) {
         // Attribute strings count and carry a closing zero byte.
         if (size != 1 && size != 2) throw dberr::invalidFieldType();
         size_t n = in.length(size);

@@ -201,7 +201,7 @@ void putAttributeValue(std::string& out, uint32_t typeWord, const FieldValue& va
         }
         return;
     }
-    if ((typeWord & typeword::kClassMask) == kStringClass) {
+    if (isTextWord(typeWord)) {
         // Attribute strings carry a closing zero byte, counted in their length.
         if (size != 1 && size != 2) throw dberr::invalidFieldType();
         const auto& text = valueAs<std::string>(value);

@@ -260,5 +260,44 @@ TEST(BinaryReader, takesValuesNotStoredFromTheReplacedVersion) {
     EXPECT_EQ(p.findAttribute("CHANGE_LOG"), nullptr);
 }
 
+// One Blob field MEMO whose SUBTYPE attribute record holds `subtypeRecord` (its type word,
+// length and bytes), and one row holding "a\r\nb".
+std::string memoWithSubtype(std::string_view subtypeRecord) {
+    Bytes b = header(1, 1);
+    b.name("MEMO").u32(typeword::kBlob).u16(0).u16(1).name("SUBTYPE").raw(subtypeRecord);
+    b.u16(0);
+    b.u8(0).u8(0).u32(4).raw("a\r\nb");
+    return b.str();
+}
+
+TEST(BinaryReader, readsTextAttributesWithoutTheirClosingZero) {
+    struct Case {
+        const char* name;
+        std::string record;
+        std::string subtype;
+    };
+    const Case cases[] = {
+        {"TwoByteLength",
+         Bytes().u32(typeword::kString2).u16(5).raw(std::string("Text\0", 5)).str(), "Text"},
+        {"OneByteLength", Bytes().u32(typeword::kString1).u8(5).raw(std::string("Text\0", 5)).str(),
+         "Text"},
+        {"WithoutZero", Bytes().u32(typeword::kString2).u16(4).raw("Text").str(), "Text"},
+        {"OnlyTheZero", Bytes().u32(typeword::kString2).u16(1).raw(std::string(1, '\0')).str(), ""},
+        {"ZeroInside", Bytes().u32(typeword::kString2).u16(4).raw(std::string("a\0b\0", 4)).str(),
+         std::string("a\0b", 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DataPacket p = decodeBinaryPacket(memoWithSubtype(c.record));
+        EXPECT_EQ(p.fields[0].subtype(), c.subtype);
+    }
+    // A memo whose SUBTYPE is "Text" plus its zero is a text memo: its XML value is the text.
+    const DataPacket memo = decodeBinaryPacket(memoWithSubtype(cases[0].record));
+    const std::string xml = encodeXmlPacket(memo);
+    EXPECT_NE(xml.find("SUBTYPE=\"Text\"/>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("MEMO=\"a&#013;&#010;b\""), std::string::npos) << xml;
+    EXPECT_EQ(xml.find('\0'), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvolen

@@ -131,5 +131,19 @@ TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
     EXPECT_EQ(encodeError(badAttribute), kInvalidFieldType);
 }
 
+TEST(BinaryWriter, writesTextAttributesWithTheirClosingZero) {
+    DataPacket p;
+    p.fields = {field("MEMO", FieldType::Blob, typeword::kBlob, {subtype("Text")})};
+    p.attributes = {attr("NOTE", typeword::kString1, std::string("hi"))};
+    const std::string bytes = encodeBinaryPacket(p);
+    const std::string subtypeRecord =
+        Bytes().name("SUBTYPE").u32(typeword::kString2).u16(5).raw(std::string("Text\0", 5)).str();
+    const std::string noteRecord =
+        Bytes().name("NOTE").u32(typeword::kString1).u8(3).raw(std::string("hi\0", 3)).str();
+    EXPECT_NE(bytes.find(subtypeRecord), std::string::npos);
+    EXPECT_NE(bytes.find(noteRecord), std::string::npos);
+    expectSamePacket(decodeBinaryPacket(bytes), p);
+}
+
 }  // namespace
 }  // namespace tarvolen
