@@ -353,8 +353,9 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     const uint32_t rowCount = in.u32();
     const uint32_t properties = in.u32();
     const uint16_t firstRowOffset = in.u16();
-    if (headerSize < kHeaderSize || headerSize > bytes.size()) corrupt();
+    // A packet without its layout is refused as such whatever else its header says.
     if ((properties & kHoldsLayout) == 0) throw dberr::noMetaData();
+    if (headerSize < kHeaderSize || headerSize > bytes.size()) corrupt();
     in.take(headerSize - kHeaderSize);
 
     DataPacket packet;

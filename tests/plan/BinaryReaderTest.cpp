@@ -93,6 +93,18 @@ TEST(BinaryReader, rejectsDamagedPackets) {
         {"ForeignMagic", [](Fixture& f) { f.magic = 0x12345678; }, kMismatch},
         {"MajorVersionFour", [](Fixture& f) { f.major = 4; }, kMismatch},
         {"HeaderSizeTooSmall", [](Fixture& f) { f.headerSize = 20; }, kMismatch},
+        {"HeaderSizeTooSmallAndNoLayoutBit",
+         [](Fixture& f) {
+             f.headerSize = 20;
+             f.properties = 0;
+         },
+         kNoMetaData},
+        {"HeaderSizePastEndAndNoLayoutBit",
+         [](Fixture& f) {
+             f.headerSize = 0xFFFFFFFF;
+             f.properties = 2;
+         },
+         kNoMetaData},
         {"HeaderSizePastEnd", [](Fixture& f) { f.headerSize = 0xFFFFFFFF; }, kMismatch},
         {"RowOffsetOff", [](Fixture& f) { f.rowOffsetShift = 1; }, kMismatch},
         {"HugeRowCount", [](Fixture& f) { f.rowCount = 0xFFFFFFFF; }, kMismatch},
