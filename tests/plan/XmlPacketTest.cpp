@@ -323,6 +323,34 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
     }
 }
 
+TEST(XmlPacket, readsTheSmallestLargeIntInParamsAsInFields) {
+    struct Case {
+        const char* type;
+        const char* text;
+        FieldValue expected;
+    };
+    const Case cases[] = {
+        {"i8", "-9223372036854775808", int64_t{std::numeric_limits<int64_t>::min()}},
+        {"i8", "9223372036854775807", int64_t{std::numeric_limits<int64_t>::max()}},
+        {"i8", "-9223372036854775809", int64_t{0}},  // out of range: an attribute reads 0
+        {"IntArray", "-9223372036854775808 7", IntArray{std::numeric_limits<int64_t>::min(), 7}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.text);
+        const std::string xml = std::string(
+                                    "<DATAPACKET><METADATA><FIELDS/><PARAMS><PARAM Name=\"X\" "
+                                    "Value=\"") +
+                                c.text + "\" Type=\"" + c.type +
+                                "\"/></PARAMS></METADATA><ROWDATA/></DATAPACKET>";
+        const DataPacket p = decodeXmlPacket(xml);
+        ASSERT_EQ(p.attributes.size(), 1u);
+        EXPECT_EQ(p.attributes[0].value, c.expected);
+        // Written and read back, in either form, it stays the same number.
+        EXPECT_EQ(decodeXmlPacket(encodeXmlPacket(p)).attributes[0].value, c.expected);
+        EXPECT_EQ(decodeBinaryPacket(encodeBinaryPacket(p)).attributes[0].value, c.expected);
+    }
+}
+
 TEST(XmlPacket, reportsEachDecodingErrorWithItsMessage) {
     const std::string fields = "<FIELDS><FIELD attrname=\"A\" fieldtype=\"i4\"/></FIELDS>";
     struct Case {
