@@ -2,6 +2,7 @@
 // Every count and length is checked against what is left of the buffer before anything is
 // allocated for it, so a corrupt header cannot make us reserve gigabytes.
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -103,6 +104,7 @@ void readDecimal(ByteReader& in, uint32_t recordSize, std::string& text) {
 struct FieldSlot {
     FieldType type = FieldType::Int32;
     uint32_t size = 0;
+    size_t width = 0;  // texts are cut to it (bytes, or UTF-16 units); 0 for other types
     int target = -1;  // index in the resulting layout; -1 for a dropped 8-bit integer field
 };
 
@@ -120,6 +122,12 @@ bool sizeFits(FieldType type, uint32_t size) {
         default:
             return true;
     }
+}
+
+// How long a text of the field may be: its WIDTH, in bytes or in UTF-16 units.
+size_t cutWidth(const FieldDef& field) {
+    const bool text = field.type == FieldType::String || field.type == FieldType::WideString;
+    return text ? static_cast<size_t>(field.width()) : 0;
 }
 
 FieldSlot slotFor(uint32_t typeWord) {
@@ -176,8 +184,22 @@ class ValueSink {
 };
 
 // Reads one stored value of a field of `type` (with the size bits `size`) into `sink`.
+// Length of a wide text cut to `width` units, without leaving half a surrogate pair at its end.
+size_t wideCut(const char* bytes, size_t units, size_t width) {
+    if (units <= width) return units;
+    const auto unit = [&](size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    const unsigned last = unit(width - 1);
+    return last >= 0xD800 && last <= 0xDBFF ? width - 1 : width;
+}
+
+// Reads one stored value of a field of `type` (with the size bits `size`) into `sink`; a text
+// longer than `width` (when not 0) is cut to it, as the file declares its field that wide.
 template <typename Sink>
-void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch) {
+void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch,
+               size_t width = 0) {
     switch (type) {
         case FieldType::Int16:
             sink.integer(readInteger(in, 2, true));
@@ -224,13 +246,18 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
             const size_t n = in.length(size);
             const char* bytes = in.take(n);
             // Empty text that is not null is stored as a single zero byte.
-            sink.text(n == 1 && bytes[0] == '\0' ? std::string_view() : std::string_view(bytes, n));
+            if (n == 1 && bytes[0] == '\0') {
+                sink.text(std::string_view());
+            } else {
+                sink.text(std::string_view(bytes, width > 0 ? std::min(n, width) : n));
+            }
             return;
         }
         case FieldType::WideString: {
             const size_t n = in.length(size);
             if (n % 2 != 0) corrupt();
-            sink.wideLittleEndian(in.take(n), n / 2);
+            const char* bytes = in.take(n);
+            sink.wideLittleEndian(bytes, width > 0 ? wideCut(bytes, n / 2, width) : n / 2);
             return;
         }
         case FieldType::Blob: {
@@ -374,6 +401,8 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
         field.bits = in.u16();
         field.attributes = readAttributes(in, in.u16());
         if (slot.target >= 0) {
+            requireCarriableLayout(field, field.typeWord);
+            slot.width = cutWidth(field);
             slot.target = static_cast<int>(packet.fields.size());
             packet.fields.push_back(std::move(field));
         }
@@ -426,7 +455,7 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
             if (slot.target < 0) {
                 if (bits == 0) in.take(slot.size);
             } else if (bits == 0) {
-                readValue(in, slot.type, slot.size, sink, scratch);
+                readValue(in, slot.type, slot.size, sink, scratch, slot.width);
             } else if (bits == 2) {
                 row.carried();
             } else {

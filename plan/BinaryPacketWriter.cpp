@@ -295,6 +295,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
     for (const FieldDef& field : packet.fields) {
         if (field.name.empty()) throw dberr::nullFieldName();
         typeWords.push_back(storedTypeWord(field));
+        // What the readers would refuse is not written.
+        requireCarriableLayout(field, typeWords.back());
         putName(out, field.name);
         put32(out, typeWords.back());
         put16(out, field.bits);

@@ -4,6 +4,7 @@
 #include <array>
 #include <limits>
 
+#include "plan/Errors.h"
 #include "plan/PackedDecimal.h"
 
 namespace tarvolen {
@@ -312,6 +313,32 @@ std::optional<uint32_t> knownAttributeTypeWord(std::string_view name) {
         if (name == k.name) return k.word;
     }
     return std::nullopt;
+}
+
+void requireCarriableLayout(const FieldDef& field, uint32_t typeWord) {
+    const int width = field.width();
+    const auto size = static_cast<int>(typeWord & typeword::kSizeMask);
+    bool carriable = true;
+    switch (field.type) {
+        case FieldType::String:
+        case FieldType::WideString:
+            carriable = width >= 1 && width <= kMaxFieldWidth;
+            break;
+        case FieldType::Bytes:
+            carriable = width >= 1 && width <= kMaxFieldWidth && size == width;
+            break;
+        case FieldType::Blob:
+            carriable =
+                field.findAttribute("SUBTYPE") != nullptr && width >= 0 && width <= kMaxFieldWidth;
+            break;
+        case FieldType::Bcd:
+        case FieldType::FmtBcd:
+            carriable = width >= 0 && width <= 64 && size == bcdRecordSize(width);
+            break;
+        default:
+            break;
+    }
+    if (!carriable) throw dberr::invalidParameter();
 }
 
 bool isTextBlob(const FieldDef& field) {

@@ -31,6 +31,17 @@ uint32_t typeWordFor(FieldType type, int width);
 // else the one typeWordFor gives for its type and WIDTH.
 uint32_t storedTypeWord(const FieldDef& field);
 
+// Largest WIDTH of a string, wide string, byte or blob field: WIDTH is a 16-bit signed number.
+constexpr int kMaxFieldWidth = 32767;
+
+// Refuses with "Invalid parameter." a field whose layout does not say what either form needs to
+// read its values back alike, so that whatever one form holds the other can carry: a string or
+// wide string needs a WIDTH from 1 to 32767; a byte field (bin.hex without SUBTYPE) a WIDTH from
+// 1 to 32767 equal to its size; a blob a SUBTYPE (and a WIDTH, if any, up to 32767); a decimal
+// a WIDTH (its precision; 32 when absent) up to 64 whose record has the size its type word says.
+// `typeWord` is the one the field is or will be stored with.
+void requireCarriableLayout(const FieldDef& field, uint32_t typeWord);
+
 // True when an integer value lies in the range of an integer field type (any value for others).
 bool fitsIntegerType(FieldType type, int64_t v);
 

@@ -308,6 +308,12 @@ FieldValue valueFromText(const FieldDef& field, std::string_view text) {
     return {};
 }
 
+void cutWideText(std::u16string& text, size_t width) {
+    if (text.size() <= width) return;
+    const bool partsPair = width > 0 && text[width - 1] >= 0xD800 && text[width - 1] <= 0xDBFF;
+    text.resize(partsPair ? width - 1 : width);
+}
+
 std::string attributeValueToText(const Attribute& attribute) {
     return std::visit(
         [](const auto& v) -> std::string {

@@ -24,6 +24,10 @@ std::string valueToText(const FieldDef& field, const FieldValue& value);
 // after its digits is ignored.
 FieldValue valueFromText(const FieldDef& field, std::string_view text);
 
+// Cuts a wide text to `width` UTF-16 units (as a field's WIDTH counts them), leaving out a high
+// surrogate that the cut would part from its pair.
+void cutWideText(std::u16string& text, size_t width);
+
 // Attribute values in XML, by attribute type word.
 std::string attributeValueToText(const Attribute& attribute);
 FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text);

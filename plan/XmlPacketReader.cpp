@@ -228,22 +228,12 @@ class XmlPacketReader {
         if (field.name.empty() || info.attrName.empty()) throw dberr::nullFieldName();
         if (field.name.size() > kMaxName) throw dberr::invalidParameter();
         const int width = field.width();
-        // Without a width no length prefix is known to hold the values.
-        const bool text = field.type == FieldType::String || field.type == FieldType::WideString;
-        if (text && width < 1) throw dberr::invalidParameter();
-        // Sizes beyond what a field can hold would only make later allocations explode.
-        const bool sized = field.type == FieldType::String || field.type == FieldType::WideString ||
-                           field.type == FieldType::Blob;
-        if (sized && (width < 0 || width > 32767)) throw dberr::invalidParameter();
-        if ((field.type == FieldType::Bcd || field.type == FieldType::FmtBcd) &&
-            (width < 0 || width > 64)) {
-            throw dberr::invalidParameter();
-        }
+        // A bin.hex without a SUBTYPE is a byte field of WIDTH bytes.
         if (field.type == FieldType::Blob && field.findAttribute("SUBTYPE") == nullptr) {
-            if (width <= 0) throw dberr::invalidParameter();
             field.type = FieldType::Bytes;
         }
         field.typeWord = typeWordFor(field.type, width);
+        requireCarriableLayout(field, field.typeWord);
         info.textBlob = isTextBlob(field);
         if (field.type == FieldType::String) info.width = static_cast<size_t>(width);
         if (m_packet.fields.size() == kMaxCount) throw dberr::invalidParameter();
@@ -379,9 +369,7 @@ class XmlPacketReader {
             row.blob(m_scratch);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
-            const int width = field.width();
-            if (width > 0 && text.size() > static_cast<size_t>(width))
-                text.resize(static_cast<size_t>(width));
+            cutWideText(text, static_cast<size_t>(field.width()));
             row.wide(text);
         } else {
             decodeXmlText(raw, m_scratch);

@@ -124,6 +124,8 @@ void writeField(std::string& out, const FieldDef& field) {
     appendAttribute(out, "attrname", attrName);
     const char* typeName = xmlTypeName(field.type);
     if (*typeName == '\0') throw dberr::notSupportedForXml();
+    // What the readers would refuse is not written.
+    requireCarriableLayout(field, storedTypeWord(field));
     appendAttribute(out, "fieldtype", typeName);
     if (field.bits & fieldbits::kReadOnly) out += " readonly=\"true\"";
     if (field.bits & fieldbits::kRequired) out += " required=\"true\"";

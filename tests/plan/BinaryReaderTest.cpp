@@ -156,7 +156,8 @@ TEST(BinaryReader, skipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
     b.name("TINY").u32(typeword::kInt8).u16(0).u16(1).name("WIDTH").u32(typeword::kUInt16).u16(1);
     b.name("ID").u32(typeword::kInt32).u16(0).u16(0);
     b.name("UTINY").u32(typeword::kUInt8).u16(0).u16(0);
-    b.name("NAME").u32(typeword::kString1).u16(0).u16(0);
+    b.name("NAME").u32(typeword::kString1).u16(0).u16(1);
+    b.name("WIDTH").u32(typeword::kUInt16).u16(10);
     b.u16(0);
     b.u8(0).u8(0x00).u8(0xFB).u32(7).u8(200).name("x");
     b.u8(0).u8(0x41).u32(8).u8(9);  // TINY and NAME null
@@ -173,10 +174,43 @@ TEST(BinaryReader, skipsEightBitIntegerFieldsButDropsThemFromTheLayout) {
     EXPECT_TRUE(isNull(p.rows[1].values[1]));
 }
 
+// The field attributes (count and records) a field of this type word needs to load: the
+// widest WIDTH for texts, its size for bytes, SUBTYPE for blobs, the matching precision for
+// decimals.
+std::string layoutAttributesFor(uint32_t typeWord) {
+    FieldType type{};
+    lookupTypeWord(typeWord, type);
+    const auto size = static_cast<uint16_t>(typeWord & typeword::kSizeMask);
+    Bytes b;
+    switch (type) {
+        case FieldType::String:
+        case FieldType::WideString:
+            return b.u16(1).name("WIDTH").u32(typeword::kUInt16).u16(32767).str();
+        case FieldType::Bytes:
+            return b.u16(1).name("WIDTH").u32(typeword::kUInt16).u16(size).str();
+        case FieldType::Bcd:
+        case FieldType::FmtBcd:
+            return b.u16(1)
+                .name("WIDTH")
+                .u32(typeword::kUInt16)
+                .u16(static_cast<uint16_t>(2 * (size - 2)))
+                .str();
+        case FieldType::Blob:
+            return b.u16(1)
+                .name("SUBTYPE")
+                .u32(typeword::kString2)
+                .u16(7)
+                .raw(std::string("Binary\0", 7))
+                .str();
+        default:
+            return b.u16(0).str();
+    }
+}
+
 // A packet of one field with the given type word and one row holding `stored` as its value.
 std::string singleValuePacket(uint32_t typeWord, std::string_view stored) {
     Bytes b = header(1, 1);
-    b.name("V").u32(typeWord).u16(0).u16(0).u16(0);
+    b.name("V").u32(typeWord).u16(0).raw(layoutAttributesFor(typeWord)).u16(0);
     b.u8(0).u8(0).raw(stored);
     return b.str();
 }
@@ -258,7 +292,8 @@ TEST(BinaryReader, rejectsDamagedValues) {
 TEST(BinaryReader, takesValuesNotStoredFromTheReplacedVersion) {
     Bytes b = header(2, 3);
     b.name("ID").u32(typeword::kInt32).u16(0).u16(0);
-    b.name("MEMO").u32(typeword::kBlob).u16(0).u16(0);
+    b.name("MEMO").u32(typeword::kBlob).u16(0).u16(1);
+    b.name("SUBTYPE").u32(typeword::kString2).u16(7).raw(std::string("Binary\0", 7));
     b.raw(changeLogAttribute(9, {1, 0, 4, 2, 1, 8, 3, 0, 4}));
     b.u8(rowstate::kInserted | rowstate::kSuperseded).u8(0).u32(1).u32(3).raw("abc");
     b.u8(rowstate::kModified).u8(0x08).u32(1);  // MEMO not stored: same as version 1
@@ -309,6 +344,50 @@ TEST(BinaryReader, readsTextAttributesWithoutTheirClosingZero) {
     EXPECT_NE(xml.find("SUBTYPE=\"Text\"/>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("MEMO=\"a&#013;&#010;b\""), std::string::npos) << xml;
     EXPECT_EQ(xml.find('\0'), std::string::npos);
+}
+
+TEST(BinaryReader, cutsTextsToTheWidthTheFileDeclaresAsTheXmlReaderDoes) {
+    struct Case {
+        const char* name;
+        uint32_t typeWord;
+        uint16_t width;
+        std::string stored;
+        const char* xmlType;
+        const char* xmlValue;
+        FieldValue expected;
+    };
+    const Case cases[] = {
+        {"String", typeword::kString1, 4,
+         "\x06"
+         "abcdef",
+         "string", "abcdef", std::string("abcd")},
+        {"StringAtWidth", typeword::kString1, 6,
+         "\x06"
+         "abcdef",
+         "string", "abcdef", std::string("abcdef")},
+        {"Wide", typeword::kWideString1, 2, std::string("\x06x\0y\0z\0", 7), "string.uni", "xyz",
+         std::u16string(u"xy")},
+        // A cut through a surrogate pair leaves the whole pair out.
+        {"WidePair", typeword::kWideString1, 2,
+         std::string("\x06"
+                     "a\0\x3D\xD8\x00\xDE",
+                     7),
+         "string.uni", "a&#x1F600;", std::u16string(u"a")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes b = header(1, 1);
+        b.name("V").u32(c.typeWord).u16(0).u16(1).name("WIDTH").u32(typeword::kUInt16).u16(c.width);
+        b.u16(0).u8(0).u8(0).raw(c.stored);
+        const DataPacket binary = decodeBinaryPacket(b.str());
+        EXPECT_EQ(binary.rows.value(0, 0), c.expected);
+        const DataPacket xml = decodeXmlPacket(
+            std::string("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"V\" fieldtype=\"") +
+            c.xmlType + "\" WIDTH=\"" + std::to_string(c.width) +
+            "\"/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW V=\"" + c.xmlValue +
+            "\"/></ROWDATA></DATAPACKET>");
+        EXPECT_EQ(xml.rows.value(0, 0), c.expected);
+    }
 }
 
 }  // namespace
