@@ -308,6 +308,32 @@ FieldValue valueFromText(const FieldDef& field, std::string_view text) {
     return {};
 }
 
+bool sayableAsText(FieldType type, const FieldValue& value) {
+    static const int64_t kLastDay = dayNumberFromDate(9999, 12, 31);
+    switch (type) {
+        case FieldType::Date:
+            if (const auto* d = std::get_if<int64_t>(&value)) return *d >= 1 && *d <= kLastDay;
+            return true;
+        case FieldType::Time:
+            if (const auto* ms = std::get_if<int64_t>(&value)) return *ms >= 0 && *ms < kMsPerDay;
+            return true;
+        case FieldType::DateTime:
+            if (const auto* v = std::get_if<double>(&value)) {
+                return *v >= static_cast<double>(kMsPerDay) &&
+                       *v < static_cast<double>((kLastDay + 1) * kMsPerDay) && std::trunc(*v) == *v;
+            }
+            return true;
+        case FieldType::SqlTimeStamp:
+            if (const auto* ts = std::get_if<SqlTimeStamp>(&value)) {
+                return validDate(ts->year, ts->month, ts->day) && ts->hour < 24 &&
+                       ts->minute < 60 && ts->second < 60 && ts->millisecond < 1000;
+            }
+            return true;
+        default:
+            return true;
+    }
+}
+
 void cutWideText(std::u16string& text, size_t width) {
     if (text.size() <= width) return;
     const bool partsPair = width > 0 && text[width - 1] >= 0xD800 && text[width - 1] <= 0xDBFF;

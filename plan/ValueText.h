@@ -24,6 +24,12 @@ std::string valueToText(const FieldDef& field, const FieldValue& value);
 // after its digits is ignored.
 FieldValue valueFromText(const FieldDef& field, std::string_view text);
 
+// True when the XML text can say a value of a date, time, dateTime or timestamp field and reads
+// it back as itself (true for any other type): dates of the years 1 to 9999, times of day below
+// 24 hours, dateTimes of such a date and a whole number of milliseconds, timestamps with a real
+// date and a real time.
+bool sayableAsText(FieldType type, const FieldValue& value);
+
 // Cuts a wide text to `width` UTF-16 units (as a field's WIDTH counts them), leaving out a high
 // surrogate that the cut would part from its pair.
 void cutWideText(std::u16string& text, size_t width);

@@ -212,10 +212,10 @@ inline DataPacket everyFieldType() {
         0.0,
         std::string("9999999999999999.99"),
         std::string("0"),
-        int64_t{1},
+        int64_t{1},  // the first day and the first moment each type can say
         int64_t{0},
-        0.0,
-        SqlTimeStamp{},
+        86400000.0,
+        SqlTimeStamp{1, 1, 1, 0, 0, 0, 0},
         std::string(),
         std::string(),
         std::u16string(),

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "BinaryPacketSupport.h"
 
 namespace tarvolen {
@@ -388,6 +391,73 @@ TEST(BinaryReader, cutsTextsToTheWidthTheFileDeclaresAsTheXmlReaderDoes) {
             "\"/></ROWDATA></DATAPACKET>");
         EXPECT_EQ(xml.rows.value(0, 0), c.expected);
     }
+}
+
+std::string timeStamp(int16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
+                      uint16_t second, uint32_t ms) {
+    return Bytes()
+        .u16(static_cast<uint16_t>(year))
+        .u16(month)
+        .u16(day)
+        .u16(hour)
+        .u16(minute)
+        .u16(second)
+        .u32(ms)
+        .str();
+}
+
+TEST(BinaryReader, refusesDatesAndTimesTheXmlFormCannotSay) {
+    using namespace typeword;
+    constexpr double kDay = 86400000.0;
+    constexpr uint32_t kLastDay = 3652059;  // 9999-12-31
+    struct Case {
+        const char* name;
+        uint32_t typeWord;
+        std::string stored;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"FirstDay", kDate, Bytes().u32(1).str(), true},
+        {"LastDay", kDate, Bytes().u32(kLastDay).str(), true},
+        {"DayZero", kDate, Bytes().u32(0).str(), false},
+        {"NegativeDay", kDate, Bytes().u32(static_cast<uint32_t>(-5)).str(), false},
+        {"PastYear9999", kDate, Bytes().u32(kLastDay + 1).str(), false},
+        {"Midnight", kTime, Bytes().u32(0).str(), true},
+        {"LastMillisecond", kTime, Bytes().u32(86399999).str(), true},
+        {"TwentyFourHours", kTime, Bytes().u32(86400000).str(), false},
+        {"NegativeTime", kTime, Bytes().u32(static_cast<uint32_t>(-1)).str(), false},
+        {"FirstMoment", kDateTime, Bytes().f64(kDay).str(), true},
+        {"LastMoment", kDateTime, Bytes().f64((kLastDay + 1) * kDay - 1).str(), true},
+        {"DayZeroMoment", kDateTime, Bytes().f64(0.0).str(), false},
+        {"PastYear9999Moment", kDateTime, Bytes().f64((kLastDay + 1) * kDay).str(), false},
+        {"PartOfAMillisecond", kDateTime, Bytes().f64(738945 * kDay + 0.5).str(), false},
+        {"NotANumber", kDateTime, Bytes().f64(std::nan("")).str(), false},
+        {"Infinite", kDateTime, Bytes().f64(std::numeric_limits<double>::infinity()).str(), false},
+        {"Timestamp", kSqlTimeStamp, timeStamp(9999, 12, 31, 23, 59, 59, 999), true},
+        {"TimestampYearZero", kSqlTimeStamp, timeStamp(0, 1, 1, 0, 0, 0, 0), false},
+        {"TimestampMonth13", kSqlTimeStamp, timeStamp(2024, 13, 1, 0, 0, 0, 0), false},
+        {"TimestampFebruary30", kSqlTimeStamp, timeStamp(2024, 2, 30, 0, 0, 0, 0), false},
+        {"TimestampHour24", kSqlTimeStamp, timeStamp(2024, 2, 29, 24, 0, 0, 0), false},
+        {"TimestampSecond60", kSqlTimeStamp, timeStamp(2024, 2, 29, 0, 0, 60, 0), false},
+        {"TimestampMillisecond1000", kSqlTimeStamp, timeStamp(2024, 2, 29, 0, 0, 0, 1000), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string packet = singleValuePacket(c.typeWord, c.stored);
+        if (!c.loads) {
+            EXPECT_EQ(binaryError(packet), kInvalidParameter);
+            continue;
+        }
+        // What loads is written as text that reads back as the same value.
+        const DataPacket p = decodeBinaryPacket(packet);
+        const DataPacket back = decodeXmlPacket(encodeXmlPacket(p));
+        EXPECT_FALSE(isNull(back.rows.value(0, 0)));
+        EXPECT_TRUE(sameValue(back.rows.value(0, 0), p.rows.value(0, 0)));
+    }
+    // The same holds for attributes of these types.
+    Bytes b = header(0, 0);
+    b.u16(1).name("SINCE").u32(kDate).u32(0);
+    EXPECT_EQ(binaryError(b.str()), kInvalidParameter);
 }
 
 }  // namespace
