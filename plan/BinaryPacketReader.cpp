@@ -191,6 +191,23 @@ void requireSayable(FieldType type, const FieldValue& value) {
     if (!sayableAsText(type, value)) throw dberr::invalidParameter();
 }
 
+// A wide text must be whole UTF-16: a surrogate without its pair is no character that the XML
+// form could write.
+void requireWholeCharacters(const char* bytes, size_t units) {
+    const auto unit = [&](size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    for (size_t i = 0; i < units; ++i) {
+        const unsigned u = unit(i);
+        if (u < 0xD800 || u > 0xDFFF) continue;
+        if (u > 0xDBFF || i + 1 == units || unit(i + 1) < 0xDC00 || unit(i + 1) > 0xDFFF) {
+            throw dberr::invalidParameter();
+        }
+        ++i;
+    }
+}
+
 // Length of a wide text cut to `width` units, without leaving half a surrogate pair at its end.
 size_t wideCut(const char* bytes, size_t units, size_t width) {
     if (units <= width) return units;
@@ -275,6 +292,7 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
             const size_t n = in.length(size);
             if (n % 2 != 0) corrupt();
             const char* bytes = in.take(n);
+            requireWholeCharacters(bytes, n / 2);
             sink.wideLittleEndian(bytes, width > 0 ? wideCut(bytes, n / 2, width) : n / 2);
             return;
         }

@@ -49,11 +49,18 @@ void appendEscaped(std::string& out, std::string_view text) {
     out.append(run, static_cast<size_t>(end - run));
 }
 
+// Every character above 127 as one reference to its code point: a surrogate pair makes one.
 void appendEscapedWide(std::string& out, std::u16string_view text) {
-    for (char16_t c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
         if (c > 127) {
+            auto cp = static_cast<uint32_t>(c);
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint32_t>(text[++i]) - 0xDC00);
+            }
             char buf[16];
-            const int n = std::snprintf(buf, sizeof buf, "&#%03u;", static_cast<unsigned>(c));
+            const int n = std::snprintf(buf, sizeof buf, "&#%03u;", static_cast<unsigned>(cp));
             out.append(buf, static_cast<size_t>(n));
         } else if (const char* esc = kEscapes[c]) {
             out.append(esc);
