@@ -243,13 +243,21 @@ bool TClientDataSet::rowLess(size_t a, size_t b) const {
     return false;
 }
 
-size_t TClientDataSet::viewInsertPosition(size_t version) const {
-    // After every row that does not sort after it: equal keys keep their storage order.
+size_t TClientDataSet::viewInsertPosition(const std::vector<FieldValue>& values) const {
+    // After every row that does not sort after the values: equal keys keep their storage order.
     if (m_indexFields.empty()) return viewSize();
+    auto valuesLess = [this](const std::vector<FieldValue>& v, uint32_t row) {
+        for (int field : m_indexFields) {
+            const auto f = static_cast<size_t>(field);
+            const FieldValue& mine = f < v.size() ? v[f] : kNull;
+            const int c =
+                compareFieldValues(m_packet.fields[f].type, mine, m_packet.rows.value(row, f));
+            if (c != 0) return c < 0;
+        }
+        return false;
+    };
     return static_cast<size_t>(
-        std::upper_bound(m_view.begin(), m_view.end(), version,
-                         [this](size_t v, uint32_t e) { return rowLess(v, e); }) -
-        m_view.begin());
+        std::upper_bound(m_view.begin(), m_view.end(), values, valuesLess) - m_view.begin());
 }
 
 void TClientDataSet::materializeView() {
@@ -442,7 +450,7 @@ void TClientDataSet::Post() {
     if (m_packet.rows.size() >= UINT32_MAX) throw dberr::invalidParameter();
     const auto newVersion = static_cast<uint32_t>(m_packet.rows.size() + 1);
     if (m_state == State::Insert) {
-        const size_t at = viewInsertPosition(newVersion - 1);
+        const size_t at = viewInsertPosition(m_pending);
         if (!m_identityView) reserveOneMore(m_view);
         m_packet.changeLog.push_back({newVersion, 0, rowstate::kInserted});
         try {
@@ -465,6 +473,9 @@ void TClientDataSet::Post() {
         if (changed) {
             materializeView();
             reserveOneMore(m_view);
+            // The row keeps its place unless its key changed; its place counted without it.
+            size_t at = viewInsertPosition(m_pending);
+            if (at > m_position) --at;
             const uint8_t oldStatus = m_packet.rows.status(old);
             const uint8_t status = (oldStatus & rowstate::kInserted) != 0
                                        ? rowstate::kModified | rowstate::kInserted
@@ -480,9 +491,7 @@ void TClientDataSet::Post() {
             }
             m_packet.rows.setStatus(old, oldStatus | rowstate::kSuperseded);
             ++m_changeCount;
-            // The row keeps its place unless its key changed.
             m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
-            const size_t at = viewInsertPosition(newVersion - 1);
             m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
             m_position = at;
         }

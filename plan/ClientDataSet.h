@@ -96,7 +96,8 @@ class TClientDataSet {
     size_t viewSize() const { return m_identityView ? m_packet.rows.size() : m_view.size(); }
     size_t viewRow(size_t position) const { return m_identityView ? position : m_view[position]; }
     void materializeView();
-    size_t viewInsertPosition(size_t version) const;
+    // Where a row holding `values` goes in the view.
+    size_t viewInsertPosition(const std::vector<FieldValue>& values) const;
     void rebuildView();
     void forgetCurrentRow() const { m_currentRow = SIZE_MAX; }
     void writeTo(const std::string& path, Format format) const;

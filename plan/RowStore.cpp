@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace tarvolen {
@@ -427,6 +429,7 @@ void RowStore::growTo(size_t bytes) {
 }
 
 const uint8_t* RowStore::rowStart(size_t row) const {
+    if (row >= m_count) throw std::out_of_range("row version " + std::to_string(row));
     const uint8_t* base = m_arena.get();
     size_t from = row - row % kSampleEvery;
     size_t offset = m_samples[row / kSampleEvery];
