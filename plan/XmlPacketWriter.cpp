@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 
+#include "base/Cp1252.h"
 #include "plan/Base64.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
@@ -84,16 +86,58 @@ void appendInteger(std::string& out, int64_t v) {
     out.append(buf, static_cast<size_t>(end - buf));
 }
 
-// Blanks and ! # $ % ( ) * ? cannot stand in an XML name; the writer puts "_" in their place.
-// Control characters and = / < > " go the same way: a reader would end the name there.
+// Whether a character may start an XML name, or stand in one after the start (XML 1.0). The
+// colon, which may, is left out too: to a reader of namespaces it would name a prefix.
+bool isNameStartChar(char32_t c) {
+    return (c >= 'A' && c <= 'Z') || c == '_' || (c >= 'a' && c <= 'z') ||
+           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD);
+}
+bool isNameChar(char32_t c) {
+    return isNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+// The name in a form that can stand as an XML attribute name, its bytes read as Windows-1252:
+// every character that may not stand there (blanks and ! # $ % ( ) * ? among them), and a first
+// one that may not start a name, becomes "_".
 std::string xmlName(const std::string& name) {
     std::string out = name;
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) <= ' ' || std::strchr("!#$%()*?=/<>\"", c) != nullptr) {
-            c = '_';
-        }
+    for (size_t i = 0; i < out.size(); ++i) {
+        const char32_t c = cp1252::toUnicode(static_cast<unsigned char>(out[i]));
+        if (!(i == 0 ? isNameStartChar(c) : isNameChar(c))) out[i] = '_';
     }
     return out;
+}
+
+// The `attrname` of each field: its name when that can stand as it is, else its xmlName; unique
+// among the fields and never "RowState", which names a row's status, so that no two fields
+// share a ROW attribute. Names that need no change keep them; an altered or colliding one gets
+// "_1", "_2", ... until it is free.
+std::vector<std::string> attributeNames(const std::vector<FieldDef>& fields) {
+    constexpr std::string_view kRowState = "RowState";
+    std::vector<std::string> names(fields.size());
+    std::set<std::string, std::less<>> used;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const std::string& name = fields[i].name;
+        if (name != kRowState && xmlName(name) == name && used.insert(name).second) {
+            names[i] = name;
+        }
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (!names[i].empty()) continue;
+        const std::string base = xmlName(fields[i].name);
+        std::string candidate = base;
+        for (size_t n = 1; candidate == kRowState || used.count(candidate) != 0; ++n) {
+            candidate = base + "_" + std::to_string(n);
+        }
+        used.insert(candidate);
+        names[i] = std::move(candidate);
+    }
+    return names;
 }
 
 bool isKnown(std::string_view name) {
@@ -122,11 +166,8 @@ void appendParams(std::string& out, const std::vector<const Attribute*>& params,
     out += '>';
 }
 
-void writeField(std::string& out, const FieldDef& field) {
-    // Readers refuse a field without a name, so such a packet could never be read back.
-    if (field.name.empty()) throw dberr::nullFieldName();
+void writeField(std::string& out, const FieldDef& field, const std::string& attrName) {
     out += "<FIELD";
-    const std::string attrName = xmlName(field.name);
     if (attrName != field.name) appendAttribute(out, "fieldname", field.name);
     appendAttribute(out, "attrname", attrName);
     const char* typeName = xmlTypeName(field.type);
@@ -272,12 +313,12 @@ std::string encodeXmlPacket(const DataPacket& packet) {
     out.reserve(estimatedSize(packet));
     out += kProlog;
     out += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
-    std::vector<std::string> rowNames;
-    rowNames.reserve(packet.fields.size());
+    // Readers refuse a field without a name, so such a packet could never be read back.
     for (const auto& field : packet.fields) {
-        writeField(out, field);
-        rowNames.push_back(xmlName(field.name));
+        if (field.name.empty()) throw dberr::nullFieldName();
     }
+    const std::vector<std::string> rowNames = attributeNames(packet.fields);
+    for (size_t i = 0; i < packet.fields.size(); ++i) writeField(out, packet.fields[i], rowNames[i]);
     out += "</FIELDS>";
     writeDatasetParams(out, packet);
     out += "</METADATA><ROWDATA>";
