@@ -351,7 +351,14 @@ class XmlPacketReader {
         size_t next = 0;
         for (const size_t i : m_present) {
             if (i > next) row.nulls(i - next);
-            storeValue(i, m_raw[i], row);
+            // In a modified version an empty blob is a null one: what it keeps of the version it
+            // replaces it leaves out.
+            if (source != RowStore::kNoSource && m_packet.fields[i].type == FieldType::Blob &&
+                m_raw[i].empty()) {
+                row.explicitNull();
+            } else {
+                storeValue(i, m_raw[i], row);
+            }
             next = i + 1;
         }
         row.end();

@@ -346,18 +346,21 @@ std::string encodeXmlPacket(const DataPacket& packet) {
             const FieldDef& field = packet.fields[i];
             const FieldValue& value = values[i];
             const bool isBlob = blobs[i].has_value();
-            if (isBlob ? field.type != FieldType::Blob
-                       : isNull(value) || !valueFits(field, value)) {
-                continue;
-            }
-            if (from != RowStore::kNoSource && field.type == FieldType::Blob &&
-                packet.rows.sameValueIn(index, from, i)) {
+            // In a modified version a blob left out is the replaced version's, so a null one
+            // that the replaced version does not share is written empty, which reads as null.
+            const bool keptBlob = from != RowStore::kNoSource && field.type == FieldType::Blob;
+            if (keptBlob && packet.rows.sameValueIn(index, from, i)) continue;
+            const bool nullBlob = keptBlob && !isBlob && isNull(value);
+            if (!nullBlob && (isBlob ? field.type != FieldType::Blob
+                                     : isNull(value) || !valueFits(field, value))) {
                 continue;
             }
             out += ' ';
             out += rowNames[i];
             out += "=\"";
-            if (isBlob) {
+            if (nullBlob) {
+                // nothing between the quotes
+            } else if (isBlob) {
                 if (isTextBlob(field)) {
                     appendEscaped(out, *blobs[i]);
                 } else {

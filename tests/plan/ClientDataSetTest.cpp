@@ -146,6 +146,20 @@ TEST_F(PlanTable, doneMarksReachThePlanFileWhenTheTableCloses) {
     EXPECT_EQ(t->ChangeCount(), 0);
 }
 
+TEST_F(PlanTable, aScriptClearedByAnEditStaysClearedAfterAReload) {
+    write("dbquery.xml", plan(kRow1));
+    {
+        auto t = planTable();
+        t->Open();
+        t->Edit();
+        t->FieldByName("TESTO").Clear();
+        t->Post();
+    }
+    auto t = planTable();
+    t->Open();
+    EXPECT_TRUE(t->FieldByName("TESTO").IsNull());
+}
+
 TEST_F(PlanTable, reloadWritesOnlyWhenChangedOrMissing) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
