@@ -106,7 +106,7 @@ struct FieldSlot {
     FieldType type = FieldType::Int32;
     uint32_t size = 0;
     size_t width = 0;  // texts are cut to it (bytes, or UTF-16 units); 0 for other types
-    int target = -1;  // index in the resulting layout; -1 for a dropped 8-bit integer field
+    int target = -1;   // index in the resulting layout; -1 for a dropped 8-bit integer field
 };
 
 // Checks that we can read a type the lookup accepted with the size its word gives.

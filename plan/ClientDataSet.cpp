@@ -256,8 +256,8 @@ size_t TClientDataSet::viewInsertPosition(const std::vector<FieldValue>& values)
         }
         return false;
     };
-    return static_cast<size_t>(
-        std::upper_bound(m_view.begin(), m_view.end(), values, valuesLess) - m_view.begin());
+    return static_cast<size_t>(std::upper_bound(m_view.begin(), m_view.end(), values, valuesLess) -
+                               m_view.begin());
 }
 
 void TClientDataSet::materializeView() {

@@ -51,8 +51,14 @@ bool isTextBlob(const FieldDef& field);
 // Type name shown in binding errors ("Integer", "String", "Memo", "LargeInt", ...).
 std::string fieldTypeDisplayName(const FieldDef& field);
 
-// Type of an attribute as the XML form names it in PARAM Type="..." ("i4", "string",
-// "UIntArray", ...), and back. Unknown texts read as "string".
+// Whether an attribute may have this type word: any field type, the 8-bit integers, or an
+// array of integers.
+bool isAttributeTypeWord(uint32_t typeWord);
+// Type of an attribute as the XML form names it in PARAM Type="...", and back, so that every
+// attribute type travels through XML unchanged: its `fieldtype` text ("i4", "date",
+// "string.uni", "bin.hex", ...), "UIntArray" or "IntArray" when that names exactly its type
+// word, else the type word itself as "0x" and eight hexadecimal digits ("0x00490001" for a text
+// with a 1-byte length). Texts naming no attribute type read as "string".
 std::string attributeTypeName(uint32_t typeWord);
 uint32_t attributeTypeWord(std::string_view typeName);
 // Type word a reader gives a known attribute name met in XML; nullopt for unknown names.

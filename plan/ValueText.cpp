@@ -340,7 +340,25 @@ void cutWideText(std::u16string& text, size_t width) {
     text.resize(partsPair ? width - 1 : width);
 }
 
-std::string attributeValueToText(const Attribute& attribute) {
+namespace {
+
+// A field of an attribute's type, through which its value is read and written as text; false
+// for the types that need none (texts, arrays, 8-bit integers).
+bool fieldOfAttributeType(uint32_t typeWord, FieldDef& field) {
+    FieldType type{};
+    if (lookupTypeWord(typeWord, type) != TypeLookup::Field || type == FieldType::String) {
+        return false;
+    }
+    field.type = type;
+    field.typeWord = typeWord;
+    if (type == FieldType::Bytes) {
+        field.attributes.push_back(
+            {"WIDTH", typeword::kInt32, static_cast<int64_t>(typeWord & typeword::kSizeMask)});
+    }
+    return true;
+}
+
+std::string plainText(const FieldValue& value) {
     return std::visit(
         [](const auto& v) -> std::string {
             using T = std::decay_t<decltype(v)>;
@@ -355,7 +373,7 @@ std::string attributeValueToText(const Attribute& attribute) {
             } else if constexpr (std::is_same_v<T, IntArray>) {
                 return intArrayText(v);
             } else if constexpr (std::is_same_v<T, BlobData>) {
-                return *v;
+                return base64Encode(*v);
             } else if constexpr (std::is_same_v<T, std::u16string>) {
                 std::string out;
                 for (char16_t c : v) out += cp1252::fromUnicode(c);
@@ -364,7 +382,18 @@ std::string attributeValueToText(const Attribute& attribute) {
                 return {};
             }
         },
-        attribute.value);
+        value);
+}
+
+}  // namespace
+
+std::string attributeValueToText(const Attribute& attribute) {
+    FieldDef field;
+    if (!isNull(attribute.value) && fieldOfAttributeType(attribute.typeWord, field)) {
+        const std::string text = valueToText(field, attribute.value);
+        if (!text.empty() || std::holds_alternative<std::string>(attribute.value)) return text;
+    }
+    return plainText(attribute.value);
 }
 
 FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text) {
@@ -385,27 +414,40 @@ FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text) {
         return values;
     }
     FieldType type = FieldType::String;
-    if (lookupTypeWord(typeWord, type) == TypeLookup::Field) {
-        switch (type) {
-            case FieldType::Int16:
-            case FieldType::Int32:
-            case FieldType::Int64:
-            case FieldType::UInt16:
-            case FieldType::UInt32: {
-                int64_t v = 0;
-                return readLooseInteger(text, v) ? FieldValue(v) : FieldValue(int64_t{0});
-            }
-            case FieldType::Boolean:
-                return !text.empty() && (text[0] == 'T' || text[0] == 't');
-            case FieldType::Float: {
-                double v = 0;
-                return readFloat(text, v) ? v : 0.0;
-            }
-            default:
-                break;
+    const TypeLookup lookup = lookupTypeWord(typeWord, type);
+    if (lookup == TypeLookup::Dropped) type = FieldType::Int16;  // 8-bit integers read as any
+    if (lookup == TypeLookup::Invalid) return std::string(text);
+    switch (type) {
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64:
+        case FieldType::UInt16:
+        case FieldType::UInt32: {
+            int64_t v = 0;
+            return readLooseInteger(text, v) ? FieldValue(v) : FieldValue(int64_t{0});
+        }
+        case FieldType::Boolean:
+            return !text.empty() && (text[0] == 'T' || text[0] == 't');
+        case FieldType::Float: {
+            double v = 0;
+            return readFloat(text, v) ? v : 0.0;
+        }
+        case FieldType::String:
+            return std::string(text);
+        default: {
+            FieldDef field;
+            fieldOfAttributeType(typeWord, field);
+            return valueFromText(field, text);
         }
     }
-    return std::string(text);
+}
+
+void setAttributeFromText(Attribute& attribute, std::string_view text) {
+    attribute.value = attributeValueFromText(attribute.typeWord, text);
+    if (isNull(attribute.value)) {
+        attribute.typeWord = typeword::kString2;
+        attribute.value = std::string(text);
+    }
 }
 
 }  // namespace tarvolen

@@ -94,7 +94,7 @@ class XmlPacketReader {
         Attribute a;
         a.name = std::string(name);
         a.typeWord = knownAttributeTypeWord(name).value_or(typeword::kString2);
-        a.value = attributeValueFromText(a.typeWord, decoded(raw));
+        setAttributeFromText(a, decoded(raw));
         checkStorable(a);
         return a;
     }
@@ -109,7 +109,8 @@ class XmlPacketReader {
     }
 
     // Reads PARAM children up to the closing tag of `owner`, handing each to
-    // `onParam(attribute, valueText)`: <PARAM Name=".." Value=".." Type=".." Roundtrip="True"/>.
+    // `onParam(attribute, raw Value text)`:
+    // <PARAM Name=".." Value=".." Type=".." Roundtrip="True"/>.
     template <typename OnParam>
     void readParams(std::string_view owner, OnParam&& onParam) {
         while (true) {
@@ -122,7 +123,7 @@ class XmlPacketReader {
             if (tag.name == "FIELDS") throw dberr::invalidFieldType();  // nested table
             if (tag.name != "PARAM") throw dberr::mismatch();
             Attribute a;
-            std::string value;
+            std::string_view value;
             bool named = false;
             while (m_scanner.nextAttribute(tag, m_attribute)) {
                 const std::string_view name = m_attribute.name;
@@ -130,7 +131,7 @@ class XmlPacketReader {
                     a.name = decoded(m_attribute.raw);
                     named = true;
                 } else if (name == "Value") {
-                    value = decoded(m_attribute.raw);
+                    value = m_attribute.raw;
                 } else if (name == "Type") {
                     a.typeWord = attributeTypeWord(decoded(m_attribute.raw));
                 } else if (name == "Roundtrip") {
@@ -143,10 +144,20 @@ class XmlPacketReader {
         }
     }
 
-    Attribute withValue(Attribute a, const std::string& value) {
-        a.value = attributeValueFromText(a.typeWord, value);
+    // The attribute with its value, from the raw text of PARAM's Value.
+    Attribute withValue(Attribute a, std::string_view raw) {
+        if (isWideText(a.typeWord)) {
+            a.value = decodeXmlWideText(raw);  // keeps every character
+        } else {
+            setAttributeFromText(a, decoded(raw));
+        }
         checkStorable(a);
         return a;
+    }
+
+    static bool isWideText(uint32_t typeWord) {
+        FieldType type{};
+        return lookupTypeWord(typeWord, type) == TypeLookup::Field && type == FieldType::WideString;
     }
 
     void readMetaData() {
@@ -213,8 +224,8 @@ class XmlPacketReader {
         }
         if (!hasName) throw dberr::mismatch();
         if (!tag.selfClosed) {
-            readParams("FIELD", [&](Attribute a, const std::string& value) {
-                addFieldAttribute(field, withValue(std::move(a), value));
+            readParams("FIELD", [&](Attribute a, std::string_view raw) {
+                addFieldAttribute(field, withValue(std::move(a), raw));
             });
         }
         if (!hasType) throw dberr::invalidFieldType();
@@ -255,11 +266,11 @@ class XmlPacketReader {
             }
         }
         if (!tag.selfClosed) {
-            readParams("PARAMS", [&](Attribute a, const std::string& value) {
+            readParams("PARAMS", [&](Attribute a, std::string_view raw) {
                 if (a.name == "CHANGE_LOG") {
-                    readChangeLogText(value, m_packet.changeLog);
+                    readChangeLogText(decoded(raw), m_packet.changeLog);
                 } else {
-                    addDatasetAttribute(withValue(std::move(a), value));
+                    addDatasetAttribute(withValue(std::move(a), raw));
                 }
             });
         }

@@ -140,14 +140,41 @@ std::vector<std::string> attributeNames(const std::vector<FieldDef>& fields) {
     return names;
 }
 
-bool isKnown(std::string_view name) {
-    return knownAttributeTypeWord(name).has_value();
+// Attributes the program neither sets nor uses, whose value (and type) a file holds is written
+// back as it was.
+bool isCarriedThrough(std::string_view name) {
+    static constexpr std::array<std::string_view, 12> kNames = {
+        "SERVER_COL", "DATASET_DELTA", "READONLY", "LCID",     "TABLENAME", "TYPENAME",
+        "UPDATEMODE", "MD_SEMANTICS",  "DELTA",    "MINVALUE", "MAXVALUE",  "DEFVALUE"};
+    return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
+}
+
+// An attribute is written as an XML attribute of FIELD or PARAMS when its name is a known one,
+// not written so yet (an element cannot carry an attribute twice), and, for one carried
+// through, of the type a reader gives that name; otherwise as a PARAM, whose Type keeps it.
+bool asXmlAttribute(const Attribute& a, const std::vector<std::string_view>& written) {
+    const std::optional<uint32_t> known = knownAttributeTypeWord(a.name);
+    if (!known || a.name == "CHANGE_LOG") return false;
+    if (std::find(written.begin(), written.end(), a.name) != written.end()) return false;
+    return !isCarriedThrough(a.name) || a.typeWord == *known;
+}
+
+void appendAttributeValue(std::string& out, std::string_view name, const Attribute& a) {
+    if (const auto* wide = std::get_if<std::u16string>(&a.value)) {
+        out += ' ';
+        out.append(name);
+        out += "=\"";
+        appendEscapedWide(out, *wide);
+        out += '"';
+    } else {
+        appendAttribute(out, name, attributeValueToText(a));
+    }
 }
 
 void appendParam(std::string& out, const Attribute& a) {
     out += "<PARAM";
     appendAttribute(out, "Name", a.name);
-    appendAttribute(out, "Value", attributeValueToText(a));
+    appendAttributeValue(out, "Value", a);
     appendAttribute(out, "Type", attributeTypeName(a.typeWord));
     if (a.roundtrip) out += " Roundtrip=\"True\"";
     out += "/>";
@@ -166,6 +193,35 @@ void appendParams(std::string& out, const std::vector<const Attribute*>& params,
     out += '>';
 }
 
+// Writes the attributes of `attributes` named in `leading` first, in that order, as XML
+// attributes, then every other one as an XML attribute or a PARAM child, and closes the element.
+// `written` names the XML attributes the element has already, `first` those already written.
+void appendAttributes(std::string& out, const std::vector<Attribute>& attributes,
+                      const std::vector<std::string_view>& leading, std::string_view element,
+                      std::vector<std::string_view> written = {},
+                      std::vector<const Attribute*> first = {}) {
+    for (const std::string_view name : leading) {
+        const auto it = std::find_if(attributes.begin(), attributes.end(),
+                                     [&](const Attribute& a) { return a.name == name; });
+        if (it != attributes.end() && asXmlAttribute(*it, written)) {
+            appendAttributeValue(out, name, *it);
+            written.push_back(name);
+            first.push_back(&*it);
+        }
+    }
+    std::vector<const Attribute*> params;
+    for (const Attribute& a : attributes) {
+        if (std::find(first.begin(), first.end(), &a) != first.end()) continue;
+        if (asXmlAttribute(a, written)) {
+            appendAttributeValue(out, a.name, a);
+            written.push_back(a.name);
+        } else if (a.name != "CHANGE_LOG") {
+            params.push_back(&a);
+        }
+    }
+    appendParams(out, params, element);
+}
+
 void writeField(std::string& out, const FieldDef& field, const std::string& attrName) {
     out += "<FIELD";
     if (attrName != field.name) appendAttribute(out, "fieldname", field.name);
@@ -179,37 +235,24 @@ void writeField(std::string& out, const FieldDef& field, const std::string& attr
     if (field.bits & fieldbits::kRequired) out += " required=\"true\"";
     if (field.bits & fieldbits::kHidden) out += " hidden=\"true\"";
     if (field.bits & fieldbits::kLinkField) out += " linkfield=\"true\"";
-    static constexpr std::array<std::string_view, 4> kLeading = {"SUBTYPE", "DECIMALS", "WIDTH",
-                                                                 "CALCULATED"};
-    for (auto name : kLeading) {
-        if (const Attribute* a = field.findAttribute(name)) {
-            appendAttribute(out, name, attributeValueToText(*a));
-        }
-    }
-    std::vector<const Attribute*> params;
-    for (const auto& a : field.attributes) {
-        if (std::find(kLeading.begin(), kLeading.end(), a.name) != kLeading.end()) continue;
-        if (isKnown(a.name)) {
-            appendAttribute(out, a.name, attributeValueToText(a));
-        } else {
-            params.push_back(&a);
-        }
-    }
-    appendParams(out, params, "FIELD");
+    appendAttributes(out, field.attributes, {"SUBTYPE", "DECIMALS", "WIDTH", "CALCULATED"},
+                     "FIELD");
 }
 
 void writeDatasetParams(std::string& out, const DataPacket& packet) {
     out += "<PARAMS";
+    std::vector<std::string_view> leading = {"DEFAULT_ORDER", "PRIMARY_KEY", "UNIQUE_KEY"};
     std::vector<std::string_view> written;
-    auto writeKnown = [&](std::string_view name) {
-        if (const Attribute* a = packet.findAttribute(name)) {
-            appendAttribute(out, name, attributeValueToText(*a));
+    std::vector<const Attribute*> first;
+    // The change log goes after the keys and before AUTOINCVALUE.
+    for (const std::string_view name : leading) {
+        if (const Attribute* a = packet.findAttribute(name);
+            a != nullptr && asXmlAttribute(*a, written)) {
+            appendAttributeValue(out, name, *a);
             written.push_back(name);
+            first.push_back(a);
         }
-    };
-    writeKnown("DEFAULT_ORDER");
-    writeKnown("PRIMARY_KEY");
-    writeKnown("UNIQUE_KEY");
+    }
     if (!packet.changeLog.empty()) {
         out += " CHANGE_LOG=\"";
         for (size_t i = 0; i < packet.changeLog.size(); ++i) {
@@ -223,18 +266,8 @@ void writeDatasetParams(std::string& out, const DataPacket& packet) {
         }
         out += '"';
     }
-    writeKnown("AUTOINCVALUE");
-    writeKnown("MD_FIELDLINKS");
-    std::vector<const Attribute*> params;
-    for (const auto& a : packet.attributes) {
-        if (std::find(written.begin(), written.end(), a.name) != written.end()) continue;
-        if (isKnown(a.name) && a.name != "CHANGE_LOG") {
-            appendAttribute(out, a.name, attributeValueToText(a));
-        } else if (a.name != "CHANGE_LOG") {
-            params.push_back(&a);
-        }
-    }
-    appendParams(out, params, "PARAMS");
+    appendAttributes(out, packet.attributes, {"AUTOINCVALUE", "MD_FIELDLINKS"}, "PARAMS",
+                     std::move(written), std::move(first));
 }
 
 void appendValue(std::string& out, const FieldDef& field, const FieldValue& value) {
@@ -318,7 +351,8 @@ std::string encodeXmlPacket(const DataPacket& packet) {
         if (field.name.empty()) throw dberr::nullFieldName();
     }
     const std::vector<std::string> rowNames = attributeNames(packet.fields);
-    for (size_t i = 0; i < packet.fields.size(); ++i) writeField(out, packet.fields[i], rowNames[i]);
+    for (size_t i = 0; i < packet.fields.size(); ++i)
+        writeField(out, packet.fields[i], rowNames[i]);
     out += "</FIELDS>";
     writeDatasetParams(out, packet);
     out += "</METADATA><ROWDATA>";
