@@ -12,6 +12,7 @@
 #include "plan/FieldTypes.h"
 #include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueRules.h"
 
 namespace tarvolen {
 namespace {
@@ -252,6 +253,8 @@ uint32_t attributeWordFor(uint32_t typeWord, const FieldValue& value) {
 
 void putAttribute(std::string& out, const std::string& name, uint32_t typeWord,
                   const FieldValue& value) {
+    if (!isAttributeTypeWord(typeWord)) throw dberr::invalidFieldType();
+    if (!fitsAttribute(typeWord, value)) throw dberr::invalidParameter();
     const uint32_t word = attributeWordFor(typeWord, value);
     putName(out, name);
     put32(out, word);
@@ -370,6 +373,9 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
             if (isBlob) {
                 putBlob(out, type, *blobs[i]);
             } else {
+                if (!fitsField(packet.fields[i], typeWords[i], value)) {
+                    throw dberr::invalidParameter();
+                }
                 putValue(out, type, typeWords[i] & typeword::kSizeMask, value);
             }
         }

@@ -16,6 +16,10 @@ std::string canonicalDecimal(std::string_view text) {
     if (i < text.size() && text[i] == '.') out += '0';
     out.append(text.substr(i));
     if (!out.empty() && out.back() == '.') out.pop_back();
+    // Zero has no sign, as the packed record stores it.
+    if (out.size() > 1 && out[0] == '-' && out.find_first_not_of("0.", 1) == std::string::npos) {
+        out.erase(0, 1);
+    }
     return out;
 }
 

@@ -89,7 +89,8 @@ constexpr uint8_t kModified = 8;
 int compareFieldValues(FieldType type, const FieldValue& a, const FieldValue& b,
                        bool caseInsensitive = false);
 // The one text form of a decimal value: no "+", no leading zeros before the point (but at least
-// "0"), the fraction digits as given. REQUIRES: text of an optional sign, digits, "." and digits.
+// "0"), the fraction digits as given, no "-" for zero. REQUIRES: text of an optional sign, digits,
+// "." and digits.
 std::string canonicalDecimal(std::string_view text);
 
 // A named, typed value of a field or of the dataset.

@@ -10,6 +10,7 @@
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 #include "plan/XmlScanner.h"
 
@@ -101,9 +102,10 @@ class XmlPacketReader {
 
     // Refuses what the binary form could not hold, so that whatever loads can also be saved.
     static void checkStorable(const Attribute& a) {
+        // A stored text also carries its closing zero byte in its length.
         const auto* text = std::get_if<std::string>(&a.value);
-        // A stored text also carries its closing zero byte in a 16-bit length.
-        if (a.name.size() > kMaxName || (text != nullptr && text->size() >= kMaxCount)) {
+        if (a.name.size() > kMaxName || (text != nullptr && text->size() >= kMaxCount) ||
+            !fitsAttribute(a.typeWord, a.value)) {
             throw dberr::invalidParameter();
         }
     }

@@ -14,6 +14,7 @@
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 
 namespace tarvolen {
@@ -159,6 +160,12 @@ bool asXmlAttribute(const Attribute& a, const std::vector<std::string_view>& wri
     return !isCarriedThrough(a.name) || a.typeWord == *known;
 }
 
+// Refuses, as the binary writer does, an attribute it could not write or read back.
+void requireWritable(const Attribute& a) {
+    if (!isAttributeTypeWord(a.typeWord)) throw dberr::invalidFieldType();
+    if (!fitsAttribute(a.typeWord, a.value)) throw dberr::invalidParameter();
+}
+
 void appendAttributeValue(std::string& out, std::string_view name, const Attribute& a) {
     if (const auto* wide = std::get_if<std::u16string>(&a.value)) {
         out += ' ';
@@ -204,6 +211,7 @@ void appendAttributes(std::string& out, const std::vector<Attribute>& attributes
         const auto it = std::find_if(attributes.begin(), attributes.end(),
                                      [&](const Attribute& a) { return a.name == name; });
         if (it != attributes.end() && asXmlAttribute(*it, written)) {
+            requireWritable(*it);
             appendAttributeValue(out, name, *it);
             written.push_back(name);
             first.push_back(&*it);
@@ -212,6 +220,7 @@ void appendAttributes(std::string& out, const std::vector<Attribute>& attributes
     std::vector<const Attribute*> params;
     for (const Attribute& a : attributes) {
         if (std::find(first.begin(), first.end(), &a) != first.end()) continue;
+        if (a.name != "CHANGE_LOG") requireWritable(a);
         if (asXmlAttribute(a, written)) {
             appendAttributeValue(out, a.name, a);
             written.push_back(a.name);
@@ -248,6 +257,7 @@ void writeDatasetParams(std::string& out, const DataPacket& packet) {
     for (const std::string_view name : leading) {
         if (const Attribute* a = packet.findAttribute(name);
             a != nullptr && asXmlAttribute(*a, written)) {
+            requireWritable(*a);
             appendAttributeValue(out, name, *a);
             written.push_back(name);
             first.push_back(a);
@@ -291,42 +301,16 @@ void appendValue(std::string& out, const FieldDef& field, const FieldValue& valu
                 return;
             }
             break;
+        case FieldType::Bcd:
+        case FieldType::FmtBcd:
+        case FieldType::Bytes:
+            // In the one form either reader gives back: decimals canonical, bytes padded.
+            appendEscaped(out, valueToText(field, fieldFormOf(field, value)));
+            return;
         default:
             break;
     }
     appendEscaped(out, valueToText(field, value));
-}
-
-// Whether a value holds the alternative its field's type calls for; anything else is written
-// as null rather than crash the writer.
-bool valueFits(const FieldDef& field, const FieldValue& v) {
-    switch (field.type) {
-        case FieldType::Int16:
-        case FieldType::Int32:
-        case FieldType::Int64:
-        case FieldType::UInt16:
-        case FieldType::UInt32:
-        case FieldType::Date:
-        case FieldType::Time:
-            return std::holds_alternative<int64_t>(v);
-        case FieldType::Float:
-        case FieldType::DateTime:
-            return std::holds_alternative<double>(v);
-        case FieldType::Boolean:
-            return std::holds_alternative<bool>(v);
-        case FieldType::String:
-        case FieldType::Bytes:
-        case FieldType::Bcd:
-        case FieldType::FmtBcd:
-            return std::holds_alternative<std::string>(v);
-        case FieldType::WideString:
-            return std::holds_alternative<std::u16string>(v);
-        case FieldType::Blob:
-            return std::holds_alternative<BlobData>(v);
-        case FieldType::SqlTimeStamp:
-            return std::holds_alternative<SqlTimeStamp>(v);
-    }
-    return false;
 }
 
 // Generous guess of the text's size, so that the text is not copied as it grows: values take
@@ -351,6 +335,9 @@ std::string encodeXmlPacket(const DataPacket& packet) {
         if (field.name.empty()) throw dberr::nullFieldName();
     }
     const std::vector<std::string> rowNames = attributeNames(packet.fields);
+    std::vector<uint32_t> typeWords;
+    typeWords.reserve(packet.fields.size());
+    for (const auto& field : packet.fields) typeWords.push_back(storedTypeWord(field));
     for (size_t i = 0; i < packet.fields.size(); ++i)
         writeField(out, packet.fields[i], rowNames[i]);
     out += "</FIELDS>";
@@ -385,10 +372,11 @@ std::string encodeXmlPacket(const DataPacket& packet) {
             const bool keptBlob = from != RowStore::kNoSource && field.type == FieldType::Blob;
             if (keptBlob && packet.rows.sameValueIn(index, from, i)) continue;
             const bool nullBlob = keptBlob && !isBlob && isNull(value);
-            if (!nullBlob && (isBlob ? field.type != FieldType::Blob
-                                     : isNull(value) || !valueFits(field, value))) {
-                continue;
+            if (isBlob ? field.type != FieldType::Blob : !fitsField(field, typeWords[i], value)) {
+                // What the binary writer refuses is not written as null either.
+                throw dberr::invalidParameter();
             }
+            if (!isBlob && isNull(value) && !nullBlob) continue;
             out += ' ';
             out += rowNames[i];
             out += "=\"";

@@ -68,6 +68,14 @@ inline std::string decodeError(const std::function<DataPacket()>& decode) {
 inline std::string binaryError(std::string_view bytes) {
     return decodeError([&] { return decodeBinaryPacket(bytes); });
 }
+inline std::string xmlEncodeError(const DataPacket& packet) {
+    try {
+        encodeXmlPacket(packet);
+    } catch (const EDBClient& e) {
+        return e.what();
+    }
+    return "encoded";
+}
 inline std::string encodeError(const DataPacket& packet) {
     try {
         encodeBinaryPacket(packet);

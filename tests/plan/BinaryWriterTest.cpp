@@ -96,7 +96,8 @@ TEST(BinaryWriter, writesEachValueInItsStoredForm) {
     }
 }
 
-TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
+// The XML writer refuses the same: a value it cannot write is not written as null.
+TEST(BinaryWriter, refusesValuesTheirFieldCannotHoldAsTheXmlWriterDoes) {
     using namespace typeword;
     struct Case {
         const char* name;
@@ -107,6 +108,12 @@ TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
     const Case cases[] = {
         {"TextTooLong", field("S", FieldType::String, kString1, {width(300)}),
          std::string(256, 'x'), kInvalidParameter},
+        {"TextWiderThanTheField", field("S", FieldType::String, kString1, {width(3)}),
+         std::string("abcd"), kInvalidParameter},
+        {"WideWiderThanTheField", field("W", FieldType::WideString, kWideString1, {width(1)}),
+         std::u16string(u"ab"), kInvalidParameter},
+        {"HalfASurrogatePair", field("W", FieldType::WideString, kWideString1, {width(9)}),
+         std::u16string(1, u'\xD83D'), kInvalidParameter},
         {"SmallIntOutOfRange", field("I", FieldType::Int16, kInt16), int64_t{40000},
          kInvalidParameter},
         {"NegativeWord", field("I", FieldType::UInt16, kUInt16), int64_t{-1}, kInvalidParameter},
@@ -116,7 +123,14 @@ TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
          kInvalidParameter},
         {"BytesTooLong", field("R", FieldType::Bytes, kBytesClass | 2, {width(2)}),
          std::string("abc"), kInvalidParameter},
+        {"DayZero", field("D", FieldType::Date, kDate), int64_t{0}, kInvalidParameter},
+        {"PartOfAMillisecond", field("T", FieldType::DateTime, kDateTime), 86400000.5,
+         kInvalidParameter},
+        {"Month13", field("T", FieldType::SqlTimeStamp, kSqlTimeStamp),
+         SqlTimeStamp{2024, 13, 1, 0, 0, 0, 0}, kInvalidParameter},
         {"WrongAlternative", field("S", FieldType::String, kString1, {width(20)}), int64_t{1},
+         kInvalidParameter},
+        {"TextInAMemo", field("M", FieldType::Blob, kBlob, {subtype("Text")}), std::string("x"),
          kInvalidParameter},
         {"NoName", field("", FieldType::Int32, kInt32), FieldValue{}, kNullFieldName},
     };
@@ -126,10 +140,21 @@ TEST(BinaryWriter, refusesValuesTheirFieldCannotHold) {
         p.fields = {c.field};
         p.rows = {RowVersion{0, {c.value}}};
         EXPECT_EQ(encodeError(p), c.message);
+        EXPECT_EQ(xmlEncodeError(p), c.message);
     }
-    DataPacket badAttribute;
-    badAttribute.attributes = {attr("NESTED", 0x01000004u, int64_t{1})};
-    EXPECT_EQ(encodeError(badAttribute), kInvalidFieldType);
+    const std::pair<Attribute, std::string> attributes[] = {
+        {attr("NESTED", 0x01000004u, int64_t{1}), kInvalidFieldType},
+        {attr("SINCE", kDate, int64_t{0}), kInvalidParameter},
+        {attr("NOTE", kString1, std::string(256, 'x')), kInvalidParameter},
+        {attr("COUNT", kInt32, std::string("1")), kInvalidParameter},
+    };
+    for (const auto& [attribute, message] : attributes) {
+        SCOPED_TRACE(attribute.name);
+        DataPacket p;
+        p.attributes = {attribute};
+        EXPECT_EQ(encodeError(p), message);
+        EXPECT_EQ(xmlEncodeError(p), message);
+    }
 }
 
 TEST(BinaryWriter, writesTextAttributesWithTheirClosingZero) {

@@ -50,15 +50,6 @@ DataPacket packetWith(const LayoutCase& c) {
     return p;
 }
 
-std::string xmlEncodeError(const DataPacket& packet) {
-    try {
-        encodeXmlPacket(packet);
-    } catch (const EDBClient& e) {
-        return e.what();
-    }
-    return "encoded";
-}
-
 TEST(LayoutRule, bothFormsRefuseWhatTheOtherCouldNotReadBack) {
     using namespace typeword;
     const LayoutCase refused[] = {
