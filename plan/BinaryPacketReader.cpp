@@ -9,6 +9,7 @@
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/LayoutBudget.h"
 #include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
 #include "plan/ValueText.h"
@@ -307,7 +308,7 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
     }
 }
 
-FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
+FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord, LayoutBudget& budget) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;
     if ((typeWord & typeword::kArray) != 0) {
@@ -315,6 +316,7 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
         if (!isIntegerElement(element)) throw dberr::invalidFieldType();
         const uint32_t count = in.u32();
         in.need(static_cast<uint64_t>(count) * (element & typeword::kSizeMask));
+        budget.addArrayElements(count);
         IntArray values;
         values.reserve(count);
         const bool isSigned = (element & typeword::kClassMask) == kIntClass;
@@ -348,31 +350,32 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
     return value;
 }
 
-Attribute readAttribute(ByteReader& in) {
+Attribute readAttribute(ByteReader& in, LayoutBudget& budget) {
+    budget.addAttribute();
     Attribute attribute;
     const uint8_t nameLength = in.u8();
     attribute.name.assign(in.take(nameLength), nameLength);
     attribute.typeWord = in.u32();
-    attribute.value = readAttributeValue(in, attribute.typeWord);
+    attribute.value = readAttributeValue(in, attribute.typeWord, budget);
     return attribute;
 }
 
-std::vector<Attribute> readAttributes(ByteReader& in, size_t count) {
+std::vector<Attribute> readAttributes(ByteReader& in, size_t count, LayoutBudget& budget) {
     in.need(count * kMinAttribute);
     std::vector<Attribute> attributes;
-    attributes.reserve(count);
-    for (size_t i = 0; i < count; ++i) attributes.push_back(readAttribute(in));
+    attributes.reserve(std::min(count, LayoutBudget::kMaxAttributes));
+    for (size_t i = 0; i < count; ++i) attributes.push_back(readAttribute(in, budget));
     return attributes;
 }
 
 // The value of the dataset attribute CHANGE_LOG, an integer array of three numbers per entry,
 // read straight into the log: as an array of 64-bit numbers it would take up to eight times
 // the room the packet gives it.
-void readChangeLog(ByteReader& in, uint32_t typeWord, ChangeLog& log) {
+void readChangeLog(ByteReader& in, uint32_t typeWord, ChangeLog& log, LayoutBudget& budget) {
     const uint32_t element = typeWord & ~typeword::kArray;
     if ((typeWord & typeword::kArray) == 0 || !isIntegerElement(element)) {
-        readAttributeValue(in, typeWord);  // refuses what no attribute may be
-        corrupt();                         // a change log that is no integer array
+        readAttributeValue(in, typeWord, budget);  // refuses what no attribute may be
+        corrupt();                                 // a change log that is no integer array
     }
     const uint32_t size = element & typeword::kSizeMask;
     const bool isSigned = (element & typeword::kClassMask) == kIntClass;
@@ -422,6 +425,7 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     in.take(headerSize - kHeaderSize);
 
     DataPacket packet;
+    LayoutBudget budget;
     std::vector<FieldSlot> slots;
     in.need(static_cast<uint64_t>(fieldCount) * kMinFieldDescriptor);
     slots.reserve(fieldCount);
@@ -435,7 +439,7 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
         FieldSlot slot = slotFor(field.typeWord);
         field.type = slot.type;
         field.bits = in.u16();
-        field.attributes = readAttributes(in, in.u16());
+        field.attributes = readAttributes(in, in.u16(), budget);
         if (slot.target >= 0) {
             requireCarriableLayout(field, field.typeWord);
             slot.width = cutWidth(field);
@@ -448,14 +452,15 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     const uint16_t datasetAttributes = in.u16();
     in.need(size_t{datasetAttributes} * kMinAttribute);
     for (size_t i = 0; i < datasetAttributes; ++i) {
+        budget.addAttribute();
         Attribute attribute;
         const uint8_t nameLength = in.u8();
         attribute.name.assign(in.take(nameLength), nameLength);
         attribute.typeWord = in.u32();
         if (attribute.name == "CHANGE_LOG") {
-            readChangeLog(in, attribute.typeWord, packet.changeLog);
+            readChangeLog(in, attribute.typeWord, packet.changeLog, budget);
         } else {
-            attribute.value = readAttributeValue(in, attribute.typeWord);
+            attribute.value = readAttributeValue(in, attribute.typeWord, budget);
             packet.attributes.push_back(std::move(attribute));
         }
     }

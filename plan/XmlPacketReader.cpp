@@ -9,6 +9,7 @@
 #include "base/Text.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/LayoutBudget.h"
 #include "plan/PacketCodec.h"
 #include "plan/ValueRules.h"
 #include "plan/ValueText.h"
@@ -95,7 +96,9 @@ class XmlPacketReader {
         Attribute a;
         a.name = std::string(name);
         a.typeWord = knownAttributeTypeWord(name).value_or(typeword::kString2);
-        setAttributeFromText(a, decoded(raw));
+        const std::string text = decoded(raw);
+        countArray(a.typeWord, text);
+        setAttributeFromText(a, text);
         checkStorable(a);
         return a;
     }
@@ -151,7 +154,9 @@ class XmlPacketReader {
         if (isWideText(a.typeWord)) {
             a.value = decodeXmlWideText(raw);  // keeps every character
         } else {
-            setAttributeFromText(a, decoded(raw));
+            const std::string text = decoded(raw);
+            countArray(a.typeWord, text);
+            setAttributeFromText(a, text);
         }
         checkStorable(a);
         return a;
@@ -254,9 +259,26 @@ class XmlPacketReader {
         m_info.push_back(std::move(info));
     }
 
-    static void addFieldAttribute(FieldDef& field, Attribute a) {
+    void addFieldAttribute(FieldDef& field, Attribute a) {
         if (field.attributes.size() == kMaxCount) throw dberr::invalidParameter();
+        countAttribute(a);
         field.attributes.push_back(std::move(a));
+    }
+
+    void countAttribute(const Attribute&) { m_budget.addAttribute(); }
+
+    // Counts an array's numbers against the budget before they are read, as 64-bit numbers take
+    // up to four times the room of their text.
+    void countArray(uint32_t typeWord, std::string_view text) {
+        if ((typeWord & typeword::kArray) == 0) return;
+        size_t numbers = 0;
+        bool inNumber = false;
+        for (const char c : text) {
+            const bool digit = c >= '0' && c <= '9';
+            if (digit && !inNumber) ++numbers;
+            inNumber = digit;
+        }
+        m_budget.addArrayElements(numbers);
     }
 
     void readDatasetParams(XmlTag& tag) {
@@ -280,6 +302,7 @@ class XmlPacketReader {
 
     void addDatasetAttribute(Attribute a) {
         if (m_packet.attributes.size() == kMaxCount) throw dberr::invalidParameter();
+        countAttribute(a);
         m_packet.attributes.push_back(std::move(a));
     }
 
@@ -400,6 +423,7 @@ class XmlPacketReader {
     XmlScanner m_scanner;
     XmlAttribute m_attribute;
     DataPacket m_packet;
+    LayoutBudget m_budget;
     std::vector<FieldReadInfo> m_info;
     // Per row: the raw text of each field named, which fields were named, and a mark per field
     // telling whether the current row named it already.
