@@ -587,6 +587,12 @@ bool RowStore::sameValueIn(size_t row, size_t other, size_t field) const {
     return sameValue(x, y);
 }
 
+bool RowStore::holdsNoContent(size_t row, size_t field) const {
+    const uint8_t* item = resolve(row, field);
+    return item == nullptr ||
+           ((*item == tag::kBlob || *item == tag::kText) && itemBytes(item).empty());
+}
+
 void RowStore::append(uint8_t status, const std::vector<FieldValue>& values, size_t source) {
     Builder builder(*this);
     builder.begin(status, source);

@@ -102,6 +102,8 @@ class RowStore {
     bool holds(size_t row, size_t field, const FieldValue& value) const;
     // True when field `field` holds the same value in both versions.
     bool sameValueIn(size_t row, size_t other, size_t field) const;
+    // True when field `field` of version `row` is null or an empty text or blob.
+    bool holdsNoContent(size_t row, size_t field) const;
 
     void push_back(const RowVersion& row) { append(row.status, row.values); }
     // Appends a version. With a source (an earlier version), each blob equal to the source's

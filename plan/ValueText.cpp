@@ -98,10 +98,14 @@ std::string dayNumberText(int64_t dayNumber) {
     return out;
 }
 
+// The fewest significant digits, from 15, that read back as the same number: 17 when 16 are
+// not enough, so that no number changes when it is saved.
 std::string floatText(double v) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    if (std::strtod(buf, nullptr) != v) std::snprintf(buf, sizeof buf, "%.16g", v);
+    for (const int digits : {15, 16, 17}) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::isnan(v) || std::strtod(buf, nullptr) == v) break;
+    }
     return buf;
 }
 

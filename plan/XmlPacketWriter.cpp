@@ -9,7 +9,6 @@
 #include <optional>
 #include <set>
 
-#include "base/Cp1252.h"
 #include "plan/Base64.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
@@ -87,29 +86,39 @@ void appendInteger(std::string& out, int64_t v) {
     out.append(buf, static_cast<size_t>(end - buf));
 }
 
-// Whether a character may start an XML name, or stand in one after the start (XML 1.0). The
-// colon, which may, is left out too: to a reader of namespaces it would name a prefix.
-bool isNameStartChar(char32_t c) {
-    return (c >= 'A' && c <= 'Z') || c == '_' || (c >= 'a' && c <= 'z') ||
-           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
-           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
-           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
-           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
-           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD);
+// Whether a Windows-1252 byte may start an XML name, or stand in one after the start, for every
+// XML 1.0 parser: the rules of the fourth edition, which parsers still follow, admit fewer
+// characters than those of the fifth (no euro sign, no trade mark sign). ASCII letters and "_",
+// the letters of the code page; then also digits, "-", "." and the middle dot. The colon, which
+// XML admits, is left out too: to a reader of namespaces it would name a prefix.
+bool isNameStartByte(unsigned char b) {
+    switch (b) {
+        case 0x83:  // f with hook
+        case 0x8A:  // S caron
+        case 0x8C:  // OE
+        case 0x8E:  // Z caron
+        case 0x9A:  // s caron
+        case 0x9C:  // oe
+        case 0x9E:  // z caron
+        case 0x9F:  // Y diaeresis
+            return true;
+        default:
+            return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_' ||
+                   (b >= 0xC0 && b != 0xD7 && b != 0xF7);
+    }
 }
-bool isNameChar(char32_t c) {
-    return isNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
-           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+bool isNameByte(unsigned char b) {
+    return isNameStartByte(b) || (b >= '0' && b <= '9') || b == '-' || b == '.' || b == 0xB7;
 }
 
-// The name in a form that can stand as an XML attribute name, its bytes read as Windows-1252:
-// every character that may not stand there (blanks and ! # $ % ( ) * ? among them), and a first
-// one that may not start a name, becomes "_".
+// The name in a form that can stand as an XML attribute name: every byte that may not stand
+// there (blanks and ! # $ % ( ) * ? among them), and a first one that may not start a name,
+// becomes "_".
 std::string xmlName(const std::string& name) {
     std::string out = name;
     for (size_t i = 0; i < out.size(); ++i) {
-        const char32_t c = cp1252::toUnicode(static_cast<unsigned char>(out[i]));
-        if (!(i == 0 ? isNameStartChar(c) : isNameChar(c))) out[i] = '_';
+        const auto b = static_cast<unsigned char>(out[i]);
+        if (!(i == 0 ? isNameStartByte(b) : isNameByte(b))) out[i] = '_';
     }
     return out;
 }
@@ -367,11 +376,18 @@ std::string encodeXmlPacket(const DataPacket& packet) {
             const FieldDef& field = packet.fields[i];
             const FieldValue& value = values[i];
             const bool isBlob = blobs[i].has_value();
-            // In a modified version a blob left out is the replaced version's, so a null one
-            // that the replaced version does not share is written empty, which reads as null.
+            // In a modified version a blob left out is the replaced version's, and one written
+            // empty reads as null: so the XML form cannot tell an empty blob from a null one
+            // there, and takes both as "no content". A blob with the replaced version's content
+            // is left out; one without content where the replaced version has some is written
+            // empty.
             const bool keptBlob = from != RowStore::kNoSource && field.type == FieldType::Blob;
-            if (keptBlob && packet.rows.sameValueIn(index, from, i)) continue;
-            const bool nullBlob = keptBlob && !isBlob && isNull(value);
+            const bool noContent = isBlob ? blobs[i]->empty() : isNull(value);
+            if (keptBlob && (packet.rows.sameValueIn(index, from, i) ||
+                             (noContent && packet.rows.holdsNoContent(from, i)))) {
+                continue;
+            }
+            const bool nullBlob = keptBlob && noContent;
             if (isBlob ? field.type != FieldType::Blob : !fitsField(field, typeWords[i], value)) {
                 // What the binary writer refuses is not written as null either.
                 throw dberr::invalidParameter();

@@ -61,5 +61,18 @@ TEST(KeptBlob, anEmptyBlobOutsideAModifiedVersionIsNotNull) {
     EXPECT_TRUE(sameValue(back.rows.value(1, 1), FieldValue{makeBlob("")}));
 }
 
+TEST(KeptBlob, anEmptyAndANullBlobAreTheSameContentInAModifiedVersion) {
+    // Version 1 holds an empty blob, version 2 (an edit of it) a null one: no content either
+    // way, so version 2 leaves it out and reads back version 1's.
+    DataPacket p = editedMemo(FieldValue{});
+    p.rows = {RowVersion{rowstate::kSuperseded, {int64_t{1}, makeBlob("")}},
+              RowVersion{rowstate::kModified, {int64_t{1}, FieldValue{}}}};
+    const std::string xml = encodeXmlPacket(p);
+    EXPECT_NE(xml.find("<ROW RowState=\"8\" ID=\"1\"/>"), std::string::npos) << xml;
+    const DataPacket back = decodeXmlPacket(xml);
+    EXPECT_TRUE(sameValue(back.rows.value(1, 1), FieldValue{makeBlob("")}));
+    EXPECT_EQ(encodeXmlPacket(back), xml);
+}
+
 }  // namespace
 }  // namespace tarvolen

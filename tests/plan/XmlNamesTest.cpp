@@ -53,7 +53,11 @@ TEST(XmlNames, replacesEveryCharacterThatCannotStandInAName) {
         {"NOME_FILE", "(unchanged)", "(none)"},
         {"x.y-z9", "(unchanged)", "(none)"},
         {"Citt\xE0", "(unchanged)", "(none)"},  // letters above 127, as Windows-1252 reads them
-        {"\x80uro", "(unchanged)", "(none)"},   // the euro sign may start a name
+        {"\x8A"
+         "a\x9F\xB7",
+         "(unchanged)", "(none)"},       // S caron, Y diaeresis, middle dot
+        {"\x80uro", "_uro", "\x80uro"},  // no parser of the fourth edition's rules takes a euro
+        {"\xB7x", "_x", "\xB7x"},        // the middle dot may not start a name
         {"A B", "A_B", "A B"},
         {"Cod (old)#1", "Cod__old__1", "Cod (old)#1"},
         {"a&b", "a_b", "a&amp;b"},
