@@ -281,11 +281,12 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
         case FieldType::String: {
             const size_t n = in.length(size);
             const char* bytes = in.take(n);
-            // Empty text that is not null is stored as a single zero byte.
-            if (n == 1 && bytes[0] == '\0') {
+            // Empty text that is not null is stored as a single zero byte: so is one cut to it.
+            const size_t kept = width > 0 ? std::min(n, width) : n;
+            if (kept == 1 && bytes[0] == '\0') {
                 sink.text(std::string_view());
             } else {
-                sink.text(std::string_view(bytes, width > 0 ? std::min(n, width) : n));
+                sink.text(std::string_view(bytes, kept));
             }
             return;
         }

@@ -233,29 +233,11 @@ void putAttributeValue(std::string& out, uint32_t typeWord, const FieldValue& va
     throw dberr::invalidFieldType();
 }
 
-// An integer attribute (or array) holding a value outside its type's range goes out as 64-bit
-// signed, so that what the XML reader took in, with the type its name implies, can be written.
-uint32_t attributeWordFor(uint32_t typeWord, const FieldValue& value) {
-    const uint32_t element = typeWord & ~typeword::kArray;
-    if (!isIntegerElement(element)) return typeWord;
-    const uint32_t size = element & typeword::kSizeMask;
-    const bool isSigned = (element & typeword::kClassMask) == kIntClass;
-    auto fits = [&](int64_t v) { return fitsInteger(v, size, isSigned); };
-    if ((typeWord & typeword::kArray) != 0) {
-        const auto* numbers = std::get_if<IntArray>(&value);
-        const bool allFit =
-            numbers == nullptr || std::all_of(numbers->begin(), numbers->end(), fits);
-        return allFit ? typeWord : typeword::kArray | typeword::kInt64;
-    }
-    const auto* number = std::get_if<int64_t>(&value);
-    return number == nullptr || fits(*number) ? typeWord : typeword::kInt64;
-}
-
 void putAttribute(std::string& out, const std::string& name, uint32_t typeWord,
                   const FieldValue& value) {
     if (!isAttributeTypeWord(typeWord)) throw dberr::invalidFieldType();
     if (!fitsAttribute(typeWord, value)) throw dberr::invalidParameter();
-    const uint32_t word = attributeWordFor(typeWord, value);
+    const uint32_t word = storedAttributeWord(typeWord, value);
     putName(out, name);
     put32(out, word);
     putAttributeValue(out, word, value);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "plan/BinaryFormat.h"
 #include "plan/FieldTypes.h"
 #include "plan/PackedDecimal.h"
 #include "plan/ValueText.h"
@@ -62,9 +63,10 @@ bool fitsType(FieldType type, uint32_t size, size_t width, const FieldValue& val
             return text != nullptr && packs(*text, size);
         }
         case FieldType::String: {
+            // A single zero byte is how the binary form stores empty text.
             const auto* text = std::get_if<std::string>(&value);
             return text != nullptr && text->size() <= prefixLimit(size) &&
-                   (width == 0 || text->size() <= width);
+                   (width == 0 || text->size() <= width) && *text != std::string_view("\0", 1);
         }
         case FieldType::WideString: {
             const auto* text = std::get_if<std::u16string>(&value);
@@ -123,14 +125,38 @@ bool fitsAttribute(uint32_t typeWord, const FieldValue& value) {
     }
 }
 
+uint32_t storedAttributeWord(uint32_t typeWord, const FieldValue& value) {
+    const uint32_t element = typeWord & ~typeword::kArray;
+    if (!binaryformat::isIntegerElement(element)) return typeWord;
+    const uint32_t size = element & typeword::kSizeMask;
+    const bool isSigned = (element & typeword::kClassMask) == binaryformat::kIntClass;
+    auto fits = [&](int64_t v) {
+        if (size >= 8) return true;
+        const int bits = static_cast<int>(size * 8);
+        const int64_t low = isSigned ? -(int64_t{1} << (bits - 1)) : 0;
+        const int64_t high = isSigned ? (int64_t{1} << (bits - 1)) - 1 : (int64_t{1} << bits) - 1;
+        return v >= low && v <= high;
+    };
+    if ((typeWord & typeword::kArray) != 0) {
+        const auto* numbers = std::get_if<IntArray>(&value);
+        const bool allFit =
+            numbers == nullptr || std::all_of(numbers->begin(), numbers->end(), fits);
+        return allFit ? typeWord : typeword::kArray | typeword::kInt64;
+    }
+    const auto* number = std::get_if<int64_t>(&value);
+    return number == nullptr || fits(*number) ? typeWord : typeword::kInt64;
+}
+
 FieldValue fieldFormOf(const FieldDef& field, FieldValue value, size_t length) {
     const int width = field.width();
     size_t limit = width > 0 ? static_cast<size_t>(width) : 0;
     if (length > 0) limit = limit == 0 ? length : std::min(limit, length);
     switch (field.type) {
         case FieldType::String:
-            if (auto* text = std::get_if<std::string>(&value); text != nullptr && limit > 0) {
-                if (text->size() > limit) text->resize(limit);
+            if (auto* text = std::get_if<std::string>(&value)) {
+                if (limit > 0 && text->size() > limit) text->resize(limit);
+                // A single zero byte is the binary form's empty text.
+                if (*text == std::string_view("\0", 1)) text->clear();
             }
             break;
         case FieldType::WideString:

@@ -406,6 +406,8 @@ class XmlPacketReader {
         if (field.type == FieldType::String) {
             decodeXmlText(raw, m_scratch);
             if (info.width > 0 && m_scratch.size() > info.width) m_scratch.resize(info.width);
+            // A single zero byte is the binary form's empty text; so it is here.
+            if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
         } else if (info.textBlob) {
             decodeXmlText(raw, m_scratch);

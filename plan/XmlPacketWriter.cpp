@@ -160,13 +160,21 @@ bool isCarriedThrough(std::string_view name) {
 }
 
 // An attribute is written as an XML attribute of FIELD or PARAMS when its name is a known one,
-// not written so yet (an element cannot carry an attribute twice), and, for one carried
-// through, of the type a reader gives that name; otherwise as a PARAM, whose Type keeps it.
+// not written so yet (an element cannot carry an attribute twice), and it reads back from it:
+// stored with the type a reader gives that name, or, for a name the program uses, with a value
+// whose text reads back as the same text under that type. Otherwise it goes as a PARAM, whose
+// Type keeps its type.
 bool asXmlAttribute(const Attribute& a, const std::vector<std::string_view>& written) {
     const std::optional<uint32_t> known = knownAttributeTypeWord(a.name);
     if (!known || a.name == "CHANGE_LOG") return false;
     if (std::find(written.begin(), written.end(), a.name) != written.end()) return false;
-    return !isCarriedThrough(a.name) || a.typeWord == *known;
+    if (storedAttributeWord(a.typeWord, a.value) == *known) return true;
+    if (isCarriedThrough(a.name) || std::holds_alternative<std::u16string>(a.value)) return false;
+    const std::string text = attributeValueToText(a);
+    Attribute back;
+    back.typeWord = *known;
+    setAttributeFromText(back, text);
+    return back.typeWord == *known && attributeValueToText(back) == text;
 }
 
 // Refuses, as the binary writer does, an attribute it could not write or read back.
@@ -191,7 +199,7 @@ void appendParam(std::string& out, const Attribute& a) {
     out += "<PARAM";
     appendAttribute(out, "Name", a.name);
     appendAttributeValue(out, "Value", a);
-    appendAttribute(out, "Type", attributeTypeName(a.typeWord));
+    appendAttribute(out, "Type", attributeTypeName(storedAttributeWord(a.typeWord, a.value)));
     if (a.roundtrip) out += " Roundtrip=\"True\"";
     out += "/>";
 }

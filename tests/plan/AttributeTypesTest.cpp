@@ -95,5 +95,43 @@ TEST(AttributeTypes, aValueThatDoesNotReadAsItsTypeStaysText) {
     EXPECT_NO_THROW(encodeBinaryPacket(p));
 }
 
+TEST(AttributeTypes, aKnownNameWhoseValueWouldNotReadBackGoesAsAParam) {
+    using namespace typeword;
+    struct Case {
+        const char* name;
+        Attribute attribute;
+        std::string written;
+    };
+    const Case cases[] = {
+        // A used name holding what its type cannot: the text would read back as FALSE.
+        {"ArrayInABoolean", attr("CALCULATED", kUIntArray, IntArray{1, 0, 4}),
+         "<PARAM Name=\"CALCULATED\" Value=\"1 0 4\" Type=\"UIntArray\"/>"},
+        // A used name of another type whose text reads back the same stays an XML attribute.
+        {"WordWidth", attr("AUTOINCVALUE", kUInt16, int64_t{30}), " AUTOINCVALUE=\"30\""},
+        // Beyond its type's range a number is stored as 64-bit, and says so.
+        {"LargeLocale", attr("LCID", kInt16, int64_t{103101}),
+         "<PARAM Name=\"LCID\" Value=\"103101\" Type=\"i8\"/>"},
+        {"LargeNumber", attr("NOTA", kInt16, int64_t{103101}),
+         "<PARAM Name=\"NOTA\" Value=\"103101\" Type=\"i8\"/>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DataPacket p;
+        p.attributes = {c.attribute};
+        const std::string xml = encodeXmlPacket(p);
+        EXPECT_NE(xml.find(c.written), std::string::npos) << xml;
+        // Through XML or through the binary form, the same XML again.
+        EXPECT_EQ(encodeXmlPacket(decodeXmlPacket(xml)), xml);
+        EXPECT_EQ(encodeXmlPacket(decodeBinaryPacket(encodeBinaryPacket(p))), xml);
+    }
+    // Read from a file of older copies, such an attribute is written as it reads back.
+    const DataPacket old = decodeXmlPacket(
+        "<DATAPACKET><METADATA><FIELDS/><PARAMS LCID=\"103101\"/></METADATA><ROWDATA/>"
+        "</DATAPACKET>");
+    const std::string xml = encodeXmlPacket(old);
+    EXPECT_NE(xml.find("<PARAM Name=\"LCID\" Value=\"103101\" Type=\"i8\"/>"), std::string::npos);
+    EXPECT_EQ(encodeXmlPacket(decodeXmlPacket(xml)), xml);
+}
+
 }  // namespace
 }  // namespace tarvolen

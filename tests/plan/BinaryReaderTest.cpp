@@ -391,6 +391,20 @@ TEST(BinaryReader, cutsTextsToTheWidthTheFileDeclaresAsTheXmlReaderDoes) {
             "\"/></ROWDATA></DATAPACKET>");
         EXPECT_EQ(xml.rows.value(0, 0), c.expected);
     }
+    // Cut to a single zero byte, a text is the binary form's empty text, which is how it is
+    // written back: no value may be that one byte.
+    Bytes b = header(1, 1);
+    b.name("V").u32(typeword::kString1).u16(0).u16(1).name("WIDTH").u32(typeword::kUInt16).u16(1);
+    b.u16(0).u8(0).u8(0).raw(std::string("\x02\0x", 3));
+    const DataPacket cut = decodeBinaryPacket(b.str());
+    EXPECT_EQ(cut.rows.value(0, 0), FieldValue{std::string()});
+    const DataPacket cutXml = decodeXmlPacket(
+        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"V\" fieldtype=\"string\" WIDTH=\"1\"/>"
+        "</FIELDS><PARAMS/></METADATA><ROWDATA><ROW V=\"&#0;x\"/></ROWDATA></DATAPACKET>");
+    EXPECT_EQ(cutXml.rows.value(0, 0), FieldValue{std::string()});
+    DataPacket zero = cut;
+    zero.rows = {RowVersion{0, {std::string(1, '\0')}}};
+    EXPECT_EQ(encodeError(zero), kInvalidParameter);
 }
 
 std::string timeStamp(int16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
