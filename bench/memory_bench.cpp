@@ -103,6 +103,21 @@ DataPacket smallValues(size_t rows) {
     return p;
 }
 
+// Rows of 32 small integer fields, every other one null.
+DataPacket halfNullRows(size_t rows) {
+    std::string xml = "<DATAPACKET><METADATA><FIELDS>";
+    for (int f = 0; f < 32; ++f) {
+        xml += "<FIELD attrname=\"F" + std::to_string(f) + "\" fieldtype=\"i2\"/>";
+    }
+    DataPacket p = decodeXmlPacket(xml + "</FIELDS><PARAMS/></METADATA><ROWDATA/></DATAPACKET>");
+    std::vector<FieldValue> values(32);
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t f = 0; f < 32; f += 2) values[f] = static_cast<int64_t>((r + f) % 20000);
+        p.rows.append(0, values);
+    }
+    return p;
+}
+
 struct Case {
     std::string name;
     std::function<std::string()> make;
@@ -203,6 +218,8 @@ int main(int argc, char** argv) {
     const std::vector<Case> cases = {
         {"binary, many small values (16 MB)",
          [&] { return encodeBinaryPacket(smallValues(800000 / scale)); }},
+        {"binary, 32 small fields, every other one null",
+         [&] { return encodeBinaryPacket(halfNullRows(400000 / scale)); }},
         {"binary, rows of 2 bytes, all visible (16 MB)",
          [&] { return twoByteRows(static_cast<uint32_t>(8000000 / scale), 0); }},
         {"binary, rows of 2 bytes, every 2nd superseded",

@@ -473,9 +473,9 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
     packet.rows.setFieldCount(packet.fields.size());
     packet.rows.reserve(rowCount);
-    // Stored versions take about the room they take here; a close guess saves copying the
-    // arena as it grows.
-    packet.rows.reserveBytes(in.remaining() + size_t{rowCount} * 2);
+    // Stored versions take at most a few bytes more than here (a length, a tag per value); room
+    // reserved for them and not used costs no memory, while growing the arena would copy it.
+    packet.rows.reserveBytes(in.remaining() + size_t{rowCount} * (4 + size_t{fieldCount}));
     const ReplacedVersions replaced(packet.changeLog);
     RowStore::Builder row(packet.rows);
     BuilderSink sink(row);

@@ -4,13 +4,14 @@
 // version it replaces refers to it instead of copying it. A table of millions of small rows
 // therefore takes about the room its file gave it, not a heap object per value.
 //
-// Encoding of one version (internal to RowStore.cpp): its length, its status byte, an optional
-// header (the version whose values it carries over), then one item per field in layout order,
-// with runs of null or carried fields folded into one item and the trailing nulls left out.
-// Each value item starts with a tag that says how its bytes read (an integer in 1, 2, 4 or 8
-// bytes, a text with its length, a decimal as packed digits, ...), so the arena needs no layout
-// to be read; the layout only says how many fields a version has. A sampled offset every 16
-// versions finds a version; the versions in between are skipped by their lengths.
+// A version is encoded (RowEncoding.h, internal to the store) as its length, its status byte,
+// an optional header (the version whose values it carries over), then one item per field in
+// layout order, with runs of null or carried fields folded into one item and the trailing
+// nulls left out. Each value item starts with a tag that says how its bytes read (an integer in
+// 1, 2, 4 or 8 bytes, a text with its length, a decimal as packed digits, ...), so the arena
+// needs no layout to be read; the layout only says how many fields a version has. A sampled
+// offset every 16 versions finds a version; the versions in between are skipped by their
+// lengths.
 
 #include <algorithm>
 #include <cstddef>

@@ -324,9 +324,9 @@ class XmlPacketReader {
         m_packet.rows.setFieldCount(m_packet.fields.size());
         m_raw.resize(m_packet.fields.size());
         m_seenInRow.assign(m_packet.fields.size(), 0);
-        // Values take less room stored than as XML text; half the text is a close guess that
-        // saves copying the arena as it grows.
-        m_packet.rows.reserveBytes(m_scanner.remaining() / 2);
+        // Values take less room stored than as XML text: room for as much as the text, reserved
+        // and not used, costs no memory, while growing the arena would copy it.
+        m_packet.rows.reserveBytes(m_scanner.remaining());
         const ReplacedVersions replaced(m_packet.changeLog);
         RowStore::Builder row(m_packet.rows);
         bool first = true;
