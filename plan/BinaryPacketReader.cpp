@@ -222,49 +222,50 @@ size_t wideCut(const char* bytes, size_t units, size_t width) {
 
 // Reads one stored value of a field of `type` (with the size bits `size`) into `sink`; a text
 // longer than `width` (when not 0) is cut to it, as the file declares its field that wide.
+// Returns a text's length in the file (bytes, or UTF-16 units), 0 for other types.
 template <typename Sink>
-void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch,
-               size_t width = 0) {
+size_t readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch,
+                 size_t width = 0) {
     switch (type) {
         case FieldType::Int16:
             sink.integer(readInteger(in, 2, true));
-            return;
+            return 0;
         case FieldType::Int32:
             sink.integer(readInteger(in, 4, true));
-            return;
+            return 0;
         case FieldType::Date:
         case FieldType::Time: {
             const int64_t v = readInteger(in, 4, true);
             requireSayable(type, v);
             sink.integer(v);
-            return;
+            return 0;
         }
         case FieldType::Int64:
             sink.integer(readInteger(in, 8, true));
-            return;
+            return 0;
         case FieldType::UInt16:
             sink.integer(readInteger(in, 2, false));
-            return;
+            return 0;
         case FieldType::UInt32:
             sink.integer(readInteger(in, 4, false));
-            return;
+            return 0;
         case FieldType::Boolean:
             sink.boolean(in.u16() != 0);
-            return;
+            return 0;
         case FieldType::Float:
             sink.real(in.f64());
-            return;
+            return 0;
         case FieldType::DateTime: {
             const double v = in.f64();
             requireSayable(type, v);
             sink.real(v);
-            return;
+            return 0;
         }
         case FieldType::Bcd:
         case FieldType::FmtBcd:
             readDecimal(in, size, scratch);
             sink.text(scratch);
-            return;
+            return 0;
         case FieldType::SqlTimeStamp: {
             SqlTimeStamp ts;
             ts.year = static_cast<int16_t>(in.u16());
@@ -276,7 +277,7 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
             ts.millisecond = in.u32();
             requireSayable(type, ts);
             sink.timeStamp(ts);
-            return;
+            return 0;
         }
         case FieldType::String: {
             const size_t n = in.length(size);
@@ -288,7 +289,7 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
             } else {
                 sink.text(std::string_view(bytes, kept));
             }
-            return;
+            return n;
         }
         case FieldType::WideString: {
             const size_t n = in.length(size);
@@ -296,17 +297,18 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::s
             const char* bytes = in.take(n);
             requireWholeCharacters(bytes, n / 2);
             sink.wideLittleEndian(bytes, width > 0 ? wideCut(bytes, n / 2, width) : n / 2);
-            return;
+            return n / 2;
         }
         case FieldType::Blob: {
             const uint32_t n = in.u32();
             sink.blob(std::string_view(in.take(n), n));
-            return;
+            return 0;
         }
         case FieldType::Bytes:
             sink.text(std::string_view(in.take(size), size));
-            return;
+            return 0;
     }
+    return 0;
 }
 
 FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord, LayoutBudget& budget) {
@@ -403,9 +405,7 @@ bool takesFromReplaced(const unsigned char* status, const std::vector<FieldSlot>
     return false;
 }
 
-}  // namespace
-
-DataPacket decodeBinaryPacket(std::string_view bytes) {
+DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) {
     const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
     ByteReader in(begin, begin + bytes.size());
 
@@ -497,7 +497,16 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
             if (slot.target < 0) {
                 if (bits == 0) in.take(slot.size);
             } else if (bits == 0) {
-                readValue(in, slot.type, slot.size, sink, scratch, slot.width);
+                const size_t held = readValue(in, slot.type, slot.size, sink, scratch, slot.width);
+                if (diagnostics != nullptr && slot.width > 0 && held > slot.width) {
+                    ValueNote note;
+                    note.kind = ValueNote::Kind::CutToWidth;
+                    note.row = r + 1;
+                    note.field = packet.fields[static_cast<size_t>(slot.target)].name;
+                    note.length = held;
+                    note.width = slot.width;
+                    diagnostics->note(note);
+                }
             } else if (bits == 2) {
                 row.carried();
             } else {
@@ -509,6 +518,16 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     if (in.remaining() != 0) corrupt();
     packet.rows.shrinkToFit();
     return packet;
+}
+
+}  // namespace
+
+DataPacket decodeBinaryPacket(std::string_view bytes) {
+    return decodeBinary(bytes, nullptr);
+}
+
+DataPacket decodeBinaryPacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
+    return decodeBinary(bytes, &diagnostics);
 }
 
 }  // namespace tarvolen

@@ -32,6 +32,11 @@ DataPacket decodePacket(std::string_view bytes) {
     return isBinaryPacket(bytes) ? decodeBinaryPacket(bytes) : decodeXmlPacket(bytes);
 }
 
+DataPacket decodePacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
+    return isBinaryPacket(bytes) ? decodeBinaryPacket(bytes, diagnostics)
+                                 : decodeXmlPacket(bytes, diagnostics);
+}
+
 std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
     std::vector<size_t> order(packet.rows.size());
     std::iota(order.begin(), order.end(), size_t{0});

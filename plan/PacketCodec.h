@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "plan/DataPacket.h"
+#include "plan/DecodeDiagnostics.h"
 
 namespace tarvolen {
 
@@ -17,6 +18,10 @@ bool isBinaryPacket(std::string_view bytes);
 DataPacket decodePacket(std::string_view bytes);
 DataPacket decodeXmlPacket(std::string_view bytes);
 DataPacket decodeBinaryPacket(std::string_view bytes);
+// The same, reporting to `diagnostics` each row value loaded other than as the file holds it.
+DataPacket decodePacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
+DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
+DataPacket decodeBinaryPacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
 
 // The XML form: one line, prolog then DATAPACKET, byte for byte as the plan file is written.
 std::string encodeXmlPacket(const DataPacket& packet);

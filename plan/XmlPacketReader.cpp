@@ -56,7 +56,8 @@ void readChangeLogText(std::string_view text, ChangeLog& log) {
 
 class XmlPacketReader {
   public:
-    explicit XmlPacketReader(std::string_view text) : m_scanner(text) {}
+    XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics)
+        : m_scanner(text), m_diagnostics(diagnostics) {}
 
     DataPacket read() {
         m_scanner.skipLeadingBlanks();
@@ -405,7 +406,10 @@ class XmlPacketReader {
         const FieldReadInfo& info = m_info[i];
         if (field.type == FieldType::String) {
             decodeXmlText(raw, m_scratch);
-            if (info.width > 0 && m_scratch.size() > info.width) m_scratch.resize(info.width);
+            if (info.width > 0 && m_scratch.size() > info.width) {
+                if (m_diagnostics != nullptr) noteCut(field, m_scratch.size(), info.width);
+                m_scratch.resize(info.width);
+            }
             // A single zero byte is the binary form's empty text; so it is here.
             if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
@@ -414,15 +418,40 @@ class XmlPacketReader {
             row.blob(m_scratch);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
-            cutWideText(text, static_cast<size_t>(field.width()));
+            const auto width = static_cast<size_t>(field.width());
+            if (m_diagnostics != nullptr && text.size() > width) {
+                noteCut(field, text.size(), width);
+            }
+            cutWideText(text, width);
             row.wide(text);
         } else {
             decodeXmlText(raw, m_scratch);
-            row.value(valueFromText(field, m_scratch));
+            const FieldValue value = valueFromText(field, m_scratch);
+            if (m_diagnostics != nullptr && isNull(value) && !m_scratch.empty()) {
+                ValueNote note;
+                note.kind = ValueNote::Kind::TextReadAsNull;
+                note.row = m_packet.rows.size() + 1;
+                note.field = field.name;
+                note.text = m_scratch;
+                m_diagnostics->note(note);
+            }
+            row.value(value);
         }
     }
 
+    // The version being read is the next one the store will hold.
+    void noteCut(const FieldDef& field, size_t length, size_t width) {
+        ValueNote note;
+        note.kind = ValueNote::Kind::CutToWidth;
+        note.row = m_packet.rows.size() + 1;
+        note.field = field.name;
+        note.length = length;
+        note.width = width;
+        m_diagnostics->note(note);
+    }
+
     XmlScanner m_scanner;
+    DecodeDiagnostics* m_diagnostics;  // may be null
     XmlAttribute m_attribute;
     DataPacket m_packet;
     LayoutBudget m_budget;
@@ -438,17 +467,29 @@ class XmlPacketReader {
 
 }  // namespace
 
-DataPacket decodeXmlPacket(std::string_view bytes) {
+namespace {
+
+DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics) {
     static constexpr std::string_view kBom = "\xEF\xBB\xBF";
     if (bytes.substr(0, 3) == kBom) {
         const std::string text = cp1252::fromUtf8(bytes.substr(3));
-        return XmlPacketReader(text).read();
+        return XmlPacketReader(text, diagnostics).read();
     }
     if (declaresUtf8(bytes) && cp1252::isValidUtf8(bytes)) {
         const std::string text = cp1252::fromUtf8(bytes);
-        return XmlPacketReader(text).read();
+        return XmlPacketReader(text, diagnostics).read();
     }
-    return XmlPacketReader(bytes).read();
+    return XmlPacketReader(bytes, diagnostics).read();
+}
+
+}  // namespace
+
+DataPacket decodeXmlPacket(std::string_view bytes) {
+    return decodeXml(bytes, nullptr);
+}
+
+DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
+    return decodeXml(bytes, &diagnostics);
 }
 
 }  // namespace tarvolen
