@@ -74,6 +74,27 @@ std::string twoByteRows(uint32_t rows, uint32_t hiddenEvery) {
     return std::move(b.str());
 }
 
+// A binary packet of the widest layout: 65535 i2 fields of one-letter names, each descriptor
+// the smallest there is, and no rows.
+std::string widestLayout() {
+    Bytes b;
+    b.u32(0xBDE01996u).u16(1).u16(0).u32(24).u16(0xFFFF).u32(0).u32(1).u16(0);
+    for (uint32_t f = 0; f < 0xFFFF; ++f) b.name("A").u32(0x00010002u).u16(0).u16(0);
+    b.u16(0);
+    return std::move(b.str());
+}
+
+// A binary packet of one field carrying the most attributes a layout may hold, each the
+// smallest there is: a one-letter name and a 1-byte integer.
+std::string mostAttributes() {
+    Bytes b;
+    b.u32(0xBDE01996u).u16(1).u16(0).u32(24).u16(1).u32(0).u32(1).u16(0);
+    b.name("A").u32(0x00010002u).u16(0).u16(0xFFFF);
+    for (uint32_t a = 0; a < 0xFFFF; ++a) b.name("X").u32(0x00010001u).u8(1);
+    b.u16(0);
+    return std::move(b.str());
+}
+
 // An XML packet of one string field and `rows` empty ROW elements.
 std::string emptyXmlRows(size_t rows) {
     std::string xml =
@@ -224,6 +245,8 @@ int main(int argc, char** argv) {
          [&] { return twoByteRows(static_cast<uint32_t>(8000000 / scale), 0); }},
         {"binary, rows of 2 bytes, every 2nd superseded",
          [&] { return twoByteRows(static_cast<uint32_t>(8000000 / scale), 2); }},
+        {"binary, 65535 fields, no rows", [] { return widestLayout(); }},
+        {"binary, 65535 attributes, no rows", [] { return mostAttributes(); }},
         {"XML, empty <ROW/> elements (16 MB)", [&] { return emptyXmlRows(2800000 / scale); }},
         {"XML, import file of 200,000 rows",
          [&] { return encodeXmlPacket(bench::importPacket(static_cast<int>(200000 / scale))); }},
