@@ -1,7 +1,8 @@
 #pragma once
 // The one harness behind both packet fuzz targets: feed the bytes to a decoder, accept its
 // refusal with a decoding error, and check that whatever it accepted can be written in both
-// forms and reads back from each as the same table (checkReencodes).
+// forms and reads back from each as the same table (checkReencodes), and that decoding with a
+// diagnostics sink loads the same table and notes only what may be noted (NoteChecker).
 // Any other outcome aborts, so libFuzzer keeps the input.
 
 #include <cstddef>
@@ -19,6 +20,7 @@
 namespace tarvolen::fuzz {
 
 using Decoder = DataPacket (*)(std::string_view bytes);
+using NotingDecoder = DataPacket (*)(std::string_view bytes, DecodeDiagnostics& diagnostics);
 
 [[noreturn]] inline void fail(const char* stage, const char* what) {
     std::fprintf(stderr, "%s: %s\n", stage, what);
@@ -68,8 +70,31 @@ inline void checkReencodes(const DataPacket& packet) {
     }
 }
 
-// The body of LLVMFuzzerTestOneInput for `decode`.
-inline int fuzzPacketDecoder(Decoder decode, const uint8_t* data, size_t size) {
+// Each note names a row version in storage order and a field, a text that reads as null is not
+// empty, and a string was cut from more than its width.
+class NoteChecker : public DecodeDiagnostics {
+  public:
+    void note(const ValueNote& note) override {
+        if (note.row == 0 || note.row < m_lastRow || note.field.empty()) {
+            fail("diagnostics", "a note names no row version, or no field, or an earlier row");
+        }
+        if (note.kind == ValueNote::Kind::TextReadAsNull && note.text.empty()) {
+            fail("diagnostics", "an empty text noted as read as null");
+        }
+        if (note.kind == ValueNote::Kind::CutToWidth && note.length <= note.width) {
+            fail("diagnostics", "a string noted as cut that fits its width");
+        }
+        m_lastRow = note.row;
+    }
+    size_t lastRow() const { return m_lastRow; }
+
+  private:
+    size_t m_lastRow = 0;
+};
+
+// The body of LLVMFuzzerTestOneInput for `decode` (and the same decoder with a sink).
+inline int fuzzPacketDecoder(Decoder decode, NotingDecoder decodeNoting, const uint8_t* data,
+                             size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     DataPacket packet;
     try {
@@ -78,6 +103,16 @@ inline int fuzzPacketDecoder(Decoder decode, const uint8_t* data, size_t size) {
         return 0;  // rejecting the input with a decoding error is the expected outcome
     }
     checkReencodes(packet);
+    NoteChecker notes;
+    try {
+        const DataPacket noted = decodeNoting(bytes, notes);
+        if (encodeXmlPacket(noted) != encodeXmlPacket(packet)) {
+            fail("diagnostics", "decoding with a sink loads another table");
+        }
+        if (notes.lastRow() > noted.rows.size()) fail("diagnostics", "a note names no version");
+    } catch (const std::exception& e) {
+        fail("decoding with a sink threw", e.what());
+    }
     return 0;
 }
 
