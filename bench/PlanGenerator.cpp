@@ -33,10 +33,10 @@ DataPacket generatePlan(size_t phases, size_t scriptBytes, bool markedDone) {
     if (markedDone) {
         for (size_t i = 0; i < phases; ++i) {
             RowVersion marked = packet.rows[i];
-            marked.status = rowstate::kModified;
             marked.values[1] = std::string("S");
-            packet.rows[i].status = rowstate::kSuperseded;
-            packet.rows.push_back(std::move(marked));
+            // As the table posts an edit: the new version keeps the script by reference.
+            packet.rows.append(rowstate::kModified, marked.values, i);
+            packet.rows.setStatus(i, rowstate::kSuperseded);
             packet.changeLog.push_back({uint32_t(packet.rows.size()), uint32_t(i + 1), 8});
         }
     }

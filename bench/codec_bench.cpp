@@ -45,7 +45,7 @@ void BM_DecodeXml(benchmark::State& state) {
     const std::string& xml = corpus().xml;
     for (auto _ : state) {
         DataPacket p = decodeXmlPacket(xml);
-        benchmark::DoNotOptimize(p.rows.data());
+        benchmark::DoNotOptimize(p.rows.size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(xml.size()));
 }
@@ -81,7 +81,7 @@ void BM_DecodeBinary(benchmark::State& state) {
     const std::string& binary = corpus().binary;
     for (auto _ : state) {
         DataPacket p = decodeBinaryPacket(binary);
-        benchmark::DoNotOptimize(p.rows.data());
+        benchmark::DoNotOptimize(p.rows.size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(binary.size()));
 }

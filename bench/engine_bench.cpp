@@ -22,6 +22,7 @@
 #include <string>
 
 #include "BenchSupport.h"
+#include "ImportGenerator.h"
 #include "base/Calendar.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
@@ -130,27 +131,6 @@ class QuietHost : public EngineHost {
     void showMessage(std::string_view, std::string_view, MessageIcon) override {}
 };
 
-// The data file's packet: M rows of integer, text, date, numeric and memo.
-DataPacket importPacket(int rows) {
-    DataPacket p = decodeXmlPacket(
-        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"ID\" fieldtype=\"i4\"/>"
-        "<FIELD attrname=\"NOME\" fieldtype=\"string\" WIDTH=\"40\"/><FIELD attrname=\"NATO\" "
-        "fieldtype=\"date\"/>"
-        "<FIELD attrname=\"IMPORTO\" fieldtype=\"fixed\" DECIMALS=\"2\" WIDTH=\"12\"/>"
-        "<FIELD attrname=\"NOTE\" fieldtype=\"bin.hex\" "
-        "SUBTYPE=\"Text\"/></FIELDS><PARAMS/></METADATA>"
-        "<ROWDATA></ROWDATA></DATAPACKET>");
-    p.rows.reserve(static_cast<size_t>(rows));
-    for (int i = 0; i < rows; ++i) {
-        p.rows.push_back({0,
-                          {int64_t{i}, "Cognome Nome " + std::to_string(i),
-                           dayNumberFromDate(1950 + i % 60, 1 + i % 12, 1 + i % 28),
-                           std::to_string(i) + "." + std::to_string(10 + i % 90),
-                           makeBlob("nota " + std::to_string(i))}});
-    }
-    return p;
-}
-
 double importRate(const std::string& dataFile, int rows) {
     Folder folder;
     createDatabase(folder);
@@ -212,7 +192,7 @@ double handLoopRate(const DataPacket& packet) {
 
 void benchImport(int rows) {
     Folder files;
-    const DataPacket packet = importPacket(rows);
+    const DataPacket packet = bench::importPacket(rows);
     const std::string xml = (files.path() / "data.xml").string();
     const std::string binary = (files.path() / "data.cds").string();
     std::ofstream(xml, std::ios::binary) << encodeXmlPacket(packet);

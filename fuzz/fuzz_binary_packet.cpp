@@ -6,5 +6,6 @@
 #include "PacketFuzzHarness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return tarvolen::fuzz::fuzzPacketDecoder(tarvolen::decodeBinaryPacket, data, size);
+    return tarvolen::fuzz::fuzzPacketDecoder(tarvolen::decodeBinaryPacket,
+                                             tarvolen::decodeBinaryPacket, data, size);
 }

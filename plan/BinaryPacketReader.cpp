@@ -2,14 +2,17 @@
 // Every count and length is checked against what is left of the buffer before anything is
 // allocated for it, so a corrupt header cannot make us reserve gigabytes.
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/LayoutBudget.h"
 #include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {
@@ -94,33 +97,17 @@ int64_t readInteger(ByteReader& in, uint32_t size, bool isSigned) {
 }
 
 // The packed-decimal record of a decimal field, as the decimal text the table keeps.
-std::string readDecimal(ByteReader& in, uint32_t recordSize) {
+void readDecimal(ByteReader& in, uint32_t recordSize, std::string& text) {
     const char* record = in.take(recordSize);
-    std::string text;
     if (!unpackDecimal(std::string_view(record, recordSize), text)) corrupt();
-    return text;
-}
-
-std::u16string readWide(ByteReader& in, size_t byteLength) {
-    if (byteLength % 2 != 0) corrupt();
-    const char* bytes = in.take(byteLength);
-    std::u16string text(byteLength / 2, u'\0');
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(text.data(), bytes, byteLength);
-    } else {
-        for (size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-        }
-    }
-    return text;
 }
 
 // How one field's values are read: its type and the size bits of its type word.
 struct FieldSlot {
     FieldType type = FieldType::Int32;
     uint32_t size = 0;
-    int target = -1;  // index in the resulting layout; -1 for a dropped 8-bit integer field
+    size_t width = 0;  // texts are cut to it (bytes, or UTF-16 units); 0 for other types
+    int target = -1;   // index in the resulting layout; -1 for a dropped 8-bit integer field
 };
 
 // Checks that we can read a type the lookup accepted with the size its word gives.
@@ -139,6 +126,12 @@ bool sizeFits(FieldType type, uint32_t size) {
     }
 }
 
+// How long a text of the field may be: its WIDTH, in bytes or in UTF-16 units.
+size_t cutWidth(const FieldDef& field) {
+    const bool text = field.type == FieldType::String || field.type == FieldType::WideString;
+    return text ? static_cast<size_t>(field.width()) : 0;
+}
+
 FieldSlot slotFor(uint32_t typeWord) {
     FieldSlot slot;
     slot.size = typeWord & typeword::kSizeMask;
@@ -155,37 +148,124 @@ FieldSlot slotFor(uint32_t typeWord) {
     throw dberr::invalidFieldType();
 }
 
-// Reads one stored value into `out`.
-void readValue(ByteReader& in, FieldType type, uint32_t size, FieldValue& out) {
+// Where a value read from the packet goes: a row being built, or an attribute's value.
+class BuilderSink {
+  public:
+    explicit BuilderSink(RowStore::Builder& row) : m_row(row) {}
+    void integer(int64_t v) { m_row.integer(v); }
+    void real(double v) { m_row.real(v); }
+    void boolean(bool v) { m_row.boolean(v); }
+    void text(std::string_view v) { m_row.text(v); }
+    void wideLittleEndian(const char* bytes, size_t units) { m_row.wideLittleEndian(bytes, units); }
+    void blob(std::string_view v) { m_row.blob(v); }
+    void timeStamp(const SqlTimeStamp& v) { m_row.timeStamp(v); }
+
+  private:
+    RowStore::Builder& m_row;
+};
+
+class ValueSink {
+  public:
+    explicit ValueSink(FieldValue& out) : m_out(out) {}
+    void integer(int64_t v) { m_out = v; }
+    void real(double v) { m_out = v; }
+    void boolean(bool v) { m_out = v; }
+    void text(std::string_view v) { m_out.emplace<std::string>(v); }
+    void wideLittleEndian(const char* bytes, size_t units) {
+        std::u16string& text = m_out.emplace<std::u16string>(units, u'\0');
+        for (size_t i = 0; i < units; ++i) {
+            text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+        }
+    }
+    void blob(std::string_view v) { m_out = makeBlob(std::string(v)); }
+    void timeStamp(const SqlTimeStamp& v) { m_out = v; }
+
+  private:
+    FieldValue& m_out;
+};
+
+// Reads one stored value of a field of `type` (with the size bits `size`) into `sink`.
+// Dates and times the XML form cannot say are refused here, so that whatever loads can be
+// written in either form and read back as itself.
+void requireSayable(FieldType type, const FieldValue& value) {
+    if (!sayableAsText(type, value)) throw dberr::invalidParameter();
+}
+
+// A wide text must be whole UTF-16: a surrogate without its pair is no character that the XML
+// form could write.
+void requireWholeCharacters(const char* bytes, size_t units) {
+    const auto unit = [&](size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    for (size_t i = 0; i < units; ++i) {
+        const unsigned u = unit(i);
+        if (u < 0xD800 || u > 0xDFFF) continue;
+        if (u > 0xDBFF || i + 1 == units || unit(i + 1) < 0xDC00 || unit(i + 1) > 0xDFFF) {
+            throw dberr::invalidParameter();
+        }
+        ++i;
+    }
+}
+
+// Length of a wide text cut to `width` units, without leaving half a surrogate pair at its end.
+size_t wideCut(const char* bytes, size_t units, size_t width) {
+    if (units <= width) return units;
+    const auto unit = [&](size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    const unsigned last = unit(width - 1);
+    return last >= 0xD800 && last <= 0xDBFF ? width - 1 : width;
+}
+
+// Reads one stored value of a field of `type` (with the size bits `size`) into `sink`; a text
+// longer than `width` (when not 0) is cut to it, as the file declares its field that wide.
+// Returns a text's length in the file (bytes, or UTF-16 units), 0 for other types.
+template <typename Sink>
+size_t readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch,
+                 size_t width = 0) {
     switch (type) {
         case FieldType::Int16:
-            out = readInteger(in, 2, true);
-            return;
+            sink.integer(readInteger(in, 2, true));
+            return 0;
         case FieldType::Int32:
+            sink.integer(readInteger(in, 4, true));
+            return 0;
         case FieldType::Date:
-        case FieldType::Time:
-            out = readInteger(in, 4, true);
-            return;
+        case FieldType::Time: {
+            const int64_t v = readInteger(in, 4, true);
+            requireSayable(type, v);
+            sink.integer(v);
+            return 0;
+        }
         case FieldType::Int64:
-            out = readInteger(in, 8, true);
-            return;
+            sink.integer(readInteger(in, 8, true));
+            return 0;
         case FieldType::UInt16:
-            out = readInteger(in, 2, false);
-            return;
+            sink.integer(readInteger(in, 2, false));
+            return 0;
         case FieldType::UInt32:
-            out = readInteger(in, 4, false);
-            return;
+            sink.integer(readInteger(in, 4, false));
+            return 0;
         case FieldType::Boolean:
-            out = in.u16() != 0;
-            return;
+            sink.boolean(in.u16() != 0);
+            return 0;
         case FieldType::Float:
-        case FieldType::DateTime:
-            out = in.f64();
-            return;
+            sink.real(in.f64());
+            return 0;
+        case FieldType::DateTime: {
+            const double v = in.f64();
+            requireSayable(type, v);
+            sink.real(v);
+            return 0;
+        }
         case FieldType::Bcd:
         case FieldType::FmtBcd:
-            out = readDecimal(in, size);
-            return;
+            readDecimal(in, size, scratch);
+            sink.text(scratch);
+            return 0;
         case FieldType::SqlTimeStamp: {
             SqlTimeStamp ts;
             ts.year = static_cast<int16_t>(in.u16());
@@ -195,36 +275,43 @@ void readValue(ByteReader& in, FieldType type, uint32_t size, FieldValue& out) {
             ts.minute = in.u16();
             ts.second = in.u16();
             ts.millisecond = in.u32();
-            out = ts;
-            return;
+            requireSayable(type, ts);
+            sink.timeStamp(ts);
+            return 0;
         }
         case FieldType::String: {
             const size_t n = in.length(size);
             const char* bytes = in.take(n);
-            // Empty text that is not null is stored as a single zero byte.
-            if (n == 1 && bytes[0] == '\0') {
-                out.emplace<std::string>();
+            // Empty text that is not null is stored as a single zero byte: so is one cut to it.
+            const size_t kept = width > 0 ? std::min(n, width) : n;
+            if (kept == 1 && bytes[0] == '\0') {
+                sink.text(std::string_view());
             } else {
-                out.emplace<std::string>(bytes, n);
+                sink.text(std::string_view(bytes, kept));
             }
-            return;
+            return n;
         }
-        case FieldType::WideString:
-            out = readWide(in, in.length(size));
-            return;
+        case FieldType::WideString: {
+            const size_t n = in.length(size);
+            if (n % 2 != 0) corrupt();
+            const char* bytes = in.take(n);
+            requireWholeCharacters(bytes, n / 2);
+            sink.wideLittleEndian(bytes, width > 0 ? wideCut(bytes, n / 2, width) : n / 2);
+            return n / 2;
+        }
         case FieldType::Blob: {
             const uint32_t n = in.u32();
-            const char* bytes = in.take(n);
-            out = makeBlob(std::string(bytes, n));
-            return;
+            sink.blob(std::string_view(in.take(n), n));
+            return 0;
         }
         case FieldType::Bytes:
-            out.emplace<std::string>(in.take(size), size);
-            return;
+            sink.text(std::string_view(in.take(size), size));
+            return 0;
     }
+    return 0;
 }
 
-FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
+FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord, LayoutBudget& budget) {
     if ((typeWord & typeword::kComposite) != 0) throw dberr::invalidFieldType();
     const uint32_t size = typeWord & typeword::kSizeMask;
     if ((typeWord & typeword::kArray) != 0) {
@@ -232,6 +319,7 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
         if (!isIntegerElement(element)) throw dberr::invalidFieldType();
         const uint32_t count = in.u32();
         in.need(static_cast<uint64_t>(count) * (element & typeword::kSizeMask));
+        budget.addArrayElements(count);
         IntArray values;
         values.reserve(count);
         const bool isSigned = (element & typeword::kClassMask) == kIntClass;
@@ -240,7 +328,7 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
         }
         return values;
     }
-    if ((typeWord & typeword::kClassMask) == kStringClass) {
+    if (isTextWord(typeWord)) {
         // Attribute strings count and carry a closing zero byte.
         if (size != 1 && size != 2) throw dberr::invalidFieldType();
         size_t n = in.length(size);
@@ -259,48 +347,65 @@ FieldValue readAttributeValue(ByteReader& in, uint32_t typeWord) {
             throw dberr::invalidFieldType();
     }
     FieldValue value;
-    readValue(in, type, size, value);
+    ValueSink sink(value);
+    std::string scratch;
+    readValue(in, type, size, sink, scratch);
     return value;
 }
 
-Attribute readAttribute(ByteReader& in) {
+Attribute readAttribute(ByteReader& in, LayoutBudget& budget) {
+    budget.addAttribute();
     Attribute attribute;
     const uint8_t nameLength = in.u8();
     attribute.name.assign(in.take(nameLength), nameLength);
     attribute.typeWord = in.u32();
-    attribute.value = readAttributeValue(in, attribute.typeWord);
+    attribute.value = readAttributeValue(in, attribute.typeWord, budget);
     return attribute;
 }
 
-std::vector<Attribute> readAttributes(ByteReader& in, size_t count) {
+std::vector<Attribute> readAttributes(ByteReader& in, size_t count, LayoutBudget& budget) {
     in.need(count * kMinAttribute);
     std::vector<Attribute> attributes;
-    attributes.reserve(count);
-    for (size_t i = 0; i < count; ++i) attributes.push_back(readAttribute(in));
+    attributes.reserve(std::min(count, LayoutBudget::kMaxAttributes));
+    for (size_t i = 0; i < count; ++i) attributes.push_back(readAttribute(in, budget));
     return attributes;
 }
 
-std::vector<ChangeLogEntry> changeLogFrom(const FieldValue& value) {
-    const auto* numbers = std::get_if<IntArray>(&value);
-    if (numbers == nullptr || numbers->size() % 3 != 0) corrupt();
-    std::vector<ChangeLogEntry> log;
-    log.reserve(numbers->size() / 3);
-    for (size_t i = 0; i < numbers->size(); i += 3) {
-        ChangeLogEntry entry;
-        for (size_t k = 0; k < 3; ++k) {
-            if ((*numbers)[i + k] < 0 || (*numbers)[i + k] > UINT32_MAX) corrupt();
-        }
-        entry.version = static_cast<uint32_t>((*numbers)[i]);
-        entry.replaced = static_cast<uint32_t>((*numbers)[i + 1]);
-        entry.kind = static_cast<uint32_t>((*numbers)[i + 2]);
-        log.push_back(entry);
+// The value of the dataset attribute CHANGE_LOG, an integer array of three numbers per entry,
+// read straight into the log: as an array of 64-bit numbers it would take up to eight times
+// the room the packet gives it.
+void readChangeLog(ByteReader& in, uint32_t typeWord, ChangeLog& log, LayoutBudget& budget) {
+    const uint32_t element = typeWord & ~typeword::kArray;
+    if ((typeWord & typeword::kArray) == 0 || !isIntegerElement(element)) {
+        readAttributeValue(in, typeWord, budget);  // refuses what no attribute may be
+        corrupt();                                 // a change log that is no integer array
     }
-    return log;
+    const uint32_t size = element & typeword::kSizeMask;
+    const bool isSigned = (element & typeword::kClassMask) == kIntClass;
+    const uint32_t count = in.u32();
+    in.need(static_cast<uint64_t>(count) * size);
+    if (count % 3 != 0) corrupt();
+    log.reserve(log.size() + count / 3);  // a second CHANGE_LOG continues the first
+    for (uint32_t i = 0; i < count; i += 3) {
+        uint32_t numbers[3];
+        for (uint32_t& n : numbers) {
+            const int64_t v = readInteger(in, size, isSigned);
+            if (v < 0 || v > UINT32_MAX) corrupt();
+            n = static_cast<uint32_t>(v);
+        }
+        log.push_back({numbers[0], numbers[1], numbers[2]});
+    }
 }
 
-}  // namespace
+// Whether any kept field of a row is marked "not stored": its value is the replaced version's.
+bool takesFromReplaced(const unsigned char* status, const std::vector<FieldSlot>& slots) {
+    for (size_t i = 0; i < slots.size(); ++i) {
+        if (slots[i].target >= 0 && ((status[i / 4] >> (2 * (i % 4))) & 3u) == 2) return true;
+    }
+    return false;
+}
 
-DataPacket decodeBinaryPacket(std::string_view bytes) {
+DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) {
     const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
     ByteReader in(begin, begin + bytes.size());
 
@@ -315,11 +420,13 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
     const uint32_t rowCount = in.u32();
     const uint32_t properties = in.u32();
     const uint16_t firstRowOffset = in.u16();
-    if (headerSize < kHeaderSize || headerSize > bytes.size()) corrupt();
+    // A packet without its layout is refused as such whatever else its header says.
     if ((properties & kHoldsLayout) == 0) throw dberr::noMetaData();
+    if (headerSize < kHeaderSize || headerSize > bytes.size()) corrupt();
     in.take(headerSize - kHeaderSize);
 
     DataPacket packet;
+    LayoutBudget budget;
     std::vector<FieldSlot> slots;
     in.need(static_cast<uint64_t>(fieldCount) * kMinFieldDescriptor);
     slots.reserve(fieldCount);
@@ -333,20 +440,28 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
         FieldSlot slot = slotFor(field.typeWord);
         field.type = slot.type;
         field.bits = in.u16();
-        field.attributes = readAttributes(in, in.u16());
+        field.attributes = readAttributes(in, in.u16(), budget);
         if (slot.target >= 0) {
+            requireCarriableLayout(field, field.typeWord);
+            slot.width = cutWidth(field);
             slot.target = static_cast<int>(packet.fields.size());
             packet.fields.push_back(std::move(field));
         }
         slots.push_back(slot);
     }
 
-    for (Attribute& attribute : readAttributes(in, in.u16())) {
+    const uint16_t datasetAttributes = in.u16();
+    in.need(size_t{datasetAttributes} * kMinAttribute);
+    for (size_t i = 0; i < datasetAttributes; ++i) {
+        budget.addAttribute();
+        Attribute attribute;
+        const uint8_t nameLength = in.u8();
+        attribute.name.assign(in.take(nameLength), nameLength);
+        attribute.typeWord = in.u32();
         if (attribute.name == "CHANGE_LOG") {
-            for (const ChangeLogEntry& entry : changeLogFrom(attribute.value)) {
-                packet.changeLog.push_back(entry);
-            }
+            readChangeLog(in, attribute.typeWord, packet.changeLog, budget);
         } else {
+            attribute.value = readAttributeValue(in, attribute.typeWord, budget);
             packet.attributes.push_back(std::move(attribute));
         }
     }
@@ -356,35 +471,63 @@ DataPacket decodeBinaryPacket(std::string_view bytes) {
 
     const size_t statusBytes = (size_t{fieldCount} + 3) / 4;
     in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
-    packet.rows.resize(rowCount);
-    std::vector<std::vector<int>> pending;
+    packet.rows.setFieldCount(packet.fields.size());
+    packet.rows.reserve(rowCount);
+    // Stored versions take at most a few bytes more than here (a length, a tag per value); room
+    // reserved for them and not used costs no memory, while growing the arena would copy it.
+    packet.rows.reserveBytes(in.remaining() + size_t{rowCount} * (4 + size_t{fieldCount}));
+    const ReplacedVersions replaced(packet.changeLog);
+    RowStore::Builder row(packet.rows);
+    BuilderSink sink(row);
+    std::string scratch;
     for (size_t r = 0; r < rowCount; ++r) {
-        RowVersion& row = packet.rows[r];
-        row.status = in.u8();
-        const auto* status = reinterpret_cast<const unsigned char*>(in.take(statusBytes));
-        row.values.resize(packet.fields.size());
+        const uint8_t status = in.u8();
+        const auto* fieldStatus = reinterpret_cast<const unsigned char*>(in.take(statusBytes));
+        // A value not stored is the one of the version this one replaces, which must come
+        // earlier: later versions are not read yet, and a damaged log could name a cycle.
+        size_t source = RowStore::kNoSource;
+        if (takesFromReplaced(fieldStatus, slots)) {
+            const uint32_t version = replaced.of(static_cast<uint32_t>(r + 1));
+            if (version >= 1 && version <= r) source = version - 1;
+        }
+        row.begin(status, source);
         for (size_t i = 0; i < fieldCount; ++i) {
             const FieldSlot& slot = slots[i];
-            const unsigned bits = (status[i / 4] >> (2 * (i % 4))) & 3u;
-            if (bits != 0) {
-                // Null wins when a writer sets both bits.
-                if (bits == 2 && slot.target >= 0) {
-                    if (pending.empty()) pending.resize(rowCount);
-                    pending[r].push_back(slot.target);
-                }
-                continue;
-            }
+            const unsigned bits = (fieldStatus[i / 4] >> (2 * (i % 4))) & 3u;
             if (slot.target < 0) {
-                in.take(slot.size);
-                continue;
+                if (bits == 0) in.take(slot.size);
+            } else if (bits == 0) {
+                const size_t held = readValue(in, slot.type, slot.size, sink, scratch, slot.width);
+                if (diagnostics != nullptr && slot.width > 0 && held > slot.width) {
+                    ValueNote note;
+                    note.kind = ValueNote::Kind::CutToWidth;
+                    note.row = r + 1;
+                    note.field = packet.fields[static_cast<size_t>(slot.target)].name;
+                    note.length = held;
+                    note.width = slot.width;
+                    diagnostics->note(note);
+                }
+            } else if (bits == 2) {
+                row.carried();
+            } else {
+                row.nulls(1);  // null wins when a writer sets both bits
             }
-            readValue(in, slot.type, slot.size, row.values[static_cast<size_t>(slot.target)]);
         }
+        row.end();
     }
     if (in.remaining() != 0) corrupt();
-
-    if (!pending.empty()) carryOverFromReplaced(packet, pending);
+    packet.rows.shrinkToFit();
     return packet;
+}
+
+}  // namespace
+
+DataPacket decodeBinaryPacket(std::string_view bytes) {
+    return decodeBinary(bytes, nullptr);
+}
+
+DataPacket decodeBinaryPacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
+    return decodeBinary(bytes, &diagnostics);
 }
 
 }  // namespace tarvolen

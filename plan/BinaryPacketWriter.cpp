@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <optional>
 
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueRules.h"
 
 namespace tarvolen {
 namespace {
@@ -96,6 +98,14 @@ void putDecimal(std::string& out, const std::string& text, uint32_t recordSize) 
     out += record;
 }
 
+void putBlob(std::string& out, FieldType type, std::string_view blob) {
+    if (type != FieldType::Blob || blob.size() > std::numeric_limits<uint32_t>::max()) {
+        throw dberr::invalidParameter();
+    }
+    put32(out, static_cast<uint32_t>(blob.size()));
+    out += blob;
+}
+
 void putValue(std::string& out, FieldType type, uint32_t size, const FieldValue& value) {
     switch (type) {
         case FieldType::Int16:
@@ -155,15 +165,9 @@ void putValue(std::string& out, FieldType type, uint32_t size, const FieldValue&
             for (const char16_t unit : text) put16(out, static_cast<uint16_t>(unit));
             return;
         }
-        case FieldType::Blob: {
-            const auto& blob = valueAs<BlobData>(value);
-            if (blob->size() > std::numeric_limits<uint32_t>::max()) {
-                throw dberr::invalidParameter();
-            }
-            put32(out, static_cast<uint32_t>(blob->size()));
-            out += *blob;
+        case FieldType::Blob:
+            putBlob(out, type, *valueAs<BlobData>(value));
             return;
-        }
         case FieldType::Bytes: {
             // A fixed-size byte field always occupies its full width.
             const auto& bytes = valueAs<std::string>(value);
@@ -198,7 +202,7 @@ void putAttributeValue(std::string& out, uint32_t typeWord, const FieldValue& va
         }
         return;
     }
-    if ((typeWord & typeword::kClassMask) == kStringClass) {
+    if (isTextWord(typeWord)) {
         // Attribute strings carry a closing zero byte, counted in their length.
         if (size != 1 && size != 2) throw dberr::invalidFieldType();
         const auto& text = valueAs<std::string>(value);
@@ -229,27 +233,11 @@ void putAttributeValue(std::string& out, uint32_t typeWord, const FieldValue& va
     throw dberr::invalidFieldType();
 }
 
-// An integer attribute (or array) holding a value outside its type's range goes out as 64-bit
-// signed, so that what the XML reader took in, with the type its name implies, can be written.
-uint32_t attributeWordFor(uint32_t typeWord, const FieldValue& value) {
-    const uint32_t element = typeWord & ~typeword::kArray;
-    if (!isIntegerElement(element)) return typeWord;
-    const uint32_t size = element & typeword::kSizeMask;
-    const bool isSigned = (element & typeword::kClassMask) == kIntClass;
-    auto fits = [&](int64_t v) { return fitsInteger(v, size, isSigned); };
-    if ((typeWord & typeword::kArray) != 0) {
-        const auto* numbers = std::get_if<IntArray>(&value);
-        const bool allFit =
-            numbers == nullptr || std::all_of(numbers->begin(), numbers->end(), fits);
-        return allFit ? typeWord : typeword::kArray | typeword::kInt64;
-    }
-    const auto* number = std::get_if<int64_t>(&value);
-    return number == nullptr || fits(*number) ? typeWord : typeword::kInt64;
-}
-
 void putAttribute(std::string& out, const std::string& name, uint32_t typeWord,
                   const FieldValue& value) {
-    const uint32_t word = attributeWordFor(typeWord, value);
+    if (!isAttributeTypeWord(typeWord)) throw dberr::invalidFieldType();
+    if (!fitsAttribute(typeWord, value)) throw dberr::invalidParameter();
+    const uint32_t word = storedAttributeWord(typeWord, value);
     putName(out, name);
     put32(out, word);
     putAttributeValue(out, word, value);
@@ -260,22 +248,12 @@ void putCount16(std::string& out, size_t n) {
     put16(out, static_cast<uint16_t>(n));
 }
 
-// Close upper guess of the packet's size, so that large blobs are not copied by regrowth.
+// Generous guess of the packet's size, so that large blobs are not copied by regrowth: the rows
+// take about the room they take in the table, fixed-size values somewhat more. Room reserved
+// and never written costs no memory.
 size_t estimatedSize(const DataPacket& packet) {
-    size_t size = 1024;
-    for (const RowVersion& row : packet.rows) {
-        size += 1 + row.values.size() * 9;
-        for (const FieldValue& v : row.values) {
-            if (const auto* blob = std::get_if<BlobData>(&v)) {
-                size += (*blob)->size();
-            } else if (const auto* text = std::get_if<std::string>(&v)) {
-                size += text->size();
-            } else if (const auto* wide = std::get_if<std::u16string>(&v)) {
-                size += wide->size() * 2;
-            }
-        }
-    }
-    return size;
+    return 1024 + packet.fields.size() * 64 + packet.changeLog.size() * 12 +
+           2 * packet.rows.bytesUsed() + packet.rows.size() * (2 + packet.fields.size() / 4);
 }
 
 }  // namespace
@@ -302,6 +280,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
     for (const FieldDef& field : packet.fields) {
         if (field.name.empty()) throw dberr::nullFieldName();
         typeWords.push_back(storedTypeWord(field));
+        // What the readers would refuse is not written.
+        requireCarriableLayout(field, typeWords.back());
         putName(out, field.name);
         put32(out, typeWords.back());
         put16(out, field.bits);
@@ -333,12 +313,15 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         patch32(out, kPropertiesOffset, kHoldsLayout);
     }
 
-    const std::vector<uint32_t> replaced = replacedVersions(packet);
+    const ReplacedVersions replaced(packet.changeLog);
     const size_t statusBytes = (fieldCount + 3) / 4;
+    std::vector<FieldValue> values;
+    std::vector<std::optional<std::string_view>> blobs;  // read in place, not copied out
     const FieldValue null;
     for (const size_t r : rowWriteOrder(packet)) {
-        const RowVersion& row = packet.rows[r];
-        put8(out, row.status);
+        const uint8_t status = packet.rows.status(r);
+        packet.rows.decodeRow(r, values, &blobs);
+        put8(out, status);
         const size_t statusAt = out.size();
         out.append(statusBytes, '\0');
 
@@ -346,20 +329,21 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         // replaced version. Version numbers are storage positions whenever there is a change log.
         // Only an earlier version qualifies: the reader fills versions in storage order, so a
         // later one (or a cycle in a damaged log) would not be filled yet.
-        const RowVersion* previous = nullptr;
-        if ((row.status & rowstate::kModified) != 0 && r + 1 < replaced.size()) {
-            const uint32_t v = replaced[r + 1];
-            if (v >= 1 && v < r + 1) previous = &packet.rows[v - 1];
+        size_t previous = RowStore::kNoSource;
+        if ((status & rowstate::kModified) != 0) {
+            const uint32_t v = replaced.of(static_cast<uint32_t>(r + 1));
+            if (v >= 1 && v < r + 1) previous = v - 1;
         }
 
         for (size_t i = 0; i < fieldCount; ++i) {
-            const FieldValue& value = i < row.values.size() ? row.values[i] : null;
+            const FieldValue& value = i < values.size() ? values[i] : null;
             const FieldType type = packet.fields[i].type;
+            const bool isBlob = i < blobs.size() && blobs[i].has_value();
             unsigned bits = 0;
-            if (isNull(value)) {
+            if (isNull(value) && !isBlob) {
                 bits = 1;
-            } else if (type == FieldType::Blob && previous != nullptr &&
-                       i < previous->values.size() && sameValue(value, previous->values[i])) {
+            } else if (type == FieldType::Blob && previous != RowStore::kNoSource &&
+                       packet.rows.sameValueIn(r, previous, i)) {
                 bits = 2;
             }
             if (bits != 0) {
@@ -368,7 +352,14 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
                     static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
                 continue;
             }
-            putValue(out, type, typeWords[i] & typeword::kSizeMask, value);
+            if (isBlob) {
+                putBlob(out, type, *blobs[i]);
+            } else {
+                if (!fitsField(packet.fields[i], typeWords[i], value)) {
+                    throw dberr::invalidParameter();
+                }
+                putValue(out, type, typeWords[i] & typeword::kSizeMask, value);
+            }
         }
     }
     return out;

@@ -175,7 +175,10 @@ void TClientDataSet::Close() {
 
 void TClientDataSet::release() {
     m_packet = DataPacket{};
-    m_view.clear();
+    std::vector<uint32_t>().swap(m_view);
+    m_identityView = true;
+    m_current.clear();
+    forgetCurrentRow();
     m_pending.clear();
     m_pendingChanged = false;
     m_state = State::Inactive;
@@ -202,8 +205,8 @@ void TClientDataSet::EmptyTable() {
     requireActive();
     postOrCancelPending();
     m_packet.rows.clear();
-    m_packet.rows.shrink_to_fit();
     m_packet.changeLog.clear();
+    forgetCurrentRow();
     m_changeCount = 1;
     rebuildView();
     First();
@@ -229,51 +232,6 @@ void TClientDataSet::requireEditing() const {
     }
 }
 
-// ---- order --------------------------------------------------------------------------------
-
-bool TClientDataSet::rowLess(size_t a, size_t b) const {
-    for (int field : m_indexFields) {
-        const auto f = static_cast<size_t>(field);
-        const int c = compareFieldValues(m_packet.fields[f].type, m_packet.rows[a].values[f],
-                                         m_packet.rows[b].values[f]);
-        if (c != 0) return c < 0;
-    }
-    return false;
-}
-
-size_t TClientDataSet::viewInsertPosition(size_t version) const {
-    // After every row that does not sort after it: equal keys keep their storage order.
-    return static_cast<size_t>(
-        std::upper_bound(m_view.begin(), m_view.end(), version,
-                         [this](size_t v, size_t e) { return rowLess(v, e); }) -
-        m_view.begin());
-}
-
-void TClientDataSet::rebuildView() {
-    // Built aside and committed at the end, so an unknown name changes nothing.
-    std::vector<int> indexFields;
-    size_t start = 0;
-    while (start <= m_indexFieldNames.size() && !m_indexFieldNames.empty()) {
-        size_t end = m_indexFieldNames.find(';', start);
-        if (end == std::string::npos) end = m_indexFieldNames.size();
-        const std::string name = m_indexFieldNames.substr(start, end - start);
-        const int index = m_packet.fieldIndex(name);
-        if (index < 0) throwTableError("Field '" + name + "' not found");
-        indexFields.push_back(index);
-        start = end + 1;
-    }
-    std::vector<size_t> view;
-    for (size_t i = 0; i < m_packet.rows.size(); ++i) {
-        if ((m_packet.rows[i].status & (rowstate::kSuperseded | rowstate::kDeleted)) == 0) {
-            view.push_back(i);
-        }
-    }
-    m_indexFields.swap(indexFields);
-    std::stable_sort(view.begin(), view.end(),
-                     [this](size_t a, size_t b) { return rowLess(a, b); });
-    m_view.swap(view);
-}
-
 // ---- navigation ---------------------------------------------------------------------------
 
 void TClientDataSet::First() {
@@ -281,21 +239,21 @@ void TClientDataSet::First() {
     postOrCancelPending();
     m_position = 0;
     m_bof = true;
-    m_eof = m_view.empty();
+    m_eof = viewSize() == 0;
 }
 
 void TClientDataSet::Last() {
     requireActive();
     postOrCancelPending();
-    m_position = m_view.empty() ? 0 : m_view.size() - 1;
+    m_position = viewSize() == 0 ? 0 : viewSize() - 1;
     m_eof = true;
-    m_bof = m_view.empty();
+    m_bof = viewSize() == 0;
 }
 
 void TClientDataSet::Next() {
     requireActive();
     postOrCancelPending();
-    if (m_position + 1 < m_view.size()) {
+    if (m_position + 1 < viewSize()) {
         ++m_position;
         m_bof = false;
         m_eof = false;
@@ -307,7 +265,7 @@ void TClientDataSet::Next() {
 void TClientDataSet::Prior() {
     requireActive();
     postOrCancelPending();
-    if (m_position > 0 && !m_view.empty()) {
+    if (m_position > 0 && viewSize() != 0) {
         --m_position;
         m_eof = false;
         m_bof = false;
@@ -319,7 +277,7 @@ void TClientDataSet::Prior() {
 void TClientDataSet::MoveTo(int recordIndex) {
     requireActive();
     postOrCancelPending();
-    if (m_view.empty()) {
+    if (viewSize() == 0) {
         First();
         return;
     }
@@ -329,7 +287,7 @@ void TClientDataSet::MoveTo(int recordIndex) {
 }
 
 int TClientDataSet::RecordIndex() const {
-    return m_view.empty() ? -1 : static_cast<int>(m_position);
+    return viewSize() == 0 ? -1 : static_cast<int>(m_position);
 }
 
 TField* TClientDataSet::FindField(std::string_view name) {
@@ -349,9 +307,13 @@ const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
     if (m_state == State::Edit || m_state == State::Insert) {
         return layoutIndex < m_pending.size() ? m_pending[layoutIndex] : kNull;
     }
-    if (m_view.empty() || m_position >= m_view.size()) return kNull;
-    const auto& values = m_packet.rows[m_view[m_position]].values;
-    return layoutIndex < values.size() ? values[layoutIndex] : kNull;
+    if (m_position >= viewSize()) return kNull;
+    const size_t row = viewRow(m_position);
+    if (row != m_currentRow) {
+        m_packet.rows.decodeRow(row, m_current);
+        m_currentRow = row;
+    }
+    return layoutIndex < m_current.size() ? m_current[layoutIndex] : kNull;
 }
 
 const FieldValue& TClientDataSet::RowValue(int recordIndex, size_t layoutIndex) const {
@@ -365,11 +327,11 @@ const FieldValue& TClientDataSet::RowValue(int recordIndex, size_t layoutIndex) 
 void TClientDataSet::Edit() {
     requireActive();
     if (m_state == State::Edit || m_state == State::Insert) return;
-    if (m_view.empty()) {
+    if (viewSize() == 0) {
         Insert();
         return;
     }
-    m_pending = m_packet.rows[m_view[m_position]].values;
+    m_packet.rows.decodeRow(viewRow(m_position), m_pending);
     m_pending.resize(m_packet.fields.size());
     m_pendingChanged = false;
     m_state = State::Edit;
@@ -414,41 +376,58 @@ void TClientDataSet::Post() {
         }
     }
 
-    reserveOneMore(m_packet.rows);
-    reserveOneMore(m_packet.changeLog);
-    reserveOneMore(m_view);
+    // Each step that can fail (out of memory) comes before the first change, or undoes what
+    // went before it: a failed post leaves the table as it was, still editing.
+    if (m_packet.rows.size() >= UINT32_MAX) throw dberr::invalidParameter();
     const auto newVersion = static_cast<uint32_t>(m_packet.rows.size() + 1);
     if (m_state == State::Insert) {
-        m_packet.rows.push_back({rowstate::kInserted, std::move(m_pending)});
+        const size_t at = viewInsertPosition(m_pending);
+        if (!m_identityView) reserveOneMore(m_view);
         m_packet.changeLog.push_back({newVersion, 0, rowstate::kInserted});
+        try {
+            m_packet.rows.append(rowstate::kInserted, m_pending);
+        } catch (...) {
+            m_packet.changeLog.pop_back();
+            throw;
+        }
         ++m_changeCount;
-        const size_t at = viewInsertPosition(newVersion - 1);
-        m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
+        if (!m_identityView) {
+            m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
+        }
         m_position = at;
     } else {
-        const size_t old = m_view[m_position];
-        const auto& current = m_packet.rows[old].values;
+        const size_t old = viewRow(m_position);
         bool changed = false;
         for (size_t i = 0; i < m_pending.size() && !changed; ++i) {
-            changed = i >= current.size() || !sameValue(current[i], m_pending[i]);
+            changed = !m_packet.rows.holds(old, i, m_pending[i]);
         }
         if (changed) {
-            const uint8_t oldStatus = m_packet.rows[old].status;
-            m_packet.rows[old].status |= rowstate::kSuperseded;
+            materializeView();
+            reserveOneMore(m_view);
+            // The row keeps its place unless its key changed; its place counted without it.
+            size_t at = viewInsertPosition(m_pending);
+            if (at > m_position) --at;
+            const uint8_t oldStatus = m_packet.rows.status(old);
             const uint8_t status = (oldStatus & rowstate::kInserted) != 0
                                        ? rowstate::kModified | rowstate::kInserted
                                        : rowstate::kModified;
-            m_packet.rows.push_back({status, std::move(m_pending)});
             m_packet.changeLog.push_back(
                 {newVersion, static_cast<uint32_t>(old + 1), rowstate::kModified});
+            try {
+                // The new version refers to the blobs it keeps instead of copying them.
+                m_packet.rows.append(status, m_pending, old);
+            } catch (...) {
+                m_packet.changeLog.pop_back();
+                throw;
+            }
+            m_packet.rows.setStatus(old, oldStatus | rowstate::kSuperseded);
             ++m_changeCount;
-            // The row keeps its place unless its key changed.
             m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
-            const size_t at = viewInsertPosition(newVersion - 1);
             m_view.insert(m_view.begin() + static_cast<ptrdiff_t>(at), newVersion - 1);
             m_position = at;
         }
     }
+    forgetCurrentRow();
     m_pending.clear();
     m_pendingChanged = false;
     m_state = State::Browse;
@@ -463,13 +442,14 @@ void TClientDataSet::Delete() {
         return;
     }
     Cancel();
-    if (m_view.empty()) return;
-    reserveOneMore(m_packet.changeLog);
+    if (viewSize() == 0) return;
+    materializeView();
     const size_t version = m_view[m_position];
-    m_packet.rows[version].status |= rowstate::kDeleted;
     m_packet.changeLog.push_back({static_cast<uint32_t>(version + 1), 0, rowstate::kDeleted});
+    m_packet.rows.setStatus(version, m_packet.rows.status(version) | rowstate::kDeleted);
     ++m_changeCount;
     m_view.erase(m_view.begin() + static_cast<ptrdiff_t>(m_position));
+    forgetCurrentRow();
     if (m_position >= m_view.size() && m_position > 0) --m_position;
     m_eof = m_view.empty();
     m_bof = m_position == 0;

@@ -64,7 +64,7 @@ class TClientDataSet {
     void MoveTo(int recordIndex);
     bool Eof() const { return m_eof; }
     bool Bof() const { return m_bof; }
-    int RecordCount() const { return static_cast<int>(m_view.size()); }
+    int RecordCount() const { return static_cast<int>(viewSize()); }
     // 0-based position of the current row in index order; -1 when there is none.
     int RecordIndex() const;
 
@@ -80,7 +80,8 @@ class TClientDataSet {
     void Cancel();
     void Delete();
 
-    // The value of a layout field in the current row (the pending one while editing).
+    // The value of a layout field in the current row (the pending one while editing). The
+    // reference holds until the table moves to another row or changes.
     const FieldValue& CurrentValue(size_t layoutIndex) const;
     // The stored value of a layout field in the visible row at `recordIndex` (0-based, index
     // order), whatever the current row and state; a pending edit is not seen here. Null when
@@ -101,8 +102,13 @@ class TClientDataSet {
     void setPending(size_t layoutIndex, FieldValue value);
     void postOrCancelPending();
     bool rowLess(size_t a, size_t b) const;
-    size_t viewInsertPosition(size_t version) const;
+    size_t viewSize() const { return m_identityView ? m_packet.rows.size() : m_view.size(); }
+    size_t viewRow(size_t position) const { return m_identityView ? position : m_view[position]; }
+    void materializeView();
+    // Where a row holding `values` goes in the view.
+    size_t viewInsertPosition(const std::vector<FieldValue>& values) const;
     void rebuildView();
+    void forgetCurrentRow() const { m_currentRow = SIZE_MAX; }
     void writeTo(const std::string& path, Format format) const;
     void release();
 
@@ -117,11 +123,17 @@ class TClientDataSet {
     DataPacket m_packet;
     State m_state = State::Inactive;
     int m_changeCount = 0;
-    std::vector<size_t> m_view;  // storage indexes of the visible versions, in index order
+    // Storage indexes of the visible versions, in index order. Without an index order and with
+    // every version visible, the view is the storage order itself and costs nothing.
+    bool m_identityView = true;
+    std::vector<uint32_t> m_view;
     size_t m_position = 0;
     bool m_eof = true;
     bool m_bof = true;
     std::vector<FieldValue> m_pending;  // the row being edited or inserted
+    // The current row decoded, for CurrentValue; m_currentRow is its storage index.
+    mutable std::vector<FieldValue> m_current;
+    mutable size_t m_currentRow = SIZE_MAX;
     bool m_pendingChanged = false;
 };
 

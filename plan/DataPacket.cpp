@@ -4,57 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "base/Cp1252.h"
-
 namespace tarvolen {
-namespace {
-
-int compareText(const std::string& a, const std::string& b, bool caseInsensitive) {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        auto ca = static_cast<unsigned char>(caseInsensitive ? cp1252::toUpper(a[i]) : a[i]);
-        auto cb = static_cast<unsigned char>(caseInsensitive ? cp1252::toUpper(b[i]) : b[i]);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-}  // namespace
-
-int compareValues(const FieldValue& a, const FieldValue& b, bool caseInsensitive) {
-    if (isNull(a) || isNull(b)) return isNull(a) == isNull(b) ? 0 : (isNull(a) ? -1 : 1);
-    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
-    if (const auto* s = std::get_if<std::string>(&a)) {
-        return compareText(*s, std::get<std::string>(b), caseInsensitive);
-    }
-    if (const auto* blob = std::get_if<BlobData>(&a)) {
-        return compareText(**blob, *std::get<BlobData>(b), caseInsensitive);
-    }
-    if (const auto* x = std::get_if<double>(&a)) {
-        // NaN after every number and equal to itself, so sorting sees a strict weak order.
-        const double y = std::get<double>(b);
-        const bool nanX = std::isnan(*x);
-        const bool nanY = std::isnan(y);
-        if (nanX || nanY) return nanX == nanY ? 0 : (nanX ? 1 : -1);
-        return *x < y ? -1 : (y < *x ? 1 : 0);
-    }
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-bool sameValue(const FieldValue& a, const FieldValue& b) {
-    if (a.index() != b.index()) return false;
-    if (const auto* blobA = std::get_if<BlobData>(&a)) {
-        const auto& blobB = std::get<BlobData>(b);
-        return blobA->get() == blobB.get() || **blobA == *blobB;
-    }
-    if (const auto* x = std::get_if<double>(&a)) {
-        // A NaN read back from a file is still the value that was stored.
-        const double y = std::get<double>(b);
-        return *x == y || (std::isnan(*x) && std::isnan(y));
-    }
-    return a == b;
-}
-
 std::string canonicalDecimal(std::string_view text) {
     std::string out;
     size_t i = 0;
@@ -66,6 +16,10 @@ std::string canonicalDecimal(std::string_view text) {
     if (i < text.size() && text[i] == '.') out += '0';
     out.append(text.substr(i));
     if (!out.empty() && out.back() == '.') out.pop_back();
+    // Zero has no sign, as the packed record stores it.
+    if (out.size() > 1 && out[0] == '-' && out.find_first_not_of("0.", 1) == std::string::npos) {
+        out.erase(0, 1);
+    }
     return out;
 }
 
@@ -153,16 +107,6 @@ int DataPacket::fieldIndex(std::string_view fieldName) const {
         if (fields[i].name == fieldName) return static_cast<int>(i);
     }
     return -1;
-}
-
-std::vector<uint32_t> replacedVersions(const DataPacket& packet) {
-    std::vector<uint32_t> replaced(packet.rows.size() + 1, 0);
-    for (const auto& e : packet.changeLog) {
-        if (e.version >= 1 && e.version <= packet.rows.size() && e.replaced != 0) {
-            replaced[e.version] = e.replaced;
-        }
-    }
-    return replaced;
 }
 
 }  // namespace tarvolen

@@ -3,13 +3,14 @@
 // change log. Both the XML and the binary codec read into and write from this structure;
 // the client-side table (TClientDataSet) works on it.
 
-#include <compare>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
+
+#include "plan/ChangeLog.h"
+#include "plan/FieldValue.h"
+#include "plan/RowStore.h"
 
 namespace tarvolen {
 
@@ -84,54 +85,12 @@ constexpr uint8_t kInserted = 4;
 constexpr uint8_t kModified = 8;
 }  // namespace rowstate
 
-struct SqlTimeStamp {
-    int16_t year = 0;
-    uint16_t month = 0;
-    uint16_t day = 0;
-    uint16_t hour = 0;
-    uint16_t minute = 0;
-    uint16_t second = 0;
-    uint32_t millisecond = 0;
-    // clang-tidy 14 flags the literal 0 of the synthesised comparison, not code of ours.
-    auto operator<=>(const SqlTimeStamp&) const = default;  // NOLINT(modernize-use-nullptr)
-};
-
-// Blob contents are shared, so a version that carries a blob over from the version it
-// replaces costs no copy.
-using BlobData = std::shared_ptr<const std::string>;
-using IntArray = std::vector<int64_t>;
-
-// The value of one field (or attribute); null is std::monostate. Which alternative a field
-// uses depends on its type:
-// - Int16..UInt32, Date (day number, day 1 = 1 January of year 1), Time (ms since midnight):
-//   int64_t
-// - Float, DateTime (day number * 86400000 + ms): double
-// - Boolean: bool
-// - String, Bytes: std::string (raw 8-bit bytes; Windows-1252 text for String)
-// - Bcd, FmtBcd: std::string holding the decimal text ("-123.45")
-// - WideString: std::u16string
-// - Blob: BlobData (never a null pointer; a null blob is std::monostate)
-// - SqlTimeStamp: SqlTimeStamp
-// - attribute arrays: IntArray
-using FieldValue = std::variant<std::monostate, int64_t, double, bool, std::string, std::u16string,
-                                BlobData, SqlTimeStamp, IntArray>;
-
-inline bool isNull(const FieldValue& v) {
-    return std::holds_alternative<std::monostate>(v);
-}
-inline BlobData makeBlob(std::string bytes) {
-    return std::make_shared<const std::string>(std::move(bytes));
-}
-// Compares two values by content (blobs by their bytes).
-bool sameValue(const FieldValue& a, const FieldValue& b);
-// Orders two values of one field: nulls first, then by value; text byte-wise, or with the
-// Windows-1252 upper-case mapping when caseInsensitive.
-int compareValues(const FieldValue& a, const FieldValue& b, bool caseInsensitive = false);
 // As compareValues, but decimal fields ("fixed", "fixedFMT") compare by their numeric value.
 int compareFieldValues(FieldType type, const FieldValue& a, const FieldValue& b,
                        bool caseInsensitive = false);
 // The one text form of a decimal value: no "+", no leading zeros before the point (but at least
-// "0"), the fraction digits as given. REQUIRES: text of an optional sign, digits, "." and digits.
+// "0"), the fraction digits as given, no "-" for zero. REQUIRES: text of an optional sign, digits,
+// "." and digits.
 std::string canonicalDecimal(std::string_view text);
 
 // A named, typed value of a field or of the dataset.
@@ -157,30 +116,15 @@ struct FieldDef {
     bool required() const { return (bits & fieldbits::kRequired) != 0; }
 };
 
-struct RowVersion {
-    uint8_t status = rowstate::kUnchanged;
-    std::vector<FieldValue> values;  // one per field, in layout order
-};
-
-struct ChangeLogEntry {
-    uint32_t version = 0;   // 1-based storage number of the version the change made or hit
-    uint32_t replaced = 0;  // version it replaced, 0 for none
-    uint32_t kind = 0;      // 4 insert, 8 edit, 2 delete
-    bool operator==(const ChangeLogEntry&) const = default;
-};
-
 struct DataPacket {
     std::vector<FieldDef> fields;
     // Dataset attributes except CHANGE_LOG, which lives in changeLog.
     std::vector<Attribute> attributes;
-    std::vector<RowVersion> rows;  // storage order
-    std::vector<ChangeLogEntry> changeLog;
+    RowStore rows;  // storage order
+    ChangeLog changeLog;
 
     const Attribute* findAttribute(std::string_view attrName) const;
     int fieldIndex(std::string_view fieldName) const;  // -1 when absent
 };
-
-// Version number (1-based) -> version it replaces, from the change log; 0 when none.
-std::vector<uint32_t> replacedVersions(const DataPacket& packet);
 
 }  // namespace tarvolen

@@ -3,6 +3,7 @@
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 
 namespace tarvolen {
@@ -124,6 +125,18 @@ void TField::SetAsInteger(int64_t value) {
 
 void TField::SetValue(FieldValue value) {
     m_table.requireEditing();
+    if (m_layoutIndex < 0) return;  // nothing of the layout to set
+    const FieldDef& def = m_table.Packet().fields[static_cast<size_t>(m_layoutIndex)];
+    // The writers rely on a blob never being a null pointer.
+    if (const auto* blob = std::get_if<BlobData>(&value); blob != nullptr && *blob == nullptr) {
+        value = FieldValue{};
+    }
+    // Kept as the field keeps values read from a file, and refused here when no file could
+    // hold it, rather than when the table is written.
+    value = fieldFormOf(def, std::move(value), m_size > 0 ? static_cast<size_t>(m_size) : 0);
+    if (!fitsField(def, storedTypeWord(def), value)) {
+        throw EDatabaseError("Invalid value for field '" + m_name + "'");
+    }
     m_table.setPending(static_cast<size_t>(m_layoutIndex), std::move(value));
 }
 

@@ -39,7 +39,11 @@ class TField {
     int64_t AsInteger() const;
     const FieldValue& AsVariant() const;
 
-    // Setting starts no edit by itself: the table must be in Edit or Insert state.
+    // Setting starts no edit by itself: the table must be in Edit or Insert state. A value is
+    // kept as the field keeps values read from a file (texts cut to Size() and the file's
+    // width, decimals in their one form, bytes padded), and one no file could hold (another
+    // kind than the field's type, an integer out of range, a date the XML form cannot say, ...)
+    // is refused with "Invalid value for field '<name>'".
     void SetAsString(std::string_view text);
     void SetAsInteger(int64_t value);
     void SetValue(FieldValue value);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <limits>
 
+#include "plan/Errors.h"
 #include "plan/PackedDecimal.h"
 
 namespace tarvolen {
@@ -228,54 +230,79 @@ std::string fieldTypeDisplayName(const FieldDef& field) {
     return "Unknown";
 }
 
-std::string attributeTypeName(uint32_t typeWord) {
-    using namespace typeword;
-    switch (typeWord) {
-        case kInt16:
-            return "i2";
-        case kInt32:
-            return "i4";
-        case kInt64:
-            return "i8";
-        case kUInt16:
-            return "ui2";
-        case kUInt32:
-            return "ui4";
-        case kBoolean:
-            return "boolean";
-        case kFloat:
-            return "r8";
-        case kUIntArray:
-            return "UIntArray";
-        case kIntArray:
-            return "IntArray";
-        default:
-            break;
+bool isAttributeTypeWord(uint32_t typeWord) {
+    if ((typeWord & typeword::kArray) != 0) {
+        const uint32_t element = typeWord & ~typeword::kArray;
+        const uint32_t cls = element & typeword::kClassMask;
+        const uint32_t size = element & typeword::kSizeMask;
+        return (element & ~(typeword::kClassMask | typeword::kSizeMask)) == 0 &&
+               (cls == 0x00010000u || cls == 0x00020000u) &&
+               (size == 1 || size == 2 || size == 4 || size == 8);
     }
-    if ((typeWord & kClassMask) == 0x000A0000u) return "string.uni";
-    return "string";
+    FieldType type{};
+    return lookupTypeWord(typeWord, type) != TypeLookup::Invalid;
+}
+
+namespace {
+
+// Attribute types with a name of their own: each name stands for exactly one type word.
+struct AttributeTypeName {
+    const char* name;
+    uint32_t word;
+};
+constexpr std::array<AttributeTypeName, 20> kAttributeTypeNames = {{
+    {"i1", typeword::kInt8},
+    {"i2", typeword::kInt16},
+    {"i4", typeword::kInt32},
+    {"i8", typeword::kInt64},
+    {"ui1", typeword::kUInt8},
+    {"ui2", typeword::kUInt16},
+    {"ui4", typeword::kUInt32},
+    {"boolean", typeword::kBoolean},
+    {"r8", typeword::kFloat},
+    {"date", typeword::kDate},
+    {"time", typeword::kTime},
+    {"dateTime", typeword::kDateTime},
+    {"SQLdateTime", typeword::kSqlTimeStamp},
+    {"string", typeword::kString2},
+    {"string.uni", typeword::kWideString2},
+    {"bin.hex", typeword::kBlob},
+    {"UIntArray", typeword::kUIntArray},
+    {"IntArray", typeword::kIntArray},
+    // The record of the default precision, 32; other sizes go by their type word.
+    {"fixed", typeword::kBcdClass | 18},
+    {"fixedFMT", typeword::kFmtBcdClass | 18},
+}};
+
+}  // namespace
+
+std::string attributeTypeName(uint32_t typeWord) {
+    for (const auto& t : kAttributeTypeNames) {
+        if (t.word == typeWord) return t.name;
+    }
+    if (!isAttributeTypeWord(typeWord)) return "string";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", typeWord);
+    return hex;
 }
 
 uint32_t attributeTypeWord(std::string_view typeName) {
-    using namespace typeword;
-    if (typeName == "UIntArray") return kUIntArray;
-    if (typeName == "IntArray") return kIntArray;
-    FieldType type = FieldType::String;
-    if (lookupXmlType(typeName, type) == TypeLookup::Field) {
-        switch (type) {
-            case FieldType::Int16:
-            case FieldType::Int32:
-            case FieldType::Int64:
-            case FieldType::UInt16:
-            case FieldType::UInt32:
-            case FieldType::Boolean:
-            case FieldType::Float:
-                return typeWordFor(type, 0);
-            default:
-                break;
-        }
+    for (const auto& t : kAttributeTypeNames) {
+        if (typeName == t.name) return t.word;
     }
-    return kString2;
+    if (typeName.size() == 10 && typeName.substr(0, 2) == "0x") {
+        uint32_t word = 0;
+        for (const char c : typeName.substr(2)) {
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                     : -1;
+            if (digit < 0) return typeword::kString2;
+            word = (word << 4) | static_cast<uint32_t>(digit);
+        }
+        if (isAttributeTypeWord(word)) return word;
+    }
+    return typeword::kString2;
 }
 
 std::optional<uint32_t> knownAttributeTypeWord(std::string_view name) {
@@ -312,6 +339,32 @@ std::optional<uint32_t> knownAttributeTypeWord(std::string_view name) {
         if (name == k.name) return k.word;
     }
     return std::nullopt;
+}
+
+void requireCarriableLayout(const FieldDef& field, uint32_t typeWord) {
+    const int width = field.width();
+    const auto size = static_cast<int>(typeWord & typeword::kSizeMask);
+    bool carriable = true;
+    switch (field.type) {
+        case FieldType::String:
+        case FieldType::WideString:
+            carriable = width >= 1 && width <= kMaxFieldWidth;
+            break;
+        case FieldType::Bytes:
+            carriable = width >= 1 && width <= kMaxFieldWidth && size == width;
+            break;
+        case FieldType::Blob:
+            carriable =
+                field.findAttribute("SUBTYPE") != nullptr && width >= 0 && width <= kMaxFieldWidth;
+            break;
+        case FieldType::Bcd:
+        case FieldType::FmtBcd:
+            carriable = width >= 0 && width <= 64 && size == bcdRecordSize(width);
+            break;
+        default:
+            break;
+    }
+    if (!carriable) throw dberr::invalidParameter();
 }
 
 bool isTextBlob(const FieldDef& field) {

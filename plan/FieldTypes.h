@@ -31,6 +31,17 @@ uint32_t typeWordFor(FieldType type, int width);
 // else the one typeWordFor gives for its type and WIDTH.
 uint32_t storedTypeWord(const FieldDef& field);
 
+// Largest WIDTH of a string, wide string, byte or blob field: WIDTH is a 16-bit signed number.
+constexpr int kMaxFieldWidth = 32767;
+
+// Refuses with "Invalid parameter." a field whose layout does not say what either form needs to
+// read its values back alike, so that whatever one form holds the other can carry: a string or
+// wide string needs a WIDTH from 1 to 32767; a byte field (bin.hex without SUBTYPE) a WIDTH from
+// 1 to 32767 equal to its size; a blob a SUBTYPE (and a WIDTH, if any, up to 32767); a decimal
+// a WIDTH (its precision; 32 when absent) up to 64 whose record has the size its type word says.
+// `typeWord` is the one the field is or will be stored with.
+void requireCarriableLayout(const FieldDef& field, uint32_t typeWord);
+
 // True when an integer value lies in the range of an integer field type (any value for others).
 bool fitsIntegerType(FieldType type, int64_t v);
 
@@ -40,8 +51,14 @@ bool isTextBlob(const FieldDef& field);
 // Type name shown in binding errors ("Integer", "String", "Memo", "LargeInt", ...).
 std::string fieldTypeDisplayName(const FieldDef& field);
 
-// Type of an attribute as the XML form names it in PARAM Type="..." ("i4", "string",
-// "UIntArray", ...), and back. Unknown texts read as "string".
+// Whether an attribute may have this type word: any field type, the 8-bit integers, or an
+// array of integers.
+bool isAttributeTypeWord(uint32_t typeWord);
+// Type of an attribute as the XML form names it in PARAM Type="...", and back, so that every
+// attribute type travels through XML unchanged: its `fieldtype` text ("i4", "date",
+// "string.uni", "bin.hex", ...), "UIntArray" or "IntArray" when that names exactly its type
+// word, else the type word itself as "0x" and eight hexadecimal digits ("0x00490001" for a text
+// with a 1-byte length). Texts naming no attribute type read as "string".
 std::string attributeTypeName(uint32_t typeWord);
 uint32_t attributeTypeWord(std::string_view typeName);
 // Type word a reader gives a known attribute name met in XML; nullopt for unknown names.

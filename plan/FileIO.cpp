@@ -268,20 +268,27 @@ void keepBackupOf(const std::string& target, std::string_view newBytes) {
 
 // Reads an open regular file to its end.
 std::string readOpenFile(int fd, const std::string& path, size_t sizeHint) {
+    auto readInto = [&](char* to, size_t room) {
+        while (true) {
+            const ssize_t n = ::read(fd, to, room);
+            if (n >= 0) return static_cast<size_t>(n);
+            if (errno != EINTR) throw EFOpenError(openError(path, std::strerror(errno)));
+        }
+    };
     std::string data;
     data.resize(sizeHint);
     size_t done = 0;
-    while (true) {
-        if (done == data.size()) data.resize(data.size() + 65536);
-        const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EFOpenError(openError(path, std::strerror(errno)));
-        }
+    while (done < data.size()) {
+        const size_t n = readInto(data.data() + done, data.size() - done);
         if (n == 0) break;
-        done += static_cast<size_t>(n);
+        done += n;
     }
     data.resize(done);
+    // A file that grew since fstat: the rest goes on in pieces. Checked through a small buffer,
+    // so a file of the size fstat gave is never copied into a larger string (twice its size).
+    char more[65536];
+    for (size_t n = readInto(more, sizeof more); n > 0; n = readInto(more, sizeof more))
+        data.append(more, n);
     return data;
 }
 

@@ -32,6 +32,11 @@ DataPacket decodePacket(std::string_view bytes) {
     return isBinaryPacket(bytes) ? decodeBinaryPacket(bytes) : decodeXmlPacket(bytes);
 }
 
+DataPacket decodePacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
+    return isBinaryPacket(bytes) ? decodeBinaryPacket(bytes, diagnostics)
+                                 : decodeXmlPacket(bytes, diagnostics);
+}
+
 std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
     std::vector<size_t> order(packet.rows.size());
     std::iota(order.begin(), order.end(), size_t{0});
@@ -46,32 +51,13 @@ std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
             if (field >= packet.fields.size()) continue;
             const bool descending = (key & 0x8000) != 0;
             const bool caseInsensitive = (key & 0x4000) != 0;
-            const auto& rx = packet.rows[x].values;
-            const auto& ry = packet.rows[y].values;
-            if (field >= rx.size() || field >= ry.size()) continue;
-            const int c = compareFieldValues(packet.fields[field].type, rx[field], ry[field],
-                                             caseInsensitive);
+            const int c = compareFieldValues(packet.fields[field].type, packet.rows.value(x, field),
+                                             packet.rows.value(y, field), caseInsensitive);
             if (c != 0) return descending ? c > 0 : c < 0;
         }
         return false;
     });
     return order;
-}
-
-void carryOverFromReplaced(DataPacket& packet, const std::vector<std::vector<int>>& pending) {
-    if (pending.empty()) return;
-    const std::vector<uint32_t> replaced = replacedVersions(packet);
-    for (size_t row = 0; row < pending.size() && row < packet.rows.size(); ++row) {
-        if (pending[row].empty()) continue;
-        const uint32_t from = replaced[row + 1];
-        if (from == 0 || from > packet.rows.size() || from == row + 1) continue;
-        const auto& source = packet.rows[from - 1].values;
-        auto& target = packet.rows[row].values;
-        for (int field : pending[row]) {
-            const auto f = static_cast<size_t>(field);
-            if (f < source.size() && f < target.size()) target[f] = source[f];
-        }
-    }
 }
 
 }  // namespace tarvolen

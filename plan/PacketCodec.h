@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "plan/DataPacket.h"
+#include "plan/DecodeDiagnostics.h"
 
 namespace tarvolen {
 
@@ -17,6 +18,10 @@ bool isBinaryPacket(std::string_view bytes);
 DataPacket decodePacket(std::string_view bytes);
 DataPacket decodeXmlPacket(std::string_view bytes);
 DataPacket decodeBinaryPacket(std::string_view bytes);
+// The same, reporting to `diagnostics` each row value loaded other than as the file holds it.
+DataPacket decodePacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
+DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
+DataPacket decodeBinaryPacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
 
 // The XML form: one line, prolog then DATAPACKET, byte for byte as the plan file is written.
 std::string encodeXmlPacket(const DataPacket& packet);
@@ -26,9 +31,5 @@ std::string encodeBinaryPacket(const DataPacket& packet);
 // Order in which a writer emits the row versions: storage order when the change log is not
 // empty; otherwise the DEFAULT_ORDER attribute's order when present, else storage order.
 std::vector<size_t> rowWriteOrder(const DataPacket& packet);
-
-// Fills values of modified versions that the packet left out because they equal the replaced
-// version's (pending[i] lists field indexes of row i to carry over). Used by both decoders.
-void carryOverFromReplaced(DataPacket& packet, const std::vector<std::vector<int>>& pending);
 
 }  // namespace tarvolen

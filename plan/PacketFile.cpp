@@ -21,6 +21,10 @@ DataPacket readPacketFile(const std::string& fileName) {
     return decodePacket(readWholeFile(fileName));
 }
 
+DataPacket readPacketFile(const std::string& fileName, DecodeDiagnostics& diagnostics) {
+    return decodePacket(readWholeFile(fileName), diagnostics);
+}
+
 void writePacketFile(const std::string& fileName, const DataPacket& packet) {
     const std::string bytes =
         namesXmlFile(fileName) ? encodeXmlPacket(packet) : encodeBinaryPacket(packet);

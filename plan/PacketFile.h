@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "plan/DataPacket.h"
+#include "plan/DecodeDiagnostics.h"
 
 namespace tarvolen {
 
@@ -13,6 +14,8 @@ bool namesXmlFile(std::string_view fileName);
 
 // Reads and decodes the file, XML or binary as its bytes say. Throws EFOpenError or EDBClient.
 DataPacket readPacketFile(const std::string& fileName);
+// The same, reporting to `diagnostics` each row value loaded other than as the file holds it.
+DataPacket readPacketFile(const std::string& fileName, DecodeDiagnostics& diagnostics);
 
 // Writes the packet as XML when namesXmlFile(fileName), binary otherwise. The packet is encoded
 // in full before the file is touched, and the file is replaced atomically, so a failure leaves

@@ -98,10 +98,14 @@ std::string dayNumberText(int64_t dayNumber) {
     return out;
 }
 
+// The fewest significant digits, from 15, that read back as the same number: 17 when 16 are
+// not enough, so that no number changes when it is saved.
 std::string floatText(double v) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    if (std::strtod(buf, nullptr) != v) std::snprintf(buf, sizeof buf, "%.16g", v);
+    for (const int digits : {15, 16, 17}) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::isnan(v) || std::strtod(buf, nullptr) == v) break;
+    }
     return buf;
 }
 
@@ -308,7 +312,57 @@ FieldValue valueFromText(const FieldDef& field, std::string_view text) {
     return {};
 }
 
-std::string attributeValueToText(const Attribute& attribute) {
+bool sayableAsText(FieldType type, const FieldValue& value) {
+    static const int64_t kLastDay = dayNumberFromDate(9999, 12, 31);
+    switch (type) {
+        case FieldType::Date:
+            if (const auto* d = std::get_if<int64_t>(&value)) return *d >= 1 && *d <= kLastDay;
+            return true;
+        case FieldType::Time:
+            if (const auto* ms = std::get_if<int64_t>(&value)) return *ms >= 0 && *ms < kMsPerDay;
+            return true;
+        case FieldType::DateTime:
+            if (const auto* v = std::get_if<double>(&value)) {
+                return *v >= static_cast<double>(kMsPerDay) &&
+                       *v < static_cast<double>((kLastDay + 1) * kMsPerDay) && std::trunc(*v) == *v;
+            }
+            return true;
+        case FieldType::SqlTimeStamp:
+            if (const auto* ts = std::get_if<SqlTimeStamp>(&value)) {
+                return validDate(ts->year, ts->month, ts->day) && ts->hour < 24 &&
+                       ts->minute < 60 && ts->second < 60 && ts->millisecond < 1000;
+            }
+            return true;
+        default:
+            return true;
+    }
+}
+
+void cutWideText(std::u16string& text, size_t width) {
+    if (text.size() <= width) return;
+    const bool partsPair = width > 0 && text[width - 1] >= 0xD800 && text[width - 1] <= 0xDBFF;
+    text.resize(partsPair ? width - 1 : width);
+}
+
+namespace {
+
+// A field of an attribute's type, through which its value is read and written as text; false
+// for the types that need none (texts, arrays, 8-bit integers).
+bool fieldOfAttributeType(uint32_t typeWord, FieldDef& field) {
+    FieldType type{};
+    if (lookupTypeWord(typeWord, type) != TypeLookup::Field || type == FieldType::String) {
+        return false;
+    }
+    field.type = type;
+    field.typeWord = typeWord;
+    if (type == FieldType::Bytes) {
+        field.attributes.push_back(
+            {"WIDTH", typeword::kInt32, static_cast<int64_t>(typeWord & typeword::kSizeMask)});
+    }
+    return true;
+}
+
+std::string plainText(const FieldValue& value) {
     return std::visit(
         [](const auto& v) -> std::string {
             using T = std::decay_t<decltype(v)>;
@@ -323,7 +377,7 @@ std::string attributeValueToText(const Attribute& attribute) {
             } else if constexpr (std::is_same_v<T, IntArray>) {
                 return intArrayText(v);
             } else if constexpr (std::is_same_v<T, BlobData>) {
-                return *v;
+                return base64Encode(*v);
             } else if constexpr (std::is_same_v<T, std::u16string>) {
                 std::string out;
                 for (char16_t c : v) out += cp1252::fromUnicode(c);
@@ -332,7 +386,18 @@ std::string attributeValueToText(const Attribute& attribute) {
                 return {};
             }
         },
-        attribute.value);
+        value);
+}
+
+}  // namespace
+
+std::string attributeValueToText(const Attribute& attribute) {
+    FieldDef field;
+    if (!isNull(attribute.value) && fieldOfAttributeType(attribute.typeWord, field)) {
+        const std::string text = valueToText(field, attribute.value);
+        if (!text.empty() || std::holds_alternative<std::string>(attribute.value)) return text;
+    }
+    return plainText(attribute.value);
 }
 
 FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text) {
@@ -353,27 +418,40 @@ FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text) {
         return values;
     }
     FieldType type = FieldType::String;
-    if (lookupTypeWord(typeWord, type) == TypeLookup::Field) {
-        switch (type) {
-            case FieldType::Int16:
-            case FieldType::Int32:
-            case FieldType::Int64:
-            case FieldType::UInt16:
-            case FieldType::UInt32: {
-                int64_t v = 0;
-                return readLooseInteger(text, v) ? FieldValue(v) : FieldValue(int64_t{0});
-            }
-            case FieldType::Boolean:
-                return !text.empty() && (text[0] == 'T' || text[0] == 't');
-            case FieldType::Float: {
-                double v = 0;
-                return readFloat(text, v) ? v : 0.0;
-            }
-            default:
-                break;
+    const TypeLookup lookup = lookupTypeWord(typeWord, type);
+    if (lookup == TypeLookup::Dropped) type = FieldType::Int16;  // 8-bit integers read as any
+    if (lookup == TypeLookup::Invalid) return std::string(text);
+    switch (type) {
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64:
+        case FieldType::UInt16:
+        case FieldType::UInt32: {
+            int64_t v = 0;
+            return readLooseInteger(text, v) ? FieldValue(v) : FieldValue(int64_t{0});
+        }
+        case FieldType::Boolean:
+            return !text.empty() && (text[0] == 'T' || text[0] == 't');
+        case FieldType::Float: {
+            double v = 0;
+            return readFloat(text, v) ? v : 0.0;
+        }
+        case FieldType::String:
+            return std::string(text);
+        default: {
+            FieldDef field;
+            fieldOfAttributeType(typeWord, field);
+            return valueFromText(field, text);
         }
     }
-    return std::string(text);
+}
+
+void setAttributeFromText(Attribute& attribute, std::string_view text) {
+    attribute.value = attributeValueFromText(attribute.typeWord, text);
+    if (isNull(attribute.value)) {
+        attribute.typeWord = typeword::kString2;
+        attribute.value = std::string(text);
+    }
 }
 
 }  // namespace tarvolen

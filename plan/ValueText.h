@@ -24,8 +24,24 @@ std::string valueToText(const FieldDef& field, const FieldValue& value);
 // after its digits is ignored.
 FieldValue valueFromText(const FieldDef& field, std::string_view text);
 
-// Attribute values in XML, by attribute type word.
+// True when the XML text can say a value of a date, time, dateTime or timestamp field and reads
+// it back as itself (true for any other type): dates of the years 1 to 9999, times of day below
+// 24 hours, dateTimes of such a date and a whole number of milliseconds, timestamps with a real
+// date and a real time.
+bool sayableAsText(FieldType type, const FieldValue& value);
+
+// Cuts a wide text to `width` UTF-16 units (as a field's WIDTH counts them), leaving out a high
+// surrogate that the cut would part from its pair.
+void cutWideText(std::u16string& text, size_t width);
+
+// Attribute values in XML, by attribute type word: as the values of a field of that type
+// (dates as dates, blobs and bytes in Base64, ...), arrays as their numbers. Wide texts come out
+// in Windows-1252 here; the XML writer writes them itself.
 std::string attributeValueToText(const Attribute& attribute);
 FieldValue attributeValueFromText(uint32_t typeWord, std::string_view text);
+// Sets the attribute's value from its XML text, by its type word. A text that does not read as
+// a value of that type (a date that is none, ...) is kept as a text attribute instead, so that
+// nothing is lost and what loads can be written; integers that do not read are 0, as ever.
+void setAttributeFromText(Attribute& attribute, std::string_view text);
 
 }  // namespace tarvolen

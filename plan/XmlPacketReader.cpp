@@ -2,13 +2,16 @@
 // ROWDATA with self-closed ROW elements) over the tags XmlScanner gives, and the values of its
 // fields and attributes. FORMAT.md ("XML form, as read") lists the rules.
 
+#include <algorithm>
 #include <string>
 
 #include "base/Cp1252.h"
 #include "base/Text.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/LayoutBudget.h"
 #include "plan/PacketCodec.h"
+#include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 #include "plan/XmlScanner.h"
 
@@ -26,9 +29,35 @@ struct FieldReadInfo {
     size_t width = 0;  // strings are cut to it; 0 = no cut
 };
 
+// The numbers of CHANGE_LOG, read straight into the log three at a time as the text goes:
+// anything but digits and "-" separates them, a number that does not read is left out, and an
+// incomplete last entry is dropped.
+void readChangeLogText(std::string_view text, ChangeLog& log) {
+    log.clear();
+    uint32_t entry[3] = {0, 0, 0};
+    size_t filled = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] < '0' || text[i] > '9') && text[i] != '-') ++i;
+        const size_t start = i;
+        if (i < text.size() && text[i] == '-') ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        int64_t v = 0;
+        if (i > start && readIntegerPrefix(text.substr(start, i - start), v) > 0) {
+            entry[filled++] = static_cast<uint32_t>(v);
+            if (filled == 3) {
+                log.push_back({entry[0], entry[1], entry[2]});
+                filled = 0;
+            }
+        }
+        if (i == start) ++i;
+    }
+}
+
 class XmlPacketReader {
   public:
-    explicit XmlPacketReader(std::string_view text) : m_scanner(text) {}
+    XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics)
+        : m_scanner(text), m_diagnostics(diagnostics) {}
 
     DataPacket read() {
         m_scanner.skipLeadingBlanks();
@@ -53,7 +82,7 @@ class XmlPacketReader {
         }
         const size_t logAttribute = m_packet.changeLog.empty() ? 0 : 1;
         if (m_packet.attributes.size() + logAttribute > kMaxCount) throw dberr::invalidParameter();
-        carryOverFromReplaced(m_packet, m_pending);
+        m_packet.rows.shrinkToFit();
         return std::move(m_packet);
     }
 
@@ -68,68 +97,90 @@ class XmlPacketReader {
         Attribute a;
         a.name = std::string(name);
         a.typeWord = knownAttributeTypeWord(name).value_or(typeword::kString2);
-        a.value = attributeValueFromText(a.typeWord, decoded(raw));
+        const std::string text = decoded(raw);
+        countArray(a.typeWord, text);
+        setAttributeFromText(a, text);
         checkStorable(a);
         return a;
     }
 
     // Refuses what the binary form could not hold, so that whatever loads can also be saved.
     static void checkStorable(const Attribute& a) {
+        // A stored text also carries its closing zero byte in its length.
         const auto* text = std::get_if<std::string>(&a.value);
-        // A stored text also carries its closing zero byte in a 16-bit length.
-        if (a.name.size() > kMaxName || (text != nullptr && text->size() >= kMaxCount)) {
+        if (a.name.size() > kMaxName || (text != nullptr && text->size() >= kMaxCount) ||
+            !fitsAttribute(a.typeWord, a.value)) {
             throw dberr::invalidParameter();
         }
     }
 
-    // <PARAM Name=".." Value=".." Type=".." Roundtrip="True"/>
-    Attribute attributeFromParam(const XmlTag& tag) {
-        Attribute a;
-        std::string value;
-        bool named = false;
-        for (const auto& attr : tag.attributes) {
-            if (attr.name == "Name") {
-                a.name = decoded(attr.raw);
-                named = true;
-            } else if (attr.name == "Value") {
-                value = decoded(attr.raw);
-            } else if (attr.name == "Type") {
-                a.typeWord = attributeTypeWord(decoded(attr.raw));
-            } else if (attr.name == "Roundtrip") {
-                a.roundtrip = equalsNoCase(decoded(attr.raw), "true");
-            }
-        }
-        if (!named) throw dberr::mismatch();
-        a.value = attributeValueFromText(a.typeWord, value);
-        checkStorable(a);
-        return a;
-    }
-
-    // Reads PARAM children up to the closing tag of `owner`.
-    void readParams(std::string_view owner, std::vector<Attribute>& into) {
+    // Reads PARAM children up to the closing tag of `owner`, handing each to
+    // `onParam(attribute, raw Value text)`:
+    // <PARAM Name=".." Value=".." Type=".." Roundtrip="True"/>.
+    template <typename OnParam>
+    void readParams(std::string_view owner, OnParam&& onParam) {
         while (true) {
-            const XmlTag tag = m_scanner.nextTag();
+            XmlTag tag = m_scanner.openTag();
             if (tag.closing) {
+                m_scanner.nextAttribute(tag, m_attribute);
                 if (tag.name != owner) throw dberr::mismatch();
                 return;
             }
             if (tag.name == "FIELDS") throw dberr::invalidFieldType();  // nested table
             if (tag.name != "PARAM") throw dberr::mismatch();
+            Attribute a;
+            std::string_view value;
+            bool named = false;
+            while (m_scanner.nextAttribute(tag, m_attribute)) {
+                const std::string_view name = m_attribute.name;
+                if (name == "Name") {
+                    a.name = decoded(m_attribute.raw);
+                    named = true;
+                } else if (name == "Value") {
+                    value = m_attribute.raw;
+                } else if (name == "Type") {
+                    a.typeWord = attributeTypeWord(decoded(m_attribute.raw));
+                } else if (name == "Roundtrip") {
+                    a.roundtrip = equalsNoCase(decoded(m_attribute.raw), "true");
+                }
+            }
             if (!tag.selfClosed) m_scanner.expectClosing("PARAM");
-            into.push_back(attributeFromParam(tag));
+            if (!named) throw dberr::mismatch();
+            onParam(std::move(a), value);
         }
+    }
+
+    // The attribute with its value, from the raw text of PARAM's Value.
+    Attribute withValue(Attribute a, std::string_view raw) {
+        if (isWideText(a.typeWord)) {
+            a.value = decodeXmlWideText(raw);  // keeps every character
+        } else {
+            const std::string text = decoded(raw);
+            countArray(a.typeWord, text);
+            setAttributeFromText(a, text);
+        }
+        checkStorable(a);
+        return a;
+    }
+
+    static bool isWideText(uint32_t typeWord) {
+        FieldType type{};
+        return lookupTypeWord(typeWord, type) == TypeLookup::Field && type == FieldType::WideString;
     }
 
     void readMetaData() {
         bool sawFields = false;
         while (true) {
-            const XmlTag tag = m_scanner.nextTag();
+            XmlTag tag = m_scanner.openTag();
             if (tag.closing) {
+                m_scanner.nextAttribute(tag, m_attribute);
                 if (tag.name != "METADATA" || !sawFields) throw dberr::mismatch();
                 return;
             }
             if (tag.name == "FIELDS" && !sawFields) {
                 sawFields = true;
+                while (m_scanner.nextAttribute(tag, m_attribute)) {
+                }
                 if (!tag.selfClosed) readFields();
             } else if (tag.name == "PARAMS" && sawFields) {
                 readDatasetParams(tag);
@@ -141,8 +192,9 @@ class XmlPacketReader {
 
     void readFields() {
         while (true) {
-            const XmlTag tag = m_scanner.nextTag();
+            XmlTag tag = m_scanner.openTag();
             if (tag.closing) {
+                m_scanner.nextAttribute(tag, m_attribute);
                 if (tag.name != "FIELDS") throw dberr::mismatch();
                 return;
             }
@@ -151,35 +203,39 @@ class XmlPacketReader {
         }
     }
 
-    void readField(const XmlTag& tag) {
+    void readField(XmlTag& tag) {
         FieldDef field;
         FieldReadInfo info;
         std::string_view nameRaw, fullNameRaw, typeRaw;
         bool hasName = false, hasFullName = false, hasType = false;
-        for (const auto& attr : tag.attributes) {
-            const auto n = attr.name;
+        while (m_scanner.nextAttribute(tag, m_attribute)) {
+            const auto n = m_attribute.name;
             if (n == "attrname" || n == "tagname") {
-                nameRaw = attr.raw;
+                nameRaw = m_attribute.raw;
                 hasName = true;
             } else if (n == "fieldname") {
-                fullNameRaw = attr.raw;
+                fullNameRaw = m_attribute.raw;
                 hasFullName = true;
             } else if (n == "fieldtype") {
-                typeRaw = attr.raw;
+                typeRaw = m_attribute.raw;
                 hasType = true;
             } else if (n == "readonly" || n == "required" || n == "hidden" || n == "linkfield") {
-                if (equalsNoCase(decoded(attr.raw), "true")) {
+                if (equalsNoCase(decoded(m_attribute.raw), "true")) {
                     field.bits |= n == "readonly"   ? fieldbits::kReadOnly
                                   : n == "required" ? fieldbits::kRequired
                                   : n == "hidden"   ? fieldbits::kHidden
                                                     : fieldbits::kLinkField;
                 }
             } else {
-                field.attributes.push_back(attributeFromXml(n, attr.raw));
+                addFieldAttribute(field, attributeFromXml(n, m_attribute.raw));
             }
         }
         if (!hasName) throw dberr::mismatch();
-        if (!tag.selfClosed) readParams("FIELD", field.attributes);
+        if (!tag.selfClosed) {
+            readParams("FIELD", [&](Attribute a, std::string_view raw) {
+                addFieldAttribute(field, withValue(std::move(a), raw));
+            });
+        }
         if (!hasType) throw dberr::invalidFieldType();
 
         info.attrName = decoded(nameRaw);
@@ -191,62 +247,64 @@ class XmlPacketReader {
         if (field.name.empty() || info.attrName.empty()) throw dberr::nullFieldName();
         if (field.name.size() > kMaxName) throw dberr::invalidParameter();
         const int width = field.width();
-        // Without a width no length prefix is known to hold the values.
-        const bool text = field.type == FieldType::String || field.type == FieldType::WideString;
-        if (text && width < 1) throw dberr::invalidParameter();
-        // Sizes beyond what a field can hold would only make later allocations explode.
-        const bool sized = field.type == FieldType::String || field.type == FieldType::WideString ||
-                           field.type == FieldType::Blob;
-        if (sized && (width < 0 || width > 32767)) throw dberr::invalidParameter();
-        if ((field.type == FieldType::Bcd || field.type == FieldType::FmtBcd) &&
-            (width < 0 || width > 64)) {
-            throw dberr::invalidParameter();
-        }
+        // A bin.hex without a SUBTYPE is a byte field of WIDTH bytes.
         if (field.type == FieldType::Blob && field.findAttribute("SUBTYPE") == nullptr) {
-            if (width <= 0) throw dberr::invalidParameter();
             field.type = FieldType::Bytes;
         }
         field.typeWord = typeWordFor(field.type, width);
+        requireCarriableLayout(field, field.typeWord);
         info.textBlob = isTextBlob(field);
         if (field.type == FieldType::String) info.width = static_cast<size_t>(width);
-        if (field.attributes.size() > kMaxCount || m_packet.fields.size() == kMaxCount) {
-            throw dberr::invalidParameter();
-        }
+        if (m_packet.fields.size() == kMaxCount) throw dberr::invalidParameter();
         m_packet.fields.push_back(std::move(field));
         m_info.push_back(std::move(info));
     }
 
-    void readDatasetParams(const XmlTag& tag) {
-        for (const auto& attr : tag.attributes) {
-            if (attr.name == "CHANGE_LOG") {
-                setChangeLog(attributeValueFromText(typeword::kUIntArray, decoded(attr.raw)));
+    void addFieldAttribute(FieldDef& field, Attribute a) {
+        if (field.attributes.size() == kMaxCount) throw dberr::invalidParameter();
+        countAttribute(a);
+        field.attributes.push_back(std::move(a));
+    }
+
+    void countAttribute(const Attribute&) { m_budget.addAttribute(); }
+
+    // Counts an array's numbers against the budget before they are read, as 64-bit numbers take
+    // up to four times the room of their text.
+    void countArray(uint32_t typeWord, std::string_view text) {
+        if ((typeWord & typeword::kArray) == 0) return;
+        size_t numbers = 0;
+        bool inNumber = false;
+        for (const char c : text) {
+            const bool digit = c >= '0' && c <= '9';
+            if (digit && !inNumber) ++numbers;
+            inNumber = digit;
+        }
+        m_budget.addArrayElements(numbers);
+    }
+
+    void readDatasetParams(XmlTag& tag) {
+        while (m_scanner.nextAttribute(tag, m_attribute)) {
+            if (m_attribute.name == "CHANGE_LOG") {
+                readChangeLogText(decoded(m_attribute.raw), m_packet.changeLog);
             } else {
-                m_packet.attributes.push_back(attributeFromXml(attr.name, attr.raw));
+                addDatasetAttribute(attributeFromXml(m_attribute.name, m_attribute.raw));
             }
         }
         if (!tag.selfClosed) {
-            std::vector<Attribute> params;
-            readParams("PARAMS", params);
-            for (auto& a : params) {
+            readParams("PARAMS", [&](Attribute a, std::string_view raw) {
                 if (a.name == "CHANGE_LOG") {
-                    setChangeLog(
-                        attributeValueFromText(typeword::kUIntArray, attributeValueToText(a)));
+                    readChangeLogText(decoded(raw), m_packet.changeLog);
                 } else {
-                    m_packet.attributes.push_back(std::move(a));
+                    addDatasetAttribute(withValue(std::move(a), raw));
                 }
-            }
+            });
         }
     }
 
-    void setChangeLog(const FieldValue& value) {
-        const auto& numbers = std::get<IntArray>(value);
-        m_packet.changeLog.clear();
-        m_packet.changeLog.reserve(numbers.size() / 3);
-        for (size_t i = 0; i + 2 < numbers.size(); i += 3) {
-            m_packet.changeLog.push_back({static_cast<uint32_t>(numbers[i]),
-                                          static_cast<uint32_t>(numbers[i + 1]),
-                                          static_cast<uint32_t>(numbers[i + 2])});
-        }
+    void addDatasetAttribute(Attribute a) {
+        if (m_packet.attributes.size() == kMaxCount) throw dberr::invalidParameter();
+        countAttribute(a);
+        m_packet.attributes.push_back(std::move(a));
     }
 
     // Field index of a ROW attribute; rows usually list fields in layout order, so the search
@@ -264,96 +322,174 @@ class XmlPacketReader {
     }
 
     void readRows() {
+        m_packet.rows.setFieldCount(m_packet.fields.size());
+        m_raw.resize(m_packet.fields.size());
+        m_seenInRow.assign(m_packet.fields.size(), 0);
+        // Values take less room stored than as XML text: room for as much as the text, reserved
+        // and not used, costs no memory, while growing the arena would copy it.
+        m_packet.rows.reserveBytes(m_scanner.remaining());
+        const ReplacedVersions replaced(m_packet.changeLog);
+        RowStore::Builder row(m_packet.rows);
         bool first = true;
-        std::string scratch;
         while (true) {
-            XmlTag tag = m_scanner.nextTag();
+            XmlTag tag = m_scanner.openTag();
             if (tag.closing) {
+                m_scanner.nextAttribute(tag, m_attribute);
                 if (tag.name != "ROWDATA") throw dberr::mismatch();
                 return;
             }
             if (first && tag.name.substr(0, 3) != "ROW") throw dberr::mismatch();
-            if (!tag.selfClosed) throw dberr::mismatch();  // the element form of rows is not read
             first = false;
-            readRow(tag, scratch);
+            readRow(tag, row, replaced);
         }
     }
 
-    void readRow(const XmlTag& tag, std::string& scratch) {
-        RowVersion row;
-        row.values.resize(m_packet.fields.size());
+    void readRow(XmlTag& tag, RowStore::Builder& row, const ReplacedVersions& replaced) {
+        // The attributes may come in any order, and one may come twice (the last counts): each
+        // field's raw text is noted first, then the row is stored in layout order.
+        ++m_rowMark;
+        m_present.clear();
+        uint8_t status = rowstate::kUnchanged;
         size_t hint = 0;
-        for (const auto& attr : tag.attributes) {
-            if (attr.name == "RowState") {
+        while (m_scanner.nextAttribute(tag, m_attribute)) {
+            if (m_attribute.name == "RowState") {
                 unsigned state = 0;
-                for (char c : attr.raw) {
+                for (char c : m_attribute.raw) {
                     if (c < '0' || c > '9') break;
                     state = (state * 10 + static_cast<unsigned>(c - '0')) & 0xFFFF;
                 }
-                row.status = static_cast<uint8_t>(state);
+                status = static_cast<uint8_t>(state);
                 continue;
             }
-            const int index = fieldOf(attr.name, hint);
+            const int index = fieldOf(m_attribute.name, hint);
             if (index < 0) continue;  // attributes naming no field are ignored
             const auto i = static_cast<size_t>(index);
-            const FieldDef& field = m_packet.fields[i];
-            const FieldReadInfo& info = m_info[i];
-            if (field.type == FieldType::String) {
-                std::string text;
-                decodeXmlText(attr.raw, text);
-                if (info.width > 0 && text.size() > info.width) text.resize(info.width);
-                row.values[i] = std::move(text);
-            } else if (info.textBlob) {
-                std::string text;
-                decodeXmlText(attr.raw, text);
-                row.values[i] = makeBlob(std::move(text));
-            } else if (field.type == FieldType::WideString) {
-                std::u16string text = decodeXmlWideText(attr.raw);
-                const int width = field.width();
-                if (width > 0 && text.size() > static_cast<size_t>(width))
-                    text.resize(static_cast<size_t>(width));
-                row.values[i] = std::move(text);
-            } else {
-                decodeXmlText(attr.raw, scratch);
-                row.values[i] = valueFromText(field, scratch);
+            if (m_seenInRow[i] != m_rowMark) {
+                m_seenInRow[i] = m_rowMark;
+                m_present.push_back(i);
             }
+            m_raw[i] = m_attribute.raw;
         }
-        if ((row.status & rowstate::kModified) != 0) notePendingBlobs(row);
-        m_packet.rows.push_back(std::move(row));
+        if (!tag.selfClosed) throw dberr::mismatch();  // the element form of rows is not read
+        if (m_packet.rows.size() == UINT32_MAX) throw dberr::invalidParameter();
+        if (!std::is_sorted(m_present.begin(), m_present.end())) {
+            std::sort(m_present.begin(), m_present.end());
+        }
+
+        // A modified version leaves out the blobs it keeps from the version it replaces, which
+        // must come earlier in the packet.
+        size_t source = RowStore::kNoSource;
+        if ((status & rowstate::kModified) != 0) {
+            const size_t number = m_packet.rows.size() + 1;
+            const uint32_t version = replaced.of(static_cast<uint32_t>(number));
+            if (version >= 1 && version < number) source = version - 1;
+        }
+        row.begin(status, source, source != RowStore::kNoSource);
+        size_t next = 0;
+        for (const size_t i : m_present) {
+            if (i > next) row.nulls(i - next);
+            // In a modified version an empty blob is a null one: what it keeps of the version it
+            // replaces it leaves out.
+            if (source != RowStore::kNoSource && m_packet.fields[i].type == FieldType::Blob &&
+                m_raw[i].empty()) {
+                row.explicitNull();
+            } else {
+                storeValue(i, m_raw[i], row);
+            }
+            next = i + 1;
+        }
+        row.end();
     }
 
-    // Blobs a modified version leaves out are those of the version it replaces.
-    void notePendingBlobs(const RowVersion& row) {
-        std::vector<int> missing;
-        for (size_t i = 0; i < m_packet.fields.size(); ++i) {
-            if (m_packet.fields[i].type == FieldType::Blob && isNull(row.values[i])) {
-                missing.push_back(static_cast<int>(i));
+    void storeValue(size_t i, std::string_view raw, RowStore::Builder& row) {
+        const FieldDef& field = m_packet.fields[i];
+        const FieldReadInfo& info = m_info[i];
+        if (field.type == FieldType::String) {
+            decodeXmlText(raw, m_scratch);
+            if (info.width > 0 && m_scratch.size() > info.width) {
+                if (m_diagnostics != nullptr) noteCut(field, m_scratch.size(), info.width);
+                m_scratch.resize(info.width);
             }
+            // A single zero byte is the binary form's empty text; so it is here.
+            if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
+            row.text(m_scratch);
+        } else if (info.textBlob) {
+            decodeXmlText(raw, m_scratch);
+            row.blob(m_scratch);
+        } else if (field.type == FieldType::WideString) {
+            std::u16string text = decodeXmlWideText(raw);
+            const auto width = static_cast<size_t>(field.width());
+            if (m_diagnostics != nullptr && text.size() > width) {
+                noteCut(field, text.size(), width);
+            }
+            cutWideText(text, width);
+            row.wide(text);
+        } else {
+            decodeXmlText(raw, m_scratch);
+            const FieldValue value = valueFromText(field, m_scratch);
+            if (m_diagnostics != nullptr && isNull(value) && !m_scratch.empty()) {
+                ValueNote note;
+                note.kind = ValueNote::Kind::TextReadAsNull;
+                note.row = m_packet.rows.size() + 1;
+                note.field = field.name;
+                note.text = m_scratch;
+                m_diagnostics->note(note);
+            }
+            row.value(value);
         }
-        if (missing.empty()) return;
-        m_pending.resize(m_packet.rows.size() + 1);
-        m_pending[m_packet.rows.size()] = std::move(missing);
+    }
+
+    // The version being read is the next one the store will hold.
+    void noteCut(const FieldDef& field, size_t length, size_t width) {
+        ValueNote note;
+        note.kind = ValueNote::Kind::CutToWidth;
+        note.row = m_packet.rows.size() + 1;
+        note.field = field.name;
+        note.length = length;
+        note.width = width;
+        m_diagnostics->note(note);
     }
 
     XmlScanner m_scanner;
+    DecodeDiagnostics* m_diagnostics;  // may be null
+    XmlAttribute m_attribute;
     DataPacket m_packet;
+    LayoutBudget m_budget;
     std::vector<FieldReadInfo> m_info;
-    std::vector<std::vector<int>> m_pending;
+    // Per row: the raw text of each field named, which fields were named, and a mark per field
+    // telling whether the current row named it already.
+    std::vector<std::string_view> m_raw;
+    std::vector<size_t> m_present;
+    std::vector<uint32_t> m_seenInRow;
+    uint32_t m_rowMark = 0;
+    std::string m_scratch;
 };
 
 }  // namespace
 
-DataPacket decodeXmlPacket(std::string_view bytes) {
+namespace {
+
+DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics) {
     static constexpr std::string_view kBom = "\xEF\xBB\xBF";
     if (bytes.substr(0, 3) == kBom) {
         const std::string text = cp1252::fromUtf8(bytes.substr(3));
-        return XmlPacketReader(text).read();
+        return XmlPacketReader(text, diagnostics).read();
     }
     if (declaresUtf8(bytes) && cp1252::isValidUtf8(bytes)) {
         const std::string text = cp1252::fromUtf8(bytes);
-        return XmlPacketReader(text).read();
+        return XmlPacketReader(text, diagnostics).read();
     }
-    return XmlPacketReader(bytes).read();
+    return XmlPacketReader(bytes, diagnostics).read();
+}
+
+}  // namespace
+
+DataPacket decodeXmlPacket(std::string_view bytes) {
+    return decodeXml(bytes, nullptr);
+}
+
+DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
+    return decodeXml(bytes, &diagnostics);
 }
 
 }  // namespace tarvolen

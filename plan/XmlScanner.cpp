@@ -16,7 +16,8 @@ void appendCodePoint(std::string& out, uint32_t cp) {
 }
 
 // Decodes the references of an attribute value: each referenced character goes to
-// appendChar, each stretch of plain text between them to appendRaw.
+// appendChar(code point, the reference's text), each stretch of plain text between them to
+// appendRaw.
 template <typename AppendChar, typename AppendRaw>
 void decodeReferences(std::string_view raw, AppendChar appendChar, AppendRaw appendRaw) {
     const char* p = raw.data();
@@ -39,15 +40,15 @@ void decodeReferences(std::string_view raw, AppendChar appendChar, AppendRaw app
         const std::string_view name(amp + 1, static_cast<size_t>(semi - amp - 1));
         bool known = true;
         if (name == "lt") {
-            appendChar('<');
+            appendChar('<', {});
         } else if (name == "gt") {
-            appendChar('>');
+            appendChar('>', {});
         } else if (name == "amp") {
-            appendChar('&');
+            appendChar('&', {});
         } else if (name == "apos") {
-            appendChar('\'');
+            appendChar('\'', {});
         } else if (name == "quot") {
-            appendChar('"');
+            appendChar('"', {});
         } else if (name.size() >= 2 && name[0] == '#') {
             const bool hex = name[1] == 'x' || name[1] == 'X';
             uint32_t cp = 0;
@@ -68,7 +69,7 @@ void decodeReferences(std::string_view raw, AppendChar appendChar, AppendRaw app
                 if (cp > 0x10FFFF) known = false;
             }
             if (known && digits > 0)
-                appendChar(cp);
+                appendChar(cp, std::string_view(amp, static_cast<size_t>(semi + 1 - amp)));
             else
                 known = false;
         } else {
@@ -90,17 +91,43 @@ void decodeXmlText(std::string_view raw, std::string& out) {
     out.clear();
     out.reserve(raw.size());
     decodeReferences(
-        raw, [&](uint32_t cp) { appendCodePoint(out, cp); },
+        raw, [&](uint32_t cp, std::string_view) { appendCodePoint(out, cp); },
         [&](const char* a, const char* b) { out.append(a, static_cast<size_t>(b - a)); });
 }
 
 std::u16string decodeXmlWideText(std::string_view raw) {
     std::u16string out;
     out.reserve(raw.size());
+    auto appendText = [&](std::string_view text) {
+        for (const char c : text) {
+            out += static_cast<char16_t>(cp1252::toUnicode(static_cast<unsigned char>(c)));
+        }
+    };
+    // A reference to a high surrogate waits for one to a low surrogate: the two make one
+    // character, as older copies wrote characters above U+FFFF. A surrogate on its own is no
+    // character: its reference is kept as it stands.
+    std::string_view pendingHigh;
+    uint32_t high = 0;
+    auto flushHigh = [&] {
+        appendText(pendingHigh);
+        pendingHigh = {};
+    };
     decodeReferences(
         raw,
-        [&](uint32_t cp) {
-            if (cp >= 0x10000) {
+        [&](uint32_t cp, std::string_view reference) {
+            if (cp >= 0xDC00 && cp <= 0xDFFF && !pendingHigh.empty()) {
+                out += static_cast<char16_t>(high);
+                out += static_cast<char16_t>(cp);
+                pendingHigh = {};
+                return;
+            }
+            flushHigh();
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+                pendingHigh = reference;
+                high = cp;
+            } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                appendText(reference);
+            } else if (cp >= 0x10000) {
                 cp -= 0x10000;
                 out += static_cast<char16_t>(0xD800 + (cp >> 10));
                 out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
@@ -109,10 +136,11 @@ std::u16string decodeXmlWideText(std::string_view raw) {
             }
         },
         [&](const char* a, const char* b) {
-            for (; a < b; ++a) {
-                out += static_cast<char16_t>(cp1252::toUnicode(static_cast<unsigned char>(*a)));
-            }
+            if (a == b) return;
+            flushHigh();
+            appendText(std::string_view(a, static_cast<size_t>(b - a)));
         });
+    flushHigh();
     return out;
 }
 
@@ -160,7 +188,7 @@ std::string_view XmlScanner::readName() {
     return {start, static_cast<size_t>(m_p - start)};
 }
 
-XmlTag XmlScanner::nextTag() {
+XmlTag XmlScanner::openTag() {
     skipMisc();
     if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
     ++m_p;
@@ -170,34 +198,43 @@ XmlTag XmlScanner::nextTag() {
         ++m_p;
     }
     tag.name = readName();
-    while (true) {
-        skipBlanks();
-        if (m_p == m_end) throw dberr::mismatch();
-        if (*m_p == '>') {
-            ++m_p;
-            return tag;
-        }
-        if (*m_p == '/') {
-            if (tag.closing || m_p + 1 == m_end || m_p[1] != '>') throw dberr::mismatch();
-            m_p += 2;
-            tag.selfClosed = true;
-            return tag;
-        }
-        if (tag.closing) throw dberr::mismatch();
-        XmlAttribute attr;
-        attr.name = readName();
-        skipBlanks();
-        if (m_p == m_end || *m_p != '=') throw dberr::mismatch();
+    return tag;
+}
+
+bool XmlScanner::nextAttribute(XmlTag& tag, XmlAttribute& attribute) {
+    skipBlanks();
+    if (m_p == m_end) throw dberr::mismatch();
+    if (*m_p == '>') {
         ++m_p;
-        if (m_p == m_end || *m_p != '"') throw dberr::mismatch();
-        ++m_p;
-        const auto* quote =
-            static_cast<const char*>(std::memchr(m_p, '"', static_cast<size_t>(m_end - m_p)));
-        if (quote == nullptr) throw dberr::mismatch();
-        attr.raw = {m_p, static_cast<size_t>(quote - m_p)};
-        m_p = quote + 1;
-        tag.attributes.push_back(attr);
+        return false;
     }
+    if (*m_p == '/') {
+        if (tag.closing || m_p + 1 == m_end || m_p[1] != '>') throw dberr::mismatch();
+        m_p += 2;
+        tag.selfClosed = true;
+        return false;
+    }
+    if (tag.closing) throw dberr::mismatch();
+    attribute.name = readName();
+    skipBlanks();
+    if (m_p == m_end || *m_p != '=') throw dberr::mismatch();
+    ++m_p;
+    if (m_p == m_end || *m_p != '"') throw dberr::mismatch();
+    ++m_p;
+    const auto* quote =
+        static_cast<const char*>(std::memchr(m_p, '"', static_cast<size_t>(m_end - m_p)));
+    if (quote == nullptr) throw dberr::mismatch();
+    attribute.raw = {m_p, static_cast<size_t>(quote - m_p)};
+    m_p = quote + 1;
+    return true;
+}
+
+XmlTag XmlScanner::nextTag() {
+    XmlTag tag = openTag();
+    XmlAttribute attribute;
+    while (nextAttribute(tag, attribute)) {
+    }
+    return tag;
 }
 
 void XmlScanner::expectClosing(std::string_view name) {

@@ -7,7 +7,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tarvolen {
 
@@ -20,7 +19,6 @@ struct XmlTag {
     std::string_view name;
     bool closing = false;     // </NAME>
     bool selfClosed = false;  // <NAME .../>
-    std::vector<XmlAttribute> attributes;
 };
 
 // Walks the tags of a text that must outlive the scanner (the tags point into it).
@@ -32,10 +30,18 @@ class XmlScanner {
     // Skips the blanks and control characters before the first "<"; anything else there, or no
     // "<" at all, is a mismatch.
     void skipLeadingBlanks();
-    // The next tag. Blanks, processing instructions ("<?" to "?>") and comments ("<!--" to
-    // "-->") before it are skipped. Attribute values must stand in double quotes right after
-    // the "=".
+    // Reads the next tag up to its name ("<NAME" or "</NAME"): blanks, processing instructions
+    // ("<?" to "?>") and comments ("<!--" to "-->") before it are skipped. Its attributes
+    // follow one by one from nextAttribute, so that a tag of a million attributes needs no
+    // list of them.
+    XmlTag openTag();
+    // The open tag's next attribute; false at the tag's end, which it reads, setting
+    // selfClosed. Attribute values must stand in double quotes right after the "=".
+    bool nextAttribute(XmlTag& tag, XmlAttribute& attribute);
+    // The next tag whole, its attributes passed over.
     XmlTag nextTag();
+    // Bytes not read yet.
+    size_t remaining() const { return static_cast<size_t>(m_end - m_p); }
     // Reads the next tag, which must close `name`.
     void expectClosing(std::string_view name);
 

@@ -4,10 +4,15 @@
 //   tarvolen-cds convert IN OUT   IN in either form; OUT is XML when its name ends in ".xml"
 //                                 (any letter case), binary otherwise
 //   tarvolen-cds dump IN          layout, dataset attributes, row versions and change log
+//   tarvolen-cds check IN         one line per value that reads as null although IN holds text
+//                                 for it, and per string cut to its field's width, naming the
+//                                 row version and the field; exit 1 when there is any
 //
-// Exit status: 0 done, 1 the file could not be read, decoded or written, 2 usage error.
+// Exit status: 0 done, 1 the file could not be read, decoded or written (or check found
+// values), 2 usage error.
 
 #include <csignal>
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -24,13 +29,58 @@ constexpr int kExitUsage = 2;
 
 const char* const kUsage =
     "usage: tarvolen-cds convert IN OUT\n"
-    "       tarvolen-cds dump IN\n";
+    "       tarvolen-cds dump IN\n"
+    "       tarvolen-cds check IN\n";
+
+// The lines of `check`, kept until the file has decoded whole.
+class CheckReport : public DecodeDiagnostics {
+  public:
+    void note(const ValueNote& note) override {
+        m_lines += "row " + std::to_string(note.row) + ", field " + std::string(note.field) + ": ";
+        if (note.kind == ValueNote::Kind::TextReadAsNull) {
+            m_lines += "\"" + printable(note.text) + "\" reads as null\n";
+        } else {
+            m_lines += "cut from " + std::to_string(note.length) + " to its width " +
+                       std::to_string(note.width) + "\n";
+        }
+        ++m_count;
+    }
+    const std::string& lines() const { return m_lines; }
+    bool empty() const { return m_count == 0; }
+
+  private:
+    // Control characters, quotes and backslashes escaped, so that each finding stays one line.
+    static std::string printable(std::string_view text) {
+        std::string out;
+        for (const char c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x20 || u == 0x7F || c == '"' || c == '\\') {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    }
+
+    std::string m_lines;
+    size_t m_count = 0;
+};
 
 int run(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "convert" && argc == 4) {
         writePacketFile(argv[3], readPacketFile(argv[2]));
         return 0;
+    }
+    if (command == "check" && argc == 3) {
+        CheckReport report;
+        readPacketFile(argv[2], report);
+        std::cout << report.lines();
+        std::cout.flush();
+        return report.empty() && std::cout ? 0 : kExitFailure;
     }
     if (command == "dump" && argc == 3) {
         writePacketDump(readPacketFile(argv[2]), std::cout);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "db/DatabaseError.h"
@@ -45,6 +46,8 @@ TEST(ImportValue, givesEachFieldTypeItsDatabaseValue) {
     const Case cases[] = {
         {field("N", FieldType::Int32), int64_t{-7}, int64_t{-7}},
         {field("N", FieldType::Int32), FieldValue{}, std::monostate{}},
+        {field("L", FieldType::Int64), std::numeric_limits<int64_t>::min(),
+         std::numeric_limits<int64_t>::min()},
         {field("B", FieldType::Boolean), true, true},
         {field("F", FieldType::Float), 2.5, 2.5},
         {field("C", FieldType::Bcd), std::string("-12.50"), std::string("-12.50")},

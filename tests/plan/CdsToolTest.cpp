@@ -139,7 +139,8 @@ TEST_F(CdsTool, reportsADecodingErrorAndLeavesTheOutputAlone) {
         writeBytes(tmp("bad"), c.bytes);
         writeBytes(tmp("out.xml"), kept);
         for (const auto& args : {std::vector<std::string>{"convert", tmp("bad"), tmp("out.xml")},
-                                 std::vector<std::string>{"dump", tmp("bad")}}) {
+                                 std::vector<std::string>{"dump", tmp("bad")},
+                                 std::vector<std::string>{"check", tmp("bad")}}) {
             const ToolResult r = run(args);
             EXPECT_EQ(r.exitCode, 1) << c.what << " (" << args[0] << ")";
             EXPECT_EQ(r.err, std::string(c.message) + "\n") << c.what << " (" << args[0] << ")";
@@ -157,6 +158,7 @@ TEST_F(CdsTool, reportsFileErrorsWithTheFullPath) {
     } cases[] = {
         {{"convert", missing, tmp("out.xml")}, "Cannot open file \"" + missing.string() + "\". "},
         {{"dump", missing}, "Cannot open file \"" + missing.string() + "\". "},
+        {{"check", missing}, "Cannot open file \"" + missing.string() + "\". "},
         {{"convert", kPlan, noFolder}, "Cannot create file \"" + noFolder.string() + "\". "},
     };
     for (const auto& c : cases) {
@@ -175,6 +177,8 @@ TEST_F(CdsTool, rejectsBadCommandLinesWithUsage) {
         {"convert", kPlan, "a", "b"},
         {"dump"},
         {"dump", kPlan, "extra"},
+        {"check"},
+        {"check", kPlan, "extra"},
         {"show", kPlan},
     };
     for (const auto& args : cases) {
@@ -183,6 +187,34 @@ TEST_F(CdsTool, rejectsBadCommandLinesWithUsage) {
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
+}
+
+TEST_F(CdsTool, checkListsValuesReadAsNullAndStringsCutAndFailsWhenItFindsAny) {
+    const std::string layout =
+        "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"ID\" fieldtype=\"i4\"/>"
+        "<FIELD attrname=\"NOME\" fieldtype=\"string\" WIDTH=\"4\"/></FIELDS><PARAMS/>"
+        "</METADATA><ROWDATA>";
+    const struct {
+        const char* what;
+        std::string rows;
+        int exitCode;
+        std::string out;
+    } cases[] = {
+        {"clean", "<ROW ID=\"1\" NOME=\"Roma\"/><ROW NOME=\"\"/>", 0, ""},
+        {"a number that reads as null, a string cut",
+         "<ROW ID=\"1\"/><ROW ID=\"x2\" NOME=\"Milano\"/>", 1,
+         "row 2, field ID: \"x2\" reads as null\nrow 2, field NOME: cut from 6 to its width 4\n"},
+        {"control characters and quotes escaped", "<ROW ID=\"a&#010;&quot;b\"/>", 1,
+         "row 1, field ID: \"a\\x0A\\x22b\" reads as null\n"},
+    };
+    for (const auto& c : cases) {
+        writeBytes(tmp("in.xml"), layout + c.rows + "</ROWDATA></DATAPACKET>");
+        const ToolResult r = run({"check", tmp("in.xml")});
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.err, "") << c.what;
+    }
+    EXPECT_EQ(run({"check", kPlan}).exitCode, 0);
 }
 
 TEST_F(CdsTool, dumpShowsLayoutRowsAndChangeLog) {

@@ -146,6 +146,20 @@ TEST_F(PlanTable, doneMarksReachThePlanFileWhenTheTableCloses) {
     EXPECT_EQ(t->ChangeCount(), 0);
 }
 
+TEST_F(PlanTable, aScriptClearedByAnEditStaysClearedAfterAReload) {
+    write("dbquery.xml", plan(kRow1));
+    {
+        auto t = planTable();
+        t->Open();
+        t->Edit();
+        t->FieldByName("TESTO").Clear();
+        t->Post();
+    }
+    auto t = planTable();
+    t->Open();
+    EXPECT_TRUE(t->FieldByName("TESTO").IsNull());
+}
+
 TEST_F(PlanTable, reloadWritesOnlyWhenChangedOrMissing) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
@@ -289,18 +303,41 @@ TEST_F(PlanTable, integerTextIsASingleOptionalSignThenDigits) {
     }
 }
 
-TEST_F(PlanTable, anUnwritableValueDoesNotEndTheProgramWhenTheOwnerGoes) {
+TEST_F(PlanTable, aFailingWriteBackDoesNotEndTheProgramWhenTheOwnerGoes) {
     write("dbquery.xml", plan(kRow1));
     auto t = planTable();
-    t->SetFileName("./dbquery.cds");
+    t->SetFileName("./no-such-folder/dbquery.cds");
     t->LoadFile("dbquery.xml");
     t->Edit();
-    t->FieldByName("ORDINE").SetValue(std::string("x"));  // no binary form for text in an i4
+    t->FieldByName("ORDINE").SetAsInteger(2);
     t->Post();
-    EXPECT_EQ(messageOf<EDBClient>([&] { t->Close(); }), "Invalid parameter.");
+    EXPECT_THROW(t->Close(), EFCreateError);
     EXPECT_TRUE(t->Active());
     t.reset();  // the write-back fails again, inside the destructor
-    EXPECT_FALSE(fs::exists("dbquery.cds"));
+    EXPECT_FALSE(fs::exists("no-such-folder"));
+}
+
+TEST_F(PlanTable, aValueNoFileCouldHoldIsRefusedWhereItIsSet) {
+    write("dbquery.xml", plan(kRow1));
+    auto t = planTable();
+    t->Open();
+    t->Edit();
+    const std::pair<const char*, FieldValue> cases[] = {
+        {"ORDINE", std::string("x")},     // text in an integer field
+        {"ORDINE", int64_t{1} << 40},     // out of its range
+        {"STATO", int64_t{1}},            // an integer in a string field
+        {"TESTO", std::u16string(u"w")},  // wide text in a memo
+    };
+    for (const auto& [field, value] : cases) {
+        EXPECT_EQ(messageOf<EDatabaseError>([&] { t->FieldByName(field).SetValue(value); }),
+                  std::string("Invalid value for field '") + field + "'");
+    }
+    // What is refused leaves the row as it was, and the table can still be written.
+    EXPECT_EQ(t->FieldByName("ORDINE").AsInteger(), 1);
+    t->FieldByName("STATO").SetValue(std::string("SSS"));  // cut to the field's length
+    EXPECT_EQ(t->FieldByName("STATO").AsString(), "S");
+    t->Post();
+    EXPECT_NO_THROW(t->Close());
 }
 
 TEST_F(PlanTable, stringObjectsTakeTheNarrowerOfTheirLengthAndTheFileWidth) {

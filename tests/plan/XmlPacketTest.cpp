@@ -67,7 +67,7 @@ TEST(XmlPacket, marksDoneKeepsBothVersionsAndCarriesTheTextOver) {
     RowVersion marked = packet.rows[0];
     marked.status = rowstate::kModified;
     marked.values[1] = std::string("S");
-    packet.rows[0].status = rowstate::kSuperseded;
+    packet.rows.setStatus(0, rowstate::kSuperseded);
     packet.rows.push_back(marked);
     packet.changeLog.push_back({2, 1, 8});
     EXPECT_EQ(encodeXmlPacket(packet), kMarkedDone);
@@ -320,6 +320,34 @@ TEST(XmlPacket, readsIntegersBooleansAndDatesLeniently) {
             c.type + "\"/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW V=\"" + c.text +
             "\"/></ROWDATA></DATAPACKET>";
         EXPECT_EQ(decodeXmlPacket(xml).rows[0].values[0], c.expected) << c.type << " " << c.text;
+    }
+}
+
+TEST(XmlPacket, readsTheSmallestLargeIntInParamsAsInFields) {
+    struct Case {
+        const char* type;
+        const char* text;
+        FieldValue expected;
+    };
+    const Case cases[] = {
+        {"i8", "-9223372036854775808", int64_t{std::numeric_limits<int64_t>::min()}},
+        {"i8", "9223372036854775807", int64_t{std::numeric_limits<int64_t>::max()}},
+        {"i8", "-9223372036854775809", int64_t{0}},  // out of range: an attribute reads 0
+        {"IntArray", "-9223372036854775808 7", IntArray{std::numeric_limits<int64_t>::min(), 7}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.text);
+        const std::string xml = std::string(
+                                    "<DATAPACKET><METADATA><FIELDS/><PARAMS><PARAM Name=\"X\" "
+                                    "Value=\"") +
+                                c.text + "\" Type=\"" + c.type +
+                                "\"/></PARAMS></METADATA><ROWDATA/></DATAPACKET>";
+        const DataPacket p = decodeXmlPacket(xml);
+        ASSERT_EQ(p.attributes.size(), 1u);
+        EXPECT_EQ(p.attributes[0].value, c.expected);
+        // Written and read back, in either form, it stays the same number.
+        EXPECT_EQ(decodeXmlPacket(encodeXmlPacket(p)).attributes[0].value, c.expected);
+        EXPECT_EQ(decodeBinaryPacket(encodeBinaryPacket(p)).attributes[0].value, c.expected);
     }
 }
 

@@ -1,0 +1,349 @@
+#include "plan/RowStore.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "plan/RowEncoding.h"
+
+namespace tarvolen {
+
+using namespace rowencoding;
+
+namespace {
+
+// One version as the arena holds it.
+struct RowView {
+    const uint8_t* items = nullptr;  // first field item
+    const uint8_t* end = nullptr;
+    uint8_t status = 0;
+    size_t source = RowStore::kNoSource;
+    bool inheritBlobs = false;
+};
+
+RowView parseRow(const uint8_t* p) {
+    RowView v;
+    const auto length = static_cast<size_t>(readVarint(p));
+    v.end = p + length;
+    v.status = *p++;
+    while (p < v.end && *p >= 0x80) {
+        if (*p++ == tag::kSource) {
+            v.source = static_cast<size_t>(readVarint(p));
+        } else {
+            v.inheritBlobs = true;
+        }
+    }
+    v.items = p;
+    return v;
+}
+
+enum class Slot { Value, Null, ExplicitNull, Carried };
+
+// Where field `field` stands in a version: its item, or what kind of absence.
+Slot findField(const RowView& v, size_t field, const uint8_t*& item) {
+    size_t at = 0;
+    for (const uint8_t* p = v.items; p < v.end;) {
+        const uint8_t t = *p;
+        size_t n = 0;
+        bool carried = false;
+        if (readRun(p, n, carried)) {
+            if (field < at + n) return carried ? Slot::Carried : Slot::Null;
+            at += n;
+            continue;
+        }
+        if (at == field) {
+            item = p;
+            return t == tag::kExplicitNull ? Slot::ExplicitNull : Slot::Value;
+        }
+        ++at;
+        p = itemEnd(p);
+    }
+    return Slot::Null;
+}
+
+}  // namespace
+
+void RowStore::Free::operator()(uint8_t* p) const {
+    std::free(p);  // NOLINT(cppcoreguidelines-no-malloc): the arena grows by realloc
+}
+
+RowStore::RowStore(std::initializer_list<RowVersion> rows) {
+    *this = rows;
+}
+
+RowStore::RowStore(const RowStore& other)
+    : m_count(other.m_count), m_fieldCount(other.m_fieldCount), m_samples(other.m_samples) {
+    if (other.m_used > 0) {
+        growTo(other.m_used);
+        std::memcpy(m_arena.get(), other.m_arena.get(), other.m_used);
+    }
+    m_used = other.m_used;
+}
+
+RowStore::RowStore(RowStore&& other) noexcept
+    : m_arena(std::move(other.m_arena)),
+      m_capacity(std::exchange(other.m_capacity, 0)),
+      m_used(std::exchange(other.m_used, 0)),
+      m_count(std::exchange(other.m_count, 0)),
+      m_fieldCount(other.m_fieldCount),
+      m_samples(std::move(other.m_samples)) {
+    other.m_lastRow = SIZE_MAX;
+}
+
+RowStore& RowStore::operator=(const RowStore& other) {
+    if (this != &other) {
+        RowStore copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+RowStore& RowStore::operator=(RowStore&& other) noexcept {
+    m_arena = std::move(other.m_arena);
+    m_capacity = std::exchange(other.m_capacity, 0);
+    m_used = std::exchange(other.m_used, 0);
+    m_count = std::exchange(other.m_count, 0);
+    m_fieldCount = other.m_fieldCount;
+    m_samples = std::move(other.m_samples);
+    other.m_samples.clear();
+    m_lastRow = SIZE_MAX;
+    other.m_lastRow = SIZE_MAX;
+    return *this;
+}
+
+RowStore& RowStore::operator=(std::initializer_list<RowVersion> rows) {
+    RowStore fresh;
+    fresh.m_fieldCount = m_fieldCount;
+    for (const RowVersion& row : rows) fresh.push_back(row);
+    *this = std::move(fresh);
+    return *this;
+}
+
+void RowStore::clear() {
+    m_arena.reset();
+    m_capacity = 0;
+    m_used = 0;
+    m_count = 0;
+    std::vector<uint64_t>().swap(m_samples);
+    m_lastRow = SIZE_MAX;
+}
+
+void RowStore::reserve(size_t rows) {
+    m_samples.reserve((m_count + rows) / kSampleEvery + 1);
+}
+
+void RowStore::shrinkToFit() {
+    if (m_capacity == m_used) return;
+    if (m_used == 0) {
+        m_arena.reset();
+        m_capacity = 0;
+        return;
+    }
+    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): shrinking in place, no copy
+    if (auto* p = static_cast<uint8_t*>(std::realloc(m_arena.get(), m_used))) {
+        (void)m_arena.release();
+        m_arena.reset(p);
+        m_capacity = m_used;
+    }
+    m_samples.shrink_to_fit();
+}
+
+size_t RowStore::bytesUsed() const {
+    return m_capacity + m_samples.capacity() * sizeof(uint64_t);
+}
+
+void RowStore::growTo(size_t bytes) {
+    if (bytes <= m_capacity) return;
+    // Grown by realloc: large blocks are remapped rather than copied, so growing never holds
+    // two copies of the arena at once.
+    const size_t capacity = std::max({bytes, m_capacity + m_capacity / 2, size_t{256}});
+    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc)
+    auto* p = static_cast<uint8_t*>(std::realloc(m_arena.get(), capacity));
+    if (p == nullptr) throw std::bad_alloc();
+    (void)m_arena.release();
+    m_arena.reset(p);
+    m_capacity = capacity;
+}
+
+const uint8_t* RowStore::rowStart(size_t row) const {
+    if (row >= m_count) throw std::out_of_range("row version " + std::to_string(row));
+    const uint8_t* base = m_arena.get();
+    size_t from = row - row % kSampleEvery;
+    size_t offset = m_samples[row / kSampleEvery];
+    if (m_lastRow != SIZE_MAX && m_lastRow <= row && m_lastRow >= from) {
+        from = m_lastRow;
+        offset = m_lastOffset;
+    }
+    const uint8_t* p = base + offset;
+    for (; from < row; ++from) {
+        const auto length = static_cast<size_t>(readVarint(p));
+        p += length;
+    }
+    m_lastRow = row;
+    m_lastOffset = static_cast<size_t>(p - base);
+    return p;
+}
+
+uint8_t RowStore::status(size_t row) const {
+    return parseRow(rowStart(row)).status;
+}
+
+void RowStore::setStatus(size_t row, uint8_t status) {
+    const uint8_t* p = rowStart(row);
+    readVarint(p);
+    m_arena.get()[p - m_arena.get()] = status;
+}
+
+const uint8_t* RowStore::resolve(size_t row, size_t field) const {
+    bool blobOnly = false;
+    while (true) {
+        const RowView v = parseRow(rowStart(row));
+        const uint8_t* item = nullptr;
+        switch (findField(v, field, item)) {
+            case Slot::Value:
+                return !blobOnly || *item == tag::kBlob ? item : nullptr;
+            case Slot::ExplicitNull:
+                return nullptr;
+            case Slot::Null:
+                if (!v.inheritBlobs || v.source == kNoSource) return nullptr;
+                blobOnly = true;
+                break;
+            case Slot::Carried:
+                if (v.source == kNoSource) return nullptr;
+                break;
+        }
+        row = v.source;  // always an earlier version, so this ends
+    }
+}
+
+FieldValue RowStore::value(size_t row, size_t field) const {
+    FieldValue out;
+    if (const uint8_t* item = resolve(row, field)) decodeItem(item, out);
+    return out;
+}
+
+void RowStore::decodeRow(size_t row, std::vector<FieldValue>& values,
+                         std::vector<std::optional<std::string_view>>* blobs) const {
+    const RowView v = parseRow(rowStart(row));
+    size_t covered = 0;
+    for (const uint8_t* p = v.items; p < v.end;) {
+        size_t n = 0;
+        bool carried = false;
+        if (readRun(p, n, carried)) {
+            covered += n;
+        } else {
+            ++covered;
+            p = itemEnd(p);
+        }
+    }
+    values.resize(std::max(covered, m_fieldCount));
+    if (blobs != nullptr) blobs->assign(values.size(), std::nullopt);
+
+    auto decode = [&](const uint8_t* item, size_t field) {
+        if (blobs != nullptr && *item == tag::kBlob) {
+            values[field] = FieldValue{};
+            (*blobs)[field] = itemBytes(item);
+        } else {
+            decodeItem(item, values[field]);
+        }
+    };
+    auto fromSource = [&](size_t field, bool blobOnly) {
+        const uint8_t* item = v.source == kNoSource ? nullptr : resolve(v.source, field);
+        if (item != nullptr && (!blobOnly || *item == tag::kBlob)) {
+            decode(item, field);
+        } else {
+            values[field] = FieldValue{};
+        }
+    };
+    size_t field = 0;
+    for (const uint8_t* p = v.items; p < v.end;) {
+        const uint8_t t = *p;
+        size_t n = 0;
+        bool carried = false;
+        if (readRun(p, n, carried)) {
+            for (size_t k = 0; k < n; ++k, ++field) {
+                if (carried) {
+                    fromSource(field, false);
+                } else if (v.inheritBlobs) {
+                    fromSource(field, true);
+                } else {
+                    values[field] = FieldValue{};
+                }
+            }
+            continue;
+        }
+        if (t == tag::kExplicitNull) {
+            values[field] = FieldValue{};
+        } else {
+            decode(p, field);
+        }
+        ++field;
+        p = itemEnd(p);
+    }
+    for (; field < values.size(); ++field) {
+        if (v.inheritBlobs) {
+            fromSource(field, true);
+        } else {
+            values[field] = FieldValue{};
+        }
+    }
+}
+
+const RowVersion RowStore::operator[](size_t row) const {  // NOLINT(readability-const-return-type)
+    RowVersion version;
+    version.status = status(row);
+    decodeRow(row, version.values);
+    return version;
+}
+
+bool RowStore::holds(size_t row, size_t field, const FieldValue& value) const {
+    const uint8_t* item = resolve(row, field);
+    if (item == nullptr) return isNull(value);
+    if (const auto* blob = std::get_if<BlobData>(&value)) {
+        return *item == tag::kBlob && itemBytes(item) == **blob;
+    }
+    FieldValue stored;
+    decodeItem(item, stored);
+    return sameValue(stored, value);
+}
+
+bool RowStore::sameValueIn(size_t row, size_t other, size_t field) const {
+    const uint8_t* a = resolve(row, field);
+    const uint8_t* b = resolve(other, field);
+    if (a == b) return true;
+    if (a == nullptr || b == nullptr) return false;
+    const uint8_t* endA = itemEnd(a);
+    const uint8_t* endB = itemEnd(b);
+    if (endA - a == endB - b && std::memcmp(a, b, static_cast<size_t>(endA - a)) == 0) return true;
+    FieldValue x;
+    FieldValue y;
+    decodeItem(a, x);
+    decodeItem(b, y);
+    return sameValue(x, y);
+}
+
+bool RowStore::holdsNoContent(size_t row, size_t field) const {
+    const uint8_t* item = resolve(row, field);
+    return item == nullptr ||
+           ((*item == tag::kBlob || *item == tag::kText) && itemBytes(item).empty());
+}
+
+void RowStore::append(uint8_t status, const std::vector<FieldValue>& values, size_t source) {
+    Builder builder(*this);
+    builder.begin(status, source);
+    for (size_t field = 0; field < values.size(); ++field) {
+        const FieldValue& v = values[field];
+        if (source != kNoSource && std::holds_alternative<BlobData>(v) && holds(source, field, v)) {
+            builder.carried();
+        } else {
+            builder.value(v);
+        }
+    }
+    builder.end();
+}
+
+}  // namespace tarvolen
