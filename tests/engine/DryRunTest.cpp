@@ -235,7 +235,7 @@ TEST_F(DryRun, reportsWhatARunWouldSayOfTextAndFields) {
 
 TEST_F(DryRun, aPlanRowThatBreaksTheFieldRulesEndsTheDryRun) {
     DataPacket packet = decodePacket(planXml({{.id = 1, .testo = "select 1 from T;"}}));
-    packet.rows[0].values[0] = FieldValue{};
+    setRowValue(packet, 0, 0, FieldValue{});  // no ID
     m_dm.cdsQuery.SetFileName("");
     m_dm.cdsQuery.Close();
     writeFile("dbquery.xml", encodeXmlPacket(packet));

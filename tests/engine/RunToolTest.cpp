@@ -103,7 +103,7 @@ TEST_F(RunTool, aPlanThatCannotBeRunIsRefusedBeforeTheDatabaseIsTouched) {
     };
     DataPacket noId = decodePacket(
         planXml({{.id = 1, .testo = "insert into T values (1, 'a');"}, {.id = 2, .testo = "x;"}}));
-    noId.rows[1].values[0] = FieldValue{};
+    setRowValue(noId, 1, 0, FieldValue{});
     const std::string big = planXml(
         {{.id = 1, .testo = "insert into T values (1, '" + std::string(200000, 'x') + "');"}});
     const Case cases[] = {

@@ -246,12 +246,12 @@ TEST_F(WalkEnd, aPlanRowThatBreaksTheFieldRulesStopsTheRunBeforeItStarts) {
         std::string message;
     };
     const Case cases[] = {
-        {"a row without ID", [](DataPacket& p) { p.rows[1].values[0] = FieldValue{}; },
+        {"a row without ID", [](DataPacket& p) { setRowValue(p, 1, 0, FieldValue{}); },
          "cdsQuery: row 1 (no ID), field ID: Field value required."},
         {"a field the file declares required",
          [](DataPacket& p) {
              p.fields[9].bits = fieldbits::kRequired;
-             p.rows[1].values[9] = std::string();
+             setRowValue(p, 1, 9, std::string());
          },
          "cdsQuery: row 2 (ID 2), field VERSIONE: Field value required."},
     };

@@ -1,7 +1,9 @@
 #pragma once
 // Plan files written for a test: phases as the tool writes them.
 
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plan/PacketCodec.h"
@@ -34,6 +36,18 @@ inline std::string planXml(const std::vector<Phase>& phases) {
               text(p.nomeTabella), text(p.nomeFile), text(p.svuota), text(p.versione)}});
     }
     return encodeXmlPacket(packet);
+}
+
+// Replaces one value of one row version of a decoded packet, the way a hand-edited file would
+// hold it; versions are stored packed, so the rows are built again.
+inline void setRowValue(DataPacket& packet, size_t row, size_t field, FieldValue value) {
+    RowStore rows;
+    for (size_t i = 0; i < packet.rows.size(); ++i) {
+        RowVersion version = packet.rows[i];
+        if (i == row) version.values.at(field) = std::move(value);
+        rows.push_back(version);
+    }
+    packet.rows = std::move(rows);
 }
 
 }  // namespace tarvolen::testing
