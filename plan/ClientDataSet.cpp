@@ -316,10 +316,10 @@ const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
     return layoutIndex < m_current.size() ? m_current[layoutIndex] : kNull;
 }
 
-const FieldValue& TClientDataSet::RowValue(int recordIndex, size_t layoutIndex) const {
+FieldValue TClientDataSet::RowValue(int recordIndex, size_t layoutIndex) const {
     if (recordIndex < 0 || static_cast<size_t>(recordIndex) >= m_view.size()) return kNull;
-    const auto& values = m_packet.rows[m_view[static_cast<size_t>(recordIndex)]].values;
-    return layoutIndex < values.size() ? values[layoutIndex] : kNull;
+    if (layoutIndex >= m_packet.fields.size()) return kNull;
+    return m_packet.rows.value(m_view[static_cast<size_t>(recordIndex)], layoutIndex);
 }
 
 // ---- editing ------------------------------------------------------------------------------

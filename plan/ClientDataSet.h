@@ -85,8 +85,8 @@ class TClientDataSet {
     const FieldValue& CurrentValue(size_t layoutIndex) const;
     // The stored value of a layout field in the visible row at `recordIndex` (0-based, index
     // order), whatever the current row and state; a pending edit is not seen here. Null when
-    // there is no such row.
-    const FieldValue& RowValue(int recordIndex, size_t layoutIndex) const;
+    // there is no such row. A copy: rows are stored packed and decoded on access.
+    FieldValue RowValue(int recordIndex, size_t layoutIndex) const;
     // Whether a field of the row being edited or inserted was set since Edit or Insert.
     bool Modified() const { return m_pendingChanged; }
     // The layout, attributes, versions and change log, as the file will hold them.

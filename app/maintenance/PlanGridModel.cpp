@@ -103,7 +103,7 @@ QString PlanGridModel::textAt(int row, int column) const {
     const bool pending =
         editing() && (record == -1 || (m_table.GetState() == TClientDataSet::State::Edit &&
                                        record == m_table.RecordIndex()));
-    const FieldValue& value =
+    const FieldValue value =
         pending ? m_table.CurrentValue(layoutIndex) : m_table.RowValue(record, layoutIndex);
     if (isNull(value)) return {};
     if (const auto* text = std::get_if<std::string>(&value)) return fromAnsi(*text);

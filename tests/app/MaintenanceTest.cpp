@@ -460,7 +460,7 @@ TEST_F(MaintenanceTest, theScriptBoxChangesNothingUntilTypedIntoAndKeepsCrLfLine
     typeIntoMemo("-- fine");
     press(NavigateButton::Post);
     const auto testo = static_cast<size_t>(m_plan.FieldByName("TESTO").LayoutIndex());
-    const FieldValue& stored = m_plan.RowValue(1, testo);
+    const FieldValue stored = m_plan.RowValue(1, testo);
     ASSERT_TRUE(std::holds_alternative<BlobData>(stored));
     EXPECT_EQ(*std::get<BlobData>(stored),
               "insert into T1 values (1);\r\ninsert into T1 values (2);\r\n-- fine");
