@@ -78,7 +78,10 @@ void TdmMain::RunBatch() {
     if (!cdsQuery.FileName().empty()) {
         journal.emplace(cdsQuery.FileName());
         // What a killed run earned reaches the plan file before anything is decided.
-        if (ApplyMarksJournal() > 0) SettleMarks(*journal);
+        if (ApplyMarksJournal() > 0)
+            SettleMarks(*journal);
+        else
+            journal->Remove();  // none, stale, or its marks already in the plan
     }
     // Whatever ends the walk, the marks it earned are written into the plan. Quiet when the
     // walk already fails: the journal keeps the marks and the next run writes them.
@@ -165,7 +168,10 @@ void TdmMain::RunBatch() {
                     try {
                         journal->Append(cdsQuery.FieldByName("ID").AsInteger());
                     } catch (const EFCreateError&) {
-                        SavePlan();  // no journal (a full disk?): the mark goes the long way
+                        // No journal (a full disk?): the mark goes the long way, and the
+                        // journal, stale now, starts again at the next mark.
+                        SavePlan();
+                        journal->Remove();
                     }
                 }
             }

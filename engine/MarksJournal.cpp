@@ -16,7 +16,7 @@
 namespace tarvolen {
 namespace {
 
-constexpr std::string_view kHeader = "tarvolen done-marks 1\n";
+constexpr std::string_view kMagic = "tarvolen done-marks 1 of plan ";
 
 [[noreturn]] void fail(const std::string& path, int error) {
     throw EFCreateError("Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error));
@@ -46,26 +46,33 @@ void syncFolderOf(const std::string& path) {
 }  // namespace
 
 MarksJournal::MarksJournal(const std::string& planPath)
-    : m_path(resolvedFile(planPath) + ".marks") {}
+    : m_planPath(resolvedFile(planPath)), m_path(m_planPath + ".marks") {}
 
 MarksJournal::~MarksJournal() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
+std::string MarksJournal::HeaderForPlan() const {
+    // Which plan file the marks belong to: a plan written whole since (the walk's end, a
+    // new plan copied in its place) makes the journal stale. Every write of the plan makes a
+    // new file, and a copy over it changes its time.
+    struct stat st {};
+    if (::stat(m_planPath.c_str(), &st) != 0) return std::string(kMagic) + "(no plan)\n";
+    return std::string(kMagic) + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + "\n";
+}
+
 void MarksJournal::Append(int64_t id) {
     if (m_fd < 0) {
-        const int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        // Whatever a journal holds when a walk first appends is stale: the walk applied and
+        // removed a live one before it began.
+        const int fd =
+            ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) fail(m_path, errno);
         m_fd = fd;
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0) fail(m_path, errno);
-        // A journal left by a killed run and not applied yet keeps its lines; one killed
-        // while it wrote its header holds nothing.
-        if (static_cast<size_t>(st.st_size) < kHeader.size()) {
-            errno = 0;
-            if (::ftruncate(m_fd, 0) != 0 || !writeAll(m_fd, kHeader))
-                fail(m_path, errno != 0 ? errno : ENOSPC);
-        }
+        errno = 0;
+        if (!writeAll(m_fd, HeaderForPlan())) fail(m_path, errno != 0 ? errno : ENOSPC);
         syncFolderOf(m_path);
     }
     // Each line starts afresh and ends with a dot, so a line cut short by a kill reads as
@@ -89,12 +96,14 @@ std::vector<int64_t> MarksJournal::Read() const {
     std::vector<int64_t> ids;
     if (!fileExists(m_path)) return ids;
     const std::string text = readWholeFile(m_path);
-    if (kHeader.starts_with(text)) return ids;  // killed while it wrote its header
-    if (!std::string_view(text).starts_with(kHeader)) {
+    if (kMagic.starts_with(text)) return ids;  // killed while it wrote its header
+    if (!std::string_view(text).starts_with(kMagic)) {
         throw EFCreateError("File \"" + fullPath(m_path) +
                             "\" is not a journal of done-marks: move it away to go on.");
     }
-    std::string_view rest = std::string_view(text).substr(kHeader.size());
+    const std::string header = HeaderForPlan();
+    if (!std::string_view(text).starts_with(header)) return ids;  // for another plan file
+    std::string_view rest = std::string_view(text).substr(header.size());
     while (!rest.empty()) {
         const size_t end = std::min(rest.find('\n'), rest.size());
         std::string_view line = rest.substr(0, end);

@@ -27,8 +27,10 @@ class MarksJournal {
     // Removes the journal once the plan file holds every mark in it.
     void Remove();
     // The IDs the journal holds, in the order they were appended; none when there is no
-    // journal. A last line cut short by a kill is left out: its phase's version, written
-    // before the mark, still keeps the phase from running twice.
+    // journal, or when it was written for another plan file than the one now at the plan's
+    // path (the plan was written whole since, or replaced). A last line cut short by a kill
+    // is left out: its phase's version, written before the mark, still keeps the phase from
+    // running twice. Throws EFCreateError when the file is no journal at all.
     std::vector<int64_t> Read() const;
 
     const std::string& path() const { return m_path; }
@@ -36,6 +38,9 @@ class MarksJournal {
     bool pending() const { return m_pending; }
 
   private:
+    std::string HeaderForPlan() const;
+
+    std::string m_planPath;
     std::string m_path;
     int m_fd = -1;
     bool m_pending = false;

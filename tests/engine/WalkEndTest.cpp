@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "EngineTestSupport.h"
 #include "engine/BatchStopped.h"
@@ -212,7 +213,8 @@ TEST_F(WalkEnd, marksAKilledRunLeftInTheJournalAreWrittenBeforeTheWalkDecides) {
     // by the kill, and its version never reached the database.
     m_dm.dbsagg.execute("insert into T values (1, 1)");
     m_dm.dbsagg.execute("insert into T values (2, 1)");
-    writeFile("dbquery.xml.marks", "tarvolen done-marks 1\n\n1.\n\n2");
+    MarksJournal(path("dbquery.xml")).Append(1);
+    std::ofstream(path("dbquery.xml.marks"), std::ios::binary | std::ios::app) << "\n2";
     EXPECT_EQ(statiOnDisk(), "SNN");
 
     m_dm.RunBatch();
