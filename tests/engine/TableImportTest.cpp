@@ -60,10 +60,16 @@ class TableImport : public EngineTest {
                    .svuota = svuota}});
         m_dm.RunBatch();
     }
+    // What the log says of a failed import; a row's failure names the row (1 = the first).
+    std::string failedImport(const std::string& file, size_t record = 0,
+                             const std::string& table = "IMP") {
+        std::string text = "IMPORT TABELLA " + table + " DAL FILE " + path(file);
+        if (record > 0) text += ", RECORD " + std::to_string(record);
+        return text;
+    }
     std::vector<std::string> errorBlock(const std::string& message, const std::string& file,
-                                        const std::string& table = "IMP") {
-        return {"ERRORE:", message, kDashes, "IMPORT TABELLA " + table + " DAL FILE " + path(file),
-                kDashes};
+                                        size_t record = 0) {
+        return {"ERRORE:", message, kDashes, failedImport(file, record), kDashes};
     }
     bool logged(const std::vector<std::string>& block) {
         return std::search(m_host.log.begin(), m_host.log.end(), block.begin(), block.end()) !=
@@ -100,6 +106,7 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         std::string file;
         std::string contents;  // empty: no file at all
         std::string message;
+        size_t record = 0;  // the record the log names; 0: none
     };
     const Case cases[] = {
         {"missing file", "missing.xml", "",
@@ -107,17 +114,17 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         {"not a data packet", "bad.xml", "PK\x03\x04", "Mismatch in datapacket."},
         {"a value that does not convert", "text.xml",
          dataFile("<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"5\"/>", "<ROW S=\"abc\"/>"),
-         ""},
+         "", 1},
         {"fewer fields than columns", "short.xml",
          dataFile("<FIELD attrname=\"N\" fieldtype=\"i4\"/>", "<ROW N=\"7\"/>"),
-         "The data file has no field for column NOME (position 2)"},
+         "The data file has no field for column NOME (position 2)", 1},
         {"a dateTime that is not a number", "nan.cds", dateTimeFile(std::nan("")),
-         "The data file's field T holds nan, not a date and time"},
+         "The data file's field T holds nan, not a date and time", 1},
         {"a dateTime past any integer", "huge.cds", dateTimeFile(1e300),
-         "The data file's field T holds 1e+300, not a date and time"},
+         "The data file's field T holds 1e+300, not a date and time", 1},
         {"a failure after some rows", "late.xml",
-         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"),
-         ""},
+         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"), "",
+         2},
     };
     for (const auto& c : cases) {
         m_host.log.clear();
@@ -132,13 +139,13 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         EXPECT_EQ(stato(1), "N") << c.name;
         EXPECT_EQ(m_host.messages.back(), "Query batch: Batch eseguito con errori");
         if (!c.message.empty()) {
-            EXPECT_TRUE(logged(errorBlock(c.message, c.file)))
+            EXPECT_TRUE(logged(errorBlock(c.message, c.file, c.record)))
                 << c.name << ::testing::PrintToString(m_host.log);
         } else {
             // The names of these files differ from the columns': a warning line comes first.
             ASSERT_GE(m_host.log.size(), 8u);
             EXPECT_EQ(m_host.log[3], "ERRORE:") << c.name;
-            EXPECT_EQ(m_host.log[6], "IMPORT TABELLA IMP DAL FILE " + path(c.file)) << c.name;
+            EXPECT_EQ(m_host.log[6], failedImport(c.file, c.record)) << c.name;
         }
         EXPECT_FALSE(m_dm.dbsagg.inTransaction());
     }
