@@ -276,7 +276,7 @@ void RowBatch::Impl::fill(Block& block, size_t first, size_t rows) {
                 const std::string& bytes = blob->second;  // a value that is not null has them
                 const auto length = static_cast<uint16_t>(bytes.size());
                 std::memcpy(message + target.offset, &length, sizeof length);
-                std::memcpy(message + target.offset + 2, bytes.data(), bytes.size());
+                std::copy(bytes.begin(), bytes.end(), message + target.offset + 2);
             } else {
                 std::memcpy(message + target.offset, row.message.data() + single.offset,
                             storageBytes(single));

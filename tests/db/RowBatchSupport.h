@@ -19,7 +19,8 @@ inline std::string everyTypeTable(const std::string& name) {
     return "create table " + name +
            " (ID integer, I smallint, B bigint, N numeric(9,2), NB numeric(18,4), "
            "DE decimal(9,3), F float, D double precision, DT date, TM time, TS timestamp, "
-           "C char(5), V varchar(12), BO boolean, TX blob sub_type text, BI blob)";
+           "C char(5), V varchar(12), BO boolean, TX blob sub_type text, BI blob, "
+           "VU varchar(12) character set utf8, TN blob sub_type text character set none)";
 }
 
 // The long value of row i, in bytes: mostly short, some needing a wider text than others, and
@@ -57,6 +58,8 @@ inline std::vector<Value> everyTypeRow(size_t i, const std::string& accented) {
         n % 2 == 0,
         text,
         binary,
+        accented + " " + std::to_string(n),
+        text,
     };
     for (size_t c = 1; c < row.size(); ++c)
         if ((i + c) % 11 == 0) row[c] = std::monostate{};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 
 #include "RowBatchSupport.h"
@@ -13,7 +14,6 @@ namespace {
 
 using testing::everyTypeRow;
 using testing::everyTypeTable;
-using testing::longValueLength;
 using testing::postAlone;
 using testing::postInBatch;
 using testing::selectCount;
@@ -28,6 +28,7 @@ size_t statementsFor(size_t rows, size_t perStatement) {
 }
 
 TEST(RowBatch, rowsArriveAsOneRowInsertsWriteThem) {
+    const std::vector<size_t> kBlobColumns = {14, 15, 17};  // TX, BI, TN
     const struct {
         const char* charset;
         std::string accented;  // in that character set
@@ -42,9 +43,13 @@ TEST(RowBatch, rowsArriveAsOneRowInsertsWriteThem) {
         size_t alone = 0;
         for (size_t i = 0; i < 700; ++i) {
             rows.push_back(everyTypeRow(i, charset.accented));
-            const bool textIsLong = !isNull(rows.back()[14]) && longValueLength(i) > 32765;
-            const bool binaryIsLong = !isNull(rows.back()[15]) && longValueLength(i + 1) > 32765;
-            if (textIsLong || binaryIsLong) ++alone;
+            // A value for a blob is either short or longer than any text parameter.
+            const bool longValue =
+                std::any_of(kBlobColumns.begin(), kBlobColumns.end(), [&](size_t c) {
+                    const auto* bytes = std::get_if<std::string>(&rows.back()[c]);
+                    return bytes != nullptr && bytes->size() > 32765;
+                });
+            if (longValue) ++alone;
         }
         ASSERT_GT(alone, 0u);
         postAlone(*connection, "ALONE", rows);
@@ -53,8 +58,11 @@ TEST(RowBatch, rowsArriveAsOneRowInsertsWriteThem) {
         const auto expected = selectRows(*connection, "select * from ALONE order by ID");
         ASSERT_EQ(expected.size(), rows.size());
         EXPECT_EQ(selectRows(*connection, "select * from BATCH order by ID"), expected);
-        EXPECT_EQ(counts.rowsAlone, alone);
-        EXPECT_EQ(counts.rowsInBlocks, rows.size() - alone);
+        // Every row with a value too long for text goes alone; a few more do where the widths
+        // their long values need together pass the message's limit.
+        EXPECT_GE(counts.rowsAlone, alone);
+        EXPECT_EQ(counts.rowsInBlocks + counts.rowsAlone, rows.size());
+        EXPECT_GT(counts.rowsInBlocks, rows.size() * 9 / 10);
         // Rows of mixed widths share fewer blocks; still most rows share one.
         EXPECT_LT(counts.statements, rows.size() / 4);
     }
