@@ -133,8 +133,9 @@ void RowBatch::Impl::plan() {
                     if (rows.empty()) return;  // an unknown character set: rows go alone
                     value.characterSet = valueText(rows[0][0]);
                     value.characterSet.erase(value.characterSet.find_last_not_of(' ') + 1);
+                    const auto* bytes = std::get_if<int64_t>(&rows[0][1]);
                     value.bytesPerCharacter =
-                        static_cast<size_t>(std::max<int64_t>(1, std::get<int64_t>(rows[0][1])));
+                        bytes != nullptr && *bytes > 1 ? static_cast<size_t>(*bytes) : 1;
                 }
                 value.longest = kLongestVarChar / value.bytesPerCharacter;
                 declarations[p] = "VARCHAR(";  // the width follows, per block
