@@ -82,28 +82,6 @@ std::vector<unsigned char> attachDpb(const AliasSettings& settings, const LoginP
     return dpb.bytes();
 }
 
-// Runs a catalogue select with text parameters in the read transaction; rows come decoded.
-std::vector<std::vector<Value>> catalogue(Connection::Impl& impl, const std::string& connection,
-                                          const char* sql, const std::vector<std::string>& args) {
-    IAttachment* attachment = impl.attached(connection);
-    ITransaction* transaction = impl.reader();
-    fb::Status status;
-    fb::PreparedStatement prepared(attachment, transaction, sql);
-    std::vector<std::vector<Value>> rows;
-    for (size_t i = 0; i < prepared.inputs.size(); ++i)
-        fb::encode(prepared.inputs[i], args.at(i), prepared.inBuffer.data(), connection);
-    fb::Ref<IResultSet> cursor(prepared.statement->openCursor(
-        &status, transaction, prepared.in.get(), prepared.inBuffer.data(), prepared.out.get(), 0));
-    while (cursor->fetchNext(&status, prepared.outBuffer.data()) == IStatus::RESULT_OK) {
-        auto& row = rows.emplace_back();
-        for (const auto& column : prepared.outputs)
-            row.push_back(fb::decode(column, prepared.outBuffer.data(), attachment, transaction));
-    }
-    cursor->close(&status);
-    (void)cursor.release();  // close() has let the handle go
-    return rows;
-}
-
 std::string textOf(const Value& v) {
     const auto* s = std::get_if<std::string>(&v);
     return s != nullptr ? std::string(trimmedRight(*s)) : std::string{};
@@ -148,11 +126,33 @@ ITransaction* Connection::Impl::reader() {
     return readTransaction;
 }
 
+std::vector<std::vector<Value>> Connection::Impl::catalogue(const std::string& connection,
+                                                            const char* sql,
+                                                            const std::vector<std::string>& args) {
+    IAttachment* attachment = attached(connection);
+    ITransaction* transaction = reader();
+    fb::Status status;
+    fb::PreparedStatement prepared(attachment, transaction, sql);
+    std::vector<std::vector<Value>> rows;
+    for (size_t i = 0; i < prepared.inputs.size(); ++i)
+        fb::encode(prepared.inputs[i], args.at(i), prepared.inBuffer.data(), connection);
+    fb::Ref<IResultSet> cursor(prepared.statement->openCursor(
+        &status, transaction, prepared.in.get(), prepared.inBuffer.data(), prepared.out.get(), 0));
+    while (cursor->fetchNext(&status, prepared.outBuffer.data()) == IStatus::RESULT_OK) {
+        auto& row = rows.emplace_back();
+        for (const auto& column : prepared.outputs)
+            row.push_back(fb::decode(column, prepared.outBuffer.data(), attachment, transaction));
+    }
+    cursor->close(&status);
+    (void)cursor.release();  // close() has let the handle go
+    return rows;
+}
+
 std::string Connection::Impl::resolveTable(const std::string& connectionName,
                                            std::string_view tableName) {
     std::string upper(tableName);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const auto rows = catalogue(*this, connectionName,
+    const auto rows = catalogue(connectionName,
                                 "select rdb$relation_name from rdb$relations "
                                 "where rdb$relation_name in (?, ?)",
                                 {std::string(tableName), upper});
@@ -260,11 +260,12 @@ void Connection::dropDatabase() {
 std::vector<std::string> Connection::tableNames() {
     return fb::guard([&] {
         std::vector<std::string> names;
-        for (const auto& row : catalogue(*m_impl, m_name,
-                                         "select rdb$relation_name from rdb$relations "
-                                         "where coalesce(rdb$system_flag, 0) = 0 "
-                                         "and rdb$view_blr is null order by rdb$relation_name",
-                                         {}))
+        for (const auto& row :
+             m_impl->catalogue(m_name,
+                               "select rdb$relation_name from rdb$relations "
+                               "where coalesce(rdb$system_flag, 0) = 0 "
+                               "and rdb$view_blr is null order by rdb$relation_name",
+                               {}))
             names.push_back(textOf(row[0]));
         return names;
     });
@@ -274,11 +275,11 @@ std::vector<std::string> Connection::indexNames(std::string_view tableName) {
     return fb::guard([&] {
         const std::string table = m_impl->resolveTable(m_name, tableName);
         std::vector<std::string> names;
-        for (const auto& row : catalogue(*m_impl, m_name,
-                                         "select rdb$index_name from rdb$indices "
-                                         "where rdb$relation_name = ? "
-                                         "order by rdb$index_id, rdb$index_name",
-                                         {table}))
+        for (const auto& row : m_impl->catalogue(m_name,
+                                                 "select rdb$index_name from rdb$indices "
+                                                 "where rdb$relation_name = ? "
+                                                 "order by rdb$index_id, rdb$index_name",
+                                                 {table}))
             names.push_back(textOf(row[0]));
         return names;
     });
@@ -287,16 +288,16 @@ std::vector<std::string> Connection::indexNames(std::string_view tableName) {
 std::vector<ColumnInfo> Connection::columns(std::string_view tableName) {
     return fb::guard([&] {
         const std::string table = m_impl->resolveTable(m_name, tableName);
-        const auto rows =
-            catalogue(*m_impl, m_name,
-                      "select rf.rdb$field_name, "
-                      "coalesce(rf.rdb$null_flag, f.rdb$null_flag, 0) = 0, "
-                      "rf.rdb$default_value is not null or f.rdb$default_value is not null, "
-                      "f.rdb$computed_blr is not null "
-                      "from rdb$relation_fields rf "
-                      "join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
-                      "where rf.rdb$relation_name = ? order by rf.rdb$field_position",
-                      {table});
+        const auto rows = m_impl->catalogue(
+            m_name,
+            "select rf.rdb$field_name, "
+            "coalesce(rf.rdb$null_flag, f.rdb$null_flag, 0) = 0, "
+            "rf.rdb$default_value is not null or f.rdb$default_value is not null, "
+            "f.rdb$computed_blr is not null "
+            "from rdb$relation_fields rf "
+            "join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
+            "where rf.rdb$relation_name = ? order by rf.rdb$field_position",
+            {table});
 
         // Type names come from the server's own description of the columns.
         const std::string select = "select * from " + fb::quoteName(table);

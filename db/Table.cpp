@@ -4,26 +4,12 @@
 #include "MessageCodec.h"
 #include "SqlText.h"
 #include "Statement.h"
+#include "TableImpl.h"
 #include "db/Table.h"
-
-#include <optional>
 
 namespace tarvolen::database {
 
 using namespace Firebird;
-
-struct Table::Impl {
-    bool open = false;
-    std::string catalogueName;  // the table's name as the catalogue holds it
-    bool inserting = false;
-    std::vector<ColumnInfo> columns;
-    std::vector<int> parameterOf;  // column position -> insert parameter, -1 when computed
-    // Its inputs and input buffer are moved to parameters and buffer.
-    std::optional<fb::PreparedStatement> insert;
-    std::vector<fb::Column> parameters;
-    std::vector<unsigned char> buffer;
-    std::vector<std::pair<int, std::string>> blobs;  // parameter -> bytes, written at post
-};
 
 Table::Table(Connection& connection, std::string name)
     : Dataset(connection, std::move(name)), m_impl(std::make_unique<Impl>()) {}

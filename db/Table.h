@@ -55,6 +55,7 @@ class Table : public Dataset {
     struct Impl;  // private to db/
 
   private:
+    friend class RowBatch;  // posts the rows it sends alone through this table
     std::string m_tableName;
     std::unique_ptr<Impl> m_impl;
 };

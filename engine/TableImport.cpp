@@ -1,6 +1,7 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table.
 
 #include "db/DatabaseError.h"
+#include "db/RowBatch.h"
 #include "engine/BatchStopped.h"
 #include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
@@ -27,6 +28,7 @@ void TdmMain::ImportTable() {
         if (Table.isOpen()) Table.cancel();
         RollbackQuietly();
     };
+    size_t failedRecord = 0;  // the data file's record that failed, counting from 1
     try {
         // The data file is loaded and checked before anything in the database changes.
         Table.close();
@@ -53,6 +55,9 @@ void TdmMain::ImportTable() {
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
         m_progress.total = static_cast<size_t>(cds.RecordCount());
+        // Rows go to the server many to a statement; a row the server refuses is named by
+        // its place in the file.
+        database::RowBatch rows(Table);
         for (cds.First(); !cds.Eof(); cds.Next()) {
             // A long import keeps the window responsive and its progress visible.
             if (m_progress.done % kRowsPerPump == 0) {
@@ -62,19 +67,29 @@ void TdmMain::ImportTable() {
                                        ImportStopLine(id, tableName, kStopRequestedCause));
                 }
             }
-            ++m_progress.done;
-            Table.insert();
-            for (int i = 0; i < columns; ++i) {
-                const size_t field = mapping.fieldOf[static_cast<size_t>(i)];
-                if (field >= fields.size()) {
-                    throw database::DatabaseError("The data file has no field for column " +
-                                                  Table.column(i).name + " (position " +
-                                                  std::to_string(i + 1) + ")");
+            const size_t record = ++m_progress.done;
+            try {
+                rows.insert();
+                for (int i = 0; i < columns; ++i) {
+                    const size_t field = mapping.fieldOf[static_cast<size_t>(i)];
+                    if (field >= fields.size()) {
+                        throw database::DatabaseError("The data file has no field for column " +
+                                                      Table.column(i).name + " (position " +
+                                                      std::to_string(i + 1) + ")");
+                    }
+                    rows.setValue(i, importValue(fields[field], cds.CurrentValue(field)));
                 }
-                Table.setValue(i, importValue(fields[field], cds.CurrentValue(field)));
+            } catch (const database::DatabaseError&) {
+                // The rows before this one reach the server first: one of them may fail
+                // before this record's value does.
+                rows.cancel();
+                rows.send();
+                failedRecord = record;
+                throw;
             }
-            Table.post();
+            rows.post();
         }
+        rows.send();
         dbsagg.commit();
     } catch (const BatchStopped&) {
         abandon();
@@ -85,11 +100,15 @@ void TdmMain::ImportTable() {
                            ImportStopLine(id, tableName, ConnectionLostCause(e)));
     } catch (const std::runtime_error& e) {
         // Every failure of the import (the file, its decoding, the table, a row) is reported
-        // the same way and undone as a whole.
+        // the same way and undone as a whole; a row's failure names the row.
         abandon();
         ImportFailed = true;
         BatchHasErrors = true;
-        LogError(e.what(), "IMPORT TABELLA " + tableName + " DAL FILE " + fileName);
+        if (const auto* refused = dynamic_cast<const database::RowFailed*>(&e))
+            failedRecord = refused->row();
+        std::string what = "IMPORT TABELLA " + tableName + " DAL FILE " + fileName;
+        if (failedRecord > 0) what += ", RECORD " + std::to_string(failedRecord);
+        LogError(e.what(), what);
         if (StopOnError) {
             throw BatchStopped(BatchStopped::Reason::StatementFailed,
                                ImportStopLine(id, tableName, kImportFailedCause));

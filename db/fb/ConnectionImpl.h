@@ -9,6 +9,7 @@
 
 #include "Status.h"
 #include "db/Connection.h"
+#include "db/Value.h"
 
 namespace tarvolen::database {
 
@@ -27,6 +28,9 @@ struct Connection::Impl {
     // The explicit transaction, or nullptr when work must commit as it completes.
     Firebird::ITransaction* current() const { return explicitTransaction; }
     Firebird::ITransaction* startWrite();
+    // Runs a catalogue select with text parameters in the read transaction; rows come decoded.
+    std::vector<std::vector<Value>> catalogue(const std::string& connectionName, const char* sql,
+                                              const std::vector<std::string>& args);
     // The catalogue name of a table: the name as given when such a table exists, else its
     // upper case, as the server reads an unquoted name. Throws when neither exists.
     std::string resolveTable(const std::string& connectionName, std::string_view tableName);

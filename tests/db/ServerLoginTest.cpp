@@ -2,18 +2,11 @@
 // scripts/firebird-server starts. Outside CI they are skipped, saying why, when no server is
 // there; in CI (CI=true) a missing server is a failure.
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 
+#include "LocalServer.h"
 #include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
@@ -23,59 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kPort = 3050;
-
-bool serverAnswers() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kPort);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    bool answered = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (!answered && errno == EINPROGRESS) {
-        pollfd wait{fd, POLLOUT, 0};
-        int error = 0;
-        socklen_t length = sizeof error;
-        answered = poll(&wait, 1, 3000) == 1 &&
-                   getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-    }
-    close(fd);
-    return answered;
-}
-
-// TARVOLEN_FB_SYSDBA_PASSWORD, else the password the server package keeps for SYSDBA.
-std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    std::string line;
-    const std::string key = "ISC_PASSWORD=";
-    while (std::getline(in, line)) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
-
 class ServerLoginTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string why;
-        m_password = sysdbaPassword();
-        if (!serverAnswers())
-            why =
-                "no Firebird server answers on 127.0.0.1:3050 (start one with "
-                "scripts/firebird-server start)";
-        else if (m_password.empty())
-            why =
-                "the SYSDBA password is unknown (set TARVOLEN_FB_SYSDBA_PASSWORD, or run where "
-                "/etc/firebird/3.0/SYSDBA.password is readable)";
-        if (!why.empty()) {
+        m_password = testing::sysdbaPassword();
+        if (const std::string why = testing::localServerMissing(m_password); !why.empty()) {
             const char* ci = std::getenv("CI");
             if (ci != nullptr && std::string(ci) == "true") FAIL() << why;
             GTEST_SKIP() << why;
@@ -86,7 +31,7 @@ class ServerLoginTest : public ::testing::Test {
         const std::string file = (m_folder / "server.fdb").string();
         m_config = std::make_shared<AliasConfig>(AliasConfig::parse(
             "[server]\nDatabase = localhost:" + file + "\n[server_port]\nDatabase = 127.0.0.1/" +
-                std::to_string(kPort) + ":" + file + "\n",
+                std::to_string(testing::kLocalServerPort) + ":" + file + "\n",
             m_folder / "aliases.ini"));
         Connection creator("creator");
         useCredentials(creator, "server", "SYSDBA", m_password);

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "EngineTestSupport.h"
+#include "db/Table.h"
 #include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
@@ -63,10 +64,16 @@ class TableImport : public EngineTest {
                    .svuota = svuota}});
         m_dm.RunBatch();
     }
+    // What the log says of a failed import; a row's failure names the row (1 = the first).
+    std::string failedImport(const std::string& file, size_t record = 0,
+                             const std::string& table = "IMP") {
+        std::string text = "IMPORT TABELLA " + table + " DAL FILE " + path(file);
+        if (record > 0) text += ", RECORD " + std::to_string(record);
+        return text;
+    }
     std::vector<std::string> errorBlock(const std::string& message, const std::string& file,
-                                        const std::string& table = "IMP") {
-        return {"ERRORE:", message, kDashes, "IMPORT TABELLA " + table + " DAL FILE " + path(file),
-                kDashes};
+                                        size_t record = 0) {
+        return {"ERRORE:", message, kDashes, failedImport(file, record), kDashes};
     }
     bool logged(const std::vector<std::string>& block) {
         return std::search(m_host.log.begin(), m_host.log.end(), block.begin(), block.end()) !=
@@ -103,6 +110,7 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         std::string file;
         std::string contents;  // empty: no file at all
         std::string message;
+        size_t record = 0;  // the record the log names; 0: none
     };
     const Case cases[] = {
         {"missing file", "missing.xml", "",
@@ -110,17 +118,17 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         {"not a data packet", "bad.xml", "PK\x03\x04", "Mismatch in datapacket."},
         {"a value that does not convert", "text.xml",
          dataFile("<FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"5\"/>", "<ROW S=\"abc\"/>"),
-         ""},
+         "", 1},
         {"fewer fields than columns", "short.xml",
          dataFile("<FIELD attrname=\"N\" fieldtype=\"i4\"/>", "<ROW N=\"7\"/>"),
-         "The data file has no field for column NOME (position 2)"},
+         "The data file has no field for column NOME (position 2)", 1},
         // Refused on reading: no date the XML form could write.
         {"a dateTime that is not a number", "nan.cds", dateTimeFile(std::nan("")),
          "Invalid parameter."},
         {"a dateTime past any integer", "huge.cds", dateTimeFile(1e300), "Invalid parameter."},
         {"a failure after some rows", "late.xml",
-         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"),
-         ""},
+         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"), "",
+         2},
     };
     for (const auto& c : cases) {
         m_host.log.clear();
@@ -135,14 +143,122 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         EXPECT_EQ(stato(1), "N") << c.name;
         EXPECT_EQ(m_host.messages.back(), "Query batch: Batch eseguito con errori");
         if (!c.message.empty()) {
-            EXPECT_TRUE(logged(errorBlock(c.message, c.file)))
+            EXPECT_TRUE(logged(errorBlock(c.message, c.file, c.record)))
                 << c.name << ::testing::PrintToString(m_host.log);
         } else {
             // The names of these files differ from the columns': a warning line comes first.
             ASSERT_GE(m_host.log.size(), 8u);
             EXPECT_EQ(m_host.log[3], "ERRORE:") << c.name;
-            EXPECT_EQ(m_host.log[6], "IMPORT TABELLA IMP DAL FILE " + path(c.file)) << c.name;
+            EXPECT_EQ(m_host.log[6], failedImport(c.file, c.record)) << c.name;
         }
+        EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+    }
+}
+
+// Record i of a file of kFields, as XML, and what it leaves in IMP. Every column is null in
+// some records; every 97th memo is too long to travel as text, and goes alone.
+struct Record {
+    std::string xml;
+    std::vector<Value> stored;
+};
+Record record(int i) {
+    Record r{"<ROW N=\"" + std::to_string(i) + "\"", {int64_t{i}, {}, {}, {}, {}, {}}};
+    if (i % 5 != 1) {
+        r.xml += " S=\"Citt\xE0 " + std::to_string(i) + "\"";
+        r.stored[1] = "Citt\xE0 " + std::to_string(i);
+    }
+    if (i % 7 != 2) {
+        r.xml += " D=\"19" + std::to_string(10 + i % 90) + "0" + std::to_string(1 + i % 9) + "15\"";
+        r.stored[2] = database::Date{1910 + i % 90, 1 + i % 9, 15};
+    }
+    if (i % 11 != 3) {
+        r.xml += " F=\"-" + std::to_string(i) + ".25\"";
+        r.stored[3] = -i - 0.25;
+    }
+    if (i % 13 != 4) {
+        std::string memo(i % 97 == 5 ? 40000 : static_cast<size_t>(i % 300), 'm');
+        memo += "riga " + std::to_string(i);
+        r.xml += " M=\"" + memo + "&#013;&#010;\"";
+        r.stored[4] = memo + "\r\n";
+    }
+    if (i % 17 != 6) {
+        r.xml += " T=\"20240229T13:45:" + std::to_string(10 + i % 50) + "250\"";
+        r.stored[5] = database::Timestamp{{2024, 2, 29}, {13, 45, 10 + i % 50, 2500}};
+    }
+    r.xml += "/>";
+    return r;
+}
+
+TEST_F(TableImport, manyRecordsArriveWithTheirValues) {
+    // Not a whole number of blocks, with nulls, long memos and texts outside ASCII.
+    std::string xml;
+    std::vector<std::vector<Value>> expected = {
+        {int64_t{99}, std::string("before"), {}, {}, {}, {}}};
+    for (int i = 100; i < 1000; ++i) {
+        const Record r = record(i);
+        xml += r.xml;
+        expected.push_back(r.stored);
+    }
+    writeFile("many.xml", dataFile(kFields, xml));
+    writeFile("many.cds", encodeBinaryPacket(decodePacket(dataFile(kFields, xml))));
+    for (const char* file : {"many.xml", "many.cds"}) {
+        SCOPED_TRACE(file);
+        m_dm.dbsagg.execute("delete from IMP where ID <> 99");
+        import(file, "N");
+        EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(rows(), expected);
+        EXPECT_EQ(stato(1), "S");
+    }
+}
+
+// Among 600 records, the first that fails is named, with its own error, and nothing stays.
+TEST_F(TableImport, theFirstFailingRecordIsNamed) {
+    m_dm.dbsagg.execute("alter table IMP add constraint NOT_400 check (ID <> 400)");
+    database::Table probe(m_dm.dbsagg, "probe");
+    probe.setTableName("IMP");
+    probe.open();
+    probe.insert();
+    probe.setValue(0, int64_t{400});
+    std::string refusedText;
+    try {
+        probe.post();
+    } catch (const database::DatabaseError& e) {
+        refusedText = e.what();
+    }
+    probe.close();
+    ASSERT_NE(refusedText.find("NOT_400"), std::string::npos) << refusedText;
+    const std::string tooLongText =
+        "Table: text of 20 bytes is too long for column \"NOME\" (VARCHAR(10))";
+
+    const struct {
+        const char* name;
+        int refused;   // the record holding ID 400; 0: none
+        int tooLong;   // the record whose NOME is too long; 0: none
+        size_t named;  // the record the log names
+        std::string message;
+    } cases[] = {
+        {"a record the database refuses", 400, 0, 400, refusedText},
+        {"a record that does not convert", 0, 450, 450, tooLongText},
+        {"a refused record before one that does not convert", 300, 450, 300, refusedText},
+        {"a record that does not convert before a refused one", 300, 200, 200, tooLongText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_host = RecordingHost{};
+        std::string xml;
+        for (int i = 1; i <= 600; ++i) {
+            const int id = i == c.refused ? 400 : 1000 + i;
+            const char* nome = i == c.tooLong ? "twenty characters!!!" : "ok";
+            xml += "<ROW N=\"" + std::to_string(id) + "\" S=\"" + nome + "\" M=\"nota\"/>";
+        }
+        writeFile("late.xml", dataFile(kFields, xml));
+        import("late.xml", "S");
+        EXPECT_TRUE(logged(errorBlock(c.message, "late.xml", c.named)))
+            << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
+                              {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
+        EXPECT_TRUE(m_dm.ImportFailed);
+        EXPECT_EQ(stato(1), "N");
         EXPECT_FALSE(m_dm.dbsagg.inTransaction());
     }
 }
