@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,11 +112,7 @@ class RunTool : public ::testing::Test {
                                   std::istreambuf_iterator<char>()};
             if (out.find(text) != std::string::npos) return true;
             if (::kill(pid, 0) != 0) return false;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                m_reaped[pid] = status;
-                return false;
-            }
+            if (reap(pid, WNOHANG)) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
@@ -128,11 +125,7 @@ class RunTool : public ::testing::Test {
             const std::string out{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
             if (std::count(out.begin(), out.end(), '\n') >= count) return;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                m_reaped[pid] = status;
-                return;
-            }
+            if (reap(pid, WNOHANG)) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -140,22 +133,35 @@ class RunTool : public ::testing::Test {
     // A tool still running after two minutes is killed (as timeout -s KILL would) and counts
     // as ended by SIGKILL.
     int finish(pid_t pid) const {
-        int status = 0;
-        if (const auto reaped = m_reaped.find(pid); reaped != m_reaped.end()) {
-            status = reaped->second;
-        } else {
+        if (m_reaped.count(pid) == 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-            while (::waitpid(pid, &status, WNOHANG) == 0) {
+            while (!reap(pid, WNOHANG)) {
                 if (std::chrono::steady_clock::now() > deadline) {
                     ADD_FAILURE() << "tarvolen-run hung; killed";
                     ::kill(pid, SIGKILL);
-                    ::waitpid(pid, &status, 0);
+                    reap(pid, 0);
                     break;
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         }
+        const int status = m_reaped[pid];
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // Collects the started tool's end when it has ended (with `options` 0, waits for it):
+    // its status and its peak resident memory.
+    bool reap(pid_t pid, int options) const {
+        int status = 0;
+        rusage usage{};
+        if (::wait4(pid, &status, options, &usage) != pid) return false;
+        m_reaped[pid] = status;
+        m_maxRssKb[pid] = usage.ru_maxrss;
+        return true;
+    }
+    // The peak resident memory of a started tool that has ended, in KiB.
+    long maxRssKb(pid_t pid) const {
+        const auto found = m_maxRssKb.find(pid);
+        return found == m_maxRssKb.end() ? -1 : found->second;
     }
     Result output(const std::string& tag, int exitCode) const {
         return {exitCode, readWholeFile(path(tag + ".out")), readWholeFile(path(tag + ".err"))};
@@ -179,6 +185,7 @@ class RunTool : public ::testing::Test {
 
     database::testing::TempDatabase m_db;
     mutable std::map<pid_t, int> m_reaped;  // statuses collected while waiting for output
+    mutable std::map<pid_t, long> m_maxRssKb;
 };
 
 }  // namespace tarvolen::testing
