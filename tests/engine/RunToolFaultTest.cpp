@@ -102,7 +102,7 @@ TEST_F(RunToolFault, aStopSignalEndsTheRunAfterTheStatementInFlightWithTheMarksS
 
 TEST_F(RunToolFault, aKilledRunNeverLeavesACompletedPhaseToBeAppliedAgain) {
     constexpr int kPhases = 6;
-    constexpr int kPerPhase = 15;
+    constexpr int kPerPhase = 8;
     constexpr int kImportRows = 40;
     constexpr int kRounds = 50;
     // Script phases with IDs 10, 20, ... (phase p inserts into T, and brings 1.p.0.0), and
