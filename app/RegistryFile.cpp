@@ -335,6 +335,20 @@ bool userMayWrite(const std::filesystem::path& file) {
 
 }  // namespace
 
+RegistryFileKey::~RegistryFileKey() {
+    std::vector<std::unique_ptr<RegistryFileKey>> pending;
+    const auto takeSubkeys = [&pending](RegistryFileKey& key) {
+        for (auto& entry : key.subkeys) pending.push_back(std::move(entry.second));
+        key.subkeys.clear();
+    };
+    takeSubkeys(*this);
+    while (!pending.empty()) {
+        std::unique_ptr<RegistryFileKey> key = std::move(pending.back());
+        pending.pop_back();
+        takeSubkeys(*key);
+    }  // each key is freed here with no subkeys left
+}
+
 std::string stringValueText(const RegistryValue& value) {
     if (value.wideStrings) return utf16leToUtf8(value.data);
     const auto nul = value.data.find('\0');

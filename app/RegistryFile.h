@@ -32,6 +32,12 @@ namespace tarvolen::settings {
 // One key of the file: its subkeys (sorted without regard to case, as the registry enumerates
 // them) and its values.
 struct RegistryFileKey {
+    RegistryFileKey() = default;
+    RegistryFileKey(const RegistryFileKey&) = delete;
+    RegistryFileKey& operator=(const RegistryFileKey&) = delete;
+    // Frees the subkeys without recursion: a file may nest keys as deep as it has bytes.
+    ~RegistryFileKey();
+
     std::string name;  // as first spelled in the file
     std::map<std::string, std::unique_ptr<RegistryFileKey>, NoCaseLess> subkeys;
     std::map<std::string, RegistryValue, NoCaseLess> values;

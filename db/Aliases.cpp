@@ -55,6 +55,12 @@ bool AliasSettings::isRemote() const {
 }
 
 AliasConfig AliasConfig::load(const fs::path& file) {
+    // Only a regular file: a FIFO would block the open, a device such as /dev/zero never end,
+    // and a folder read as an empty file.
+    std::error_code ec;
+    const auto status = fs::status(file, ec);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+        throw DatabaseError("Cannot read the alias file " + quoted(file) + ": Not a regular file");
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         const int err = errno;

@@ -190,6 +190,9 @@ void TdmMain::RunBatch() {
         throw;
     } catch (...) {
         settle(true);
+        // A run that a failure ended did not go well, whatever its statements did: the summary
+        // must not call it correct before the failure is shown.
+        BatchHasErrors = true;
         summary();
         throw;  // the failure goes on to the caller once the box is closed
     }

@@ -1,11 +1,16 @@
 // The end of the program: the plan's write-back, and keeping the marks when it fails.
 
+#include <sys/resource.h>
+
 #include <QCheckBox>
 #include <QToolButton>
+#include <csignal>
 #include <filesystem>
 
 #include "GuiTestSupport.h"
 #include "app/PlanRecovery.h"
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
 
 namespace tarvolen::testing {
 namespace {
@@ -23,6 +28,8 @@ class ExitTest : public GuiTest {
         m_script.expect(DialogScript::ok());
         clickEsegui();
     }
+
+  public:
     // Recovery files in a folder.
     static std::vector<fs::path> recoveryFiles(const fs::path& folder) {
         std::vector<fs::path> found;
@@ -80,6 +87,56 @@ TEST_F(ExitTest, recoveryGoesToTheSettingsFolderWhenThePlansFolderIsGone) {
     EXPECT_TRUE(m_script.shown[2].text.contains(QString::fromStdString(saved[0].string())))
         << m_script.shown[2].text.toStdString();
     EXPECT_EQ(planMarks(saved[0]), "10=S 20=S");
+}
+
+TEST(PlanRecovery, aFullDiskLeavesNoPartOfTheRecoveryFileAndTheMarksInTheTable) {
+    const fs::path folder = database::testing::makeTempFolder("tarvolen-recovery-");
+    const fs::path planFile = folder / "dbquery.xml";
+    std::ofstream(planFile, std::ios::binary)
+        << planXml({{.id = 10, .testo = std::string(200000, 'x')}, {.id = 20, .testo = "y"}});
+    const std::string planBefore = readWholeFile(planFile.string());
+    TClientDataSet plan("cdsQuery");
+    configurePlanTable(plan);
+    plan.SetFileName(planFile.string());
+    plan.Open();
+    plan.Edit();
+    plan.FieldByName("STATO").SetAsString("S");
+    plan.Post();
+
+    // Both the plan's folder and the fallback are on the full disk: a file-size limit makes
+    // every write fail part-way, as a full disk does.
+    const auto now = std::chrono::system_clock::now();
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::string message = "(saved)";
+    try {
+        savePlanRecovery(plan, planFile, folder / "fallback", now);
+    } catch (const EFCreateError& e) {
+        message = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    const fs::path fallback = folder / "fallback" / recoveryFileName(now);
+    EXPECT_EQ(message, "Cannot create file \"" + fallback.string() + "\". File too large");
+    EXPECT_EQ(ExitTest::recoveryFiles(folder), std::vector<fs::path>{});
+    EXPECT_EQ(ExitTest::recoveryFiles(folder / "fallback"), std::vector<fs::path>{});
+    EXPECT_EQ(readWholeFile(planFile.string()), planBefore) << "the plan is whole";
+    // The marks are still in the table: once there is room they are saved.
+    const fs::path saved = savePlanRecovery(plan, planFile, folder / "fallback", now);
+    EXPECT_EQ(saved, folder / recoveryFileName(now));
+    TClientDataSet back("back");
+    configurePlanTable(back);
+    back.LoadFile(saved.string());
+    EXPECT_EQ(back.FieldByName("STATO").AsString(), "S");
+    EXPECT_EQ(back.FieldByName("TESTO").AsString().size(), 200000u);
+    plan.SetFileName("");
+    plan.Close();
+    fs::remove_all(folder);
 }
 
 TEST(PlanRecovery, fileNameCarriesTheLocalDateAndTime) {

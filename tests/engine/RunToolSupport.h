@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 
 #include "../db/TempDatabase.h"
 #include "EngineTestSupport.h"
+#include "engine/MarksJournal.h"
 #include "plan/FileIO.h"
 
 extern char** environ;
@@ -111,11 +113,7 @@ class RunTool : public ::testing::Test {
                                   std::istreambuf_iterator<char>()};
             if (out.find(text) != std::string::npos) return true;
             if (::kill(pid, 0) != 0) return false;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                m_reaped[pid] = status;
-                return false;
-            }
+            if (reap(pid, WNOHANG)) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
@@ -128,11 +126,7 @@ class RunTool : public ::testing::Test {
             const std::string out{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
             if (std::count(out.begin(), out.end(), '\n') >= count) return;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                m_reaped[pid] = status;
-                return;
-            }
+            if (reap(pid, WNOHANG)) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -140,22 +134,35 @@ class RunTool : public ::testing::Test {
     // A tool still running after two minutes is killed (as timeout -s KILL would) and counts
     // as ended by SIGKILL.
     int finish(pid_t pid) const {
-        int status = 0;
-        if (const auto reaped = m_reaped.find(pid); reaped != m_reaped.end()) {
-            status = reaped->second;
-        } else {
+        if (m_reaped.count(pid) == 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-            while (::waitpid(pid, &status, WNOHANG) == 0) {
+            while (!reap(pid, WNOHANG)) {
                 if (std::chrono::steady_clock::now() > deadline) {
                     ADD_FAILURE() << "tarvolen-run hung; killed";
                     ::kill(pid, SIGKILL);
-                    ::waitpid(pid, &status, 0);
+                    reap(pid, 0);
                     break;
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         }
+        const int status = m_reaped[pid];
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // Collects the started tool's end when it has ended (with `options` 0, waits for it):
+    // its status and its peak resident memory.
+    bool reap(pid_t pid, int options) const {
+        int status = 0;
+        rusage usage{};
+        if (::wait4(pid, &status, options, &usage) != pid) return false;
+        m_reaped[pid] = status;
+        m_maxRssKb[pid] = usage.ru_maxrss;
+        return true;
+    }
+    // The peak resident memory of a started tool that has ended, in KiB.
+    long maxRssKb(pid_t pid) const {
+        const auto found = m_maxRssKb.find(pid);
+        return found == m_maxRssKb.end() ? -1 : found->second;
     }
     Result output(const std::string& tag, int exitCode) const {
         return {exitCode, readWholeFile(path(tag + ".out")), readWholeFile(path(tag + ".err"))};
@@ -167,18 +174,27 @@ class RunTool : public ::testing::Test {
         return database::testing::selectText(*m_db.connect(), sql);
     }
     // The STATO of each phase in the plan file on disk, in ID order.
+    // The STATO each phase has on disk, in ID order: in the plan file, or "S" when the plan's
+    // live journal of done-marks holds its ID.
     std::string statiOnDisk(const std::string& file = "dbquery.xml") const {
         TClientDataSet plan("cdsQuery");
         configurePlanTable(plan);
         plan.SetFileName("");
         plan.LoadFile(path(file));
+        // A run keeps the marks it earns in the plan's journal until its walk ends.
+        const std::vector<int64_t> journal = MarksJournal(path(file)).Read();
         std::string stati;
-        for (plan.First(); !plan.Eof(); plan.Next()) stati += plan.FieldByName("STATO").AsString();
+        for (plan.First(); !plan.Eof(); plan.Next()) {
+            const bool journalled = std::find(journal.begin(), journal.end(),
+                                              plan.FieldByName("ID").AsInteger()) != journal.end();
+            stati += journalled ? "S" : plan.FieldByName("STATO").AsString();
+        }
         return stati;
     }
 
     database::testing::TempDatabase m_db;
     mutable std::map<pid_t, int> m_reaped;  // statuses collected while waiting for output
+    mutable std::map<pid_t, long> m_maxRssKb;
 };
 
 }  // namespace tarvolen::testing
