@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "db/DatabaseError.h"
 #include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
@@ -45,6 +47,8 @@ void TdmMain::SavePlan() {
 void TdmMain::RunBatch() {
     CheckPlanForRun();
     BatchHasErrors = false;
+    FailedStatements = 0;
+    FailedImports = 0;
     StartVersion = ReadDatabaseVersion();
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
     ReachedVersion = std::make_unique<TVersione>();
@@ -86,6 +90,7 @@ void TdmMain::RunBatch() {
                 continue;
             }
 
+            const auto phaseStarted = std::chrono::steady_clock::now();
             bool markDone = true;
             if (decision == PhaseDecision::Script) {
                 stopped = !RunScriptPhase(*ReachedVersion);
@@ -116,6 +121,10 @@ void TdmMain::RunBatch() {
                 cdsQuery.FieldByName("STATO").SetAsString("S");
                 cdsQuery.Post();
                 SavePlan();
+            }
+            if (m_host != nullptr && !stopped && decision != PhaseDecision::NoAction) {
+                m_host->phaseEnded(
+                    {m_progress.phaseId, std::chrono::steady_clock::now() - phaseStarted});
             }
             if (!stopped) cdsQuery.Next();
         }

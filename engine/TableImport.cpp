@@ -89,6 +89,7 @@ void TdmMain::ImportTable() {
         abandon();
         ImportFailed = true;
         BatchHasErrors = true;
+        ++FailedImports;
         LogError(e.what(), "IMPORT TABELLA " + tableName + " DAL FILE " + fileName);
         if (StopOnError) {
             throw BatchStopped(BatchStopped::Reason::StatementFailed,
