@@ -185,6 +185,53 @@ bool isDone(TClientDataSet& plan) {
     return plan.FieldByName("STATO").AsString() == "S";
 }
 
+bool isNameCharacter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+}
+
+// The word that ends just before `end`, or starts at `start`, in an upper-cased script; a name
+// in double quotes is taken without them.
+std::string_view wordBefore(std::string_view text, size_t end) {
+    while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
+    size_t start = end;
+    while (start > 0 && isNameCharacter(text[start - 1])) --start;
+    return text.substr(start, end - start);
+}
+std::string_view wordAfter(std::string_view text, size_t start) {
+    while (start < text.size() && static_cast<unsigned char>(text[start]) <= ' ') ++start;
+    if (start < text.size() && text[start] == '"') {
+        const size_t close = text.find('"', start + 1);
+        if (close == std::string_view::npos) return {};
+        return text.substr(start + 1, close - start - 1);
+    }
+    size_t end = start;
+    while (end < text.size() && isNameCharacter(text[end])) ++end;
+    return text.substr(start, end - start);
+}
+
+// How a script phase changes a table before an import reaches it.
+struct TableChanges {
+    bool created = false;  // CREATE or RECREATE TABLE
+    bool altered = false;  // ALTER TABLE
+};
+
+// What the upper-cased script does to the table named `table` (upper-cased too).
+TableChanges changesOf(std::string_view script, std::string_view table) {
+    TableChanges changes;
+    constexpr std::string_view kTable = "TABLE";
+    for (size_t at = script.find(kTable); at != std::string_view::npos;
+         at = script.find(kTable, at + kTable.size())) {
+        if (at > 0 && isNameCharacter(script[at - 1])) continue;
+        const size_t after = at + kTable.size();
+        if (after < script.size() && isNameCharacter(script[after])) continue;
+        if (wordAfter(script, after) != table) continue;
+        const std::string_view verb = wordBefore(script, at);
+        changes.created = changes.created || verb == "CREATE" || verb == "RECREATE";
+        changes.altered = changes.altered || verb == "ALTER";
+    }
+    return changes;
+}
+
 }  // namespace
 
 std::string ProblemText(const PlanProblem& problem) {
@@ -288,13 +335,33 @@ std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
                        "version"});
     }
 
+    // The scripts of the phases a run takes before each import, upper-cased: a table they
+    // create or alter is not yet as the run will find it.
+    std::vector<std::string> scriptsBefore;
     int row = 0;
     for (plan.First(); !plan.Eof(); plan.Next()) {
         ++row;
-        if (isDone(plan) || plan.FieldByName("TIPO").AsString() != "I") continue;
+        if (isDone(plan)) continue;
+        const std::string tipo = plan.FieldByName("TIPO").AsString();
+        if (tipo == "S") {
+            std::string script = plan.FieldByName("TESTO").AsString();
+            for (char& c : script) c = cp1252::toUpper(c);
+            scriptsBefore.push_back(std::move(script));
+        }
+        if (tipo != "I") continue;
         RowProblems problems(plan, row, out);
         const std::string table = problems.text("NOME_TABELLA");
         if (table.empty()) continue;  // ValidatePlan says so
+        std::string upperTable = table;
+        for (char& c : upperTable) c = cp1252::toUpper(c);
+        TableChanges changes;
+        for (const std::string& script : scriptsBefore) {
+            const TableChanges found = changesOf(script, upperTable);
+            changes.created = changes.created || found.created;
+            changes.altered = changes.altered || found.altered;
+        }
+        // Left to the run: the table is made, or its columns changed, before the import.
+        if (changes.created || changes.altered) continue;
         std::vector<std::string> columns;
         try {
             for (const auto& column : connection.columns(table)) columns.push_back(column.name);
@@ -328,8 +395,11 @@ std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
                          ") has no column, so its values are not imported";
         }
         if (!difference.empty()) {
-            problems.add("NOME_FILE", "the fields of the data file differ from the columns of " +
-                                          table + ": " + difference);
+            std::string message = "the fields of the data file differ from the columns of ";
+            message += table;
+            message += ": ";
+            message += difference;
+            problems.add("NOME_FILE", std::move(message));
         }
     }
     plan.First();

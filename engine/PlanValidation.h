@@ -42,8 +42,9 @@ std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row);
 
 // What the database lacks for the plan: the version table SYSDBVER and its columns, and for
 // each import phase not yet done, its table, and columns that differ from its data file's fields
-// (a data file that cannot be read is left to ValidatePlan). Reads the catalogue only. Leaves the
-// table on its first row.
+// (a data file that cannot be read is left to ValidatePlan). A table that a script phase still
+// due before the import creates or alters (CREATE, RECREATE or ALTER TABLE in its text) is not
+// checked: the run finds it changed. Reads the catalogue only. Leaves the table on its first row.
 std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
                                                  database::Connection& connection);
 

@@ -79,6 +79,32 @@ TEST_F(PlanValidationDb, aMissingTableCountsUnlessThePhaseIsDone) {
                                                     "database has no table 'NOPE'"}));
 }
 
+TEST_F(PlanValidationDb, aTableThatAScriptBeforeMakesOrChangesIsLeftToTheRun) {
+    writeFile("data.xml", dataFile({"N", "S", "X"}));
+    struct Case {
+        const char* name;
+        std::string script;  // of phase 1, before the import of phase 2 into NEW or T
+        const char* table;
+        std::string stato = "N";
+        bool problem = false;
+    };
+    const Case cases[] = {
+        {"created", "create table new (N integer);", "NEW"},
+        {"recreated, quoted", "recreate table \"NEW\"\r\n(N integer);", "NEW"},
+        {"altered", "ALTER TABLE T ADD X varchar(10);", "T"},
+        {"created by a phase already done", "create table NEW (N integer);", "NEW", "S", true},
+        {"another table created", "create table NEWER (N integer);", "NEW", "N", true},
+        {"a column named like the table", "create table B (NEW integer);", "NEW", "N", true},
+        {"only read", "insert into T select * from T;", "T", "N", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        loadPlan({{.id = 1, .stato = c.stato, .testo = c.script, .versione = "1.1.0.0"},
+                  import(2, c.table, "data.xml")});
+        EXPECT_EQ(problems().size(), c.problem ? 1u : 0u);
+    }
+}
+
 TEST_F(PlanValidationDb, theVersionTableAndItsColumns) {
     loadPlan({});
     EXPECT_EQ(problems(), std::vector<std::string>{});
