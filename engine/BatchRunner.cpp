@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <vector>
@@ -94,6 +95,8 @@ void TdmMain::RunBatch() {
         }
     };
     BatchHasErrors = false;
+    FailedStatements = 0;
+    FailedImports = 0;
     StartVersion = ReadDatabaseVersion();
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
     ReachedVersion = std::make_unique<TVersione>();
@@ -135,6 +138,7 @@ void TdmMain::RunBatch() {
                 continue;
             }
 
+            const auto phaseStarted = std::chrono::steady_clock::now();
             bool markDone = true;
             if (decision == PhaseDecision::Script) {
                 stopped = !RunScriptPhase(*ReachedVersion);
@@ -174,6 +178,10 @@ void TdmMain::RunBatch() {
                         journal->Remove();
                     }
                 }
+            }
+            if (m_host != nullptr && !stopped && decision != PhaseDecision::NoAction) {
+                m_host->phaseEnded(
+                    {m_progress.phaseId, std::chrono::steady_clock::now() - phaseStarted});
             }
             if (!stopped) cdsQuery.Next();
         }

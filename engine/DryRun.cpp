@@ -41,14 +41,19 @@ PhasePreview::Import previewImport(TClientDataSet& plan, database::Connection& c
     }
     std::vector<std::string> columns;
     try {
+        if (import.tableName.empty()) throw database::DatabaseError("No table name given");
         for (const auto& column : connection.columns(import.tableName))
             columns.push_back(column.name);
-    } catch (const database::DatabaseError&) {
-        return import;  // no such table: the run fails on it before any mapping
+    } catch (const database::DatabaseError& e) {
+        import.tableError = e.what();  // the run fails on it before any mapping
+        return import;
     }
     std::vector<std::string> fields;
     for (const auto& field : reader.Packet().fields) fields.push_back(field.name);
-    import.mappingNote = MappingNote(MapImportColumns(fields, columns));
+    const ColumnMapping mapping = MapImportColumns(fields, columns);
+    import.mappingNote = MappingNote(mapping);
+    for (size_t field : mapping.fieldOf)
+        import.columnWithoutField = import.columnWithoutField || field >= fields.size();
     return import;
 }
 
@@ -112,6 +117,8 @@ std::vector<std::string> DryRunLogLines(const DryRunReport& report) {
                         phase.import.fileName + " DA ESEGUIRE: ";
                 line += phase.import.rowCount ? std::to_string(*phase.import.rowCount) + " RIGHE"
                                               : "FILE NON LEGGIBILE: " + phase.import.loadError;
+                if (!phase.import.tableError.empty())
+                    line += " (TABELLA NON UTILIZZABILE: " + phase.import.tableError + ")";
                 if (!phase.import.mappingNote.empty())
                     line += " (" + phase.import.mappingNote + ")";
                 break;
@@ -122,6 +129,22 @@ std::vector<std::string> DryRunLogLines(const DryRunReport& report) {
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+bool DryRunFoundErrors(const DryRunReport& report) {
+    for (const PhasePreview& phase : report.phases) {
+        if (phase.decision == PhaseDecision::Script) {
+            const PhasePreview::Script& s = phase.script;
+            if (s.textAfterLastSeparator || s.unclosedComment || s.unclosedLiteral ||
+                s.textAfterNul)
+                return true;
+        } else if (phase.decision == PhaseDecision::Import) {
+            const PhasePreview::Import& i = phase.import;
+            if (!i.rowCount || !i.tableError.empty() || (i.columnWithoutField && *i.rowCount > 0))
+                return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace tarvolen

@@ -33,6 +33,9 @@ struct PhasePreview {
         std::optional<int> rowCount;  // none when the file cannot be loaded
         std::string loadError;        // why the file cannot be loaded
         std::string mappingNote;      // what the run logs on how fields meet columns
+        std::string tableError;       // why the table cannot be opened; empty when it can
+        // A column that takes no field of the file: the first row fails, and the import with it.
+        bool columnWithoutField = false;
     };
 
     int64_t id = 0;
@@ -55,5 +58,10 @@ DryRunReport DryRun(TdmMain& dm);
 
 // The report as log lines: the version line, then one line per phase.
 std::vector<std::string> DryRunLogLines(const DryRunReport& report);
+
+// True when the run would log an error without any statement failing on the database: script
+// text that never runs, or an import whose file cannot be read, whose table is missing, or whose
+// rows would lack a field for a column.
+bool DryRunFoundErrors(const DryRunReport& report);
 
 }  // namespace tarvolen

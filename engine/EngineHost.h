@@ -2,6 +2,7 @@
 // What the engine needs of the window it runs under. The desktop, the headless runner and
 // the tests each supply their own; the engine never opens a window itself.
 
+#include <chrono>
 #include <cstddef>
 #include <string_view>
 
@@ -20,6 +21,13 @@ struct RunProgress {
     size_t total = 0;  // lines of the script or rows of the data file; 0 when unknown
 };
 
+// A phase that ran to its end: how long it took, from its first log line until its done-mark
+// was saved (or, for a failed import, until its failure was logged).
+struct PhaseTiming {
+    int phaseId = 0;
+    std::chrono::steady_clock::duration duration{};
+};
+
 class EngineHost {
   public:
     virtual ~EngineHost() = default;
@@ -35,6 +43,8 @@ class EngineHost {
     // as cleanly as a lost connection ends it (the statement in flight has finished; the phase
     // in flight stays due; nothing later runs).
     virtual bool stopRequested() { return false; }
+    // Called after each script or import phase that ran to its end, stopped walks excepted.
+    virtual void phaseEnded(const PhaseTiming& timing) { (void)timing; }
     // Shows a modal message box with one OK button and returns when it is closed.
     virtual void showMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };

@@ -118,6 +118,7 @@ void TdmMain::ExecuteStatement() {
         throw;
     } catch (const database::DatabaseError& e) {
         BatchHasErrors = true;
+        ++FailedStatements;
         LogError(e.what(), Query.sql());
         RollbackQuietly();
         throw;

@@ -104,6 +104,7 @@ void TdmMain::ImportTable() {
         abandon();
         ImportFailed = true;
         BatchHasErrors = true;
+        ++FailedImports;
         if (const auto* refused = dynamic_cast<const database::RowFailed*>(&e))
             failedRecord = refused->row();
         std::string what = "IMPORT TABELLA " + tableName + " DAL FILE " + fileName;

@@ -107,6 +107,27 @@ int TVersione::CompareToText(std::string_view text) const {
     return CompareTo(*other);
 }
 
+bool IsCleanVersionText(std::string_view text) {
+    int pieces = 0;
+    size_t start = 0;
+    while (true) {
+        const size_t dot = text.find('.', start);
+        const std::string_view digits = text.substr(
+            start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        if (digits.empty() || digits.size() > 10) return false;
+        uint64_t value = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + static_cast<uint64_t>(c - '0');
+        }
+        if (value > 2147483647ull) return false;
+        ++pieces;
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    return pieces == 4;
+}
+
 void TVersione::Assign(const TVersione& other) {
     Major = other.Major;
     Minor = other.Minor;

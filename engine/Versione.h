@@ -30,4 +30,9 @@ class TVersione {
     int32_t Build = 0;
 };
 
+// True when the text is exactly four decimal numbers joined by dots ("1.2.0.0"), each within
+// 0..2147483647: text that Parse reads as written. Blanks, signs, hexadecimal, missing or extra
+// pieces ("1.1", "v1.2.0.0", "1.2.3.4 ") are not clean, although Parse never refuses them.
+bool IsCleanVersionText(std::string_view text);
+
 }  // namespace tarvolen

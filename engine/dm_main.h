@@ -121,6 +121,10 @@ class TdmMain {
     // State of the running batch.
     bool BatchHasErrors = false;
     bool ImportFailed = false;
+    // Counted from the start of each run: statements the database refused, and imports that
+    // failed and were undone.
+    size_t FailedStatements = 0;
+    size_t FailedImports = 0;
     std::unique_ptr<TVersione> StartVersion;
     std::unique_ptr<TVersione> ReachedVersion;
     std::string Separator;

@@ -7,6 +7,7 @@
 //   tarvolen-cds check IN         one line per value that reads as null although IN holds text
 //                                 for it, and per string cut to its field's width, naming the
 //                                 row version and the field; exit 1 when there is any
+//   tarvolen-cds --help | --version
 //
 // Exit status: 0 done, 1 the file could not be read, decoded or written (or check found
 // values), 2 usage error.
@@ -30,7 +31,30 @@ constexpr int kExitUsage = 2;
 const char* const kUsage =
     "usage: tarvolen-cds convert IN OUT\n"
     "       tarvolen-cds dump IN\n"
-    "       tarvolen-cds check IN\n";
+    "       tarvolen-cds check IN\n"
+    "       tarvolen-cds --help | --version\n";
+
+const char* const kHelp =
+    "Works on client-dataset files (data packets), the form of plan files and of the data\n"
+    "files that import phases read.\n"
+    "\n"
+    "commands:\n"
+    "  convert IN OUT  read IN, XML or binary, and write it to OUT: as XML when OUT's name\n"
+    "                  ends in .xml (any letter case), binary otherwise. OUT is replaced\n"
+    "                  through a temporary file, so a failure leaves it as it was\n"
+    "  dump IN         print the layout, the dataset attributes, every row version and the\n"
+    "                  change log\n"
+    "  check IN        list every value that reads as null although IN holds text for it,\n"
+    "                  and every string cut to its field's width, naming the row version\n"
+    "                  and the field\n"
+    "\n"
+    "exit status:\n"
+    "  0    done\n"
+    "  1    a file could not be read, decoded or written (the error on standard error),\n"
+    "       or check found values\n"
+    "  2    a wrong command line\n"
+    "\n"
+    "See tarvolen-cds(1) and plan/FORMAT.md (installed as data-packet-format.md).\n";
 
 // The lines of `check`, kept until the file has decoded whole.
 class CheckReport : public DecodeDiagnostics {
@@ -71,6 +95,14 @@ class CheckReport : public DecodeDiagnostics {
 
 int run(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
+    if ((command == "--help" || command == "-h") && argc == 2) {
+        std::cout << kUsage << "\n" << kHelp;
+        return 0;
+    }
+    if (command == "--version" && argc == 2) {
+        std::cout << "tarvolen-cds " TARVOLEN_VERSION "\n";
+        return 0;
+    }
     if (command == "convert" && argc == 4) {
         writePacketFile(argv[3], readPacketFile(argv[2]));
         return 0;
@@ -86,6 +118,16 @@ int run(int argc, char** argv) {
         writePacketDump(readPacketFile(argv[2]), std::cout);
         std::cout.flush();
         return std::cout ? 0 : kExitFailure;
+    }
+    if (command.empty()) {
+        std::cerr << "tarvolen-cds: no command given\n";
+    } else if (command.starts_with("-")) {
+        std::cerr << "tarvolen-cds: unknown option " << command << "\n";
+    } else if (command != "convert" && command != "dump" && command != "check") {
+        std::cerr << "tarvolen-cds: unknown command " << command << "\n";
+    } else {
+        std::cerr << "tarvolen-cds: " << command
+                  << (command == "convert" ? " needs IN and OUT\n" : " needs IN\n");
     }
     std::cerr << kUsage;
     return kExitUsage;

@@ -1,42 +1,35 @@
 // tarvolen-run: runs the update plan against one database from a shell or a scheduler, with the
-// same engine as the desktop.
-//
-//   tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--no-statistics]
-//                [--plan FILE] [--dry-run] [--stop-on-error]
-//
-// The password comes from --password-file (a regular file only its owner may read) or from
-// TARVOLEN_PASSWORD, never from the command line. One run at a time holds the plan; another one
-// refuses. --stop-on-error ends the walk at the first statement that fails, leaving its phase due.
-// Exit status: 0 "Batch eseguito correttamente", 1 "Batch eseguito con errori", 2 when a
-// failure or a lost connection ended the run (its message on stderr) or the command line is
-// wrong; 130, 143 or 129 when SIGINT, SIGTERM or SIGHUP stopped it (after the statement in
-// flight, with the marks earned so far saved).
+// same engine as the desktop. `tarvolen-run --help` says how.
 
-#include <langinfo.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
-#include <clocale>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "base/Cp1252.h"
 #include "engine/BatchStopped.h"
 #include "engine/DryRun.h"
 #include "engine/EngineHost.h"
 #include "engine/StopSignals.h"
 #include "engine/dm_main.h"
-#include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
 #include "plan/PlanLock.h"
+#include "tools/Login.h"
+#include "tools/ProgressLine.h"
+#include "tools/RunLogFile.h"
+#include "tools/TerminalText.h"
 
 namespace {
 
 using namespace tarvolen;
+using namespace tarvolen::cli;
+using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kExitCorrect = 0;
 constexpr int kExitWithErrors = 1;
@@ -44,49 +37,61 @@ constexpr int kExitFailed = 2;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "usage: tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--no-statistics]\n"
-    "                    [--plan FILE] [--dry-run] [--stop-on-error]\n";
+    "usage: tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--plan FILE]\n"
+    "                    [--no-statistics] [--dry-run] [--stop-on-error] [--log FILE]\n"
+    "                    [--quiet] [--verbose]\n"
+    "       tarvolen-run --help | --version\n";
 
-// Text leaves the program in the terminal's encoding: UTF-8 unless the locale asks for Latin-1.
-class TerminalText {
+constexpr const char* kHelp =
+    "Runs the update plan against the database behind an alias, as the desktop's \"Esegui\"\n"
+    "does: recalculates the index statistics, walks the plan in ID order, runs every phase\n"
+    "that is due and marks it done, printing each log line as it happens and the summary last.\n"
+    "\n"
+    "options:\n"
+    "  --alias NAME          the database's alias (required)\n"
+    "  --user NAME           the user name (default: $ISC_USER, else SYSDBA)\n"
+    "  --password-file FILE  read the password from FILE, a regular file only its owner may\n"
+    "                        read (chmod 600); the password is never taken from the command line\n"
+    "  --plan FILE           the plan file (default: ./dbquery.xml)\n"
+    "  --no-statistics       do not recalculate the index statistics first\n"
+    "  --dry-run             change nothing and take no lock: say for each phase whether it is\n"
+    "                        done, skipped for version or would run, and what a run would report\n"
+    "  --stop-on-error       end the run at the first statement or import that fails; its phase\n"
+    "                        stays due\n"
+    "  --log FILE            also append every log line to FILE with its time, each phase's\n"
+    "                        duration and, at the end, the failed statements and the run's\n"
+    "                        duration; written line by line as the run goes\n"
+    "  --quiet               no progress line on the terminal\n"
+    "  --verbose             also print notes that are no problem for a run (a database without\n"
+    "                        the registry tables); --log always holds them\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n"
+    "\n"
+    "While the run goes, a terminal on standard error shows one status line: the phase, its ID,\n"
+    "the script lines or rows done out of the total, and the time elapsed.\n"
+    "\n"
+    "environment:\n"
+    "  TARVOLEN_PASSWORD     the password, when --password-file is not given\n"
+    "  TARVOLEN_ALIASES      the alias file (default: ~/.config/tarvolen/aliases.ini, else\n"
+    "                        aliases.ini beside the executable)\n"
+    "  ISC_USER              the user name, when --user is not given\n"
+    "  FIREBIRD_LOCK         the lock folder of the in-process database engine, for databases\n"
+    "                        opened without a server\n"
+    "\n"
+    "exit status:\n"
+    "  0    \"Batch eseguito correttamente\"; for --dry-run: nothing a run would log as an error\n"
+    "  1    \"Batch eseguito con errori\"; for --dry-run: something a run would log as an error\n"
+    "       (script text that never runs, a data file that cannot be read, a missing table)\n"
+    "  2    a failure or a lost connection ended the run (its message on standard error), the\n"
+    "       plan is in use by another run, or the command line is wrong\n"
+    "  129, 130, 143  SIGHUP, SIGINT or SIGTERM stopped the run after the statement in flight;\n"
+    "       the phases done so far stay marked\n"
+    "\n"
+    "See tarvolen-run(1) and docs/plan.md.\n";
+
+class UsageError : public std::runtime_error {
   public:
-    TerminalText() {
-        std::setlocale(LC_CTYPE, "");
-        const std::string codeset = nl_langinfo(CODESET);
-        m_raw = codeset == "ISO-8859-1" || codeset == "ISO-8859-15" || codeset == "CP1252";
-    }
-    void print(std::FILE* stream, std::string_view text) const {
-        std::string out;
-        out.reserve(text.size() + 1);
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-            out += text[i];
-        }
-        out = m_raw ? out : cp1252::toUtf8(out);
-        out += '\n';
-        std::fwrite(out.data(), 1, out.size(), stream);
-        std::fflush(stream);
-    }
-
-  private:
-    bool m_raw = false;
-};
-
-// The engine's window, on a terminal: log lines and message boxes become printed lines.
-class TerminalHost : public EngineHost {
-  public:
-    TerminalHost(const TerminalText& text, const StopSignals& signals)
-        : m_text(text), m_signals(signals) {}
-    void appendLog(std::string_view text) override { m_text.print(stdout, text); }
-    void processEvents() override {}
-    bool stopRequested() override { return m_signals.received() != 0; }
-    void showMessage(std::string_view text, std::string_view, MessageIcon icon) override {
-        m_text.print(icon == MessageIcon::Error ? stderr : stdout, text);
-    }
-
-  private:
-    const TerminalText& m_text;
-    const StopSignals& m_signals;
+    using std::runtime_error::runtime_error;
 };
 
 struct Options {
@@ -94,73 +99,150 @@ struct Options {
     std::string user;
     std::optional<std::string> passwordFile;
     std::string plan = kPlanFileName;
+    std::optional<std::string> logFile;
     bool statistics = true;
     bool dryRun = false;
     bool stopOnError = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
 };
 
-std::optional<Options> parseOptions(int argc, char** argv) {
+Options parseOptions(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
+        std::string arg = argv[i];
+        std::optional<std::string> inlineValue;  // --name=value
+        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        const auto value = [&]() -> std::string {
+            if (inlineValue) return *inlineValue;
+            if (i + 1 >= argc) throw UsageError("option " + arg + " needs a value");
+            return argv[++i];
+        };
+        const auto flag = [&](bool& target, bool set = true) {
+            if (inlineValue) throw UsageError("option " + arg + " takes no value");
+            target = set;
         };
         if (arg == "--alias") {
-            auto v = value();
-            if (!v) return std::nullopt;
-            o.alias = *v;
+            o.alias = value();
         } else if (arg == "--user") {
-            auto v = value();
-            if (!v) return std::nullopt;
-            o.user = *v;
+            o.user = value();
         } else if (arg == "--password-file") {
             o.passwordFile = value();
-            if (!o.passwordFile) return std::nullopt;
         } else if (arg == "--plan") {
-            auto v = value();
-            if (!v) return std::nullopt;
-            o.plan = *v;
+            o.plan = value();
+        } else if (arg == "--log") {
+            o.logFile = value();
         } else if (arg == "--no-statistics") {
-            o.statistics = false;
+            flag(o.statistics, false);
         } else if (arg == "--dry-run") {
-            o.dryRun = true;
+            flag(o.dryRun);
         } else if (arg == "--stop-on-error") {
-            o.stopOnError = true;
+            flag(o.stopOnError);
+        } else if (arg == "--quiet") {
+            flag(o.quiet);
+        } else if (arg == "--verbose") {
+            flag(o.verbose);
+        } else if (arg == "--help" || arg == "-h") {
+            flag(o.help);
+        } else if (arg == "--version") {
+            flag(o.version);
+        } else if (arg.starts_with("-")) {
+            throw UsageError("unknown option " + arg);
         } else {
-            return std::nullopt;
+            throw UsageError("unexpected argument " + arg);
         }
     }
-    if (o.alias.empty()) return std::nullopt;
+    if (!o.help && !o.version && o.alias.empty()) throw UsageError("--alias NAME is required");
     return o;
 }
 
-std::string readPassword(const Options& o) {
-    if (o.passwordFile) {
-        std::string text = readPrivateFile(*o.passwordFile);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        return text;
+int terminalColumns() {
+    winsize size{};
+    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// The engine's window, on a terminal: log lines and message boxes become printed lines, the
+// progress a status line on standard error, and everything also goes to the log file.
+class TerminalHost : public EngineHost {
+  public:
+    TerminalHost(const TerminalText& text, const StopSignals& signals, ProgressLine* progress,
+                 RunLogFile* log, bool verbose)
+        : m_text(text), m_signals(signals), m_progress(progress), m_log(log), m_verbose(verbose) {}
+
+    void appendLog(std::string_view text) override { print(stdout, text); }
+    void processEvents() override {}
+    void reportProgress(const RunProgress& progress) override {
+        if (m_progress != nullptr) m_progress->update(progress, SteadyClock::now());
     }
-    const char* env = std::getenv("TARVOLEN_PASSWORD");
-    return env != nullptr ? env : "";
-}
+    bool stopRequested() override { return m_signals.received() != 0; }
+    void phaseEnded(const PhaseTiming& timing) override {
+        logOnly("FASE " + std::to_string(timing.phaseId) +
+                " DURATA: " + DurationText(timing.duration));
+    }
+    void showMessage(std::string_view text, std::string_view, MessageIcon icon) override {
+        print(icon == MessageIcon::Error ? stderr : stdout, text);
+    }
 
-std::string defaultUser() {
-    const char* env = std::getenv("ISC_USER");
-    return env != nullptr && *env != '\0' ? env : "SYSDBA";
-}
+    // A failure that ends the run: standard error and the log.
+    void failure(std::string_view text) { print(stderr, text); }
+    // A note that is no problem for the run: the log, and standard error when verbose.
+    void note(std::string_view text) {
+        if (m_verbose) {
+            print(stderr, text);
+        } else {
+            logOnly(text);
+        }
+    }
+    void logOnly(std::string_view text) {
+        if (m_log != nullptr) m_log->write(text);
+    }
 
-int run(const Options& options, const TerminalText& text, const StopSignals& signals) {
-    TerminalHost host(text, signals);
+  private:
+    void print(std::FILE* stream, std::string_view text) {
+        if (m_progress != nullptr) m_progress->clear();
+        m_text.print(stream, text);
+        logOnly(text);
+        if (m_progress != nullptr) m_progress->restore(SteadyClock::now());
+    }
+
+    const TerminalText& m_text;
+    const StopSignals& m_signals;
+    ProgressLine* m_progress;
+    RunLogFile* m_log;
+    bool m_verbose;
+};
+
+struct RunCounts {
+    size_t failedStatements = 0;
+    size_t failedImports = 0;
+};
+
+int run(const Options& options, TerminalHost& host, const StopSignals& signals, RunCounts& counts) {
     // A dry run writes nothing, so it may look at a plan another run holds.
     std::optional<PlanLock> lock;
     if (!options.dryRun) lock.emplace(options.plan);
     TdmMain dm;
+    // Handed out however the run ends.
+    class CountsOnExit {
+      public:
+        CountsOnExit(const TdmMain& dm, RunCounts& counts) : m_dm(dm), m_counts(counts) {}
+        CountsOnExit(const CountsOnExit&) = delete;
+        CountsOnExit& operator=(const CountsOnExit&) = delete;
+        ~CountsOnExit() { m_counts = {m_dm.FailedStatements, m_dm.FailedImports}; }
+
+      private:
+        const TdmMain& m_dm;
+        RunCounts& m_counts;
+    } countsOnExit(dm, counts);
     dm.setHost(&host);
     dm.cdsQuery.SetFileName(options.plan);
-    dm.LoginUser = options.user.empty() ? defaultUser() : options.user;
-    dm.LoginPassword = readPassword(options);
+    dm.LoginUser = LoginUser(options.user);
+    dm.LoginPassword = LoginPassword(options.passwordFile);
     dm.StopOnError = options.stopOnError;
     // Before connecting: under a file-size limit the in-process database engine dies on its
     // own lock file, so this refusal must come first.
@@ -173,15 +255,17 @@ int run(const Options& options, const TerminalText& text, const StopSignals& sig
         const std::string comune = dm.ManagingMunicipality();
         if (!comune.empty()) host.appendLog("Comune di " + comune);
     } catch (const std::runtime_error&) {
-        // The registry tables are missing: the desktop says so in a box and goes on.
-        host.showMessage("Il database non \xE8 corretto.", "Error", MessageIcon::Error);
+        // The registry tables are missing: the desktop says so in a box and goes on; here it is
+        // no problem at all, so it is only noted.
+        host.note("Il database non \xE8 corretto.");
     }
 
     if (options.dryRun) {
-        for (const std::string& line : DryRunLogLines(DryRun(dm))) host.appendLog(line);
+        const DryRunReport report = DryRun(dm);
+        for (const std::string& line : DryRunLogLines(report)) host.appendLog(line);
         dm.cdsQuery.SetFileName("");  // a dry run never writes the plan back
         dm.cdsQuery.Close();
-        return kExitCorrect;
+        return DryRunFoundErrors(report) ? kExitWithErrors : kExitCorrect;
     }
 
     if (options.statistics) {
@@ -193,14 +277,14 @@ int run(const Options& options, const TerminalText& text, const StopSignals& sig
         try {
             dm.DataModuleDestroy();
         } catch (const std::exception& closing) {
-            text.print(stderr, closing.what());
+            host.failure(closing.what());
         }
     };
     try {
         dm.RunBatch();
     } catch (const BatchStopped& stop) {
         closePlan();
-        text.print(stderr, stop.what());
+        host.failure(stop.what());
         return stop.reason() == BatchStopped::Reason::StopRequested && signals.received() != 0
                    ? StopSignals::exitStatusFor(signals.received())
                    : kExitFailed;
@@ -221,15 +305,54 @@ int main(int argc, char** argv) {
     // place before anything reaches the database.
     const StopSignals signals;
     const TerminalText text;
-    const std::optional<Options> options = parseOptions(argc, argv);
-    if (!options) {
-        std::fputs(kUsage, stderr);
+    Options options;
+    try {
+        options = parseOptions(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "tarvolen-run: %s\n%sTry 'tarvolen-run --help' for more.\n", e.what(),
+                     kUsage);
         return kExitUsage;
     }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        std::fputs("\n", stdout);
+        std::fputs(kHelp, stdout);
+        return kExitCorrect;
+    }
+    if (options.version) {
+        std::puts("tarvolen-run " TARVOLEN_VERSION);
+        return kExitCorrect;
+    }
+
+    const auto started = SteadyClock::now();
+    std::optional<RunLogFile> log;
     try {
-        return run(*options, text, signals);
+        if (options.logFile) log.emplace(*options.logFile, text);
     } catch (const std::exception& e) {
         text.print(stderr, e.what());
         return kExitFailed;
     }
+    std::optional<ProgressLine> progress;
+    if (!options.quiet && ::isatty(STDERR_FILENO) != 0)
+        progress.emplace(stderr, terminalColumns(), started);
+    TerminalHost host(text, signals, progress ? &*progress : nullptr, log ? &*log : nullptr,
+                      options.verbose);
+    host.logOnly("INIZIO: tarvolen-run " TARVOLEN_VERSION ", alias " + options.alias + ", piano " +
+                 options.plan + (options.dryRun ? ", prova senza modifiche" : ""));
+
+    RunCounts counts;
+    int status = kExitFailed;
+    try {
+        status = run(options, host, signals, counts);
+    } catch (const std::exception& e) {
+        host.failure(e.what());
+    }
+    if (progress) progress->finish();
+    if (!options.dryRun) {
+        host.logOnly("ISTRUZIONI FALLITE: " + std::to_string(counts.failedStatements) +
+                     ", IMPORT FALLITI: " + std::to_string(counts.failedImports));
+    }
+    host.logOnly("DURATA DELL'ESECUZIONE: " + DurationText(SteadyClock::now() - started) +
+                 ", CODICE DI USCITA " + std::to_string(status));
+    return status;
 }

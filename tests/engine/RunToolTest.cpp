@@ -23,7 +23,9 @@ TEST_F(RunTool, aDryRunSaysWhatWouldRunAndChangesNothing) {
              {.id = 4, .tipo = "I", .nomeTabella = "T", .nomeFile = "rows.xml", .svuota = "S"}}));
     const std::string planBefore = readWholeFile(path("dbquery.xml"));
     const Result r = run("--alias registry --dry-run");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Phase 3's text after its last separator and phase 4's column without a field would be
+    // logged as errors by a run.
+    EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(
         r.out,
         "Versione del DB: 1.0.0.0\n"
@@ -51,8 +53,9 @@ TEST_F(RunTool, exitsWithTheOutcomeAndWritesThePlanBack) {
               "FASE 1 TERMINATA.\n"
               "Versione del DB DOPO l'aggiornamento: 1.2.0.0\n"
               "Batch eseguito correttamente\n");
-    // The registry tables are missing: said on stderr, in the terminal's encoding.
-    EXPECT_NE(r.err.find("Il database non \xC3\xA8 corretto."), std::string::npos) << r.err;
+    // The registry tables are missing, which is no problem for a run: nothing on stderr
+    // (--verbose and --log show the note).
+    EXPECT_EQ(r.err, "");
     EXPECT_NE(readWholeFile(path("dbquery.xml")).find("CHANGE_LOG=\"2 1 8\""), std::string::npos);
 
     writeFile("dbquery.xml", planXml({{.id = 1, .testo = "insert into NOPE values (1);"}}));

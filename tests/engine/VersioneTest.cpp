@@ -161,5 +161,42 @@ TEST(Versione, assignCopiesAllComponents) {
     EXPECT_EQ(target.AsText(), "-3.255.7.2147483647");
 }
 
+TEST(Versione, cleanTextIsFourDecimalNumbersThatParseAsWritten) {
+    struct Case {
+        const char* text;
+        bool clean;
+    };
+    const Case cases[] = {
+        {"1.2.0.0", true},
+        {"0.0.0.0", true},
+        {"10.20.30.40", true},
+        {"2147483647.0.0.1", true},
+        {"01.2.3.4", true},
+        {"", false},
+        {"1.1", false},
+        {"1.2.3", false},
+        {"1.2.3.4.5", false},
+        {"v1.2.0.0", false},
+        {"1.2.0.0 ", false},
+        {" 1.2.0.0", false},
+        {"1..3.4", false},
+        {"1.2.3.", false},
+        {"-1.2.3.4", false},
+        {"+1.2.3.4", false},
+        {"$A.0.0.0", false},
+        {"0x1.0.0.0", false},
+        {"2147483648.0.0.0", false},
+        {"99999999999.0.0.0", false},
+        {"1.2.3.4\r", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsCleanVersionText(c.text), c.clean) << '"' << c.text << '"';
+        // A clean text is read exactly as written.
+        if (c.clean && c.text[0] != '0') {
+            EXPECT_EQ(TVersione::CreateFromText(c.text)->AsText(), c.text);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tarvolen

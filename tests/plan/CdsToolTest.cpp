@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plan/PacketCodec.h"
@@ -170,20 +171,23 @@ TEST_F(CdsTool, reportsFileErrorsWithTheFullPath) {
 }
 
 TEST_F(CdsTool, rejectsBadCommandLinesWithUsage) {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"convert"},
-        {"convert", kPlan},
-        {"convert", kPlan, "a", "b"},
-        {"dump"},
-        {"dump", kPlan, "extra"},
-        {"check"},
-        {"check", kPlan, "extra"},
-        {"show", kPlan},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "tarvolen-cds: no command given"},
+        {{"convert"}, "tarvolen-cds: convert needs IN and OUT"},
+        {{"convert", kPlan}, "tarvolen-cds: convert needs IN and OUT"},
+        {{"convert", kPlan, "a", "b"}, "tarvolen-cds: convert needs IN and OUT"},
+        {{"dump"}, "tarvolen-cds: dump needs IN"},
+        {{"dump", kPlan, "extra"}, "tarvolen-cds: dump needs IN"},
+        {{"check"}, "tarvolen-cds: check needs IN"},
+        {{"check", kPlan, "extra"}, "tarvolen-cds: check needs IN"},
+        {{"show", kPlan}, "tarvolen-cds: unknown command show"},
+        {{"--frobnicate"}, "tarvolen-cds: unknown option --frobnicate"},
+        {{"--help", "dump"}, "tarvolen-cds: unknown option --help"},
     };
-    for (const auto& args : cases) {
+    for (const auto& [args, message] : cases) {
         const ToolResult r = run(args);
         EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), message) << testing::PrintToString(args);
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
@@ -215,6 +219,20 @@ TEST_F(CdsTool, checkListsValuesReadAsNullAndStringsCutAndFailsWhenItFindsAny) {
         EXPECT_EQ(r.err, "") << c.what;
     }
     EXPECT_EQ(run({"check", kPlan}).exitCode, 0);
+}
+
+TEST_F(CdsTool, helpAndVersionGoToStandardOutput) {
+    for (const char* option : {"--help", "-h"}) {
+        const ToolResult r = run({option});
+        EXPECT_EQ(r.exitCode, 0) << option;
+        EXPECT_EQ(r.err, "");
+        for (const char* part : {"usage: tarvolen-cds convert IN OUT", "dump IN", "exit status:",
+                                 "  1    a file could not be read", "  2    a wrong command line"})
+            EXPECT_NE(r.out.find(part), std::string::npos) << part;
+    }
+    const ToolResult r = run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "tarvolen-cds " TARVOLEN_VERSION "\n");
 }
 
 TEST_F(CdsTool, dumpShowsLayoutRowsAndChangeLog) {

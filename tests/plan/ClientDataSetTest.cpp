@@ -329,7 +329,8 @@ TEST_F(PlanTable, aValueNoFileCouldHoldIsRefusedWhereItIsSet) {
         {"TESTO", std::u16string(u"w")},  // wide text in a memo
     };
     for (const auto& [field, value] : cases) {
-        EXPECT_EQ(messageOf<EDatabaseError>([&] { t->FieldByName(field).SetValue(value); }),
+        EXPECT_EQ(messageOf<EDatabaseError>(
+                      [&, f = field, &v = value] { t->FieldByName(f).SetValue(v); }),
                   std::string("Invalid value for field '") + field + "'");
     }
     // What is refused leaves the row as it was, and the table can still be written.

@@ -1,0 +1,90 @@
+// The log file of tarvolen-run: a timestamp on every line, appended, flushed as it goes.
+
+#include "tools/RunLogFile.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
+
+namespace tarvolen::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+class RunLogFileTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tarvolen-log-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::string path(const char* name) const { return (m_dir / name).string(); }
+
+    std::filesystem::path m_dir;
+    // 2024-05-02 14:03:07.250 UTC
+    std::chrono::system_clock::time_point m_time =
+        std::chrono::system_clock::from_time_t(1714658587) + 250ms;
+};
+
+TEST_F(RunLogFileTest, timestampsAreLocalTimeToTheMillisecond) {
+    EXPECT_EQ(LogTimestamp(m_time), "2024-05-02 14:03:07.250");
+    EXPECT_EQ(LogTimestamp(m_time + 749ms), "2024-05-02 14:03:07.999");
+}
+
+TEST_F(RunLogFileTest, durationsAreSecondsToTheMillisecond) {
+    EXPECT_EQ(DurationText(0ms), "0.000 s");
+    EXPECT_EQ(DurationText(1234567us), "1.234 s");
+    EXPECT_EQ(DurationText(3723s + 5ms), "3723.005 s");
+}
+
+TEST_F(RunLogFileTest, everyLineIsStampedAndReachesTheFileAtOnce) {
+    const TerminalText utf8(false);
+    auto now = m_time;
+    RunLogFile log(path("run.log"), utf8, [&] { return now; });
+    log.write("FASE 1 SCRIPT IN ESECUZIONE.");
+    // Written through before the next line comes: a killed run keeps its log to here.
+    EXPECT_EQ(readWholeFile(path("run.log")),
+              "2024-05-02 14:03:07.250 FASE 1 SCRIPT IN ESECUZIONE.\n");
+    now += 1500ms;
+    // A text of several lines (a statement in an error block) stamps each; Windows-1252 text
+    // becomes UTF-8.
+    log.write("insert into T\r\nvalues ('\xE8');");
+    EXPECT_EQ(readWholeFile(path("run.log")),
+              "2024-05-02 14:03:07.250 FASE 1 SCRIPT IN ESECUZIONE.\n"
+              "2024-05-02 14:03:08.750 insert into T\n"
+              "2024-05-02 14:03:08.750 values ('\xC3\xA8');\n");
+}
+
+TEST_F(RunLogFileTest, appendsToALogThatIsThere) {
+    const TerminalText raw(true);
+    {
+        RunLogFile first(path("run.log"), raw, [&] { return m_time; });
+        first.write("one");
+    }
+    RunLogFile second(path("run.log"), raw, [&] { return m_time; });
+    second.write("two");
+    EXPECT_EQ(readWholeFile(path("run.log")),
+              "2024-05-02 14:03:07.250 one\n2024-05-02 14:03:07.250 two\n");
+}
+
+TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
+    const TerminalText raw(true);
+    try {
+        RunLogFile log(path("no-such-folder/run.log"), raw);
+        FAIL() << "opened";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + path("no-such-folder/run.log") +
+                                             "\". No such file or directory");
+    }
+}
+
+}  // namespace
+}  // namespace tarvolen::cli
