@@ -180,7 +180,7 @@ TEST_F(PlanValidation, findsEachKindOfProblemByRowIdAndField) {
 
 TEST_F(PlanValidation, aRowWithoutIdBreaksTheFieldRules) {
     DataPacket packet = decodePacket(planXml({{.id = 1, .testo = "x;", .versione = "1.0.0.0"}}));
-    packet.rows[0].values[0] = FieldValue{};
+    setRowValue(packet, 0, 0, FieldValue{});
     // A field the file marks as required counts as the plan's own required ID does.
     packet.fields[6].bits = fieldbits::kRequired;
     EXPECT_EQ(problems(encodeXmlPacket(packet)),
