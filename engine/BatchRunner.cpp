@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "db/DatabaseError.h"
@@ -51,20 +50,7 @@ void TdmMain::SavePlan() {
 
 int TdmMain::ApplyMarksJournal() {
     if (cdsQuery.FileName().empty()) return 0;
-    const std::vector<int64_t> ids = MarksJournal(cdsQuery.FileName()).Read();
-    if (ids.empty()) return 0;
-    const std::set<int64_t> done(ids.begin(), ids.end());
-    int marked = 0;
-    for (cdsQuery.First(); !cdsQuery.Eof(); cdsQuery.Next()) {
-        if (done.count(cdsQuery.FieldByName("ID").AsInteger()) == 0) continue;
-        if (cdsQuery.FieldByName("STATO").AsString() == "S") continue;
-        cdsQuery.Edit();
-        cdsQuery.FieldByName("STATO").SetAsString("S");
-        cdsQuery.Post();
-        ++marked;
-    }
-    cdsQuery.First();
-    return marked;
+    return ApplyJournalledMarks(cdsQuery, MarksJournal(cdsQuery.FileName()));
 }
 
 void TdmMain::SettleMarks(MarksJournal& journal) {

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <set>
 #include <string_view>
 
+#include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
@@ -116,6 +118,23 @@ std::vector<int64_t> MarksJournal::Read() const {
             ids.push_back(id);
     }
     return ids;
+}
+
+int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal) {
+    const std::vector<int64_t> ids = journal.Read();
+    if (ids.empty()) return 0;
+    const std::set<int64_t> done(ids.begin(), ids.end());
+    int marked = 0;
+    for (plan.First(); !plan.Eof(); plan.Next()) {
+        if (done.count(plan.FieldByName("ID").AsInteger()) == 0) continue;
+        if (plan.FieldByName("STATO").AsString() == "S") continue;
+        plan.Edit();
+        plan.FieldByName("STATO").SetAsString("S");
+        plan.Post();
+        ++marked;
+    }
+    plan.First();
+    return marked;
 }
 
 }  // namespace tarvolen

@@ -13,6 +13,8 @@
 
 namespace tarvolen {
 
+class TClientDataSet;
+
 class MarksJournal {
   public:
     // The journal of the plan at planPath (beside the file the path finally names, as the
@@ -45,5 +47,10 @@ class MarksJournal {
     int m_fd = -1;
     bool m_pending = false;
 };
+
+// Marks done, in memory only, the rows of `plan` (an open plan table) whose IDs the journal
+// holds, and leaves the table on its first row. Returns how many rows it marked: none when
+// there is no journal, when it is stale, or when the plan already holds its marks.
+int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal);
 
 }  // namespace tarvolen

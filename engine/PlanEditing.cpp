@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/Cp1252.h"
+#include "engine/MarksJournal.h"
 #include "engine/PlanValidation.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
@@ -170,6 +171,8 @@ void OpenPlanFile(TClientDataSet& plan, const std::string& path) {
     configurePlanTable(plan);
     plan.SetFileName("");  // read only: never written back
     plan.LoadFile(path);
+    // The marks a killed run left in its journal are part of the plan as the next run sees it.
+    ApplyJournalledMarks(plan, MarksJournal(path));
 }
 
 PlanFileEditor::PlanFileEditor(std::string path) : m_path(std::move(path)), m_lock(m_path) {
@@ -178,6 +181,8 @@ PlanFileEditor::PlanFileEditor(std::string path) : m_path(std::move(path)), m_lo
 
 void PlanFileEditor::Save() {
     m_plan.SaveFile(m_path, TClientDataSet::Format::Xml);
+    // The plan written now holds the journal's marks: the journal is stale from here on.
+    MarksJournal(m_path).Remove();
 }
 
 }  // namespace tarvolen

@@ -59,8 +59,9 @@ void RemovePhase(TClientDataSet& plan, int64_t id);
 void CreatePlanFile(const std::string& path);
 
 // Loads a plan file into a table configured as the plan table, which then never writes itself
-// back: for reading only. Throws EFOpenError, or the table's decoding and binding errors.
-// REQUIRES: `plan` has no field objects yet.
+// back: for reading only. The marks a killed run left in the plan's journal of done-marks are
+// applied, in memory, as a run would apply them. Throws EFOpenError, or the table's decoding and
+// binding errors. REQUIRES: `plan` has no field objects yet.
 void OpenPlanFile(TClientDataSet& plan, const std::string& path);
 
 // A plan file open for changes: the plan's lock is held from before the file is read until the
@@ -74,8 +75,9 @@ class PlanFileEditor {
     PlanFileEditor& operator=(const PlanFileEditor&) = delete;
 
     TClientDataSet& plan() { return m_plan; }
-    // Writes the whole plan as XML, atomically, keeping the file it replaces as "<plan>.bak".
-    // Throws EFCreateError; the file is then as it was.
+    // Writes the whole plan as XML, atomically, keeping the file it replaces as "<plan>.bak",
+    // then drops the journal of done-marks whose marks it now holds. Throws EFCreateError; the
+    // file is then as it was.
     void Save();
 
   private:

@@ -11,6 +11,7 @@
 
 #include "../db/TempDatabase.h"
 #include "../engine/EngineTestSupport.h"
+#include "engine/MarksJournal.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLock.h"
 
@@ -253,6 +254,20 @@ TEST_F(PlanTool, aPlanThatARunHoldsIsNotChanged) {
     // Reading needs no lock.
     EXPECT_EQ(run("list").exitCode, 0);
     EXPECT_EQ(run("validate").exitCode, 0);
+}
+
+TEST_F(PlanTool, marksAKilledRunLeftInTheJournalAreShownAndKeptByAnEdit) {
+    makePlan();
+    MarksJournal(path("dbquery.xml")).Append(20);  // what a run killed after phase 20 leaves
+    EXPECT_NE(run("list").out.find("20  import  S "), std::string::npos) << run("list").out;
+
+    // An edit writes the plan whole: the journal's mark goes into it, and the journal goes.
+    const Result r = run("mark 10 S");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fileExists(path("dbquery.xml.marks")));
+    const std::string listed = run("list").out;
+    EXPECT_NE(listed.find("10  script  S "), std::string::npos) << listed;
+    EXPECT_NE(listed.find("20  import  S "), std::string::npos) << listed;
 }
 
 TEST_F(PlanTool, validateExitsWithWhatItFound) {
