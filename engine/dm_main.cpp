@@ -78,6 +78,9 @@ std::string TdmMain::PhaseId() {
 
 void TdmMain::DataModuleCreate() {
     cdsQuery.Open();
+    // Marks a killed run left in the journal show in the plan from the start, and reach the
+    // file with the plan's next write.
+    ApplyMarksJournal();
 }
 
 void TdmMain::DataModuleDestroy() {

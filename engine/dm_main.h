@@ -45,8 +45,9 @@ class TdmMain {
     // Reports only in the log; never throws for a database failure.
     void RecalculateStatistics();
 
-    // Opens the plan table from its file. Throws the table's error when the plan is missing,
-    // empty or unreadable; the table then stays closed.
+    // Opens the plan table from its file, with the marks a killed run left in its journal of
+    // done-marks applied. Throws the table's error when the plan is missing, empty or
+    // unreadable; the table then stays closed.
     void DataModuleCreate();
     // Closes the plan table, writing it back when it changed. Throws when the write-back
     // fails; the table then stays open with its changes.

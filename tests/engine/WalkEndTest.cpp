@@ -226,6 +226,26 @@ TEST_F(WalkEnd, marksAKilledRunLeftInTheJournalAreWrittenBeforeTheWalkDecides) {
     EXPECT_EQ(m_host.log[1], "FASE 1 PROCEDURA GIA' ESEGUITA.");
 }
 
+TEST_F(WalkEnd, aPlanOpenedAtStartUpShowsTheJournalsMarksAndWritesThemWhenItCloses) {
+    loadPlan({inserts(1, 1), inserts(2, 1)});
+    m_dm.cdsQuery.SetFileName("");
+    m_dm.cdsQuery.Close();
+    MarksJournal(path("dbquery.xml")).Append(2);
+    m_dm.cdsQuery.SetFileName(path("dbquery.xml"));
+    m_dm.DataModuleCreate();
+    EXPECT_EQ(stato(1) + stato(2), "NS");
+    m_dm.DataModuleDestroy();
+    const std::string written = readWholeFile(path("dbquery.xml"));
+    EXPECT_EQ(statiOnDisk(), "NS");
+    // The journal is stale now that the plan holds its mark: a run drops it, unapplied.
+    m_dm.ReloadPlan();
+    m_dm.RunBatch();
+    EXPECT_FALSE(fileExists(path("dbquery.xml.marks")));
+    EXPECT_EQ(count("select count(*) from T where P = 2"), 0);
+    EXPECT_EQ(statiOnDisk(), "SS");
+    EXPECT_NE(readWholeFile(path("dbquery.xml")), written);
+}
+
 TEST_F(WalkEnd, aFileInThePlaceOfTheJournalThatIsNoneStopsTheRunBeforeItStarts) {
     loadPlan({inserts(1, 1)});
     writeFile("dbquery.xml.marks", "ID,STATO\n1,S\n");
