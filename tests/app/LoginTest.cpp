@@ -7,36 +7,14 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
+#include "../db/LocalServer.h"
 #include "GuiTestSupport.h"
 
 namespace tarvolen::testing {
 namespace {
 
-bool localServerAnswers() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(3050);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    bool answered = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (!answered && errno == EINPROGRESS) {
-        pollfd wait{fd, POLLOUT, 0};
-        int error = 0;
-        socklen_t length = sizeof error;
-        answered = poll(&wait, 1, 3000) == 1 &&
-                   getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-    }
-    close(fd);
-    return answered;
-}
+using database::testing::localServerAnswers;
+using database::testing::sysdbaPassword;
 
 using LoginTest = GuiTest;
 
@@ -223,21 +201,6 @@ class ServerLoginGuiTest : public GuiTest {
         dropper.params().setValue("PASSWORD", m_password);
         dropper.open();
         dropper.dropDatabase();
-    }
-    static std::string sysdbaPassword() {
-        if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-            return env;
-        std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-        std::string line;
-        const std::string key = "ISC_PASSWORD=";
-        while (std::getline(in, line)) {
-            if (line.rfind(key, 0) != 0) continue;
-            std::string value = line.substr(key.size());
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-                value = value.substr(1, value.size() - 2);
-            return value;
-        }
-        return {};
     }
     std::string m_password;
     bool m_created = false;

@@ -17,41 +17,7 @@ namespace {
 
 constexpr int kInsertsPerPhase = 400;
 
-// Phase p (ID p unless given) inserts (p, 'i') for i = 1..n, one statement a line, and brings
-// 1.p.0.0.
-Phase inserts(int p, int n, int id = 0) {
-    Phase phase{.id = id != 0 ? id : p, .versione = "1." + std::to_string(p) + ".0.0"};
-    for (int i = 1; i <= n; ++i)
-        phase.testo +=
-            "insert into T values (" + std::to_string(p) + ", '" + std::to_string(i) + "');\r\n";
-    return phase;
-}
-
-class RunToolFault : public RunTool {
-  protected:
-    std::string databaseVersion() const {
-        return text(
-            "select MAJOR_VERSION || '.' || MINOR_VERSION || '.' || RELEASE_VERSION || '.' || "
-            "BUILD from SYSDBVER");
-    }
-    // Rows each phase left, "p:count" in phase order.
-    std::string rowsPerPhase() const {
-        return text(
-            "select list(N || ':' || C, ' ') from (select N, count(*) as C from T "
-            "group by N order by N)");
-    }
-    // Files of the plan's folder that a write or a lock may leave: none after a clean end.
-    std::vector<std::string> leftovers() const {
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(m_db.folder())) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind(".dbquery.xml.", 0) == 0 || name == "dbquery.xml.lock" ||
-                name == "dbquery.xml.marks")
-                found.push_back(name);
-        }
-        return found;
-    }
-};
+using RunToolFault = RunTool;
 
 TEST_F(RunToolFault, aStopSignalEndsTheRunAfterTheStatementInFlightWithTheMarksSaved) {
     const struct {

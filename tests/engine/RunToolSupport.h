@@ -15,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -36,6 +37,16 @@ struct Result {
     std::string out;
     std::string err;
 };
+
+// Phase p (ID p unless given) inserts (p, 'i') for i = 1..n into T (N, S), one statement a
+// line, and brings 1.p.0.0.
+inline Phase inserts(int p, int n, int id = 0) {
+    Phase phase{.id = id != 0 ? id : p, .versione = "1." + std::to_string(p) + ".0.0"};
+    for (int i = 1; i <= n; ++i)
+        phase.testo +=
+            "insert into T values (" + std::to_string(p) + ", '" + std::to_string(i) + "');\r\n";
+    return phase;
+}
 
 class RunTool : public ::testing::Test {
   protected:
@@ -172,6 +183,30 @@ class RunTool : public ::testing::Test {
     }
     std::string text(const std::string& sql) const {
         return database::testing::selectText(*m_db.connect(), sql);
+    }
+    // The version record as "a.b.c.d".
+    std::string databaseVersion() const {
+        return text(
+            "select MAJOR_VERSION || '.' || MINOR_VERSION || '.' || RELEASE_VERSION || '.' || "
+            "BUILD from SYSDBVER");
+    }
+    // Rows each phase left in T, "p:count" in phase order.
+    std::string rowsPerPhase() const {
+        return text(
+            "select list(N || ':' || C, ' ') from (select N, count(*) as C from T "
+            "group by N order by N)");
+    }
+    // Files of the plan's folder that a write, a lock or a run may leave: none after a clean
+    // end.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(m_db.folder())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(".dbquery.xml.", 0) == 0 || name == "dbquery.xml.lock" ||
+                name == "dbquery.xml.marks")
+                found.push_back(name);
+        }
+        return found;
     }
     // The STATO of each phase in the plan file on disk, in ID order.
     // The STATO each phase has on disk, in ID order: in the plan file, or "S" when the plan's
