@@ -394,7 +394,7 @@ std::string plainText(const FieldValue& value) {
 std::string attributeValueToText(const Attribute& attribute) {
     FieldDef field;
     if (!isNull(attribute.value) && fieldOfAttributeType(attribute.typeWord, field)) {
-        const std::string text = valueToText(field, attribute.value);
+        std::string text = valueToText(field, attribute.value);
         if (!text.empty() || std::holds_alternative<std::string>(attribute.value)) return text;
     }
     return plainText(attribute.value);
