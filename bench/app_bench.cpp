@@ -9,6 +9,8 @@
 //     fresh copy of the same database (goal <= 1.2x), the longest wait of a 1 ms timer during
 //     the run, i.e. the longest gap between two event-loop passes (goal < 100 ms), and whether
 //     the window's log holds every line tarvolen-run printed.
+//   bench_app run --import-rows N [--tool-first 0|1]
+//     the same for a plan of one import phase of N rows from an XML data file instead.
 
 #include <sys/wait.h>
 #include <time.h>
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "ImportGenerator.h"
 #include "app/DefaultAlias.h"
 #include "app/Dialogs.h"
 #include "app/LoginDlg.h"
@@ -153,7 +156,8 @@ bool createDatabase(const Folder& folder, const std::string& alias) {
                              "integer, RELEASE_VERSION integer, BUILD integer, APPID "
                              "varchar(3));\n"
                              "create table T (ID integer not null primary key, NOME "
-                             "varchar(40));\ncommit;\n";
+                             "varchar(40), NATO date, IMPORTO numeric(12,2), NOTE blob sub_type "
+                             "text);\ncommit;\n";
     return std::system(("isql-fb -q -b -i '" + script.string() + "'").c_str()) == 0;
 }
 
@@ -170,6 +174,18 @@ std::string planXml(int statements, int failEvery) {
         {0,
          {int64_t{1}, std::string("N"), std::string("S"), std::string(";"), makeBlob(script),
           int64_t{1}, FieldValue{}, FieldValue{}, FieldValue{}, std::string("2.0.0.0")}});
+    return encodeXmlPacket(plan);
+}
+
+// One import phase of `rows` rows from the data file `dati.xml`, written here too.
+std::string importPlanXml(int rows, const std::filesystem::path& folder) {
+    std::ofstream(folder / "dati.xml", std::ios::binary)
+        << encodeXmlPacket(bench::importPacket(rows));
+    DataPacket plan = emptyPlanPacket();
+    plan.rows.push_back(
+        {0,
+         {int64_t{1}, std::string("N"), std::string("I"), FieldValue{}, FieldValue{}, int64_t{1},
+          std::string("T"), (folder / "dati.xml").string(), std::string("S"), FieldValue{}}});
     return encodeXmlPacket(plan);
 }
 
@@ -198,7 +214,8 @@ std::vector<std::string> lines(std::string text) {
     return out;
 }
 
-void benchRun(int argc, char** argv, int statements, int failEvery, bool toolFirst) {
+void benchRun(int argc, char** argv, int statements, int failEvery, int importRows,
+              bool toolFirst) {
     QApplication application(argc, argv);
     Folder folder;
     std::ofstream(folder.path() / "aliases.ini") << kAliases;
@@ -208,7 +225,8 @@ void benchRun(int argc, char** argv, int statements, int failEvery, bool toolFir
         return;
     }
     std::ofstream(folder.path() / "dbquery.xml", std::ios::binary)
-        << planXml(statements, failEvery);
+        << (importRows > 0 ? importPlanXml(importRows, folder.path())
+                           : planXml(statements, failEvery));
     std::filesystem::copy_file(folder.path() / "dbquery.xml", folder.path() / "riga.xml");
     std::filesystem::copy_file(folder.path() / "dbquery.xml", folder.path() / "motore.xml");
     setenv("TARVOLEN_ALIASES", (folder.path() / "aliases.ini").c_str(), 1);
@@ -300,7 +318,10 @@ void benchRun(int argc, char** argv, int statements, int failEvery, bool toolFir
     if (!expected.empty()) expected.pop_back();  // the summary, a message box in the window
     const bool same = shown == expected;
 
-    std::printf("%d statements, every %d-th failing, no statistics:\n", statements, failEvery);
+    if (importRows > 0)
+        std::printf("import of %d rows from XML, no statistics:\n", importRows);
+    else
+        std::printf("%d statements, every %d-th failing, no statistics:\n", statements, failEvery);
     std::printf("  window      %.2f s, %zu log lines, %s tarvolen-run's\n", windowSeconds,
                 shown.size(), same ? "the same as" : "DIFFERENT from");
     std::printf("  tarvolen-run %.2f s (exit %d)\n", runSeconds, rc);
@@ -333,13 +354,13 @@ int main(int argc, char** argv) {
     }
     if (mode == "run") {
         benchRun(argc, argv, option(argc, argv, "--statements", 100000),
-                 option(argc, argv, "--fail-every", 10),
+                 option(argc, argv, "--fail-every", 10), option(argc, argv, "--import-rows", 0),
                  option(argc, argv, "--tool-first", 1) != 0);
         return 0;
     }
     std::fputs(
         "usage: bench_app startup [--runs N] | run [--statements N] [--fail-every K] "
-        "[--tool-first 0|1]\n",
+        "[--import-rows N] [--tool-first 0|1]\n",
         stderr);
     return 2;
 }
