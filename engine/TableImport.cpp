@@ -1,5 +1,8 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table.
 
+#include <chrono>
+#include <future>
+
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"
 #include "engine/BatchStopped.h"
@@ -14,6 +17,19 @@ namespace tarvolen {
 namespace {
 
 constexpr size_t kRowsPerPump = 500;
+constexpr auto kLoadPumpInterval = std::chrono::milliseconds(20);
+
+// Reads and decodes the data file on a thread of its own while this one keeps passing through
+// the host's event loop: a file of a million rows takes more than a second to decode. The
+// file's errors come out of get() as LoadImportFile raised them; should `pump` throw, the
+// future's destructor still waits for the thread, which uses `reader`.
+template <class Pump>
+void LoadImportFilePumping(TClientDataSet& reader, const std::string& fileName, Pump&& pump) {
+    auto loading =
+        std::async(std::launch::async, [&reader, &fileName] { LoadImportFile(reader, fileName); });
+    while (loading.wait_for(kLoadPumpInterval) != std::future_status::ready) pump();
+    loading.get();
+}
 
 }  // namespace
 
@@ -33,7 +49,10 @@ void TdmMain::ImportTable() {
         // The data file is loaded and checked before anything in the database changes.
         Table.close();
         cds.Close();
-        LoadImportFile(cds, fileName);
+        m_progress.unit = RunProgress::Unit::Rows;
+        m_progress.done = 0;
+        m_progress.total = 0;  // not known until the file is read
+        LoadImportFilePumping(cds, fileName, [this] { Pump(); });
         Table.setTableName(tableName);
         Table.open();
         const auto& fields = cds.Packet().fields;
