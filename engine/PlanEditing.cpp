@@ -122,20 +122,20 @@ std::string ScriptTextFromFile(const std::string& path) {
     return withCrLf(text);
 }
 
-void AddScriptPhase(TClientDataSet& plan, const ScriptPhaseSpec& spec) {
-    addPhase(plan, spec.id, spec.version, [&] {
+void AddScriptPhase(TClientDataSet& plan, const ScriptPhaseSpec& phase) {
+    addPhase(plan, phase.id, phase.version, [&] {
         setText(plan, "TIPO", "S");
-        setText(plan, "SEPARATORE", spec.separator);
-        plan.FieldByName("TESTO").SetAsString(spec.script);
+        setText(plan, "SEPARATORE", phase.separator);
+        plan.FieldByName("TESTO").SetAsString(phase.script);
     });
 }
 
-void AddImportPhase(TClientDataSet& plan, const ImportPhaseSpec& spec) {
-    addPhase(plan, spec.id, spec.version, [&] {
+void AddImportPhase(TClientDataSet& plan, const ImportPhaseSpec& phase) {
+    addPhase(plan, phase.id, phase.version, [&] {
         setText(plan, "TIPO", "I");
-        setText(plan, "NOME_TABELLA", spec.table);
-        setText(plan, "NOME_FILE", spec.file);
-        setText(plan, "SVUOTA_TABELLA", spec.emptyTable ? "S" : "N");
+        setText(plan, "NOME_TABELLA", phase.table);
+        setText(plan, "NOME_FILE", phase.file);
+        setText(plan, "SVUOTA_TABELLA", phase.emptyTable ? "S" : "N");
     });
 }
 

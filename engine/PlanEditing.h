@@ -45,8 +45,8 @@ std::string ScriptTextFromFile(const std::string& path);
 // a value wider than its field, and every problem ValidateCurrentPhase finds in the new row (a
 // version that is not a.b.c.d, a script whose text would not run, a data file that cannot be
 // read, ...). REQUIRES: `plan` open with the plan's field objects.
-void AddScriptPhase(TClientDataSet& plan, const ScriptPhaseSpec& spec);
-void AddImportPhase(TClientDataSet& plan, const ImportPhaseSpec& spec);
+void AddScriptPhase(TClientDataSet& plan, const ScriptPhaseSpec& phase);
+void AddImportPhase(TClientDataSet& plan, const ImportPhaseSpec& phase);
 
 // Sets STATO of the phase with this ID: "S" done, "N" to run again. Refuses any other mark, an
 // ID no phase has and an ID that several phases share.

@@ -152,9 +152,9 @@ Arguments parseArguments(int argc, char** argv) {
             continue;
         }
         if (a.command.empty()) throw UsageError("unknown option " + arg);
-        const CommandSpec& spec = commandSpecs().at(a.command);
+        const CommandSpec& rules = commandSpecs().at(a.command);
         if (!arg.starts_with("--")) {
-            if (a.positional.size() >= spec.maxPositional)
+            if (a.positional.size() >= rules.maxPositional)
                 throw UsageError("unexpected argument " + arg + " for " + a.command);
             a.positional.push_back(arg);
             continue;
@@ -164,10 +164,10 @@ Arguments parseArguments(int argc, char** argv) {
             inlineValue = arg.substr(eq + 1);
             arg.resize(eq);
         }
-        if (spec.valued.count(arg) != 0) {
+        if (rules.valued.count(arg) != 0) {
             if (!inlineValue && i + 1 >= argc) throw UsageError("option " + arg + " needs a value");
             a.values[arg] = inlineValue ? *inlineValue : argv[++i];
-        } else if (spec.flags.count(arg) != 0 && !inlineValue) {
+        } else if (rules.flags.count(arg) != 0 && !inlineValue) {
             a.flags.insert(arg);
         } else {
             throw UsageError("unknown option " + arg + " for " + a.command);
@@ -228,20 +228,20 @@ int add(const Arguments& a, const TerminalText& text) {
     const std::string& version = a.required("--version");
     PlanFileEditor editor(planPath(a, 0));
     if (script) {
-        ScriptPhaseSpec spec;
-        spec.id = id;
-        spec.version = version;
-        spec.script = ScriptTextFromFile(*a.value("--script"));
-        if (const std::string* separator = a.value("--separator")) spec.separator = *separator;
-        AddScriptPhase(editor.plan(), spec);
+        ScriptPhaseSpec phase;
+        phase.id = id;
+        phase.version = version;
+        phase.script = ScriptTextFromFile(*a.value("--script"));
+        if (const std::string* separator = a.value("--separator")) phase.separator = *separator;
+        AddScriptPhase(editor.plan(), phase);
     } else {
-        ImportPhaseSpec spec;
-        spec.id = id;
-        spec.version = version;
-        spec.table = a.required("--table");
-        spec.file = a.required("--file");
-        spec.emptyTable = a.has("--empty-table");
-        AddImportPhase(editor.plan(), spec);
+        ImportPhaseSpec phase;
+        phase.id = id;
+        phase.version = version;
+        phase.table = a.required("--table");
+        phase.file = a.required("--file");
+        phase.emptyTable = a.has("--empty-table");
+        AddImportPhase(editor.plan(), phase);
     }
     editor.Save();
     text.print(stdout, "phase " + std::to_string(id) + " added");
