@@ -1,6 +1,7 @@
 // The maintenance window on a real plan file: what it shows, the navigator, the grid and the
 // script box editing the plan table, the menu's reload, save and empty, and typed text that a
-// command must not leave behind.
+// command must not leave behind. One file, a little over 500 lines, since every case is a
+// step of the same editing session on the same fixture.
 
 #include <QStatusBar>
 

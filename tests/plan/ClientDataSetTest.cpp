@@ -1,3 +1,7 @@
+// The plan table as the engine and the windows use it: loading and writing back, navigation,
+// editing with its field rules, the history of row versions. A little over 500 lines, kept
+// together because the cases share the plan fixture and read as one account of the table.
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
