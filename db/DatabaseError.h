@@ -29,4 +29,11 @@ class ConnectionLost : public DatabaseError {
     using DatabaseError::DatabaseError;
 };
 
+// The database client library is not on this machine (or is no client library): the message
+// names the library and what to install.
+class ClientLibraryMissing : public DatabaseError {
+  public:
+    using DatabaseError::DatabaseError;
+};
+
 }  // namespace tarvolen::database

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/os/Files.h"
+
 namespace tarvolen {
 
 class TClientDataSet;
@@ -44,7 +46,7 @@ class MarksJournal {
 
     std::string m_planPath;
     std::string m_path;
-    int m_fd = -1;
+    os::File m_file;
     bool m_pending = false;
 };
 

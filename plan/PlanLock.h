@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/os/Files.h"
+
 namespace tarvolen {
 
 // "Cannot use the plan "<full path>": plan in use by process <pid>"
@@ -18,16 +20,15 @@ class PlanInUse : public std::runtime_error {
     long m_pid;
 };
 
-// An exclusive lock on a plan for as long as the object lives: flock on "<plan>.lock" beside the
-// file the plan's path finally names (so every link to one plan shares one lock), holding the
-// holder's process id. The lock file goes when the lock is released. A process that dies
-// releases the lock with it.
+// An exclusive lock on a plan for as long as the object lives: flock (LockFileEx on Windows) on
+// "<plan>.lock" beside the file the plan's path finally names (so every link to one plan shares
+// one lock), holding the holder's process id. The lock file goes when the lock is released. A
+// process that dies releases the lock with it.
 class PlanLock {
   public:
     // Takes the lock at once or throws: PlanInUse when another process holds it, EFCreateError
     // when the lock file cannot be created.
     explicit PlanLock(const std::string& planPath);
-    ~PlanLock();
     PlanLock(const PlanLock&) = delete;
     PlanLock& operator=(const PlanLock&) = delete;
 
@@ -35,7 +36,7 @@ class PlanLock {
 
   private:
     std::string m_lockPath;
-    int m_fd = -1;
+    os::LockFile m_file;
 };
 
 }  // namespace tarvolen

@@ -1,5 +1,7 @@
 #include "Status.h"
 
+#include "ClientLibrary.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -9,7 +11,7 @@ namespace tarvolen::database::fb {
 using namespace Firebird;
 
 IMaster* master() {
-    static IMaster* const instance = fb_get_master_interface();
+    static IMaster* const instance = client().getMasterInterface();
     return instance;
 }
 

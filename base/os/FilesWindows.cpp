@@ -1,0 +1,458 @@
+// The file operations on Windows.
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <aclapi.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "base/os/Files.h"
+#include "base/os/Process.h"
+#include "base/os/SystemError.h"
+#include "base/os/TemporaryNames.h"
+#include "base/os/WindowsText.h"
+
+namespace tarvolen::os {
+namespace {
+
+using detail::wideFromAnsi;
+
+std::error_code windowsError(DWORD code) {
+    SetLastError(code);
+    return lastError();
+}
+
+HANDLE handleOf(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+std::string folderOf(const std::string& file) {
+    const std::filesystem::path path(file);
+    return path.has_parent_path() ? path.parent_path().string() : std::string(".");
+}
+
+// Closes a handle when it goes out of scope.
+class Handle {
+  public:
+    explicit Handle(HANDLE handle) : m_handle(handle) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (valid()) CloseHandle(m_handle);
+    }
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+    HANDLE get() const { return m_handle; }
+    HANDLE release() {
+        const HANDLE handle = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+
+  private:
+    HANDLE m_handle;
+};
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::error_code writeAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return lastError();
+        if (written == 0) return windowsError(ERROR_DISK_FULL);
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+FileKind kindOfHandle(HANDLE file) {
+    if (GetFileType(file) != FILE_TYPE_DISK) return FileKind::Other;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return FileKind::Missing;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory
+                                                                   : FileKind::Regular;
+}
+
+std::optional<FileStamp> stampOfHandle(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+    auto join = [](DWORD high, DWORD low) {
+        return (static_cast<uint64_t>(high) << 32) | low;
+    };
+    return FileStamp{info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+                     join(info.nFileSizeHigh, info.nFileSizeLow),
+                     static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
+                                               info.ftLastWriteTime.dwLowDateTime))};
+}
+
+// A named temporary file beside the target, removed unless it was put in place.
+class TemporaryFile {
+  public:
+    TemporaryFile(const std::string& target, DWORD flags) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_name = detail::temporaryNameBeside(target);
+            m_handle = CreateFileW(wideFromAnsi(m_name).c_str(), GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+            if (m_handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
+        }
+        if (m_handle == INVALID_HANDLE_VALUE) {
+            m_error = lastError();
+            m_name.clear();
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+        if (!m_name.empty()) DeleteFileW(wideFromAnsi(m_name).c_str());
+    }
+    const std::error_code& error() const { return m_error; }
+    HANDLE handle() const { return m_handle; }
+    const std::string& name() const { return m_name; }
+    // Flushes and closes the file.
+    std::error_code finish() {
+        if (!FlushFileBuffers(m_handle)) return lastError();
+        const BOOL closed = CloseHandle(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+        return closed ? std::error_code() : lastError();
+    }
+    // The file now has the target's name, or has gone.
+    void placed() { m_name.clear(); }
+
+  private:
+    std::string m_name;
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    std::error_code m_error;
+};
+
+}  // namespace
+
+FileKind kindOf(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wideFromAnsi(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
+}
+
+bool mayWrite(const std::string& path) {
+    return _waccess(wideFromAnsi(path).c_str(), 2) == 0;
+}
+
+std::string finalPath(const std::string& path, std::error_code& error) {
+    const std::wstring wide = wideFromAnsi(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return path;
+    // A symbolic link: the file it finally names, as the system resolves it. A link whose
+    // target is missing is written over as it is.
+    Handle file(CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        if (GetLastError() == ERROR_CANT_RESOLVE_FILENAME) error = lastError();
+        return path;
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file.get(), final.data(),
+                                             static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+    if (length >= final.size()) {
+        final.resize(length + 1);
+        length = GetFinalPathNameByHandleW(file.get(), final.data(),
+                                           static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+    }
+    if (length == 0 || length >= final.size()) return path;
+    final.resize(length);
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        final = L"\\\\" + final.substr(8);
+    } else if (final.rfind(L"\\\\?\\", 0) == 0) {
+        final = final.substr(4);
+    }
+    return detail::ansiFromWide(final);
+}
+
+std::optional<FileStamp> stampOf(const std::string& path) {
+    Handle file(CreateFileW(wideFromAnsi(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) return std::nullopt;
+    return stampOfHandle(file.get());
+}
+
+File::~File() {
+    if (m_handle != -1) CloseHandle(handleOf(m_handle));
+}
+
+File::File(File&& other) noexcept : m_handle(other.m_handle) {
+    other.m_handle = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (m_handle != -1) CloseHandle(handleOf(m_handle));
+        m_handle = other.m_handle;
+        other.m_handle = -1;
+    }
+    return *this;
+}
+
+File File::openToRead(const std::string& path, std::error_code& error) {
+    // Backup semantics open a folder too, so that kind() can name it.
+    File file;
+    const HANDLE handle = CreateFileW(wideFromAnsi(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return file;
+    }
+    file.m_handle = reinterpret_cast<intptr_t>(handle);
+    return file;
+}
+
+File File::openToAppend(const std::string& path, bool empty, std::error_code& error) {
+    File file;
+    const HANDLE handle =
+        CreateFileW(wideFromAnsi(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                    empty ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return file;
+    }
+    file.m_handle = reinterpret_cast<intptr_t>(handle);
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(handle, end, nullptr, FILE_END)) {
+        error = lastError();
+        return File();
+    }
+    return file;
+}
+
+bool File::isOpen() const {
+    return m_handle != -1;
+}
+
+FileKind File::kind() const {
+    return kindOfHandle(handleOf(m_handle));
+}
+
+uint64_t File::size() const {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(handleOf(m_handle), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+std::string File::whyNotPrivate() const {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handleOf(m_handle), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "Its security settings cannot be read";
+    struct Free {
+        PSECURITY_DESCRIPTOR d;
+        ~Free() { LocalFree(d); }
+    } free{descriptor};
+    if (dacl == nullptr) return "Its security settings let everyone read it: allow only its owner";
+    // Besides the owner, the system and the administrators may see every file anyway.
+    auto trusted = [&](PSID sid) {
+        return EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+               IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+               IsWellKnownSid(sid, WinCreatorOwnerSid);
+    };
+    constexpr ACCESS_MASK kReadOrWrite = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                         GENERIC_READ | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry)) continue;
+        const auto* header = static_cast<ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0)
+            continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        PSID sid = &allowed->SidStart;
+        if ((allowed->Mask & kReadOrWrite) == 0 || trusted(sid)) continue;
+        char name[256] = "another user";
+        char domain[256];
+        DWORD nameLength = sizeof name;
+        DWORD domainLength = sizeof domain;
+        SID_NAME_USE use{};
+        if (!LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
+            std::snprintf(name, sizeof name, "another user");
+        return std::string("Its security settings let ") + name +
+               " read it: allow only its owner";
+    }
+    return {};
+}
+
+size_t File::read(char* to, size_t room, std::error_code& error) {
+    DWORD done = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(room, 1u << 30));
+    if (!ReadFile(handleOf(m_handle), to, chunk, &done, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) return 0;  // the writer is gone: the end
+        error = lastError();
+        return 0;
+    }
+    return done;
+}
+
+std::error_code File::write(std::string_view bytes) {
+    return writeAll(handleOf(m_handle), bytes);
+}
+
+std::error_code File::flush() {
+    return FlushFileBuffers(handleOf(m_handle)) ? std::error_code() : lastError();
+}
+
+std::error_code File::close() {
+    const BOOL closed = CloseHandle(handleOf(m_handle));
+    m_handle = -1;
+    return closed ? std::error_code() : lastError();
+}
+
+std::error_code removeFile(const std::string& path) {
+    if (DeleteFileW(wideFromAnsi(path).c_str())) return {};
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return windowsError(error);
+}
+
+void syncFolder(const std::string&) {
+    // The file system's journal keeps names; the renames that matter are written through.
+}
+
+std::error_code replaceFile(const std::string& target, std::string_view bytes,
+                            const std::string& backup, std::string& failedPath) {
+    failedPath = target;
+    TemporaryFile temporary(target, FILE_FLAG_WRITE_THROUGH);
+    if (temporary.error()) return temporary.error();
+    if (auto error = writeAll(temporary.handle(), bytes)) return error;
+    if (auto error = temporary.finish()) return error;
+    const std::wstring wideTarget = wideFromAnsi(target);
+    const std::wstring wideTemporary = wideFromAnsi(temporary.name());
+    if (GetFileAttributesW(wideTarget.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH))
+            return lastError();
+        temporary.placed();
+        return {};
+    }
+    // In place of an existing file: it keeps its attributes and security settings, and moves
+    // to the backup's name, over an older backup, in the same call.
+    const std::wstring wideBackup = wideFromAnsi(backup);
+    if (ReplaceFileW(wideTarget.c_str(), wideTemporary.c_str(),
+                     backup.empty() ? nullptr : wideBackup.c_str(),
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                     nullptr)) {
+        temporary.placed();
+        return {};
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+        // The old file has its backup name already; the new one still has to take its place.
+        if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH))
+            return lastError();
+        temporary.placed();
+        return {};
+    }
+    if (error == ERROR_UNABLE_TO_REMOVE_REPLACED && !backup.empty()) failedPath = backup;
+    return windowsError(error);
+}
+
+std::error_code checkRoomFor(const std::string& target, uint64_t bytes) {
+    TemporaryFile probe(target, FILE_FLAG_DELETE_ON_CLOSE);
+    if (probe.error()) return probe.error();
+    if (bytes == 0) return {};
+    ULARGE_INTEGER available{};
+    if (GetDiskFreeSpaceExW(wideFromAnsi(folderOf(target)).c_str(), &available, nullptr,
+                            nullptr) &&
+        available.QuadPart < bytes)
+        return windowsError(ERROR_DISK_FULL);
+    // Where the file system reserves the space of a file's end, the probe takes it for real.
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(bytes);
+    if (!SetFilePointerEx(probe.handle(), end, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(probe.handle()))
+        return lastError();
+    return {};
+}
+
+void removeStaleTemporaries(const std::string& target) {
+    detail::removeTemporariesOfDeadWriters(target);
+}
+
+// --- LockFile ---------------------------------------------------------------------------------
+
+namespace {
+
+// The locked range lies far past the holder's id at the start of the file: a lock on Windows
+// keeps other processes from reading the bytes it covers.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+long holderOf(HANDLE file) {
+    char text[32] = {};
+    OVERLAPPED at{};
+    DWORD n = 0;
+    if (!ReadFile(file, text, sizeof text - 1, &n, &at) || n == 0) return 0;
+    long pid = 0;
+    for (DWORD i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
+        pid = pid * 10 + (text[i] - '0');
+    return pid;
+}
+
+}  // namespace
+
+LockFile::Outcome LockFile::take(const std::string& path, long& holder, std::error_code& error) {
+    holder = 0;
+    const std::wstring wide = wideFromAnsi(path);
+    // A lock file its holder is removing refuses to open for a moment: that holder is done.
+    for (int attempt = 0; m_handle == -1; ++attempt) {
+        if (attempt == 200) {
+            if (!error) error = windowsError(ERROR_SHARING_VIOLATION);
+            return Outcome::Failed;
+        }
+        Handle file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            error = lastError();
+            if (GetLastError() == ERROR_ACCESS_DENIED) {
+                Sleep(5);
+                continue;
+            }
+            return Outcome::Failed;
+        }
+        OVERLAPPED range{};
+        range.OffsetHigh = kLockOffsetHigh;
+        if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &range)) {
+            error = lastError();
+            if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING)
+                return Outcome::Failed;
+            holder = holderOf(file.get());
+            return Outcome::InUse;
+        }
+        // Taken just as its holder removed it: take the new one.
+        const auto held = stampOfHandle(file.get());
+        const auto named = stampOf(path);
+        if (!held || !named || held->device != named->device || held->index != named->index)
+            continue;
+        m_path = path;
+        m_handle = reinterpret_cast<intptr_t>(file.release());
+    }
+    const std::string pid = std::to_string(currentProcessId()) + "\n";
+    LARGE_INTEGER start{};
+    DWORD written = 0;
+    if (!SetFilePointerEx(handleOf(m_handle), start, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(handleOf(m_handle)) ||
+        !WriteFile(handleOf(m_handle), pid.data(), static_cast<DWORD>(pid.size()), &written,
+                   nullptr)) {
+        // The lock holds all the same; only the holder's id is missing from a refusal.
+    }
+    return Outcome::Taken;
+}
+
+LockFile::~LockFile() {
+    if (m_handle == -1) return;
+    // Removed while still held, so no process can take a lock on a file about to vanish.
+    DeleteFileW(wideFromAnsi(m_path).c_str());
+    CloseHandle(handleOf(m_handle));
+}
+
+}  // namespace tarvolen::os
