@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "base/os/Process.h"
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 
@@ -9,12 +10,7 @@ namespace tarvolen {
 
 std::filesystem::path recoveryFileName(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    const std::tm local = os::localTime(seconds);
     char name[64];
     std::strftime(name, sizeof name, "dbquery-recupero-%Y%m%d-%H%M%S.xml", &local);
     return name;
