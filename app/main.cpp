@@ -8,6 +8,7 @@
 #include "app/DefaultAlias.h"
 #include "app/Dialogs.h"
 #include "app/Program.h"
+#include "base/os/Process.h"
 
 namespace {
 
@@ -35,9 +36,8 @@ class Application : public QApplication {
 
 // The folder that takes the plan when its own folder refuses a recovery file.
 std::filesystem::path userSettingsFolder() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') return {};
-    return std::filesystem::path(home) / ".config" / "tarvolen";
+    const std::filesystem::path config = os::userConfigFolder();
+    return config.empty() ? config : config / "tarvolen";
 }
 
 }  // namespace
