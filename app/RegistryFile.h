@@ -54,7 +54,7 @@ RegistryFileContents parseRegistryFile(std::string_view bytes);
 
 class RegistryFile : public RegistrySource {
   public:
-    // The file the program reads: $TARVOLEN_REGISTRY, else ~/.config/tarvolen/registry.reg.
+    // The file the program reads: $TARVOLEN_REGISTRY, else ~/.config/tarvolen/registry.reg
     // (%APPDATA%\tarvolen\registry.reg on Windows). Empty when neither can be named (no HOME).
     static std::filesystem::path defaultPath();
 
