@@ -44,9 +44,10 @@ TEST_F(RunTool, aMissingClientLibraryIsNamedWithWhatToInstall) {
     writeFile("dbquery.xml", planXml({{.id = 1, .testo = "insert into T values (1, 'x');"}}));
     const std::string before = readWholeFile(path("dbquery.xml"));
     const std::string missing = path("no-client/libfbclient.so.2");
+    const std::string withoutClient = "export TARVOLEN_FBCLIENT='" + missing + "'; ";
     for (const char* arguments : {"--alias registry", "--alias registry --dry-run"}) {
         SCOPED_TRACE(arguments);
-        const Result r = run(arguments, "TARVOLEN_FBCLIENT='" + missing + "' ");
+        const Result r = run(arguments, withoutClient);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_NE(r.err.find("The Firebird client library " + missing + " cannot be loaded ("),
                   std::string::npos)
@@ -55,7 +56,7 @@ TEST_F(RunTool, aMissingClientLibraryIsNamedWithWhatToInstall) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), before);
-    EXPECT_EQ(run("--help", "TARVOLEN_FBCLIENT='" + missing + "' ").exitCode, 0);
+    EXPECT_EQ(run("--help", withoutClient).exitCode, 0);
 }
 
 TEST_F(RunTool, versionIsTheProjectsVersion) {
