@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "base/Cp1252.h"
-#include "plan/MarksJournal.h"
 #include "engine/PlanValidation.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/MarksJournal.h"
 #include "plan/PacketCodec.h"
 #include "plan/PlanLayout.h"
 

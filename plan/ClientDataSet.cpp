@@ -135,7 +135,7 @@ void TClientDataSet::openFrom(std::string bytes, bool ownFile) {
     try {
         m_keeper->OwnFileLoaded(*this);
     } catch (...) {
-        postOrCancelPending();
+        Cancel();
         m_changeCount = 0;
         First();
         throw;

@@ -67,9 +67,9 @@ void addValue(Fingerprint& print, const FieldValue& value) {
     } else if (const auto* blob = std::get_if<BlobData>(&value)) {
         print.text(**blob);
     } else if (const auto* ts = std::get_if<SqlTimeStamp>(&value)) {
-        for (const int64_t part : {int64_t{ts->year}, int64_t{ts->month}, int64_t{ts->day},
-                                   int64_t{ts->hour}, int64_t{ts->minute}, int64_t{ts->second},
-                                   int64_t{ts->millisecond}})
+        for (const int64_t part :
+             {int64_t{ts->year}, int64_t{ts->month}, int64_t{ts->day}, int64_t{ts->hour},
+              int64_t{ts->minute}, int64_t{ts->second}, int64_t{ts->millisecond}})
             print.plain(part);
     } else if (const auto* array = std::get_if<IntArray>(&value)) {
         print.plain(array->size());
@@ -109,8 +109,8 @@ RowPrint printRow(const TClientDataSet& table, const PlanColumns& columns,
         addValue(others, values[i]);
     }
     row.others = others.value();
-    row.stato = statoPrint(columns.stato >= 0 ? values[static_cast<size_t>(columns.stato)]
-                                              : FieldValue{});
+    row.stato =
+        statoPrint(columns.stato >= 0 ? values[static_cast<size_t>(columns.stato)] : FieldValue{});
     return row;
 }
 
@@ -295,9 +295,10 @@ MergeConflicts MergePlanInto(TClientDataSet& file, const TClientDataSet& mine,
 
 bool ApplyJournalToMine(TClientDataSet& mine, const std::vector<RowPrint>& base,
                         const std::vector<int64_t>& journalIds) {
+    if (journalIds.empty()) return true;
     const std::set<std::optional<int64_t>> marked(journalIds.begin(), journalIds.end());
     const PlanColumns columns(mine);
-    if (columns.stato < 0 || columns.id < 0) return journalIds.empty();
+    if (columns.stato < 0 || columns.id < 0) return false;
     const uint64_t done = statoPrint(FieldValue{std::string(kDone)});
     Groups groups;
     for (const RowPrint& row : base) {

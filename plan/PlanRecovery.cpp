@@ -21,8 +21,8 @@ std::filesystem::path freeName(const std::filesystem::path& folder,
     std::filesystem::path candidate = folder / name;
     for (int n = 2; n < 1000 && std::filesystem::exists(std::filesystem::symlink_status(candidate));
          ++n) {
-        candidate = folder / (name.stem().string() + "-" + std::to_string(n) +
-                              name.extension().string());
+        candidate =
+            folder / (name.stem().string() + "-" + std::to_string(n) + name.extension().string());
     }
     return candidate;
 }

@@ -47,9 +47,9 @@ std::string idText(const std::optional<int64_t>& id) {
 std::string PlanConflictMessage(const PlanConflict& conflict) {
     std::string ids;
     for (const auto& id : conflict.ids) ids += (ids.empty() ? "" : ", ") + idText(id);
-    return "The plan \"" + conflict.planFile +
-           "\" was changed by another program too: phase" + (conflict.ids.size() == 1 ? " " : "s ") +
-           ids + (conflict.ids.size() == 1 ? " was" : " were") +
+    return "The plan \"" + conflict.planFile + "\" was changed by another program too: phase" +
+           (conflict.ids.size() == 1 ? " " : "s ") + ids +
+           (conflict.ids.size() == 1 ? " was" : " were") +
            " changed both there and here, and the plan keeps the file's version. This program's "
            "copy of the plan is in \"" +
            conflict.recoveryFile.string() + "\".";
@@ -68,10 +68,9 @@ SharedPlanFile::Hold SharedPlanFile::hold() {
             // follows the lock file's name.
             const std::string_view text = e.what();
             const size_t reason = text.find("\". ");
-            throw EFCreateError("Cannot create file \"" + fullPath(m_table.FileName()) + "\". " +
-                                std::string(reason == std::string_view::npos
-                                                ? text
-                                                : text.substr(reason + 3)));
+            throw EFCreateError(
+                "Cannot create file \"" + fullPath(m_table.FileName()) + "\". " +
+                std::string(reason == std::string_view::npos ? text : text.substr(reason + 3)));
         }
     }
     ++m_holds;
@@ -178,8 +177,7 @@ std::optional<PlanConflict> SharedPlanFile::writeMerged(const std::string& path,
         // This program's copy is kept before the file's version of those phases is written
         // over it; when it cannot be kept, nothing is written.
         conflict = PlanConflict{fullPath(path), conflicts.ids, {}};
-        conflict->recoveryFile = savePlanRecovery(m_table, fullPath(path),
-                                                  m_recoveryFolder,
+        conflict->recoveryFile = savePlanRecovery(m_table, fullPath(path), m_recoveryFolder,
                                                   std::chrono::system_clock::now());
     }
     file.WriteCopy(path, format);

@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "GuiTestSupport.h"
-#include "plan/PlanRecovery.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/PlanRecovery.h"
 
 namespace tarvolen::testing {
 namespace {

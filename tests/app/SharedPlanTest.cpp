@@ -49,13 +49,16 @@ const char* const kStreets =
 
 // Phase 5 done long ago; 10 makes a table, 20 imports three rows into it, 30 updates a row
 // that a test can hold locked, so that a run waits there.
-const Phase kDone = {.id = 5, .stato = "S", .testo = "select 1 from rdb$database;",
-                     .versione = "1.0.0.0"};
-const Phase kCreate = {.id = 10,
-                       .testo = "create table VIE (ID integer, NOME varchar(20));",
-                       .versione = "1.1.0.0"};
-const Phase kImport = {.id = 20, .tipo = "I", .separatore = "", .versione = "1.1.0.1",
-                       .nomeTabella = "VIE", .nomeFile = "vie.xml"};
+const Phase kDone = {
+    .id = 5, .stato = "S", .testo = "select 1 from rdb$database;", .versione = "1.0.0.0"};
+const Phase kCreate = {
+    .id = 10, .testo = "create table VIE (ID integer, NOME varchar(20));", .versione = "1.1.0.0"};
+const Phase kImport = {.id = 20,
+                       .tipo = "I",
+                       .separatore = "",
+                       .versione = "1.1.0.1",
+                       .nomeTabella = "VIE",
+                       .nomeFile = "vie.xml"};
 const Phase kUpdate = {.id = 30, .testo = "update BLOCCO set N = N + 1;", .versione = "1.1.0.2"};
 
 class SharedPlanGuiTest : public GuiTest {
@@ -101,8 +104,7 @@ class SharedPlanGuiTest : public GuiTest {
     // The window, logged in on the server alias.
     void connectWindow() {
         start();
-        m_script.expect(
-            DialogScript::login("SYSDBA", QString::fromStdString(m_server.password())));
+        m_script.expect(DialogScript::login("SYSDBA", QString::fromStdString(m_server.password())));
         choose("server");
         ASSERT_TRUE(dm().dbsagg.connected());
         window().chkStatistics->setChecked(false);
@@ -124,9 +126,7 @@ class SharedPlanGuiTest : public GuiTest {
         result.err = readWholeFile(err.string());
         return result;
     }
-    ToolResult runFromShell() {
-        return shell(TARVOLEN_RUN_TOOL, "--alias server --no-statistics");
-    }
+    ToolResult runFromShell() { return shell(TARVOLEN_RUN_TOOL, "--alias server --no-statistics"); }
     // tarvolen-run started in the background, its output in run.out; it runs until it prints
     // `untilPrinted` (true), or ends first (false).
     bool startRun(const std::string& untilPrinted) {
@@ -136,8 +136,7 @@ class SharedPlanGuiTest : public GuiTest {
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args = {TARVOLEN_RUN_TOOL, "--alias", "server",
-                                         "--no-statistics"};
+        std::vector<std::string> args = {TARVOLEN_RUN_TOOL, "--alias", "server", "--no-statistics"};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -368,7 +367,8 @@ TEST_F(SharedPlanGuiTest, aPhaseAddedAndRunFromTheShellAfterEseguiStaysAtExit) {
     clickEsegui();
     ASSERT_EQ(m_script.shown.back().text, "Batch eseguito correttamente");
     writeFile(folder() / "via.sql", "insert into VIE values (4, 'Torino');\n");
-    const ToolResult added = shell(TARVOLEN_PLAN_TOOL, "add --id 30 --version 1.2.0.0 --script via.sql");
+    const ToolResult added =
+        shell(TARVOLEN_PLAN_TOOL, "add --id 30 --version 1.2.0.0 --script via.sql");
     ASSERT_EQ(added.exitCode, 0) << added.out << added.err;
     const ToolResult run = runFromShell();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -398,7 +398,8 @@ TEST_F(SharedPlanGuiTest, anExitWhileARunHoldsThePlanKeepsTheChangesAndNamesTheH
     const auto saved = recoveryFiles();
     ASSERT_EQ(saved.size(), 1u);
     const QString& text = m_script.shown.back().text;
-    EXPECT_TRUE(text.contains(QStringLiteral("è in uso dal processo %1").arg(static_cast<qint64>(run))))
+    EXPECT_TRUE(
+        text.contains(QStringLiteral("è in uso dal processo %1").arg(static_cast<qint64>(run))))
         << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromStdString(saved[0].string()))) << text.toStdString();
     EXPECT_EQ(fs::status(saved[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);

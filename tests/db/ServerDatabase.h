@@ -70,13 +70,13 @@ class ServerDatabase {
 
 // Skips the test, saying why, when the local server cannot be used; in CI (CI=true) that is a
 // failure. For a fixture's SetUp: TARVOLEN_REQUIRE_LOCAL_SERVER(m_server);
-#define TARVOLEN_REQUIRE_LOCAL_SERVER(database)                                    \
-    do {                                                                           \
-        if (const std::string why = (database).missing(); !why.empty()) {          \
-            const char* ci = std::getenv("CI");                                    \
-            if (ci != nullptr && std::string(ci) == "true") FAIL() << why;         \
-            GTEST_SKIP() << why;                                                   \
-        }                                                                          \
+#define TARVOLEN_REQUIRE_LOCAL_SERVER(database)                            \
+    do {                                                                   \
+        if (const std::string why = (database).missing(); !why.empty()) {  \
+            const char* ci = std::getenv("CI");                            \
+            if (ci != nullptr && std::string(ci) == "true") FAIL() << why; \
+            GTEST_SKIP() << why;                                           \
+        }                                                                  \
     } while (false)
 
 }  // namespace tarvolen::database::testing

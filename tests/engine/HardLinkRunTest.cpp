@@ -22,8 +22,8 @@ class HardLinkRun : public RunTool {
         TARVOLEN_REQUIRE_LOCAL_SERVER(m_server);
         // The server, running as its own user, creates the database in the test's folder.
         fs::permissions(m_db.folder(), fs::perms::all);
-        writeFile("aliases.ini", "[server]\nDatabase = localhost:" + path("server.fdb") +
-                                     "\nCharset = WIN1252\n");
+        writeFile("aliases.ini",
+                  "[server]\nDatabase = localhost:" + path("server.fdb") + "\nCharset = WIN1252\n");
         m_server.create(path("aliases.ini"), "server");
         auto c = m_server.connect();
         for (const char* sql : {
@@ -67,9 +67,9 @@ TEST_F(HardLinkRun, aSecondRunThroughAHardLinkRefusesNamingTheLinkCount) {
     const Result firstResult = output("one", finish(one));
 
     EXPECT_EQ(second.exitCode, 2) << second.out << second.err;
-    EXPECT_NE(second.err.find("Cannot use the plan \"" + path("h.xml") +
-                              "\": the file has 2 hard links"),
-              std::string::npos)
+    EXPECT_NE(
+        second.err.find("Cannot use the plan \"" + path("h.xml") + "\": the file has 2 hard links"),
+        std::string::npos)
         << second.err;
     EXPECT_EQ(second.out, "");
     EXPECT_EQ(firstResult.exitCode, 0) << firstResult.out << firstResult.err;
