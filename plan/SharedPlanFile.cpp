@@ -129,23 +129,24 @@ void SharedPlanFile::WriteOwnFile(TClientDataSet& /*table: always m_table*/, boo
     MarksJournal journalFile(path);
     const std::vector<int64_t> journal = journalFile.Read();
     const std::optional<FileIdentity> onDisk = fileIdentity(path);
-    std::optional<PlanConflict> conflict;
+    // The table alone is the plan to write when there is nothing to merge with; when the
+    // table was not read from this file, so that nothing tells this program's changes from
+    // the file's (written whole, as before plans were shared; the journal's marks still hold);
+    // and when the file is the one the table last read or wrote, plus at most its journal's
+    // marks, which the table then takes without the file being read again.
+    bool tableAlone = true;
     if (!onDisk || onDisk->size == 0) {
-        // Nothing there to merge with: the table is the plan.
-        m_table.WriteCopy(path, format);
+        // nothing there
     } else if (!m_base) {
-        // Not read from this file: nothing tells this program's changes from the file's, so
-        // the table is written whole, as it was before plans were shared; the journal's marks
-        // still hold.
         ApplyJournalledMarks(m_table, journal);
-        m_table.WriteCopy(path, format);
-    } else if (onDisk == m_baseFile && ApplyJournalToMine(m_table, *m_base, journal)) {
-        // The file is the one the table last read or wrote, plus at most its journal's marks:
-        // the table with those marks is the merge, without reading the file again.
-        m_table.WriteCopy(path, format);
-    } else {
-        conflict = writeMerged(path, format, journal);
+    } else if (onDisk != m_baseFile || !ApplyJournalToMine(m_table, *m_base, journal)) {
+        tableAlone = false;
     }
+    std::optional<PlanConflict> conflict;
+    if (tableAlone)
+        m_table.WriteCopy(path, format);
+    else
+        conflict = writeMerged(path, format, journal);
     rememberBase(path);
     if (!journal.empty()) {
         try {
