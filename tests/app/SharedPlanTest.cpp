@@ -381,6 +381,42 @@ TEST_F(SharedPlanGuiTest, aPhaseAddedAndRunFromTheShellAfterEseguiStaysAtExit) {
     EXPECT_EQ(onServer("select count(*) from VIE"), "4") << "each phase applied once";
 }
 
+// A phase edited in the window and marked from the shell before the window saves: the plan
+// keeps the shell's mark, the box names the phase and the copy that keeps the window's edit.
+TEST_F(SharedPlanGuiTest, aPhaseChangedInTheWindowAndFromTheShellKeepsTheFilesVersion) {
+    writePlan({kDone, kCreate, kImport});
+    connectWindow();
+    QString shown;
+    inMaintenanceWindow([&](TfmManutenzione& w) {
+        type(w, 10, Col::ColVersione, "1.1.0.9");
+        const ToolResult marked = shell(TARVOLEN_PLAN_TOOL, "mark 10 S");
+        ASSERT_EQ(marked.exitCode, 0) << marked.out << marked.err;
+        m_script.expect(DialogScript::ok());  // the conflict
+        w.Salvalapianificazione1->trigger();
+        shown = cell(w, 10, Col::ColStato) + " " + cell(w, 10, Col::ColVersione);
+    });
+    EXPECT_EQ(m_script.pending(), 0u);
+    EXPECT_EQ(shown, "S 1.1.0.0") << "the grid shows what the file holds";
+    EXPECT_EQ(marksInFile(), "5=S 10=S 20=N");
+    const auto saved = recoveryFiles();
+    ASSERT_EQ(saved.size(), 1u);
+    ASSERT_GE(m_script.shown.size(), 3u);
+    const ShownDialog& box = m_script.shown[2];
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_TRUE(box.text.contains(QStringLiteral("la fase 10 è stata cambiata")))
+        << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(QString::fromStdString(saved[0].string())))
+        << box.text.toStdString();
+    TClientDataSet copy("copy");
+    configurePlanTable(copy);
+    copy.SetFileName("");
+    copy.LoadFile(saved[0].string());
+    copy.MoveTo(1);
+    EXPECT_EQ(copy.FieldByName("VERSIONE").AsString() + " " + copy.FieldByName("STATO").AsString(),
+              "1.1.0.9 N")
+        << "the copy keeps the window's edit";
+}
+
 // Closing the window while a run holds the plan: its changes go to a recovery file with the
 // plan's permissions, and the message names the run and the file.
 TEST_F(SharedPlanGuiTest, anExitWhileARunHoldsThePlanKeepsTheChangesAndNamesTheHolder) {
