@@ -9,13 +9,14 @@
 #include "db/DatabaseError.h"
 #include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
-#include "engine/MarksJournal.h"
 #include "engine/PhaseDecision.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/MarksJournal.h"
 #include "plan/PlanLayout.h"
+#include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 namespace {
@@ -59,16 +60,26 @@ void TdmMain::SettleMarks(MarksJournal& journal) {
 }
 
 void TdmMain::RunBatch() {
+    // Nobody else writes the plan from here to the walk's end, and the walk starts from what
+    // the file holds now: a phase another program marked done meanwhile is not run again.
+    std::optional<SharedPlanFile::Hold> held;
+    if (!cdsQuery.FileName().empty()) {
+        held.emplace(PlanFile().hold());
+        PlanFile().BringUpToDate();
+    }
     CheckPlanForRun();
     // Marks appended after each phase, written into the plan whole when the walk ends.
     std::optional<MarksJournal> journal;
     if (!cdsQuery.FileName().empty()) {
         journal.emplace(cdsQuery.FileName());
-        // What a killed run earned reaches the plan file before anything is decided.
-        if (ApplyMarksJournal() > 0)
+        // What a killed run earned reaches the plan file before anything is decided. Reading
+        // the plan applied those marks already: whether the journal holds any is what counts.
+        if (!journal->Read().empty()) {
+            ApplyMarksJournal();
             SettleMarks(*journal);
-        else
-            journal->Remove();  // none, stale, or its marks already in the plan
+        } else {
+            journal->Remove();  // none, or stale
+        }
     }
     // Whatever ends the walk, the marks it earned are written into the plan. Quiet when the
     // walk already fails: the journal keeps the marks and the next run writes them.

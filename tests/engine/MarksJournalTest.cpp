@@ -1,6 +1,6 @@
 // The journal of done-marks: what it reads back after a run was killed at any byte of it.
 
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -121,7 +121,10 @@ std::vector<int64_t> MarksJournal::Read() const {
 }
 
 int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal) {
-    const std::vector<int64_t> ids = journal.Read();
+    return ApplyJournalledMarks(plan, journal.Read());
+}
+
+int ApplyJournalledMarks(TClientDataSet& plan, const std::vector<int64_t>& ids) {
     if (ids.empty()) return 0;
     const std::set<int64_t> done(ids.begin(), ids.end());
     int marked = 0;

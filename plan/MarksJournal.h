@@ -52,5 +52,7 @@ class MarksJournal {
 // holds, and leaves the table on its first row. Returns how many rows it marked: none when
 // there is no journal, when it is stale, or when the plan already holds its marks.
 int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal);
+// The same for IDs a journal held.
+int ApplyJournalledMarks(TClientDataSet& plan, const std::vector<int64_t>& ids);
 
 }  // namespace tarvolen
