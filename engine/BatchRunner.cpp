@@ -175,8 +175,8 @@ void TdmMain::RunBatch() {
                             // run will make of it.
                             const std::string versione(
                                 trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
-                            const bool byVersion = !versione.empty() &&
-                                                   m_recordedVersion.CompareToText(versione) >= 0;
+                            const bool byVersion =
+                                !versione.empty() && m_recordedVersion.CompareToText(versione) >= 0;
                             const std::string line = MarkNotSavedLine(
                                 id, e.what(), byVersion ? m_recordedVersion.AsText() : "");
                             Log(line);

@@ -72,10 +72,12 @@ std::string MarkNotSavedLine(std::string_view phaseId, std::string_view error,
     if (!recordedVersion.empty()) {
         text += " LA VERSIONE ";
         text += recordedVersion;
-        text += " E' REGISTRATA NEL DATABASE: LA PROSSIMA ESECUZIONE SALTERA' LA FASE PER VERSIONE.";
+        text +=
+            " E' REGISTRATA NEL DATABASE: LA PROSSIMA ESECUZIONE SALTERA' LA FASE PER VERSIONE.";
     } else {
-        text += " NEL DATABASE NULLA LO REGISTRA: PRIMA DI ESEGUIRE DI NUOVO IL PIANO, SEGNARE LA "
-                "FASE COME ESEGUITA (STATO S), ALTRIMENTI SARA' APPLICATA UNA SECONDA VOLTA.";
+        text +=
+            " NEL DATABASE NULLA LO REGISTRA: PRIMA DI ESEGUIRE DI NUOVO IL PIANO, SEGNARE LA "
+            "FASE COME ESEGUITA (STATO S), ALTRIMENTI SARA' APPLICATA UNA SECONDA VOLTA.";
     }
     return text;
 }

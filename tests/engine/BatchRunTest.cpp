@@ -99,12 +99,17 @@ TEST_F(BatchRun, anImportRecordsItsVersionWithItsRowsOrNotAtAll) {
         std::string importStato;
     } cases[] = {
         {"the rows commit with the version", {import(1, "1.5.0.0", "ok.xml")}, "1.5.0.0", 2, "S"},
-        {"a refused row undoes the version too", {import(1, "1.5.0.0", "refused.xml")}, "1.0.0.0",
-         0, "N"},
+        {"a refused row undoes the version too",
+         {import(1, "1.5.0.0", "refused.xml")},
+         "1.0.0.0",
+         0,
+         "N"},
         {"a version a script already passed stays",
          {{.id = 1, .testo = "insert into T values (0);", .versione = "2.0.0.0"},
           import(2, "1.5.0.0", "ok.xml")},
-         "2.0.0.0", 3, "S"},
+         "2.0.0.0",
+         3,
+         "S"},
         {"no version, none recorded", {import(1, "", "ok.xml")}, "1.0.0.0", 2, "S"},
     };
     for (const auto& c : cases) {
