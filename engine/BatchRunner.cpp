@@ -6,9 +6,11 @@
 #include <optional>
 #include <vector>
 
+#include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
+#include "engine/MarkNotSaved.h"
 #include "engine/PhaseDecision.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
@@ -98,8 +100,13 @@ void TdmMain::RunBatch() {
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
     ReachedVersion = std::make_unique<TVersione>();
     ReachedVersion->Assign(*StartVersion);
-    TVersione recorded;  // what the version record holds
-    recorded.Assign(*StartVersion);
+    m_recordedVersion.Assign(*StartVersion);
+    // The imports reserve their marks in the journal while the walk lasts.
+    struct MarksDuringWalk {
+        MarksJournal*& marks;
+        ~MarksDuringWalk() { marks = nullptr; }
+    } marksDuringWalk{m_marks};
+    m_marks = journal ? &*journal : nullptr;
     cdsQuery.First();
     m_progress = RunProgress{};
     m_progress.phaseCount = cdsQuery.RecordCount();
@@ -152,7 +159,7 @@ void TdmMain::RunBatch() {
             if (markDone) {
                 // The version first: a phase whose version is recorded is skipped by version
                 // on the next run even if the plan's mark never reaches the file.
-                if (ReachedVersion->CompareTo(recorded) > 0) {
+                if (ReachedVersion->CompareTo(m_recordedVersion) > 0) {
                     try {
                         RecordVersion(*ReachedVersion);
                     } catch (const database::ConnectionLost& e) {
@@ -160,7 +167,7 @@ void TdmMain::RunBatch() {
                             BatchStopped::Reason::ConnectionLost,
                             VersionStopLine(id, ReachedVersion->AsText(), ConnectionLostCause(e)));
                     }
-                    recorded.Assign(*ReachedVersion);
+                    m_recordedVersion.Assign(*ReachedVersion);
                 }
                 cdsQuery.Edit();
                 cdsQuery.FieldByName("STATO").SetAsString("S");
@@ -171,7 +178,21 @@ void TdmMain::RunBatch() {
                     } catch (const EFCreateError&) {
                         // No journal (a full disk?): the mark goes the long way, and the
                         // journal, stale now, starts again at the next mark.
-                        SavePlan();
+                        try {
+                            SavePlan();
+                        } catch (const std::runtime_error& e) {
+                            if (decision == PhaseDecision::NoAction) throw;  // nothing applied
+                            // The phase is in the database all the same: say what the next
+                            // run will make of it.
+                            const std::string versione(
+                                trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
+                            const bool byVersion =
+                                !versione.empty() && m_recordedVersion.CompareToText(versione) >= 0;
+                            const std::string line = MarkNotSavedLine(
+                                id, e.what(), byVersion ? m_recordedVersion.AsText() : "");
+                            Log(line);
+                            throw MarkNotSaved(line);
+                        }
                         journal->Remove();
                     }
                 }

@@ -86,7 +86,8 @@ class TdmMain {
     // the others, marks them done, writes the reached version and shows the summary box.
     // After each phase that ran it records the version reached when it rose, then journals the
     // phase's mark, so that no later failure or kill can lose either; the plan is written whole
-    // when the walk ends.
+    // when the walk ends. A phase applied whose mark cannot be saved anywhere ends the walk with
+    // one log line, and MarkNotSaved after the summary.
     // A lost connection, a stop the host asks for, or a failed statement under StopOnError
     // ends the walk with one log line and throws BatchStopped after the summary; the phase in
     // flight stays due. Throws before anything runs when CheckPlanForRun refuses.
@@ -108,6 +109,11 @@ class TdmMain {
     // exactly the table's column names in another order (logged either way when the names
     // differ). A failure is logged and sets ImportFailed and BatchHasErrors; a lost connection
     // or a stop request throws BatchStopped.
+    // In a run, the database and the journal of done-marks learn of the import as it commits:
+    // a VERSIONE above the version the run reached is written to the version record in the
+    // import's transaction, and the reached version rises to it; an import without VERSIONE
+    // reserves its mark in the journal before it commits, and is undone, throwing BatchStopped,
+    // when it cannot.
     void ImportTable();
 
     // Components. The connections come first so that they outlive what works through them.
@@ -163,6 +169,10 @@ class TdmMain {
     void SavePlan();
     EngineHost* m_host = nullptr;
     RunProgress m_progress;
+    // While a run walks: its journal of done-marks (none for a plan without a file), and the
+    // version the version record holds.
+    MarksJournal* m_marks = nullptr;
+    TVersione m_recordedVersion;
     std::string m_scriptText;  // backs ScriptLines and StatementLines
 };
 
