@@ -36,4 +36,11 @@ class ClientLibraryMissing : public DatabaseError {
     using DatabaseError::DatabaseError;
 };
 
+// The database file is open in another program that opened it without a server, and an engine
+// that is not that program's cannot open it meanwhile.
+class DatabaseInUse : public DatabaseError {
+  public:
+    using DatabaseError::DatabaseError;
+};
+
 }  // namespace tarvolen::database

@@ -2,13 +2,16 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 
+#include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"
 #include "engine/BatchStopped.h"
 #include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
 #include "engine/ImportValue.h"
+#include "plan/MarksJournal.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
@@ -39,6 +42,15 @@ void TdmMain::ImportTable() {
     const std::string tableName = cdsQuery.FieldByName("NOME_TABELLA").AsString();
     const std::string fileName = cdsQuery.FieldByName("NOME_FILE").AsString();
     const bool emptyFirst = cdsQuery.FieldByName("SVUOTA_TABELLA").AsString() == "S";
+    // In a run, what the import did must outlive a mark that cannot be saved. A version above
+    // the run's is written with the rows, so a rerun passes the phase over by version; without
+    // a version, nothing in the database would tell, so the import commits only once its mark
+    // has room in the journal.
+    const std::string versione(trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
+    std::optional<TVersione> raisesTo;
+    if (ReachedVersion && !versione.empty() && ReachedVersion->CompareToText(versione) < 0)
+        raisesTo.emplace().Parse(versione);
+    const bool reservesMark = m_marks != nullptr && versione.empty();
     // Leaves neither a half-built row nor an open transaction behind.
     const auto abandon = [this] {
         if (Table.isOpen()) Table.cancel();
@@ -70,6 +82,7 @@ void TdmMain::ImportTable() {
         // The delete and every row go in one transaction: the table ends up with all of the
         // file or exactly as it was. The delete empties the very table the rows go into.
         dbsagg.startTransaction();
+        if (raisesTo) RecordVersion(*raisesTo);
         if (emptyFirst) Table.deleteAllRows();
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
@@ -109,7 +122,19 @@ void TdmMain::ImportTable() {
             rows.post();
         }
         rows.send();
+        if (reservesMark) {
+            try {
+                m_marks->Reserve(cdsQuery.FieldByName("ID").AsInteger());
+            } catch (const EFCreateError& e) {
+                throw BatchStopped(BatchStopped::Reason::MarkNotRecordable,
+                                   ImportStopLine(id, tableName, MarkNotRecordableCause(e.what())));
+            }
+        }
         dbsagg.commit();
+        if (raisesTo) {
+            ReachedVersion->Assign(*raisesTo);
+            m_recordedVersion.Assign(*raisesTo);
+        }
     } catch (const BatchStopped&) {
         abandon();
         throw;

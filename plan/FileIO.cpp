@@ -49,7 +49,8 @@ std::string readOpenFile(os::File& file, const std::string& path, size_t sizeHin
     return data;
 }
 
-std::string readRegularFile(const std::string& path, bool privateOnly) {
+std::string readRegularFile(const std::string& path, bool privateOnly,
+                            FileIdentity* identity = nullptr) {
     std::error_code error;
     os::File file = os::File::openToRead(path, error);
     if (error) throw EFOpenError(openError(path, os::errorText(error)));
@@ -60,7 +61,14 @@ std::string readRegularFile(const std::string& path, bool privateOnly) {
         if (const std::string why = file.whyNotPrivate(); !why.empty())
             throw EFOpenError(openError(path, why));
     }
-    return readOpenFile(file, path, static_cast<size_t>(file.size()));
+    std::string bytes = readOpenFile(file, path, static_cast<size_t>(file.size()));
+    if (identity != nullptr) {
+        // Taken after the read, so that a file written in place meanwhile shows as changed.
+        const std::optional<os::FileStamp> stamp = file.stamp();
+        if (!stamp) throw EFOpenError(openError(path, os::errorText(os::lastError())));
+        *identity = *stamp;
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -83,8 +91,16 @@ std::string resolvedFile(const std::string& path) {
     return final;
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    return os::stampOf(path);
+}
+
 std::string readWholeFile(const std::string& path) {
     return readRegularFile(path, false);
+}
+
+std::string readWholeFile(const std::string& path, FileIdentity& identity) {
+    return readRegularFile(path, false, &identity);
 }
 
 std::string readPrivateFile(const std::string& path) {
@@ -105,7 +121,8 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
         }
     }
     std::string failed;
-    if (const std::error_code error = os::replaceFile(target, bytes, backup, failed))
+    if (const std::error_code error =
+            os::replaceFile(target, bytes, {backup, options.newFileLike}, failed))
         throw EFCreateError(createError(failed == target ? path : failed, error));
 }
 

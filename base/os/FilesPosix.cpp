@@ -66,6 +66,24 @@ std::error_code writeAll(int fd, std::string_view bytes) {
     return {};
 }
 
+std::error_code writeAllAt(int fd, std::string_view bytes, uint64_t offset) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return lastError();
+        if (n == 0) return errnoCode(ENOSPC);
+        bytes.remove_prefix(static_cast<size_t>(n));
+        offset += static_cast<uint64_t>(n);
+    }
+    return {};
+}
+
+FileStamp stampOfStat(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+            static_cast<uint64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 // Creates a new, empty file for writing. Unlike mkstemp it lets the mode pass through the
 // umask, so a new file gets the usual permissions without changing the process-wide umask,
 // which other threads may be creating files under.
@@ -211,10 +229,14 @@ std::string finalPath(const std::string& path, std::error_code& error) {
 
 std::optional<FileStamp> stampOf(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                     static_cast<uint64_t>(st.st_size),
-                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return stampOfStat(st);
+}
+
+uint64_t hardLinkCount(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<uint64_t>(st.st_nlink);
 }
 
 File::~File() {
@@ -242,10 +264,9 @@ File File::openToRead(const std::string& path, std::error_code& error) {
     return file;
 }
 
-File File::openToAppend(const std::string& path, bool empty, std::error_code& error) {
+File File::openToWrite(const std::string& path, std::error_code& error) {
     File file;
-    file.m_handle = ::open(path.c_str(),
-                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (empty ? O_TRUNC : 0), 0644);
+    file.m_handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (file.m_handle < 0) error = lastError();
     return file;
 }
@@ -264,6 +285,12 @@ FileKind File::kind() const {
 uint64_t File::size() const {
     struct stat st {};
     return ::fstat(fdOf(m_handle), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+std::optional<FileStamp> File::stamp() const {
+    struct stat st {};
+    if (::fstat(fdOf(m_handle), &st) != 0) return std::nullopt;
+    return stampOfStat(st);
 }
 
 std::string File::whyNotPrivate() const {
@@ -286,8 +313,8 @@ size_t File::read(char* to, size_t room, std::error_code& error) {
     }
 }
 
-std::error_code File::write(std::string_view bytes) {
-    return writeAll(fdOf(m_handle), bytes);
+std::error_code File::writeAt(uint64_t offset, std::string_view bytes) {
+    return writeAllAt(fdOf(m_handle), bytes, offset);
 }
 
 std::error_code File::flush() {
@@ -311,12 +338,12 @@ void syncFolder(const std::string& folder) {
 }
 
 std::error_code replaceFile(const std::string& target, std::string_view bytes,
-                            const std::string& backup, std::string& failedPath) {
+                            const Replacement& how, std::string& failedPath) {
     failedPath = target;
     TemporaryFile temporary(target);
     if (temporary.error()) return temporary.error();
     // Keep the permissions (and, where allowed, the owner) of the file being replaced; a new
-    // file has 0666 & ~umask already.
+    // file has 0666 & ~umask already, or the bits of the file it is to be like.
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
         ::fchmod(temporary.fd(), st.st_mode & 07777);
@@ -324,13 +351,16 @@ std::error_code replaceFile(const std::string& target, std::string_view bytes,
             // When this fails the file gets root as its owner; its permission bits still hold.
             [[maybe_unused]] const int rc = ::fchown(temporary.fd(), st.st_uid, st.st_gid);
         }
+    } else if (!how.permissionsOf.empty() && ::stat(how.permissionsOf.c_str(), &st) == 0 &&
+               S_ISREG(st.st_mode)) {
+        ::fchmod(temporary.fd(), st.st_mode & 07777);
     }
     if (auto error = writeAll(temporary.fd(), bytes)) return error;
     if (auto error = temporary.finish()) return error;
     // The backup first, so the temporary file has a name for as short a time as can be.
-    if (!backup.empty()) {
-        if (auto error = keepBackup(target, backup)) {
-            failedPath = backup;
+    if (!how.backup.empty()) {
+        if (auto error = keepBackup(target, how.backup)) {
+            failedPath = how.backup;
             return error;
         }
     }

@@ -94,7 +94,7 @@ class TemporaryFile {
     TemporaryFile(const std::string& target, DWORD flags) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             m_name = detail::temporaryNameBeside(target);
-            m_handle = CreateFileW(wideFromAnsi(m_name).c_str(), GENERIC_WRITE | DELETE,
+            m_handle = CreateFileW(wideFromAnsi(m_name).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
                                    FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL | flags, nullptr);
             if (m_handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
@@ -128,6 +128,23 @@ class TemporaryFile {
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     std::error_code m_error;
 };
+
+// Gives `file` the access rules of the regular file `model`, its inherited entries made its
+// own, so that a copy of a private file stays private in any folder. Where they cannot be read
+// or set, the file keeps its folder's.
+void copySecurity(const std::string& model, HANDLE file) {
+    if (kindOf(model) != FileKind::Regular) return;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(wideFromAnsi(model).c_str(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
+        return;
+    SetSecurityInfo(file, SE_FILE_OBJECT,
+                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+}
 
 }  // namespace
 
@@ -175,8 +192,18 @@ std::string finalPath(const std::string& path, std::error_code& error) {
 std::optional<FileStamp> stampOf(const std::string& path) {
     Handle file(CreateFileW(wideFromAnsi(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file.valid()) return std::nullopt;
+    if (!file.valid() || kindOfHandle(file.get()) != FileKind::Regular) return std::nullopt;
     return stampOfHandle(file.get());
+}
+
+uint64_t hardLinkCount(const std::string& path) {
+    Handle file(CreateFileW(wideFromAnsi(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || kindOfHandle(file.get()) != FileKind::Regular ||
+        !GetFileInformationByHandle(file.get(), &info))
+        return 0;
+    return info.nNumberOfLinks;
 }
 
 File::~File() {
@@ -209,21 +236,15 @@ File File::openToRead(const std::string& path, std::error_code& error) {
     return file;
 }
 
-File File::openToAppend(const std::string& path, bool empty, std::error_code& error) {
+File File::openToWrite(const std::string& path, std::error_code& error) {
     File file;
-    const HANDLE handle =
-        CreateFileW(wideFromAnsi(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                    empty ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(wideFromAnsi(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = lastError();
         return file;
     }
     file.m_handle = reinterpret_cast<intptr_t>(handle);
-    LARGE_INTEGER end{};
-    if (!SetFilePointerEx(handle, end, nullptr, FILE_END)) {
-        error = lastError();
-        return File();
-    }
     return file;
 }
 
@@ -238,6 +259,10 @@ FileKind File::kind() const {
 uint64_t File::size() const {
     LARGE_INTEGER size{};
     return GetFileSizeEx(handleOf(m_handle), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+std::optional<FileStamp> File::stamp() const {
+    return stampOfHandle(handleOf(m_handle));
 }
 
 std::string File::whyNotPrivate() const {
@@ -294,7 +319,10 @@ size_t File::read(char* to, size_t room, std::error_code& error) {
     return done;
 }
 
-std::error_code File::write(std::string_view bytes) {
+std::error_code File::writeAt(uint64_t offset, std::string_view bytes) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN)) return lastError();
     return writeAll(handleOf(m_handle), bytes);
 }
 
@@ -320,15 +348,18 @@ void syncFolder(const std::string&) {
 }
 
 std::error_code replaceFile(const std::string& target, std::string_view bytes,
-                            const std::string& backup, std::string& failedPath) {
+                            const Replacement& how, std::string& failedPath) {
     failedPath = target;
+    const std::string& backup = how.backup;
     TemporaryFile temporary(target, FILE_FLAG_WRITE_THROUGH);
     if (temporary.error()) return temporary.error();
+    const std::wstring wideTarget = wideFromAnsi(target);
+    const bool isNew = GetFileAttributesW(wideTarget.c_str()) == INVALID_FILE_ATTRIBUTES;
+    if (isNew && !how.permissionsOf.empty()) copySecurity(how.permissionsOf, temporary.handle());
     if (auto error = writeAll(temporary.handle(), bytes)) return error;
     if (auto error = temporary.finish()) return error;
-    const std::wstring wideTarget = wideFromAnsi(target);
     const std::wstring wideTemporary = wideFromAnsi(temporary.name());
-    if (GetFileAttributesW(wideTarget.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (isNew) {
         if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH))
             return lastError();
         temporary.placed();

@@ -18,7 +18,7 @@
 #include "base/os/Files.h"
 #include "base/os/Process.h"
 #include "base/os/SharedLibrary.h"
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLock.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "base/os/Process.h"
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLock.h"
 
@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
         }
         if (what == "replace" && argc == 5) {
             const std::string bytes[] = {readWholeFile(argv[3]), readWholeFile(argv[4])};
+            WriteOptions keepBackup;
+            keepBackup.keepBackup = true;
             say("writing");
-            for (unsigned long n = 0;; ++n)
-                writeFileAtomically(argv[2], bytes[n % 2], {.keepBackup = true});
+            for (unsigned long n = 0;; ++n) writeFileAtomically(argv[2], bytes[n % 2], keepBackup);
         }
     } catch (const std::exception& e) {
         say(std::string("failed: ") + e.what());

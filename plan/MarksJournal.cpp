@@ -1,4 +1,4 @@
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -44,27 +44,63 @@ std::string MarksJournal::HeaderForPlan() const {
            std::to_string(stamp->modified % 1000000000) + "\n";
 }
 
-void MarksJournal::Append(int64_t id) {
-    if (!m_file.isOpen()) {
-        // Whatever a journal holds when a walk first appends is stale: the walk applied and
-        // removed a live one before it began.
-        std::error_code error;
-        os::File file = os::File::openToAppend(m_path, true, error);
-        if (error) fail(m_path, error);
-        if ((error = file.write(HeaderForPlan()))) fail(m_path, error);
-        m_file = std::move(file);
-        os::syncFolder(folderOf(m_path));  // the journal's own name, not only its contents
+void MarksJournal::Open() {
+    if (m_file.isOpen()) return;
+    // Whatever a journal holds when a walk first writes is stale: the walk applied and removed
+    // a live one before it began.
+    std::error_code error;
+    m_file = os::File::openToWrite(m_path, error);
+    if (error) fail(m_path, error);
+    m_end = 0;
+    try {
+        WriteAtEnd(HeaderForPlan());
+    } catch (const EFCreateError&) {
+        // A journal without its whole header takes no line: the next write starts it again.
+        m_file = os::File();
+        throw;
     }
+    os::syncFolder(folderOf(m_path));  // the journal's own name, not only its contents
+}
+
+void MarksJournal::WriteAtEnd(std::string_view text) {
+    if (const std::error_code error = m_file.writeAt(static_cast<uint64_t>(m_end), text))
+        fail(m_path, error);
+    Sync();
+    m_end += static_cast<int64_t>(text.size());
+}
+
+void MarksJournal::Sync() {
+    if (const std::error_code error = m_file.flush()) fail(m_path, error);
+}
+
+void MarksJournal::Append(int64_t id) {
+    if (m_file.isOpen() && m_reservedAt >= 0 && m_reservedId == id) {
+        if (const std::error_code error = m_file.writeAt(static_cast<uint64_t>(m_reservedAt), "."))
+            fail(m_path, error);
+        Sync();
+        m_reservedAt = -1;
+        m_pending = true;
+        return;
+    }
+    Open();
     // Each line starts afresh and ends with a dot, so a line cut short by a kill reads as
     // nothing, never as another ID.
-    const std::string line = "\n" + std::to_string(id) + ".\n";
-    if (const std::error_code error = m_file.write(line)) fail(m_path, error);
-    if (const std::error_code error = m_file.flush()) fail(m_path, error);
+    WriteAtEnd("\n" + std::to_string(id) + ".\n");
     m_pending = true;
 }
 
+void MarksJournal::Reserve(int64_t id) {
+    Open();
+    const std::string line = "\n" + std::to_string(id) + "?\n";
+    WriteAtEnd(line);
+    m_reservedId = id;
+    m_reservedAt = m_end - 2;
+}
+
 void MarksJournal::Remove() {
-    if (m_file.isOpen()) m_file = os::File();
+    m_file = os::File();
+    m_end = 0;
+    m_reservedAt = -1;
     if (const std::error_code error = os::removeFile(m_path)) fail(m_path, error);
     m_pending = false;
 }
@@ -85,7 +121,7 @@ std::vector<int64_t> MarksJournal::Read() const {
         const size_t end = std::min(rest.find('\n'), rest.size());
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 1, rest.size()));
-        if (!line.ends_with('.')) continue;  // empty, or cut short
+        if (!line.ends_with('.')) continue;  // empty, cut short, or reserved only
         line.remove_suffix(1);
         int64_t id = 0;
         const auto [last, error] = std::from_chars(line.data(), line.data() + line.size(), id);
@@ -96,7 +132,10 @@ std::vector<int64_t> MarksJournal::Read() const {
 }
 
 int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal) {
-    const std::vector<int64_t> ids = journal.Read();
+    return ApplyJournalledMarks(plan, journal.Read());
+}
+
+int ApplyJournalledMarks(TClientDataSet& plan, const std::vector<int64_t>& ids) {
     if (ids.empty()) return 0;
     const std::set<int64_t> done(ids.begin(), ids.end());
     int marked = 0;
