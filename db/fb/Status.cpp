@@ -74,7 +74,9 @@ void throwError(IStatus* status) {
     text.resize(std::min<size_t>(length, text.size()));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
     const intptr_t* errors = status->getErrors();
-    const long code = (errors != nullptr && errors[0] == isc_arg_gds) ? errors[1] : 0;
+    // Error numbers fit 32 bits; the vector holds them in pointer-wide slots.
+    const long code =
+        (errors != nullptr && errors[0] == isc_arg_gds) ? static_cast<long>(errors[1]) : 0;
     if (meansConnectionLost(errors)) throw ConnectionLost(text, code);
     if (meansDatabaseInUse(errors)) throw DatabaseInUse(text, code);
     throw DatabaseError(text, code);
