@@ -79,6 +79,9 @@ class ProgressLineOutput : public testing::Test {
         std::string bytes(static_cast<size_t>(end), '\0');
         std::rewind(m_stream);
         bytes.resize(std::fread(bytes.data(), 1, bytes.size(), m_stream));
+        // A stream read from must be positioned before it is written again: the line goes on
+        // at the end.
+        std::fseek(m_stream, 0, SEEK_END);
         return bytes;
     }
     std::FILE* m_stream = nullptr;

@@ -79,12 +79,14 @@ TEST_F(RunLogFileTest, appendsToALogThatIsThere) {
 
 TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
     const TerminalText raw(true);
+    // Named with the platform's own separators, as the message names it.
+    const std::string file = (m_folder.path() / "no-such-folder" / "run.log").string();
     try {
-        RunLogFile log(path("no-such-folder/run.log"), raw);
+        RunLogFile log(file, raw);
         FAIL() << "opened";
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + path("no-such-folder/run.log") +
-                                             "\". No such file or directory");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file \"" + file + "\". No such file or directory");
     }
 }
 
