@@ -44,9 +44,9 @@ std::string readPrivateFile(const std::string& path);
 
 struct WriteOptions {
     // Keep the file being replaced as "<file>.bak" beside it, replacing the one kept before.
-    // The backup is put in place by a link and a rename (on Windows, by the same ReplaceFileW
-    // that puts the new file in place), so it is always a whole file; a write whose bytes equal
-    // the file's present contents leaves the backup as it was.
+    // The backup is put in place by a hard link and a rename (a copy written the same way
+    // where the file system has no hard links), so it is always a whole file; a write whose
+    // bytes equal the file's present contents leaves the backup as it was.
     bool keepBackup = false;
     // A file that does not exist yet takes the permissions of the regular file this names
     // (its permission bits; on Windows its security settings); a file being replaced keeps its
@@ -56,10 +56,10 @@ struct WriteOptions {
 
 // Replaces the file's contents: writes an unnamed temporary file in the same folder (a named
 // one where the file system cannot make it unnamed, and always on Windows), flushes it to disk
-// and renames it over the target (ReplaceFileW, or MoveFileExW written through, on Windows), so
-// a failure at any point leaves the old file whole. A path that is a symbolic link is written
+// and renames it over the target in one step (MoveFileExW written through, on Windows), so a
+// failure at any point leaves the old file whole. A path that is a symbolic link is written
 // through to the file it names, and the link stays. The replaced file's permission bits (its
-// attributes and security settings, on Windows) are kept. Temporary files left by processes
+// security settings and attributes, on Windows) are kept. Temporary files left by processes
 // that died during a write are removed.
 // Throws EFCreateError: Cannot create file "<full path>". <system error text>
 void writeFileAtomically(const std::string& path, std::string_view bytes,

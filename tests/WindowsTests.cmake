@@ -2,7 +2,8 @@
 # no database. Left out, and run on Linux only: the cases that need libexpat (no Windows build
 # of it in Debian) and those that simulate faults with POSIX processes, permissions and limits
 # (FileIOTest, PlanLockTest, ClientDataSetTest's file-size limit, the tool tests that run a
-# shell); os_tests holds their promises on both platforms. Plan editing and validation are
+# shell); os_tests holds their promises on both platforms, and SharedPlanFileTest runs on both
+# with a process of os_test_child holding the plan. Plan editing and validation are
 # tested through a fixture that makes a database, so they run on Linux only.
 
 tarvolen_add_test(plan_tests
@@ -22,8 +23,10 @@ tarvolen_add_test(plan_tests
     plan/AttributeTypesTest.cpp
     plan/HostilePacketTest.cpp
     plan/DecodeDiagnosticsTest.cpp
+    plan/SharedPlanFileTest.cpp
   LIBS tarvolen_plan
   LABELS plan)
+tarvolen_uses_os_child(plan_tests)
 
 tarvolen_add_test(engine_tests
   SOURCES engine/VersioneTest.cpp engine/ScriptSplitterTest.cpp engine/PhaseDecisionTest.cpp

@@ -129,21 +129,56 @@ class TemporaryFile {
     std::error_code m_error;
 };
 
-// Gives `file` the access rules of the regular file `model`, its inherited entries made its
-// own, so that a copy of a private file stays private in any folder. Where they cannot be read
-// or set, the file keeps its folder's.
-void copySecurity(const std::string& model, HANDLE file) {
+// Gives `file` the access rules of the regular file `model`, as they are: beside the model
+// (the file it replaces), entries the model inherits from the folder stay inherited;
+// elsewhere the list is protected from its new folder's, so that a copy of a private file
+// stays private in any folder. Where the rules cannot be read or set, the file keeps its
+// folder's. (Set on the handle as the kernel keeps them: no entry is recomputed.)
+void copySecurity(const std::string& model, HANDLE file, bool besideModel) {
     if (kindOf(model) != FileKind::Regular) return;
-    PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoW(wideFromAnsi(model).c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
                               &descriptor) != ERROR_SUCCESS)
         return;
-    SetSecurityInfo(file, SE_FILE_OBJECT,
-                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                    nullptr, dacl, nullptr);
+    if (!besideModel) SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor);
     LocalFree(descriptor);
+}
+
+// Keeps the file about to be replaced as `backup`: a second name for it (a hard link) renamed
+// over the old backup, so the backup is whole at every moment.
+std::error_code keepBackup(const std::string& target, const std::string& backup) {
+    // A write cut short after its backup was made leaves the backup as a second name of the
+    // file itself: it holds this file already.
+    const auto current = stampOf(target);
+    const auto kept = stampOf(backup);
+    if (current && kept && current->device == kept->device && current->index == kept->index)
+        return {};
+    const std::string temporary = detail::temporaryNameBeside(target, ".bak");
+    const std::wstring wideTemporary = wideFromAnsi(temporary);
+    if (!CreateHardLinkW(wideTemporary.c_str(), wideFromAnsi(target).c_str(), nullptr)) {
+        // A file system without hard links (FAT, some shares): a copy, written as safely as
+        // the file itself.
+        std::error_code error;
+        File old = File::openToRead(target, error);
+        std::string bytes;
+        char buffer[65536];
+        for (size_t n = 1; !error && n > 0;) {
+            n = old.read(buffer, sizeof buffer, error);
+            bytes.append(buffer, n);
+        }
+        if (error) return error;
+        std::string failed;
+        return replaceFile(backup, bytes, {}, failed);
+    }
+    if (!MoveFileExW(wideTemporary.c_str(), wideFromAnsi(backup).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const std::error_code error = lastError();
+        DeleteFileW(wideTemporary.c_str());
+        return error;
+    }
+    return {};
 }
 
 }  // namespace
@@ -350,41 +385,42 @@ void syncFolder(const std::string&) {
 std::error_code replaceFile(const std::string& target, std::string_view bytes,
                             const Replacement& how, std::string& failedPath) {
     failedPath = target;
-    const std::string& backup = how.backup;
     TemporaryFile temporary(target, FILE_FLAG_WRITE_THROUGH);
     if (temporary.error()) return temporary.error();
     const std::wstring wideTarget = wideFromAnsi(target);
-    const bool isNew = GetFileAttributesW(wideTarget.c_str()) == INVALID_FILE_ATTRIBUTES;
-    if (isNew && !how.permissionsOf.empty()) copySecurity(how.permissionsOf, temporary.handle());
+    const DWORD attributes = GetFileAttributesW(wideTarget.c_str());
+    const bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
+    // The new file takes the security settings and attributes of the one it replaces, as a
+    // file written in place would keep them.
+    if (replacing) {
+        copySecurity(target, temporary.handle(), true);
+    } else if (!how.permissionsOf.empty()) {
+        copySecurity(how.permissionsOf, temporary.handle(),
+                     folderOf(how.permissionsOf) == folderOf(target));
+    }
     if (auto error = writeAll(temporary.handle(), bytes)) return error;
     if (auto error = temporary.finish()) return error;
     const std::wstring wideTemporary = wideFromAnsi(temporary.name());
-    if (isNew) {
-        if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH))
-            return lastError();
-        temporary.placed();
-        return {};
+    if (replacing) {
+        constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        if ((attributes & kKept) != 0)
+            SetFileAttributesW(wideTemporary.c_str(), attributes & kKept);
     }
-    // In place of an existing file: it keeps its attributes and security settings, and moves
-    // to the backup's name, over an older backup, in the same call.
-    const std::wstring wideBackup = wideFromAnsi(backup);
-    if (ReplaceFileW(wideTarget.c_str(), wideTemporary.c_str(),
-                     backup.empty() ? nullptr : wideBackup.c_str(),
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                     nullptr)) {
-        temporary.placed();
-        return {};
+    // The backup first, so the temporary file has a name for as short a time as can be.
+    if (replacing && !how.backup.empty()) {
+        if (auto error = keepBackup(target, how.backup)) {
+            failedPath = how.backup;
+            return error;
+        }
     }
-    const DWORD error = GetLastError();
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-        // The old file has its backup name already; the new one still has to take its place.
-        if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH))
-            return lastError();
-        temporary.placed();
-        return {};
-    }
-    if (error == ERROR_UNABLE_TO_REMOVE_REPLACED && !backup.empty()) failedPath = backup;
-    return windowsError(error);
+    // One rename over the target: the old file or the new one has the name at every moment
+    // (ReplaceFileW would move the old file away first, and a kill then leaves no file).
+    if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return lastError();
+    temporary.placed();
+    return {};
 }
 
 std::error_code checkRoomFor(const std::string& target, uint64_t bytes) {
