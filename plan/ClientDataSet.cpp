@@ -62,6 +62,10 @@ bool isEmptyValue(const FieldValue& v) {
     return false;
 }
 
+DataPacket decodePlanRules(std::string_view bytes) {
+    return decodePacket(bytes);
+}
+
 }  // namespace
 
 // ---- TClientDataSet ---------------------------------------------------------------------
@@ -105,18 +109,22 @@ void TClientDataSet::Open() {
     if (Active()) return;
     std::string bytes;
     if (!m_fileName.empty() && fileExists(m_fileName)) bytes = readWholeFile(m_fileName);
-    openFrom(std::move(bytes));
+    openFrom(std::move(bytes), decodePlanRules);
 }
 
 void TClientDataSet::LoadFile(const std::string& fileName) {
-    Close();
-    const std::string& path = fileName.empty() ? m_fileName : fileName;
-    openFrom(readWholeFile(path));
+    LoadFile(fileName, decodePlanRules);
 }
 
-void TClientDataSet::openFrom(std::string bytes) {
+void TClientDataSet::LoadFile(const std::string& fileName, const PacketDecoder& decode) {
+    Close();
+    const std::string& path = fileName.empty() ? m_fileName : fileName;
+    openFrom(readWholeFile(path), decode);
+}
+
+void TClientDataSet::openFrom(std::string bytes, const PacketDecoder& decode) {
     if (bytes.empty()) throwTableError("Missing data provider or data packet");
-    DataPacket packet = decodePacket(bytes);
+    DataPacket packet = decode(bytes);
     bytes.clear();
     bytes.shrink_to_fit();
     m_packet = std::move(packet);

@@ -4,6 +4,7 @@
 // its FileName when it closes after a change.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,6 +48,10 @@ class TClientDataSet {
     void Close();
     // Closes (with write-back), reads the named file (FileName when empty), opens on the first row.
     void LoadFile(const std::string& fileName);
+    // Turns a file's bytes into a packet, or throws as the decoders do.
+    using PacketDecoder = std::function<DataPacket(std::string_view bytes)>;
+    // The same, the bytes decoded by `decode` instead of by the plan's rules (decodePacket).
+    void LoadFile(const std::string& fileName, const PacketDecoder& decode);
     // Writes the whole table; XML when asked for or when the name ends in ".xml".
     void SaveFile(const std::string& fileName = {}, Format format = Format::Binary);
     // Removes every row and the whole history; the table counts as changed.
@@ -94,7 +99,7 @@ class TClientDataSet {
 
   private:
     friend class TField;
-    void openFrom(std::string bytes);
+    void openFrom(std::string bytes, const PacketDecoder& decode);
     void bindFields();
     void requireActive() const;
     void requireEditing() const;

@@ -3,10 +3,13 @@
 // fields and attributes. FORMAT.md ("XML form, as read") lists the rules.
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Cp1252.h"
 #include "base/Text.h"
+#include "plan/Base64.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/LayoutBudget.h"
@@ -26,7 +29,8 @@ constexpr size_t kMaxCount = 0xFFFF;
 struct FieldReadInfo {
     std::string attrName;  // the name ROW attributes use
     bool textBlob = false;
-    size_t width = 0;  // strings are cut to it; 0 = no cut
+    size_t width = 0;                // strings are cut to it; 0 = no cut
+    const char* typeName = nullptr;  // the `fieldtype` text, for notes
 };
 
 // The numbers of CHANGE_LOG, read straight into the log three at a time as the text goes:
@@ -56,8 +60,14 @@ void readChangeLogText(std::string_view text, ChangeLog& log) {
 
 class XmlPacketReader {
   public:
-    XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics)
-        : m_scanner(text), m_diagnostics(diagnostics) {}
+    // `substitutions`, when given, are the characters a UTF-8 text held that Windows-1252
+    // lacks, each a "?" in `text` now.
+    XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics,
+                    const std::vector<cp1252::Utf8Substitution>* substitutions = nullptr)
+        : m_scanner(text),
+          m_diagnostics(diagnostics),
+          m_text(text.data()),
+          m_substitutions(substitutions) {}
 
     DataPacket read() {
         m_scanner.skipLeadingBlanks();
@@ -254,6 +264,7 @@ class XmlPacketReader {
         field.typeWord = typeWordFor(field.type, width);
         requireCarriableLayout(field, field.typeWord);
         info.textBlob = isTextBlob(field);
+        info.typeName = xmlTypeName(field.type);
         if (field.type == FieldType::String) info.width = static_cast<size_t>(width);
         if (m_packet.fields.size() == kMaxCount) throw dberr::invalidParameter();
         m_packet.fields.push_back(std::move(field));
@@ -404,10 +415,12 @@ class XmlPacketReader {
     void storeValue(size_t i, std::string_view raw, RowStore::Builder& row) {
         const FieldDef& field = m_packet.fields[i];
         const FieldReadInfo& info = m_info[i];
+        if (m_substitutions != nullptr && m_diagnostics != nullptr) noteSubstitution(i, raw);
         if (field.type == FieldType::String) {
             decodeXmlText(raw, m_scratch);
+            if (m_diagnostics != nullptr) noteCharacterNotInCp1252(i, raw);
             if (info.width > 0 && m_scratch.size() > info.width) {
-                if (m_diagnostics != nullptr) noteCut(field, m_scratch.size(), info.width);
+                if (m_diagnostics != nullptr) noteCut(i, m_scratch.size(), info.width, m_scratch);
                 m_scratch.resize(info.width);
             }
             // A single zero byte is the binary form's empty text; so it is here.
@@ -415,43 +428,96 @@ class XmlPacketReader {
             row.text(m_scratch);
         } else if (info.textBlob) {
             decodeXmlText(raw, m_scratch);
+            if (m_diagnostics != nullptr) noteCharacterNotInCp1252(i, raw);
             row.blob(m_scratch);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
             const auto width = static_cast<size_t>(field.width());
-            if (m_diagnostics != nullptr && text.size() > width) {
-                noteCut(field, text.size(), width);
-            }
+            if (m_diagnostics != nullptr && text.size() > width) noteCut(i, text.size(), width, {});
             cutWideText(text, width);
             row.wide(text);
         } else {
             decodeXmlText(raw, m_scratch);
             const FieldValue value = valueFromText(field, m_scratch);
-            if (m_diagnostics != nullptr && isNull(value) && !m_scratch.empty()) {
-                ValueNote note;
-                note.kind = ValueNote::Kind::TextReadAsNull;
-                note.row = m_packet.rows.size() + 1;
-                note.field = field.name;
-                note.text = m_scratch;
-                m_diagnostics->note(note);
-            }
+            if (m_diagnostics != nullptr) noteTypedValue(i, value);
             row.value(value);
         }
     }
 
+    // What a typed value's text (in m_scratch) reads as, when that is not what it spells.
+    void noteTypedValue(size_t i, const FieldValue& value) {
+        const FieldDef& field = m_packet.fields[i];
+        if (isNull(value)) {
+            if (!m_scratch.empty()) noteText(ValueNote::Kind::TextReadAsNull, i, m_scratch, {});
+            return;
+        }
+        if (field.type == FieldType::Bytes) {
+            const size_t length = base64Decode(m_scratch).size();
+            const auto width = static_cast<size_t>(field.width());
+            if (length > width) noteCut(i, length, width, {});
+        }
+        if (!spellsWholeValue(field, m_scratch)) {
+            noteText(ValueNote::Kind::TextReadOtherwise, i, m_scratch, valueToText(field, value));
+        }
+    }
+
+    // A text that names, by reference, a character Windows-1252 lacks reads with "?" there.
+    void noteCharacterNotInCp1252(size_t i, std::string_view raw) {
+        const char32_t lacking = referencedCharacterNotInCp1252(raw);
+        if (lacking == 0) return;
+        ValueNote note = noteFor(ValueNote::Kind::CharacterNotInCp1252, i);
+        note.text = raw;
+        note.readAs = m_scratch;
+        note.character = lacking;
+        m_diagnostics->note(note);
+    }
+
+    // A value holding a "?" put in place of a UTF-8 character Windows-1252 lacks. Substitutions
+    // are few (one file rarely holds any), so a search per value costs nothing much.
+    void noteSubstitution(size_t i, std::string_view raw) {
+        const auto begin = static_cast<size_t>(raw.data() - m_text);
+        const auto at = std::lower_bound(
+            m_substitutions->begin(), m_substitutions->end(), begin,
+            [](const cp1252::Utf8Substitution& s, size_t offset) { return s.to < offset; });
+        if (at == m_substitutions->end() || at->to >= begin + raw.size()) return;
+        ValueNote note = noteFor(ValueNote::Kind::CharacterNotInCp1252, i);
+        note.text = raw;
+        decodeXmlText(raw, m_scratch);
+        note.readAs = m_scratch;
+        note.character = at->codePoint;
+        note.byteOffset = at->from;
+        m_diagnostics->note(note);
+    }
+
     // The version being read is the next one the store will hold.
-    void noteCut(const FieldDef& field, size_t length, size_t width) {
+    ValueNote noteFor(ValueNote::Kind kind, size_t i) const {
         ValueNote note;
-        note.kind = ValueNote::Kind::CutToWidth;
+        note.kind = kind;
         note.row = m_packet.rows.size() + 1;
-        note.field = field.name;
+        note.field = m_packet.fields[i].name;
+        note.fieldType = m_info[i].typeName;
+        return note;
+    }
+
+    void noteText(ValueNote::Kind kind, size_t i, std::string_view text, std::string_view readAs) {
+        ValueNote note = noteFor(kind, i);
+        note.text = text;
+        note.readAs = readAs;
+        m_diagnostics->note(note);
+    }
+
+    void noteCut(size_t i, size_t length, size_t width, std::string_view text) {
+        ValueNote note = noteFor(ValueNote::Kind::CutToWidth, i);
         note.length = length;
         note.width = width;
+        note.text = text;
         m_diagnostics->note(note);
     }
 
     XmlScanner m_scanner;
-    DecodeDiagnostics* m_diagnostics;  // may be null
+    DecodeDiagnostics* m_diagnostics;                              // may be null
+    const char* m_text;                                            // where the text starts
+    const std::vector<cp1252::Utf8Substitution>* m_substitutions;  // may be null
     XmlAttribute m_attribute;
     DataPacket m_packet;
     LayoutBudget m_budget;
@@ -469,27 +535,77 @@ class XmlPacketReader {
 
 namespace {
 
-DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics) {
-    static constexpr std::string_view kBom = "\xEF\xBB\xBF";
-    if (bytes.substr(0, 3) == kBom) {
-        const std::string text = cp1252::fromUtf8(bytes.substr(3));
-        return XmlPacketReader(text, diagnostics).read();
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A data file's UTF-8 text in Windows-1252, refused when it is not UTF-8: it would otherwise be
+// read as something else. A character the code page lacks becomes "?", noted in
+// `substitutions` (offsets in the file), so that the reader refuses a value holding one while a
+// name holding one (never stored) stays readable. `offset` is where `utf8` starts in the file;
+// `why` says why the text is taken as UTF-8.
+std::string dataFileText(std::string_view utf8, size_t offset, std::string_view why,
+                         std::vector<cp1252::Utf8Substitution>& substitutions) {
+    std::string text;
+    if (const std::optional<size_t> bad = cp1252::fromUtf8Marking(utf8, text, substitutions)) {
+        throw EDataFileRefused("The data file " + std::string(why) +
+                               " but is not UTF-8 at byte offset " + std::to_string(offset + *bad));
     }
-    if (declaresUtf8(bytes) && cp1252::isValidUtf8(bytes)) {
-        const std::string text = cp1252::fromUtf8(bytes);
-        return XmlPacketReader(text, diagnostics).read();
+    for (cp1252::Utf8Substitution& s : substitutions) s.from += offset;
+    return text;
+}
+
+DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, TextRules rules) {
+    const bool dataFile = rules == TextRules::DataFile;
+    TextEncodingNote encoding;
+    std::string converted;
+    std::vector<cp1252::Utf8Substitution> substitutions;
+    std::string_view text = bytes;
+    if (bytes.substr(0, 3) == kByteOrderMark) {
+        encoding.encoding = TextEncodingNote::Encoding::Utf8;
+        encoding.reason = TextEncodingNote::Reason::ByteOrderMark;
+        converted = dataFile ? dataFileText(bytes.substr(3), 3,
+                                            "opens with UTF-8's byte-order mark", substitutions)
+                             : cp1252::fromUtf8(bytes.substr(3));
+        text = converted;
+    } else if (const std::optional<std::string_view> declared = declaredEncoding(bytes)) {
+        encoding.reason = TextEncodingNote::Reason::Declared;
+        encoding.declared = std::string(*declared);
+        // A plan that declares UTF-8 and is not is taken as Windows-1252, as it always was.
+        if (equalsNoCase(*declared, "UTF-8") && (dataFile || cp1252::isValidUtf8(bytes))) {
+            encoding.encoding = TextEncodingNote::Encoding::Utf8;
+            converted = dataFile ? dataFileText(bytes, 0, "declares UTF-8", substitutions)
+                                 : cp1252::fromUtf8(bytes);
+            text = converted;
+        }
+    } else if (dataFile && cp1252::hasHighBytes(bytes) && cp1252::isValidUtf8(bytes)) {
+        // What XML assumes without a declaration. Windows-1252 text beyond ASCII is almost
+        // never valid UTF-8; plans are never taken so (the tool writes them in Windows-1252).
+        encoding.encoding = TextEncodingNote::Encoding::Utf8;
+        encoding.reason = TextEncodingNote::Reason::Detected;
+        converted = dataFileText(bytes, 0, "is UTF-8", substitutions);
+        text = converted;
     }
-    return XmlPacketReader(bytes, diagnostics).read();
+    if (diagnostics != nullptr) {
+        encoding.beyondAscii = cp1252::hasHighBytes(
+            encoding.reason == TextEncodingNote::Reason::ByteOrderMark ? bytes.substr(3) : bytes);
+        diagnostics->textEncoding(encoding);
+    }
+    return XmlPacketReader(text, diagnostics, substitutions.empty() ? nullptr : &substitutions)
+        .read();
 }
 
 }  // namespace
 
 DataPacket decodeXmlPacket(std::string_view bytes) {
-    return decodeXml(bytes, nullptr);
+    return decodeXml(bytes, nullptr, TextRules::Plan);
 }
 
 DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
-    return decodeXml(bytes, &diagnostics);
+    return decodeXml(bytes, &diagnostics, TextRules::Plan);
+}
+
+DataPacket decodeXmlPacket(std::string_view bytes, TextRules rules,
+                           DecodeDiagnostics* diagnostics) {
+    return decodeXml(bytes, diagnostics, rules);
 }
 
 }  // namespace tarvolen

@@ -5,6 +5,7 @@
 // megabytes of script text must load quickly. Every malformed construct is "Mismatch in
 // datapacket.".
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,8 +64,14 @@ void decodeXmlText(std::string_view raw, std::string& out);
 // The same for "string.uni" values, which keep every character (plain bytes are Windows-1252).
 std::u16string decodeXmlWideText(std::string_view raw);
 
-// True when the text opens (after blanks) with a "<?...?>" prolog declaring encoding="UTF-8",
-// in any letter case and with either quote.
+// The first character above 255 that Windows-1252 lacks and that `raw` names by a numeric
+// reference, which decodeXmlText turns into "?"; 0 when there is none.
+char32_t referencedCharacterNotInCp1252(std::string_view raw);
+
+// The encoding that a "<?...?>" prolog opening the text (after blanks) declares, as it spells
+// it; nullopt when there is no such prolog or it declares none.
+std::optional<std::string_view> declaredEncoding(std::string_view text);
+// True when the prolog declares encoding="UTF-8", in any letter case and with either quote.
 bool declaresUtf8(std::string_view text);
 
 }  // namespace tarvolen
