@@ -319,9 +319,10 @@ bool spellsWholeValue(const FieldDef& field, std::string_view text) {
         case FieldType::Int64:
         case FieldType::UInt16:
         case FieldType::UInt32: {
-            const std::string_view number = trimmed(text);
-            int64_t v = 0;
-            return readIntegerPrefix(number, v) == number.size();
+            // The text reads as an integer already: only what follows its digits is in doubt.
+            std::string_view digits = trimmed(text);
+            if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+            return !digits.empty() && std::all_of(digits.begin(), digits.end(), isDigit);
         }
         case FieldType::Boolean:
             return equalsNoCase(text, "TRUE") || equalsNoCase(text, "FALSE");

@@ -417,8 +417,7 @@ class XmlPacketReader {
         const FieldReadInfo& info = m_info[i];
         if (m_substitutions != nullptr && m_diagnostics != nullptr) noteSubstitution(i, raw);
         if (field.type == FieldType::String) {
-            decodeXmlText(raw, m_scratch);
-            if (m_diagnostics != nullptr) noteCharacterNotInCp1252(i, raw);
+            decodeText(i, raw);
             if (info.width > 0 && m_scratch.size() > info.width) {
                 if (m_diagnostics != nullptr) noteCut(i, m_scratch.size(), info.width, m_scratch);
                 m_scratch.resize(info.width);
@@ -427,8 +426,7 @@ class XmlPacketReader {
             if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
         } else if (info.textBlob) {
-            decodeXmlText(raw, m_scratch);
-            if (m_diagnostics != nullptr) noteCharacterNotInCp1252(i, raw);
+            decodeText(i, raw);
             row.blob(m_scratch);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
@@ -461,9 +459,15 @@ class XmlPacketReader {
         }
     }
 
-    // A text that names, by reference, a character Windows-1252 lacks reads with "?" there.
-    void noteCharacterNotInCp1252(size_t i, std::string_view raw) {
-        const char32_t lacking = referencedCharacterNotInCp1252(raw);
+    // Decodes a text into m_scratch. One that names, by reference, a character Windows-1252
+    // lacks reads with "?" there, which is noted.
+    void decodeText(size_t i, std::string_view raw) {
+        if (m_diagnostics == nullptr) {
+            decodeXmlText(raw, m_scratch);
+            return;
+        }
+        char32_t lacking = 0;
+        decodeXmlText(raw, m_scratch, lacking);
         if (lacking == 0) return;
         ValueNote note = noteFor(ValueNote::Kind::CharacterNotInCp1252, i);
         note.text = raw;
@@ -555,11 +559,15 @@ std::string dataFileText(std::string_view utf8, size_t offset, std::string_view 
 
 DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, TextRules rules) {
     const bool dataFile = rules == TextRules::DataFile;
+    const bool byteOrderMark = bytes.substr(0, 3) == kByteOrderMark;
+    // Whether any byte is beyond ASCII, looked at once, and only when asked.
+    const bool beyondAscii = (dataFile || diagnostics != nullptr) &&
+                             cp1252::hasHighBytes(byteOrderMark ? bytes.substr(3) : bytes);
     TextEncodingNote encoding;
     std::string converted;
     std::vector<cp1252::Utf8Substitution> substitutions;
     std::string_view text = bytes;
-    if (bytes.substr(0, 3) == kByteOrderMark) {
+    if (byteOrderMark) {
         encoding.encoding = TextEncodingNote::Encoding::Utf8;
         encoding.reason = TextEncodingNote::Reason::ByteOrderMark;
         converted = dataFile ? dataFileText(bytes.substr(3), 3,
@@ -576,7 +584,7 @@ DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, Tex
                                  : cp1252::fromUtf8(bytes);
             text = converted;
         }
-    } else if (dataFile && cp1252::hasHighBytes(bytes) && cp1252::isValidUtf8(bytes)) {
+    } else if (dataFile && beyondAscii && cp1252::isValidUtf8(bytes)) {
         // What XML assumes without a declaration. Windows-1252 text beyond ASCII is almost
         // never valid UTF-8; plans are never taken so (the tool writes them in Windows-1252).
         encoding.encoding = TextEncodingNote::Encoding::Utf8;
@@ -585,8 +593,7 @@ DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, Tex
         text = converted;
     }
     if (diagnostics != nullptr) {
-        encoding.beyondAscii = cp1252::hasHighBytes(
-            encoding.reason == TextEncodingNote::Reason::ByteOrderMark ? bytes.substr(3) : bytes);
+        encoding.beyondAscii = beyondAscii;
         diagnostics->textEncoding(encoding);
     }
     return XmlPacketReader(text, diagnostics, substitutions.empty() ? nullptr : &substitutions)

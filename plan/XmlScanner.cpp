@@ -95,6 +95,18 @@ void decodeXmlText(std::string_view raw, std::string& out) {
         [&](const char* a, const char* b) { out.append(a, static_cast<size_t>(b - a)); });
 }
 
+void decodeXmlText(std::string_view raw, std::string& out, char32_t& lacking) {
+    out.clear();
+    out.reserve(raw.size());
+    decodeReferences(
+        raw,
+        [&](uint32_t cp, std::string_view) {
+            appendCodePoint(out, cp);
+            if (lacking == 0 && cp > 0xFF && out.back() == '?') lacking = cp;
+        },
+        [&](const char* a, const char* b) { out.append(a, static_cast<size_t>(b - a)); });
+}
+
 std::u16string decodeXmlWideText(std::string_view raw) {
     std::u16string out;
     out.reserve(raw.size());
@@ -240,18 +252,6 @@ XmlTag XmlScanner::nextTag() {
 void XmlScanner::expectClosing(std::string_view name) {
     const XmlTag tag = nextTag();
     if (!tag.closing || tag.name != name) throw dberr::mismatch();
-}
-
-char32_t referencedCharacterNotInCp1252(std::string_view raw) {
-    if (raw.find("&#") == std::string_view::npos) return 0;
-    char32_t lacking = 0;
-    decodeReferences(
-        raw,
-        [&](uint32_t cp, std::string_view) {
-            if (lacking == 0 && cp > 0xFF && cp1252::fromUnicode(cp) == '?') lacking = cp;
-        },
-        [](const char*, const char*) {});
-    return lacking;
 }
 
 std::optional<std::string_view> declaredEncoding(std::string_view text) {

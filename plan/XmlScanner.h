@@ -61,12 +61,11 @@ class XmlScanner {
 // "&#N;", "&#xH;") into 8-bit text: a character above 255 becomes its Windows-1252 byte, or
 // '?'. Anything else after "&" is kept as it stands.
 void decodeXmlText(std::string_view raw, std::string& out);
+// The same, setting `lacking` (when it is 0) to the first character above 255 that Windows-1252
+// lacks, which became "?".
+void decodeXmlText(std::string_view raw, std::string& out, char32_t& lacking);
 // The same for "string.uni" values, which keep every character (plain bytes are Windows-1252).
 std::u16string decodeXmlWideText(std::string_view raw);
-
-// The first character above 255 that Windows-1252 lacks and that `raw` names by a numeric
-// reference, which decodeXmlText turns into "?"; 0 when there is none.
-char32_t referencedCharacterNotInCp1252(std::string_view raw);
 
 // The encoding that a "<?...?>" prolog opening the text (after blanks) declares, as it spells
 // it; nullopt when there is no such prolog or it declares none.
