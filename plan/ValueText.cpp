@@ -346,14 +346,9 @@ bool spellsWholeValue(const FieldDef& field, std::string_view text) {
             return isCleanBase64(text);
         case FieldType::Blob:
             return isTextBlob(field) || isCleanBase64(text);
-        case FieldType::Bcd:
-        case FieldType::FmtBcd:
-        case FieldType::Date:
-        case FieldType::String:
-        case FieldType::WideString:
-            return true;
+        default:
+            return true;  // decimals, dates and texts read whole or not at all
     }
-    return true;
 }
 
 bool sayableAsText(FieldType type, const FieldValue& value) {

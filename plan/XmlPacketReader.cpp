@@ -9,7 +9,6 @@
 
 #include "base/Cp1252.h"
 #include "base/Text.h"
-#include "plan/Base64.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
 #include "plan/LayoutBudget.h"
@@ -17,6 +16,8 @@
 #include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 #include "plan/XmlScanner.h"
+#include "plan/XmlText.h"
+#include "plan/XmlValueNotes.h"
 
 namespace tarvolen {
 namespace {
@@ -29,8 +30,7 @@ constexpr size_t kMaxCount = 0xFFFF;
 struct FieldReadInfo {
     std::string attrName;  // the name ROW attributes use
     bool textBlob = false;
-    size_t width = 0;                // strings are cut to it; 0 = no cut
-    const char* typeName = nullptr;  // the `fieldtype` text, for notes
+    size_t width = 0;  // strings are cut to it; 0 = no cut
 };
 
 // The numbers of CHANGE_LOG, read straight into the log three at a time as the text goes:
@@ -64,10 +64,9 @@ class XmlPacketReader {
     // lacks, each a "?" in `text` now.
     XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics,
                     const std::vector<cp1252::Utf8Substitution>* substitutions = nullptr)
-        : m_scanner(text),
-          m_diagnostics(diagnostics),
-          m_text(text.data()),
-          m_substitutions(substitutions) {}
+        : m_scanner(text) {
+        if (diagnostics != nullptr) m_notes.emplace(*diagnostics, text.data(), substitutions);
+    }
 
     DataPacket read() {
         m_scanner.skipLeadingBlanks();
@@ -264,7 +263,6 @@ class XmlPacketReader {
         field.typeWord = typeWordFor(field.type, width);
         requireCarriableLayout(field, field.typeWord);
         info.textBlob = isTextBlob(field);
-        info.typeName = xmlTypeName(field.type);
         if (field.type == FieldType::String) info.width = static_cast<size_t>(width);
         if (m_packet.fields.size() == kMaxCount) throw dberr::invalidParameter();
         m_packet.fields.push_back(std::move(field));
@@ -415,113 +413,48 @@ class XmlPacketReader {
     void storeValue(size_t i, std::string_view raw, RowStore::Builder& row) {
         const FieldDef& field = m_packet.fields[i];
         const FieldReadInfo& info = m_info[i];
-        if (m_substitutions != nullptr && m_diagnostics != nullptr) noteSubstitution(i, raw);
+        // The version being read is the next one the store will hold.
+        const NotedValue at{m_packet.rows.size() + 1, &field};
+        if (m_notes) m_notes->substitution(at, raw);
         if (field.type == FieldType::String) {
-            decodeText(i, raw);
+            decodeText(at, raw);
             if (info.width > 0 && m_scratch.size() > info.width) {
-                if (m_diagnostics != nullptr) noteCut(i, m_scratch.size(), info.width, m_scratch);
+                if (m_notes) m_notes->cut(at, m_scratch.size(), info.width, m_scratch);
                 m_scratch.resize(info.width);
             }
             // A single zero byte is the binary form's empty text; so it is here.
             if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
         } else if (info.textBlob) {
-            decodeText(i, raw);
+            decodeText(at, raw);
             row.blob(m_scratch);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
             const auto width = static_cast<size_t>(field.width());
-            if (m_diagnostics != nullptr && text.size() > width) noteCut(i, text.size(), width, {});
+            if (m_notes && text.size() > width) m_notes->cut(at, text.size(), width, {});
             cutWideText(text, width);
             row.wide(text);
         } else {
             decodeXmlText(raw, m_scratch);
             const FieldValue value = valueFromText(field, m_scratch);
-            if (m_diagnostics != nullptr) noteTypedValue(i, value);
+            if (m_notes) m_notes->typedValue(at, m_scratch, value);
             row.value(value);
         }
     }
 
-    // What a typed value's text (in m_scratch) reads as, when that is not what it spells.
-    void noteTypedValue(size_t i, const FieldValue& value) {
-        const FieldDef& field = m_packet.fields[i];
-        if (isNull(value)) {
-            if (!m_scratch.empty()) noteText(ValueNote::Kind::TextReadAsNull, i, m_scratch, {});
-            return;
-        }
-        if (field.type == FieldType::Bytes) {
-            const size_t length = base64Decode(m_scratch).size();
-            const auto width = static_cast<size_t>(field.width());
-            if (length > width) noteCut(i, length, width, {});
-        }
-        if (!spellsWholeValue(field, m_scratch)) {
-            noteText(ValueNote::Kind::TextReadOtherwise, i, m_scratch, valueToText(field, value));
-        }
-    }
-
-    // Decodes a text into m_scratch. One that names, by reference, a character Windows-1252
-    // lacks reads with "?" there, which is noted.
-    void decodeText(size_t i, std::string_view raw) {
-        if (m_diagnostics == nullptr) {
+    // Decodes a text into m_scratch, noting a reference to a character Windows-1252 lacks.
+    void decodeText(const NotedValue& at, std::string_view raw) {
+        if (!m_notes) {
             decodeXmlText(raw, m_scratch);
             return;
         }
         char32_t lacking = 0;
         decodeXmlText(raw, m_scratch, lacking);
-        if (lacking == 0) return;
-        ValueNote note = noteFor(ValueNote::Kind::CharacterNotInCp1252, i);
-        note.text = raw;
-        note.readAs = m_scratch;
-        note.character = lacking;
-        m_diagnostics->note(note);
-    }
-
-    // A value holding a "?" put in place of a UTF-8 character Windows-1252 lacks. Substitutions
-    // are few (one file rarely holds any), so a search per value costs nothing much.
-    void noteSubstitution(size_t i, std::string_view raw) {
-        const auto begin = static_cast<size_t>(raw.data() - m_text);
-        const auto at = std::lower_bound(
-            m_substitutions->begin(), m_substitutions->end(), begin,
-            [](const cp1252::Utf8Substitution& s, size_t offset) { return s.to < offset; });
-        if (at == m_substitutions->end() || at->to >= begin + raw.size()) return;
-        ValueNote note = noteFor(ValueNote::Kind::CharacterNotInCp1252, i);
-        note.text = raw;
-        decodeXmlText(raw, m_scratch);
-        note.readAs = m_scratch;
-        note.character = at->codePoint;
-        note.byteOffset = at->from;
-        m_diagnostics->note(note);
-    }
-
-    // The version being read is the next one the store will hold.
-    ValueNote noteFor(ValueNote::Kind kind, size_t i) const {
-        ValueNote note;
-        note.kind = kind;
-        note.row = m_packet.rows.size() + 1;
-        note.field = m_packet.fields[i].name;
-        note.fieldType = m_info[i].typeName;
-        return note;
-    }
-
-    void noteText(ValueNote::Kind kind, size_t i, std::string_view text, std::string_view readAs) {
-        ValueNote note = noteFor(kind, i);
-        note.text = text;
-        note.readAs = readAs;
-        m_diagnostics->note(note);
-    }
-
-    void noteCut(size_t i, size_t length, size_t width, std::string_view text) {
-        ValueNote note = noteFor(ValueNote::Kind::CutToWidth, i);
-        note.length = length;
-        note.width = width;
-        note.text = text;
-        m_diagnostics->note(note);
+        if (lacking != 0) m_notes->referencedCharacter(at, raw, m_scratch, lacking);
     }
 
     XmlScanner m_scanner;
-    DecodeDiagnostics* m_diagnostics;                              // may be null
-    const char* m_text;                                            // where the text starts
-    const std::vector<cp1252::Utf8Substitution>* m_substitutions;  // may be null
+    std::optional<XmlValueNotes> m_notes;  // only when asked for
     XmlAttribute m_attribute;
     DataPacket m_packet;
     LayoutBudget m_budget;
@@ -539,64 +472,11 @@ class XmlPacketReader {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-// A data file's UTF-8 text in Windows-1252, refused when it is not UTF-8: it would otherwise be
-// read as something else. A character the code page lacks becomes "?", noted in
-// `substitutions` (offsets in the file), so that the reader refuses a value holding one while a
-// name holding one (never stored) stays readable. `offset` is where `utf8` starts in the file;
-// `why` says why the text is taken as UTF-8.
-std::string dataFileText(std::string_view utf8, size_t offset, std::string_view why,
-                         std::vector<cp1252::Utf8Substitution>& substitutions) {
-    std::string text;
-    if (const std::optional<size_t> bad = cp1252::fromUtf8Marking(utf8, text, substitutions)) {
-        throw EDataFileRefused("The data file " + std::string(why) +
-                               " but is not UTF-8 at byte offset " + std::to_string(offset + *bad));
-    }
-    for (cp1252::Utf8Substitution& s : substitutions) s.from += offset;
-    return text;
-}
-
 DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, TextRules rules) {
-    const bool dataFile = rules == TextRules::DataFile;
-    const bool byteOrderMark = bytes.substr(0, 3) == kByteOrderMark;
-    // Whether any byte is beyond ASCII, looked at once, and only when asked.
-    const bool beyondAscii = (dataFile || diagnostics != nullptr) &&
-                             cp1252::hasHighBytes(byteOrderMark ? bytes.substr(3) : bytes);
-    TextEncodingNote encoding;
-    std::string converted;
-    std::vector<cp1252::Utf8Substitution> substitutions;
-    std::string_view text = bytes;
-    if (byteOrderMark) {
-        encoding.encoding = TextEncodingNote::Encoding::Utf8;
-        encoding.reason = TextEncodingNote::Reason::ByteOrderMark;
-        converted = dataFile ? dataFileText(bytes.substr(3), 3,
-                                            "opens with UTF-8's byte-order mark", substitutions)
-                             : cp1252::fromUtf8(bytes.substr(3));
-        text = converted;
-    } else if (const std::optional<std::string_view> declared = declaredEncoding(bytes)) {
-        encoding.reason = TextEncodingNote::Reason::Declared;
-        encoding.declared = std::string(*declared);
-        // A plan that declares UTF-8 and is not is taken as Windows-1252, as it always was.
-        if (equalsNoCase(*declared, "UTF-8") && (dataFile || cp1252::isValidUtf8(bytes))) {
-            encoding.encoding = TextEncodingNote::Encoding::Utf8;
-            converted = dataFile ? dataFileText(bytes, 0, "declares UTF-8", substitutions)
-                                 : cp1252::fromUtf8(bytes);
-            text = converted;
-        }
-    } else if (dataFile && beyondAscii && cp1252::isValidUtf8(bytes)) {
-        // What XML assumes without a declaration. Windows-1252 text beyond ASCII is almost
-        // never valid UTF-8; plans are never taken so (the tool writes them in Windows-1252).
-        encoding.encoding = TextEncodingNote::Encoding::Utf8;
-        encoding.reason = TextEncodingNote::Reason::Detected;
-        converted = dataFileText(bytes, 0, "is UTF-8", substitutions);
-        text = converted;
-    }
-    if (diagnostics != nullptr) {
-        encoding.beyondAscii = beyondAscii;
-        diagnostics->textEncoding(encoding);
-    }
-    return XmlPacketReader(text, diagnostics, substitutions.empty() ? nullptr : &substitutions)
+    const XmlText text = takeXmlText(bytes, rules, diagnostics != nullptr);
+    if (diagnostics != nullptr) diagnostics->textEncoding(text.encoding);
+    return XmlPacketReader(text.text(), diagnostics,
+                           text.substitutions.empty() ? nullptr : &text.substitutions)
         .read();
 }
 
