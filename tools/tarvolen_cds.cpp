@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "plan/DataFileReading.h"
@@ -127,7 +128,13 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (command == "convert" && argc == 4) {
-        writePacketFile(argv[3], decodeImportData(readWholeFile(argv[2])));
+        std::optional<TextEncodingNote> encoding;
+        writePacketFile(argv[3], decodeImportData(readWholeFile(argv[2]), &encoding));
+        // Nothing in IN says it is UTF-8, so OUT's text may surprise: say how IN was read.
+        if (encoding && encoding->reason == TextEncodingNote::Reason::Detected) {
+            std::cerr << "tarvolen-cds: " << argv[2] << " read as "
+                      << describeTextEncoding(*encoding) << "\n";
+        }
         return 0;
     }
     if (command == "check" && argc == 3) {

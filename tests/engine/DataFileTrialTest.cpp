@@ -183,7 +183,12 @@ TEST_F(DataFileTrial, utf8DataFilesAreReadAsUtf8AndBrokenOnesAreRefused) {
     writeFile("dichiarato.xml", declared + packet(fields, rows(utf8Text)));
     writeFile("bom.xml", "\xEF\xBB\xBF" + packet(fields, rows(utf8Text)));
     writeFile("windows.xml", prolog + packet(fields, rows(cp1252Text)));
-    ASSERT_EQ(cds("convert senza.xml binario.cds").exitCode, 0);
+    const Result converted = cds("convert senza.xml binario.cds");
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    EXPECT_EQ(converted.err,
+              "tarvolen-cds: senza.xml read as UTF-8 (no encoding declared, the text is valid "
+              "UTF-8)\n");
+    EXPECT_EQ(cds("convert windows.xml windows.cds").err, "");
 
     const struct {
         const char* file;
