@@ -27,11 +27,12 @@ constexpr auto kLoadPumpInterval = std::chrono::milliseconds(20);
 // file's errors come out of get() as LoadImportFile raised them; should `pump` throw, the
 // future's destructor still waits for the thread, which uses `reader`.
 template <class Pump>
-void LoadImportFilePumping(TClientDataSet& reader, const std::string& fileName, Pump&& pump) {
-    auto loading =
-        std::async(std::launch::async, [&reader, &fileName] { LoadImportFile(reader, fileName); });
+std::optional<TextEncodingNote> LoadImportFilePumping(TClientDataSet& reader,
+                                                      const std::string& fileName, Pump&& pump) {
+    auto loading = std::async(std::launch::async,
+                              [&reader, &fileName] { return LoadImportFile(reader, fileName); });
     while (loading.wait_for(kLoadPumpInterval) != std::future_status::ready) pump();
-    loading.get();
+    return loading.get();
 }
 
 }  // namespace
@@ -64,7 +65,14 @@ void TdmMain::ImportTable() {
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
         m_progress.total = 0;  // not known until the file is read
-        LoadImportFilePumping(cds, fileName, [this] { Pump(); });
+        const std::optional<TextEncodingNote> encoding =
+            LoadImportFilePumping(cds, fileName, [this] { Pump(); });
+        // Read as UTF-8 although nothing in the file says so: the log says it, once.
+        if (encoding && encoding->reason == TextEncodingNote::Reason::Detected) {
+            const ImportEncodingText read = DescribeImportEncoding(*encoding);
+            Log("FASE " + id + " IMPORT TABELLA " + tableName + ": FILE DI DATI LETTO COME " +
+                read.encoding + " (" + read.reason + ").");
+        }
         Table.setTableName(tableName);
         Table.open();
         const auto& fields = cds.Packet().fields;
@@ -151,6 +159,8 @@ void TdmMain::ImportTable() {
         ++FailedImports;
         if (const auto* refused = dynamic_cast<const database::RowFailed*>(&e))
             failedRecord = refused->row();
+        if (const auto* refused = dynamic_cast<const EDataFileRefused*>(&e))
+            failedRecord = refused->record();
         std::string what = "IMPORT TABELLA " + tableName + " DAL FILE " + fileName;
         if (failedRecord > 0) what += ", RECORD " + std::to_string(failedRecord);
         LogError(e.what(), what);

@@ -62,6 +62,10 @@ bool isEmptyValue(const FieldValue& v) {
     return false;
 }
 
+DataPacket decodePlanRules(std::string_view bytes) {
+    return decodePacket(bytes);
+}
+
 }  // namespace
 
 // ---- TClientDataSet ---------------------------------------------------------------------
@@ -105,14 +109,18 @@ void TClientDataSet::Open() {
     if (Active()) return;
     std::string bytes;
     if (!m_fileName.empty() && fileExists(m_fileName)) bytes = readOwn(m_fileName);
-    openFrom(std::move(bytes), true);
+    openFrom(std::move(bytes), decodePlanRules, true);
 }
 
 void TClientDataSet::LoadFile(const std::string& fileName) {
+    LoadFile(fileName, decodePlanRules);
+}
+
+void TClientDataSet::LoadFile(const std::string& fileName, const PacketDecoder& decode) {
     Close();
     const bool own = isOwnFile(fileName);
     const std::string& path = fileName.empty() ? m_fileName : fileName;
-    openFrom(own ? readOwn(path) : readWholeFile(path), own);
+    openFrom(own ? readOwn(path) : readWholeFile(path), decode, own);
 }
 
 bool TClientDataSet::isOwnFile(const std::string& fileName) const {
@@ -124,9 +132,9 @@ std::string TClientDataSet::readOwn(const std::string& path) {
     return m_keeper ? m_keeper->ReadOwnFile(path) : readWholeFile(path);
 }
 
-void TClientDataSet::openFrom(std::string bytes, bool ownFile) {
+void TClientDataSet::openFrom(std::string bytes, const PacketDecoder& decode, bool ownFile) {
     if (bytes.empty()) throwTableError("Missing data provider or data packet");
-    DataPacket packet = decodePacket(bytes);
+    DataPacket packet = decode(bytes);
     bytes.clear();
     bytes.shrink_to_fit();
     openOn(std::move(packet));

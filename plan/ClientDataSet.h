@@ -4,6 +4,7 @@
 // its FileName when it closes after a change.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,6 +70,10 @@ class TClientDataSet {
     void Close();
     // Closes (with write-back), reads the named file (FileName when empty), opens on the first row.
     void LoadFile(const std::string& fileName);
+    // Turns a file's bytes into a packet, or throws as the decoders do.
+    using PacketDecoder = std::function<DataPacket(std::string_view bytes)>;
+    // The same, the bytes decoded by `decode` instead of by the plan's rules (decodePacket).
+    void LoadFile(const std::string& fileName, const PacketDecoder& decode);
     // Writes the whole table; XML when asked for or when the name ends in ".xml". A write of
     // the own file through a keeper leaves the table unchanged (change count 0), since the
     // file then holds it; a plain write does not change the change count.
@@ -135,7 +140,7 @@ class TClientDataSet {
 
   private:
     friend class TField;
-    void openFrom(std::string bytes, bool ownFile);
+    void openFrom(std::string bytes, const PacketDecoder& decode, bool ownFile);
     void openOn(DataPacket packet);
     bool isOwnFile(const std::string& fileName) const;
     // The own file's bytes, through the keeper when there is one.
