@@ -25,8 +25,9 @@ std::error_code windowsError(DWORD code) {
     return lastError();
 }
 
+// File keeps its handle as an integer, the type its header shares with POSIX descriptors.
 HANDLE handleOf(intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
+    return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
 }
 
 std::string folderOf(const std::string& file) {
