@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/os/Process.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
@@ -11,8 +12,7 @@ namespace tarvolen::cli {
 
 std::string LogTimestamp(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = os::localTime(seconds);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() %
         1000;
@@ -31,7 +31,7 @@ std::string DurationText(std::chrono::steady_clock::duration duration) {
 }
 
 RunLogFile::RunLogFile(const std::string& path, const TerminalText& text, Clock clock)
-    : m_file(std::fopen(path.c_str(), "a")), m_text(text), m_clock(std::move(clock)) {
+    : m_file(std::fopen(path.c_str(), "ab")), m_text(text), m_clock(std::move(clock)) {
     if (!m_file) {
         throw EFCreateError("Cannot create file \"" + fullPath(path) + "\". " +
                             std::strerror(errno));
