@@ -29,4 +29,11 @@ class ConnectionLost : public DatabaseError {
     using DatabaseError::DatabaseError;
 };
 
+// The database file is held by the engine of another program (another tarvolen, the window, a
+// server on this machine): a database opened in-process admits one program at a time.
+class DatabaseInUse : public DatabaseError {
+  public:
+    using DatabaseError::DatabaseError;
+};
+
 }  // namespace tarvolen::database

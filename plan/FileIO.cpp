@@ -152,6 +152,24 @@ void removeStaleTemporaries(const fs::path& folder, const std::string& base) {
     ::closedir(dir);
 }
 
+// The target a temporary file was written for, and its writer, as its name says:
+// ".<target>.<pid>-<start>.<seed>.<counter>".
+std::pair<std::string, Writer> targetOf(std::string_view name) {
+    if (name.size() < 2 || name.front() != '.') return {};
+    // The last two parts are numbers; the one before them names the writer.
+    size_t end = name.size();
+    for (int part = 0; part < 3; ++part) {
+        const size_t dot = name.rfind('.', end - 1);
+        if (dot == std::string_view::npos || dot == 0) return {};
+        end = dot;
+    }
+    std::string base(name.substr(1, end - 1));
+    if (base.size() > 4 && base.substr(base.size() - 4) == ".bak") base.resize(base.size() - 4);
+    const Writer writer = writerOf(name, base);
+    if (writer.pid < 0) return {};
+    return {base, writer};
+}
+
 // Creates a new, empty file beside the target for writing. Unlike mkstemp it lets the mode pass
 // through the umask, so a new file gets the usual permissions without changing the process-wide
 // umask, which other threads may be creating files under.
@@ -384,6 +402,25 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
     // Make the rename itself durable.
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+std::string TemporaryNameBeside(const std::string& path) {
+    const fs::path target(path);
+    return uniqueTemporaryName(folderOf(target), target.filename().string());
+}
+
+void RemoveAbandonedTemporaries(const std::string& folder, std::string_view suffix) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const auto [base, writer] = targetOf(entry->d_name);
+        if (writer.pid < 0 || base.size() < suffix.size() ||
+            std::string_view(base).substr(base.size() - suffix.size()) != suffix ||
+            stillWriting(writer))
+            continue;
+        ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 void checkReplaceable(const std::string& path, uint64_t bytes) {

@@ -24,6 +24,22 @@ IProvider* provider() {
     return instance;
 }
 
+namespace {
+
+// True when the status vector holds the code anywhere.
+bool holdsCode(const intptr_t* errors, intptr_t code) {
+    if (errors == nullptr) return false;
+    for (const intptr_t* e = errors; *e != isc_arg_end;) {
+        const intptr_t kind = *e++;
+        if (kind == isc_arg_gds && *e == code) return true;
+        // Every argument takes one slot, but a counted string takes two.
+        e += kind == isc_arg_cstring ? 2 : 1;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool meansConnectionLost(const intptr_t* errors) {
     // The codes seen when a server stops, a network fails, or the client shuts an attachment
     // down (on SIGINT or SIGTERM unless told otherwise), anywhere in the vector: the first code
@@ -58,6 +74,7 @@ void throwError(IStatus* status) {
     const intptr_t* errors = status->getErrors();
     const long code = (errors != nullptr && errors[0] == isc_arg_gds) ? errors[1] : 0;
     if (meansConnectionLost(errors)) throw ConnectionLost(text, code);
+    if (holdsCode(errors, isc_already_opened)) throw DatabaseInUse(text, code);
     throw DatabaseError(text, code);
 }
 

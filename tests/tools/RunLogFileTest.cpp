@@ -1,6 +1,6 @@
-// The log file of tarvolen-run: a timestamp on every line, appended, flushed as it goes.
+// The log file of a run: a timestamp on every line, appended, flushed as it goes.
 
-#include "tools/RunLogFile.h"
+#include "engine/RunLog.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
-namespace tarvolen::cli {
+namespace tarvolen {
 namespace {
 
 using namespace std::chrono_literals;
@@ -46,9 +46,8 @@ TEST_F(RunLogFileTest, durationsAreSecondsToTheMillisecond) {
 }
 
 TEST_F(RunLogFileTest, everyLineIsStampedAndReachesTheFileAtOnce) {
-    const TerminalText utf8(false);
     auto now = m_time;
-    RunLogFile log(path("run.log"), utf8, [&] { return now; });
+    RunLogFile log(path("run.log"), LogEncoding::Utf8, [&] { return now; });
     log.write("FASE 1 SCRIPT IN ESECUZIONE.");
     // Written through before the next line comes: a killed run keeps its log to here.
     EXPECT_EQ(readWholeFile(path("run.log")),
@@ -64,21 +63,19 @@ TEST_F(RunLogFileTest, everyLineIsStampedAndReachesTheFileAtOnce) {
 }
 
 TEST_F(RunLogFileTest, appendsToALogThatIsThere) {
-    const TerminalText raw(true);
     {
-        RunLogFile first(path("run.log"), raw, [&] { return m_time; });
+        RunLogFile first(path("run.log"), LogEncoding::Unchanged, [&] { return m_time; });
         first.write("one");
     }
-    RunLogFile second(path("run.log"), raw, [&] { return m_time; });
+    RunLogFile second(path("run.log"), LogEncoding::Unchanged, [&] { return m_time; });
     second.write("two");
     EXPECT_EQ(readWholeFile(path("run.log")),
               "2024-05-02 14:03:07.250 one\n2024-05-02 14:03:07.250 two\n");
 }
 
 TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
-    const TerminalText raw(true);
     try {
-        RunLogFile log(path("no-such-folder/run.log"), raw);
+        RunLogFile log(path("no-such-folder/run.log"), LogEncoding::Unchanged);
         FAIL() << "opened";
     } catch (const EFCreateError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + path("no-such-folder/run.log") +
@@ -87,4 +84,4 @@ TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
 }
 
 }  // namespace
-}  // namespace tarvolen::cli
+}  // namespace tarvolen

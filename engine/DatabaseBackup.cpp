@@ -1,0 +1,324 @@
+#include "engine/DatabaseBackup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "db/DatabaseService.h"
+#include "engine/BackupFiles.h"
+#include "engine/BatchStopped.h"
+#include "engine/EngineHost.h"
+#include "engine/RunLog.h"
+#include "engine/StopLines.h"
+#include "engine/dm_main.h"
+#include "plan/FileIO.h"
+
+namespace tarvolen {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+// Why the folder cannot take a backup now; empty when it can. Makes it, when asked, if it is
+// missing.
+std::string folderProblem(const std::string& folder, bool create) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (errno == ENOENT && create && ::mkdir(folder.c_str(), 0777) == 0) return {};
+        return "la cartella " + quoted(folder) + " non esiste o non si pu\xF2 usare (" +
+               std::strerror(errno) + ")";
+    }
+    if (!S_ISDIR(st.st_mode)) return quoted(folder) + " non \xE8 una cartella";
+    // A probe of a file made and removed, as the backup's own file will be made.
+    const std::string probe = TemporaryNameBeside((fs::path(folder) / "prova.fbk").string());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return "nella cartella " + quoted(folder) + " non si possono scrivere file (" +
+               std::strerror(errno) + ")";
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
+
+uint64_t freeBytes(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0) return 0;
+    return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+// Flushes a whole file to disk; 0 or the error.
+int syncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int rc = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return rc;
+}
+
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Gives the whole file its backup's name, the first of the day's names for this second that
+// no other file has. Returns the name given. Throws std::system_error.
+std::string nameBackup(const std::string& temporary, const std::string& folder,
+                       const std::string& alias, const std::string& version,
+                       std::chrono::system_clock::time_point started) {
+    for (int sequence = 1; sequence < 1000; ++sequence) {
+        const std::string name =
+            (fs::path(folder) / BackupFileName(alias, version, started, sequence)).string();
+        // A link never replaces a file: a name taken meanwhile is passed over.
+        if (::link(temporary.c_str(), name.c_str()) == 0) {
+            ::unlink(temporary.c_str());
+            return name;
+        }
+        if (errno == EEXIST) continue;
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV)
+            throw std::system_error(errno, std::generic_category());
+        // A file system without hard links: a rename, after a look that the name is free.
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) == 0) continue;
+        if (::rename(temporary.c_str(), name.c_str()) == 0) return name;
+        throw std::system_error(errno, std::generic_category());
+    }
+    throw std::system_error(EEXIST, std::generic_category());
+}
+
+// Reports a backup's or check's progress to the host, and asks whether to go on.
+class ProgressReporter {
+  public:
+    ProgressReporter(EngineHost* host, RunProgress::Stage stage, size_t tables)
+        : m_host(host) {
+        m_progress.stage = stage;
+        m_progress.unit = RunProgress::Unit::Tables;
+        m_progress.total = tables;
+    }
+    bool operator()(const database::ServiceProgress& progress) {
+        if (m_host == nullptr) return true;
+        m_progress.done = std::min(progress.tablesDone, m_progress.total);
+        m_progress.bytes = progress.fileBytes;
+        m_host->reportProgress(m_progress);
+        m_host->processEvents();
+        return !m_host->stopRequested();
+    }
+
+  private:
+    EngineHost* m_host;
+    RunProgress m_progress;
+};
+
+// The scratch database of the check: a file of this machine, opened in-process, dropped when
+// the check is done however it ends.
+class ScratchDatabase {
+  public:
+    ScratchDatabase(const std::string& folder, const database::AliasSettings& source)
+        : m_file(TemporaryNameBeside((fs::path(folder) / "verifica.fdb").string())) {
+        m_config = std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
+            "[verifica]\nDatabase = \"" + m_file + "\"\nCharset = " + source.charset + "\n",
+            fs::path(folder) / "verifica.ini"));
+        m_settings = m_config->find("verifica");
+    }
+    ~ScratchDatabase() {
+        if (m_connection && m_connection->connected()) {
+            try {
+                m_connection->dropDatabase();
+            } catch (const database::DatabaseError&) {
+                // The file goes below all the same; the engine has let it go with its connection.
+                m_connection->close();
+            }
+        }
+        std::error_code ignored;
+        fs::remove(m_file, ignored);
+    }
+    ScratchDatabase(const ScratchDatabase&) = delete;
+    ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+
+    const std::string& file() const { return m_file; }
+    const database::AliasSettings& settings() const { return m_settings; }
+    database::Connection& open(const std::string& user) {
+        m_connection = std::make_unique<database::Connection>("verifica");
+        m_connection->setAliasConfig(m_config);
+        m_connection->setAliasName("verifica");
+        m_connection->params().setValue("USER NAME", user);
+        m_connection->open();
+        return *m_connection;
+    }
+
+  private:
+    std::string m_file;
+    std::shared_ptr<database::AliasConfig> m_config;
+    database::AliasSettings m_settings;
+    std::unique_ptr<database::Connection> m_connection;
+};
+
+// Restores the backup into a scratch database and compares every table's row count with the
+// database's. Returns the log line of a check that found them equal; throws BackupFailed
+// naming the tables that differ.
+std::string checkBackup(TdmMain& dm, const std::string& folder, const std::string& backup,
+                        const database::AliasSettings& source, size_t tables) {
+    const auto started = Clock::now();
+    ScratchDatabase scratch(folder, source);
+    ProgressReporter report(dm.host(), RunProgress::Stage::BackupCheck, tables);
+    database::RestoreDatabase(scratch.settings(), dm.dbsagg.params(), backup, scratch.file(),
+                              [&](const database::ServiceProgress& p) { return report(p); });
+    const auto restored =
+        database::TableRowCounts(scratch.open(dm.dbsagg.params().value("USER NAME")));
+    const auto original = database::TableRowCounts(dm.dbsagg);
+    std::string differences;
+    int64_t rows = 0;
+    for (const auto& [table, count] : original) {
+        rows += count;
+        const auto found = std::find_if(restored.begin(), restored.end(),
+                                        [&](const auto& r) { return r.first == table; });
+        const std::string inBackup =
+            found == restored.end() ? std::string("assente") : std::to_string(found->second);
+        if (found == restored.end() || found->second != count) {
+            if (!differences.empty()) differences += ", ";
+            differences += table + " (database " + std::to_string(count) + ", backup " +
+                           inBackup + ")";
+        }
+    }
+    if (!differences.empty())
+        throw BackupFailed("il backup ripristinato non ha le righe del database: " + differences);
+    return "VERIFICA DEL BACKUP RIUSCITA: " + std::to_string(original.size()) + " TABELLE, " +
+           std::to_string(rows) + " RIGHE, COME NEL DATABASE (" +
+           DurationText(Clock::now() - started) + ")";
+}
+
+std::string failureText(const std::string& why) {
+    return "Backup del database non riuscito: " + why +
+           ". L'aggiornamento non \xE8 stato eseguito: nessuna fase \xE8 stata applicata.";
+}
+
+}  // namespace
+
+std::string BackupDoneLine(const BackupResult& result) {
+    return std::string(kBackupDoneOpening) + result.file + ": " + SizeText(result.bytes) + " IN " +
+           DurationText(result.took);
+}
+
+BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
+    // The log names the file wherever it is read from; the engine gets a path it cannot misread.
+    BackupRequest request = given;
+    request.folder = fullPath(given.folder);
+    EngineHost* host = dm.host();
+    const auto log = [host](const std::string& line) {
+        if (host != nullptr) host->appendLog(line);
+    };
+    const auto fail = [&](const std::string& why) -> BackupFailed {
+        log("BACKUP DEL DATABASE NON RIUSCITO: " + why);
+        return BackupFailed(failureText(why));
+    };
+    log("Backup del database in corso...");
+    const auto started = Clock::now();
+    const auto startedAt = std::chrono::system_clock::now();
+    if (const std::string problem = folderProblem(request.folder, request.createFolder);
+        !problem.empty())
+        throw fail(problem);
+    RemoveAbandonedTemporaries(request.folder, ".fbk");
+    RemoveAbandonedTemporaries(request.folder, ".fdb");
+
+    const std::string version = dm.ReadDatabaseVersion()->AsText();
+    const database::AliasSettings settings = dm.dbsagg.aliasSettings();
+    const size_t tables = dm.dbsagg.tableNames().size();
+    const std::string temporary = TemporaryNameBeside(
+        (fs::path(request.folder) / BackupFileName(dm.dbsagg.aliasName(), version, startedAt))
+            .string());
+    // Whatever ends the backup early, nothing of it is left but a whole, named file.
+    struct Leftover {
+        const std::string& path;
+        bool keep = false;
+        ~Leftover() {
+            if (!keep) ::unlink(path.c_str());
+        }
+    } leftover{temporary};
+
+    ProgressReporter report(host, RunProgress::Stage::Backup, tables);
+    try {
+        database::BackupDatabase(settings, dm.dbsagg.params(), temporary,
+                                 [&](const database::ServiceProgress& p) { return report(p); });
+    } catch (const database::ServiceStopped&) {
+        log("BACKUP DEL DATABASE INTERROTTO: NESSUNA FASE ESEGUITA.");
+        throw BatchStopped(BatchStopped::Reason::StopRequested,
+                           "ESECUZIONE INTERROTTA DURANTE IL BACKUP DEL DATABASE: " +
+                               std::string(kStopRequestedCause) + ".");
+    } catch (const database::DatabaseError& e) {
+        throw fail(e.what());
+    }
+    if (const int error = syncFile(temporary); error != 0) throw fail(std::strerror(error));
+    BackupResult result;
+    struct stat st {};
+    if (::stat(temporary.c_str(), &st) == 0) result.bytes = static_cast<uint64_t>(st.st_size);
+    try {
+        result.file = nameBackup(temporary, request.folder, dm.dbsagg.aliasName(), version,
+                                 startedAt);
+    } catch (const std::system_error& e) {
+        throw fail(std::string("il file del backup non si pu\xF2 nominare (") + e.what() + ")");
+    }
+    leftover.keep = true;
+    syncFolder(request.folder);
+    result.took = Clock::now() - started;
+    log(BackupDoneLine(result));
+
+    if (request.verify) {
+        log("Verifica del backup in corso...");
+        try {
+            log(checkBackup(dm, request.folder, result.file, settings, tables));
+        } catch (const database::ServiceStopped&) {
+            log("VERIFICA DEL BACKUP INTERROTTA: NESSUNA FASE ESEGUITA.");
+            throw BatchStopped(BatchStopped::Reason::StopRequested,
+                               "ESECUZIONE INTERROTTA DURANTE LA VERIFICA DEL BACKUP: " +
+                                   std::string(kStopRequestedCause) + ".");
+        } catch (const BackupFailed& e) {
+            throw fail(std::string("verifica fallita, ") + e.what());
+        } catch (const database::DatabaseError& e) {
+            throw fail(std::string("il backup non si ripristina (") + e.what() + ")");
+        }
+    }
+    return result;
+}
+
+std::string BackupPreviewLine(TdmMain& dm, const BackupRequest& given, bool& usable) {
+    BackupRequest request = given;
+    request.folder = fullPath(given.folder);
+    usable = false;
+    struct stat st {};
+    const bool missing = ::stat(request.folder.c_str(), &st) != 0 && errno == ENOENT;
+    if (missing && request.createFolder) {
+        usable = true;
+        return "BACKUP NELLA CARTELLA " + request.folder + " (CHE VERRA' CREATA)";
+    }
+    if (const std::string problem = folderProblem(request.folder, false); !problem.empty())
+        return "BACKUP IMPOSSIBILE: " + problem;
+    const std::string version = dm.ReadDatabaseVersion()->AsText();
+    const std::string name =
+        BackupFileName(dm.dbsagg.aliasName(), version, std::chrono::system_clock::now());
+    const uint64_t available = freeBytes(request.folder);
+    const uint64_t database = database::DatabaseBytes(dm.dbsagg);
+    std::string line = "BACKUP NELLA CARTELLA " + request.folder + ", FILE " + name +
+                       ": SPAZIO LIBERO " + SizeText(available) + ", DATABASE " +
+                       SizeText(database);
+    if (available < database) {
+        line += " (LO SPAZIO POTREBBE NON BASTARE)";
+        return line;
+    }
+    usable = true;
+    return line;
+}
+
+}  // namespace tarvolen
