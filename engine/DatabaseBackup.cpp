@@ -193,8 +193,10 @@ std::string checkBackup(TdmMain& dm, const std::string& folder, const std::strin
                            inBackup + ")";
         }
     }
-    if (!differences.empty())
-        throw BackupFailed("il backup ripristinato non ha le righe del database: " + differences);
+    if (!differences.empty()) {
+        const std::string why = "il backup ripristinato non ha le righe del database: " + differences;
+        throw BackupFailed(why, why);
+    }
     return "VERIFICA DEL BACKUP RIUSCITA: " + std::to_string(original.size()) + " TABELLE, " +
            std::to_string(rows) + " RIGHE, COME NEL DATABASE (" +
            DurationText(Clock::now() - started) + ")";
@@ -222,7 +224,7 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
     };
     const auto fail = [&](const std::string& why) -> BackupFailed {
         log("BACKUP DEL DATABASE NON RIUSCITO: " + why);
-        return BackupFailed(failureText(why));
+        return BackupFailed(failureText(why), why);
     };
     log("Backup del database in corso...");
     const auto started = Clock::now();
@@ -285,7 +287,7 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
                                "ESECUZIONE INTERROTTA DURANTE LA VERIFICA DEL BACKUP: " +
                                    std::string(kStopRequestedCause) + ".");
         } catch (const BackupFailed& e) {
-            throw fail(std::string("verifica fallita, ") + e.what());
+            throw fail("verifica fallita, " + e.reason());
         } catch (const database::DatabaseError& e) {
             throw fail(std::string("il backup non si ripristina (") + e.what() + ")");
         }

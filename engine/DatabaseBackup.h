@@ -28,11 +28,16 @@ struct BackupResult {
     std::chrono::steady_clock::duration took{};
 };
 
-// The backup could not be made (or, asked for, its check failed). The message says why; no
-// file under a backup's name was left.
+// The backup could not be made (or, asked for, its check failed); no file under a backup's name
+// was left. The message says why and that the run applied nothing; reason() says only why.
 class BackupFailed : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    BackupFailed(const std::string& message, std::string reason)
+        : std::runtime_error(message), m_reason(std::move(reason)) {}
+    const std::string& reason() const { return m_reason; }
+
+  private:
+    std::string m_reason;
 };
 
 // Backs up the database dbsagg is connected to. Logs "Backup del database in corso..." and then

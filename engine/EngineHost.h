@@ -14,8 +14,9 @@ enum class MessageIcon { None, Error, Warning, Information };
 // Where a run stands, as reported at each pump point.
 struct RunProgress {
     enum class Unit { None, Lines, Rows, Tables };
-    // Before the walk come the backup of the database and, when asked, its check by a restore.
-    enum class Stage { Walk, Backup, BackupCheck };
+    // Before the walk come the backup of the database and, when asked, its check by a restore;
+    // a restore of a backup over the database is a stage of its own.
+    enum class Stage { Walk, Backup, BackupCheck, Restore };
     Stage stage = Stage::Walk;
     int phase = 0;       // 1-based position of the phase being walked; 0 before the walk
     int phaseCount = 0;  // phases in the plan
