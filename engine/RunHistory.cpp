@@ -41,6 +41,9 @@ bool readNumber(std::string_view text, Number& value) {
 RunRecord ParseRunLog(std::string_view text) {
     RunRecord run;
     bool first = true;
+    // An error block quotes the database's message and the statement between two dashed lines:
+    // their text is no log line of the run's.
+    int errorDashes = -1;
     while (!text.empty()) {
         const size_t eol = text.find('\n');
         std::string_view line = text.substr(0, eol);
@@ -51,7 +54,15 @@ RunRecord ParseRunLog(std::string_view text) {
             first = false;
         }
         line.remove_prefix(kStampLength);
-        if (startsWith(line, "INIZIO: ")) {
+        if (errorDashes >= 0) {
+            if (startsWith(line, "-----") && line.find_first_not_of('-') == std::string_view::npos)
+                ++errorDashes;
+            if (errorDashes == 2) errorDashes = -1;
+            continue;
+        }
+        if (line == "ERRORE:") {
+            errorDashes = 0;
+        } else if (startsWith(line, "INIZIO: ")) {
             run.program = between(line, "INIZIO: ", ", alias ");
             run.program = run.program.substr(0, run.program.find(' '));
             run.alias = between(line, ", alias ", ", piano ");
@@ -91,14 +102,20 @@ std::vector<RunRecord> ReadRunHistory(const std::string& planFile) {
         if (name.ends_with(".log") && name.front() != '.' && it->is_regular_file())
             logs.push_back(it->path().string());
     }
-    std::sort(logs.begin(), logs.end());
-    std::vector<RunRecord> runs;
+    std::vector<std::pair<std::string, RunRecord>> runs;  // by the first line's exact time
     for (const std::string& log : logs) {
-        RunRecord run = ParseRunLog(readWholeFile(log));
+        const std::string text = readWholeFile(log);
+        RunRecord run = ParseRunLog(text);
         run.logFile = log;
-        runs.push_back(std::move(run));
+        runs.emplace_back(text.substr(0, 23), std::move(run));
     }
-    return runs;
+    // Two runs in one second are told apart by the milliseconds of their first lines.
+    std::sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.logFile < b.second.logFile;
+    });
+    std::vector<RunRecord> ordered;
+    for (auto& run : runs) ordered.push_back(std::move(run.second));
+    return ordered;
 }
 
 }  // namespace tarvolen

@@ -30,8 +30,8 @@ struct RunRecord {
 // Reads one kept log. Lines it does not know are passed over.
 RunRecord ParseRunLog(std::string_view text);
 
-// The runs whose logs are in "log" beside the plan file, oldest first (by the logs' names,
-// which begin with the time the run began). No folder, no runs. Throws EFOpenError for a log
+// The runs whose logs are in "log" beside the plan file, oldest first (by the time of each
+// log's first line, to the millisecond). No folder, no runs. Throws EFOpenError for a log
 // that cannot be read.
 std::vector<RunRecord> ReadRunHistory(const std::string& planFile);
 
