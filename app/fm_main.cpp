@@ -342,21 +342,22 @@ void TfmMain::RunUpdate() {
     startRunLog();
     // The way back from a phase that goes wrong: without it, nothing runs.
     if (chkBackup->isChecked()) {
-        const bool ownDefault = settings::readIniString(
-            m_settings.executableFolder / settings::kSettingsFileName,
-            settings::kSettingsSection, kBackupDirKey).empty() && m_sessionBackupFolder.empty();
-        BackupDatabaseBeforeRun(m_dm, {BackupFolder(), ownDefault, false});
+        // The window's own default folder is made when missing; one the administrator chose
+        // must be there.
+        BackupDatabaseBeforeRun(m_dm, {BackupFolder(), configuredBackupFolder().empty(), false});
     }
     if (chkStatistics->isChecked()) m_dm.RecalculateStatistics();
     m_dm.RunBatch();
 }
 
+std::string TfmMain::configuredBackupFolder() const {
+    if (!m_sessionBackupFolder.empty()) return m_sessionBackupFolder;
+    return settings::readIniString(m_settings.executableFolder / settings::kSettingsFileName,
+                                   settings::kSettingsSection, kBackupDirKey);
+}
+
 std::string TfmMain::BackupFolder() const {
-    const std::string configured =
-        !m_sessionBackupFolder.empty()
-            ? m_sessionBackupFolder
-            : settings::readIniString(m_settings.executableFolder / settings::kSettingsFileName,
-                                      settings::kSettingsSection, kBackupDirKey);
+    const std::string configured = configuredBackupFolder();
     const std::string plan = m_dm.cdsQuery.FileName().empty() ? std::string(".")
                                                               : fullPath(m_dm.cdsQuery.FileName());
     const std::filesystem::path planFolder = std::filesystem::path(plan).parent_path();

@@ -118,6 +118,8 @@ class TfmMain : public QMainWindow, public EngineHost {
     // file (for this session only when the file cannot be written, which a box then says).
     void CartellaBackup1Click();
     void showBackupFolder();
+    // The folder chosen for this session, else BackupDir of the settings file; empty for none.
+    std::string configuredBackupFolder() const;
     // The run's kept log: opened as a run starts, named in the activity log before the summary
     // (or the error that ends the run), closed with the run's outcome.
     void startRunLog();

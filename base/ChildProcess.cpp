@@ -102,6 +102,8 @@ ChildOutcome RunChild(const ChildRun& run) {
         outcome.exitStatus = 127;
         return outcome;
     }
+    // Written by the child when the program cannot be started: built here, where it may be.
+    const std::string cannotStart = "cannot start " + args[0] + ": ";
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -116,8 +118,7 @@ ChildOutcome RunChild(const ChildRun& run) {
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_DFL);
         ::execve(program.c_str(), argv.data(), envp.data());
         const char* why = std::strerror(errno);
-        const char prefix[] = "cannot start the program: ";
-        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, prefix, sizeof prefix - 1);
+        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, cannotStart.data(), cannotStart.size());
         n = ::write(STDERR_FILENO, why, std::strlen(why));
         ::_exit(127);
     }

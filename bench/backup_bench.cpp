@@ -9,11 +9,15 @@
 // package's file). Over the server, gbak -b and gbak -c run here as clients of the server, as
 // tarvolen-backup's backup does; a restore through the server's own service manager
 // (gbak -c -se), which reads a file the server can reach, is timed too. Each side's best of R
-// runs, taken in turn. The databases live in the system's temporary folder (TMPDIR).
+// runs, taken in turn. The databases live in the system's temporary folder (TMPDIR). For the
+// embedded database, where the engine works inside the process timed, the processor time of
+// each side is compared too: what the machine's load changes least.
 //
-//   bench_backup [--rows N] [--runs R] [--server 0|1]     (defaults 2000000, 2, 1)
+//   bench_backup [--rows N] [--runs R] [--server 0|1]     (defaults 2000000, 3, 1)
 
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -29,6 +33,8 @@
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "engine/BackupFiles.h"
+
+extern char** environ;
 
 namespace {
 
@@ -54,6 +60,16 @@ std::string sysdbaPassword() {
     }
     return {};
 }
+
+// One side's time: wall clock, and the processor time of its process (user and system).
+struct Timing {
+    double wall = std::numeric_limits<double>::max();
+    double cpu = std::numeric_limits<double>::max();
+    void keepBest(const Timing& other) {
+        wall = std::min(wall, other.wall);
+        cpu = std::min(cpu, other.cpu);
+    }
+};
 
 // The database of one measurement: embedded, or opened by the local server.
 struct Target {
@@ -118,9 +134,9 @@ class Bench {
     uint64_t bytes() const { return m_bytes; }
 
     // The tool's backup; returns its wall time.
-    double toolBackup() {
+    Timing toolBackup() {
         clearBackups();
-        const double seconds =
+        const Timing seconds =
             timed(tool("'" TARVOLEN_BACKUP_TOOL "' create --quiet --alias bench backup"));
         const auto made = ListBackups((m_folder.path() / "backup").string());
         if (made.size() != 1) fail("tarvolen-backup made no backup");
@@ -130,10 +146,10 @@ class Bench {
                                       fs::perms::group_read | fs::perms::others_read);
         return seconds;
     }
-    double gbakBackup() {
+    Timing gbakBackup() {
         const std::string file = (m_folder.path() / "gbak.fbk").string();
         fs::remove(file);
-        const double seconds = timed(gbak("-b " + inQuotes(connectionString(database())) + " " +
+        const Timing seconds = timed(gbak("-b " + inQuotes(connectionString(database())) + " " +
                                           inQuotes(file)));
         m_gbakBackupBytes = fs::file_size(file);
         fs::remove(file);
@@ -141,8 +157,8 @@ class Bench {
     }
     // The tool's restore of its backup over the database; the replaced database it keeps is
     // removed afterwards, untimed.
-    double toolRestore() {
-        const double seconds = timed(tool("'" TARVOLEN_BACKUP_TOOL
+    Timing toolRestore() {
+        const Timing seconds = timed(tool("'" TARVOLEN_BACKUP_TOOL
                                           "' restore --quiet --yes --alias bench " +
                                           inQuotes(m_backup)));
         for (const auto& entry : fs::directory_iterator(m_folder.path()))
@@ -151,11 +167,11 @@ class Bench {
         return seconds;
     }
     // gbak -c of the same backup into a new database, dropped afterwards, untimed.
-    double gbakRestore(bool throughServiceManager) {
+    Timing gbakRestore(bool throughServiceManager) {
         const std::string file = (m_folder.path() / "gbak.fdb").string();
         const std::string service =
             throughServiceManager ? " -se localhost:service_mgr" : std::string();
-        const double seconds =
+        const Timing seconds =
             timed(gbak("-c" + service + " " + inQuotes(m_backup) + " " +
                        inQuotes(throughServiceManager ? file : connectionString(file))));
         fs::remove(file);
@@ -174,19 +190,32 @@ class Bench {
     std::string tool(const std::string& command) const {
         std::string env = "TARVOLEN_ALIASES=" + inQuotes((m_folder.path() / "aliases.ini").string());
         if (m_target.server) env += " TARVOLEN_PASSWORD=" + inQuotes(m_target.password);
-        return "cd " + inQuotes(m_folder.path().string()) + " && env " + env + " " + command;
+        return "env -C " + inQuotes(m_folder.path().string()) + " " + env + " " + command;
     }
     std::string gbak(const std::string& arguments) const {
         std::string env = "ISC_USER=SYSDBA";
         if (m_target.server) env += " ISC_PASSWORD=" + inQuotes(m_target.password);
         return "env " + env + " gbak " + arguments;
     }
-    static double timed(const std::string& command) {
+    // Runs the command through the shell, which execs the last program in place (env, gbak, the
+    // tool), so the rusage of the child is the program's own.
+    static Timing timed(const std::string& command) {
+        const std::string line = "exec " + command + " >/dev/null";
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                        const_cast<char*>(line.c_str()), nullptr};
         const auto start = Clock::now();
-        const int status = std::system((command + " >/dev/null").c_str());
-        const double seconds = secondsSince(start);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0)
+            fail("cannot run: " + command);
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        Timing timing;
+        timing.wall = secondsSince(start);
+        timing.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("failed: " + command);
-        return seconds;
+        return timing;
     }
 
     Target m_target;
@@ -203,14 +232,22 @@ class Bench {
 };
 
 // Best of `runs` for each side, the sides taken in turn.
-std::pair<double, double> bestOf(int runs, const std::function<double()>& ours,
-                                 const std::function<double()>& theirs) {
-    double best[2] = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+std::pair<Timing, Timing> bestOf(int runs, const std::function<Timing()>& ours,
+                                 const std::function<Timing()>& theirs) {
+    std::pair<Timing, Timing> best;
     for (int i = 0; i < runs; ++i) {
-        best[0] = std::min(best[0], ours());
-        best[1] = std::min(best[1], theirs());
+        best.first.keepBest(ours());
+        best.second.keepBest(theirs());
     }
-    return {best[0], best[1]};
+    return best;
+}
+
+// The processor time of each side, for the embedded database only: over a server the work is
+// the server's.
+void printProcessorTime(const Target& target, const std::pair<Timing, Timing>& sides) {
+    if (target.server) return;
+    std::printf("  %s, processor time: ours %.2f s, gbak %.2f s, ratio ours/gbak = %.2f\n",
+                target.name, sides.first.cpu, sides.second.cpu, sides.first.cpu / sides.second.cpu);
 }
 
 void measure(const Target& target, int rows, int runs) {
@@ -226,8 +263,10 @@ void measure(const Target& target, int rows, int runs) {
     std::printf(
         "%s backup, best of %d: tarvolen-backup create %.2f s (%s), gbak -b %.2f s (%s), "
         "ratio ours/gbak = %.2f (goal <= %.1f)\n",
-        target.name, runs, backup.first, SizeText(bench.toolBackupBytes()).c_str(), backup.second,
-        SizeText(bench.gbakBackupBytes()).c_str(), backup.first / backup.second, kGoal);
+        target.name, runs, backup.first.wall, SizeText(bench.toolBackupBytes()).c_str(),
+        backup.second.wall, SizeText(bench.gbakBackupBytes()).c_str(),
+        backup.first.wall / backup.second.wall, kGoal);
+    printProcessorTime(target, backup);
     std::fflush(stdout);
 
     const auto restore = bestOf(runs, [&] { return bench.toolRestore(); },
@@ -235,14 +274,16 @@ void measure(const Target& target, int rows, int runs) {
     std::printf(
         "%s restore, best of %d: tarvolen-backup restore %.2f s, gbak -c %.2f s, "
         "ratio ours/gbak = %.2f (goal <= %.1f)\n",
-        target.name, runs, restore.first, restore.second, restore.first / restore.second, kGoal);
+        target.name, runs, restore.first.wall, restore.second.wall,
+        restore.first.wall / restore.second.wall, kGoal);
+    printProcessorTime(target, restore);
     if (target.server) {
-        double service = std::numeric_limits<double>::max();
-        for (int i = 0; i < runs; ++i) service = std::min(service, bench.gbakRestore(true));
+        Timing service;
+        for (int i = 0; i < runs; ++i) service.keepBest(bench.gbakRestore(true));
         std::printf(
             "%s restore, best of %d: gbak -c through the server's service manager %.2f s, "
             "ratio ours/that = %.2f\n",
-            target.name, runs, service, restore.first / service);
+            target.name, runs, service.wall, restore.first.wall / service.wall);
     }
     std::fflush(stdout);
 }
@@ -251,7 +292,7 @@ void measure(const Target& target, int rows, int runs) {
 
 int main(int argc, char** argv) {
     int rows = 2000000;
-    int runs = 2;
+    int runs = 3;
     bool server = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];

@@ -118,7 +118,7 @@ void runObserved(Work&& work, const ProgressLines& lines, const fs::path& backup
         if (!stop && !report()) stop = true;
     }
     running.get();
-    if (stop) throw ServiceStopped("Interrotto");
+    if (stop) throw ServiceStopped("stopped");
     report();
 }
 
@@ -279,7 +279,7 @@ void backupThroughUtility(const AliasSettings& settings, const LoginParams& logi
         std::error_code ignored;
         fs::remove(file, ignored);
     }
-    if (outcome.stopped) throw ServiceStopped("Interrotto");
+    if (outcome.stopped) throw ServiceStopped("stopped");
     if (outcome.exitStatus != 0) {
         std::string error = lines.error();
         if (error.empty() && !output.empty()) error = output.back();

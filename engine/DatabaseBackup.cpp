@@ -74,8 +74,8 @@ void syncFolder(const std::string& folder) {
     ::close(fd);
 }
 
-// Gives the whole file its backup's name, the first of the day's names for this second that
-// no other file has. Returns the name given. Throws std::system_error.
+// Gives the whole file its backup's name: the first name for this second that no other file
+// has. Returns the name given. Throws std::system_error.
 std::string nameBackup(const std::string& temporary, const std::string& folder,
                        const std::string& alias, const std::string& version,
                        std::chrono::system_clock::time_point started) {

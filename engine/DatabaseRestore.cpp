@@ -39,11 +39,13 @@ void syncFolder(const std::string& folder) {
     throw database::DatabaseError(what + ": " + std::strerror(error));
 }
 
-// Puts `restored` in the place of `database`, keeping the replaced file as `kept`: a second
-// name for the database first, then a rename of the new file over the old name, so that the
-// name always holds a whole database. The new file takes the replaced one's permissions (and,
-// where allowed, its owner).
-void swapFiles(const std::string& database, const std::string& restored, const std::string& kept) {
+// Puts `restored` in the place of `database`, keeping the replaced file as `kept` (with "-2",
+// "-3"... after it when that name is taken): a second name for the database first, then a
+// rename of the new file over the old name, so that the name always holds a whole database. The
+// new file takes the replaced one's permissions (and, where allowed, its owner). Returns the
+// name the replaced database kept.
+std::string swapFiles(const std::string& database, const std::string& restored,
+                      const std::string& keptName) {
     struct stat st {};
     if (::stat(database.c_str(), &st) != 0) failSwap("Cannot read " + inQuotes(database), errno);
     ::chmod(restored.c_str(), st.st_mode & 07777);
@@ -51,7 +53,13 @@ void swapFiles(const std::string& database, const std::string& restored, const s
         // When this fails the file keeps the owner the engine gave it; its permission bits hold.
         [[maybe_unused]] const int rc = ::chown(restored.c_str(), st.st_uid, st.st_gid);
     }
-    if (::link(database.c_str(), kept.c_str()) != 0) {
+    std::string kept = keptName;
+    int linked = ::link(database.c_str(), kept.c_str());
+    for (int sequence = 2; linked != 0 && errno == EEXIST && sequence < 100; ++sequence) {
+        kept = keptName + "-" + std::to_string(sequence);
+        linked = ::link(database.c_str(), kept.c_str());
+    }
+    if (linked != 0) {
         if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV)
             failSwap("Cannot keep the database as " + inQuotes(kept), errno);
         // A file system without hard links: the name is free for a moment.
@@ -66,6 +74,7 @@ void swapFiles(const std::string& database, const std::string& restored, const s
         failSwap("Cannot put the restored database in place of " + inQuotes(database), error);
     }
     syncFolder(folderOf(database));
+    return kept;
 }
 
 // A name beside `file` in its folder, the folder told by the file's own separators (a server
@@ -180,9 +189,9 @@ void DatabaseRestore::restoreInProcess(const database::ServiceObserver& observer
     }
     // dbsagg still holds the database, so no other program has opened it meanwhile; it lets
     // go of the replaced file once that has its new name.
-    m_keptAs = ReplacedDatabaseName(m_file, std::chrono::system_clock::now());
     try {
-        swapFiles(m_file, restored, m_keptAs);
+        m_keptAs = swapFiles(m_file, restored,
+                             ReplacedDatabaseName(m_file, std::chrono::system_clock::now()));
     } catch (...) {
         std::error_code ignored;
         fs::remove(restored, ignored);
@@ -217,9 +226,9 @@ void DatabaseRestore::restoreOnServer(const database::ServiceObserver& observer)
                              " during the restore, so it was not replaced (" + e.what() +
                              "); the restored copy was removed");
     }
-    m_keptAs = ReplacedDatabaseName(m_file, std::chrono::system_clock::now());
     try {
-        swapFiles(m_file, restored, m_keptAs);
+        m_keptAs = swapFiles(m_file, restored,
+                             ReplacedDatabaseName(m_file, std::chrono::system_clock::now()));
     } catch (...) {
         removeRestored();
         try {
