@@ -11,6 +11,7 @@
 
 namespace tarvolen {
 
+class TClientDataSet;
 class TdmMain;
 class TfmManutenzione;
 
@@ -27,9 +28,11 @@ class Program {
 
     // Shows the main window.
     void show();
-    // Destroys the windows, then the data module, writing the plan back. When the write-back
-    // fails, the plan is saved under a recovery name and the standard error display says where
-    // and how to put it back. Idempotent.
+    // Destroys the windows, then the data module, writing the plan back through its merge with
+    // the file when this session changed it. When the write-back fails or another program
+    // holds the plan, the plan is saved under a recovery name (with the plan file's
+    // permissions) and the standard error display says why, where it is and what to do with
+    // it. Idempotent.
     void finish();
 
     TdmMain& dmMain() { return *m_dmMain; }
@@ -38,6 +41,14 @@ class Program {
 
   private:
     void finishDataModule();
+    // The plan saved under a recovery name: the file it went to and the plan file, both
+    // quoted, or why it could not be saved (`saved` empty).
+    struct Recovery {
+        QString saved;
+        QString target;
+        QString failure;
+    };
+    Recovery keepInRecoveryFile(TClientDataSet& plan);
 
     const Dialogs& m_dialogs;
     std::filesystem::path m_recoveryFolder;

@@ -26,6 +26,7 @@
 #include "app/IniFile.h"
 #include "app/SettingsText.h"
 #include "app/LoginDlg.h"
+#include "app/maintenance/PlanMessages.h"
 #include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "db/ServerErrors.h"
@@ -34,6 +35,7 @@
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLock.h"
+#include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 namespace {
@@ -215,6 +217,11 @@ template <typename Handler>
 void TfmMain::guarded(Handler&& handler) {
     try {
         handler();
+    } catch (const PlanInUse& e) {
+        // Only a write of the plan needs it: the changes held here stay in memory.
+        m_dialogs.standardError(
+            this, planInUseText(e, QStringLiteral("Le modifiche della pianificazione restano in "
+                                                  "memoria e saranno scritte più tardi.")));
     } catch (const std::exception& e) {
         m_dialogs.standardError(this, e);
     }
@@ -321,6 +328,10 @@ void TfmMain::SpeedButton1Click() {
     bool failed = false;
     try {
         RunUpdate();
+    } catch (const PlanInUse& e) {
+        failed = true;
+        failure = planInUseText(e, QStringLiteral("Nessuna fase è stata eseguita: riprovare "
+                                                  "quando quel processo avrà terminato."));
     } catch (const std::exception& e) {
         failed = true;
         failure = fromFileText(e.what());
@@ -334,9 +345,14 @@ void TfmMain::SpeedButton1Click() {
 
 void TfmMain::RunUpdate() {
     // The run marks phases in the plan file as it goes: a command-line run on the same plan
-    // would apply every due phase a second time, so one of the two must refuse.
-    std::optional<PlanLock> lock;
-    if (!m_dm.cdsQuery.FileName().empty()) lock.emplace(m_dm.cdsQuery.FileName());
+    // would apply every due phase a second time, so one of the two must refuse. Held, the plan
+    // is brought to what its file holds now, so that a phase another program ran since this
+    // window read it is not run again.
+    std::optional<SharedPlanFile::Hold> held;
+    if (!m_dm.cdsQuery.FileName().empty()) {
+        held.emplace(m_dm.PlanFile().hold());
+        m_dm.PlanFile().BringUpToDate();
+    }
     m_log->clear();
     Memo1->repaint();
     startRunLog();

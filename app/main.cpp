@@ -8,6 +8,7 @@
 #include "app/DefaultAlias.h"
 #include "app/Dialogs.h"
 #include "app/Program.h"
+#include "plan/PlanRecovery.h"
 
 namespace {
 
@@ -33,13 +34,6 @@ class Application : public QApplication {
     const Dialogs* m_dialogs = nullptr;
 };
 
-// The folder that takes the plan when its own folder refuses a recovery file.
-std::filesystem::path userSettingsFolder() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') return {};
-    return std::filesystem::path(home) / ".config" / "tarvolen";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +53,7 @@ int main(int argc, char** argv) {
         });
     };
 
-    Program program(dialogs, std::move(shell), userSettingsFolder());
+    Program program(dialogs, std::move(shell), defaultRecoveryFolder());
     program.show();
     const int result = QApplication::exec();
     program.finish();

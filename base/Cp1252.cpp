@@ -1,6 +1,8 @@
 #include "base/Cp1252.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace tarvolen::cp1252 {
 namespace {
@@ -83,14 +85,63 @@ size_t decodeSequence(std::string_view text, size_t at, char32_t& cp) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view text) {
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+// How many bytes from `at` on are ASCII, counted eight at a time and then one by one.
+size_t asciiRun(std::string_view text, size_t at) {
+    size_t i = at;
+    while (text.size() - i >= 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & kHighBits) != 0) break;
+        i += 8;
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    return i - at;
+}
+
+}  // namespace
+
+size_t firstNonUtf8(std::string_view text) {
     char32_t cp = 0;
     for (size_t i = 0; i < text.size();) {
+        i += asciiRun(text, i);
+        if (i == text.size()) break;
         const size_t len = decodeSequence(text, i, cp);
-        if (len == 0) return false;
+        if (len == 0) return i;
         i += len;
     }
-    return true;
+    return std::string_view::npos;
+}
+
+bool isValidUtf8(std::string_view text) {
+    return firstNonUtf8(text) == std::string_view::npos;
+}
+
+bool hasHighBytes(std::string_view text) {
+    return asciiRun(text, 0) < text.size();
+}
+
+std::optional<size_t> fromUtf8Marking(std::string_view utf8, std::string& out,
+                                      std::vector<Utf8Substitution>& substitutions) {
+    out.clear();
+    out.reserve(utf8.size());
+    char32_t cp = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t ascii = asciiRun(utf8, i);
+        out.append(utf8.data() + i, ascii);
+        i += ascii;
+        if (i == utf8.size()) break;
+        const size_t len = decodeSequence(utf8, i, cp);
+        if (len == 0) return i;
+        const char byte = fromUnicode(cp);
+        if (byte == '?') substitutions.push_back({i, out.size(), cp});
+        out += byte;
+        i += len;
+    }
+    return std::nullopt;
 }
 
 std::string fromUtf8(std::string_view utf8) {

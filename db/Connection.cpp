@@ -170,6 +170,19 @@ AliasSettings resolveAlias(const std::string& alias,
     return found.find(alias);
 }
 
+// What an operator can do about a database another program holds without a server: the text
+// the server gives says only that the engines are incompatible.
+std::string inUseExplanation(const AliasSettings& settings) {
+    std::string text = "Database \"" + settings.database + "\" of alias \"" + settings.name +
+                       "\" is open in another program that opened it without a server";
+    if (settings.isRemote()) return text + ": close that program and try again.";
+    return text +
+           " (the tarvolen window, or another run): close that program and try again, or have "
+           "every program reach the database through the server, with an alias whose "
+           "Database is localhost:" +
+           settings.database + ".";
+}
+
 }  // namespace
 
 AliasSettings Connection::aliasSettings() const {
@@ -189,17 +202,21 @@ void Connection::createDatabase() {
 void Connection::attach(bool create) {
     const AliasSettings settings = resolveAlias(m_alias, m_config);
     if (m_onLogin) m_onLogin(*this, m_params);
-    fb::guard([&] {
-        auto tpb = writeTpb(settings.lockTimeout);
-        const auto dpb = attachDpb(settings, m_params, create);
-        const char* path = settings.database.c_str();
-        const auto length = static_cast<unsigned>(dpb.size());
-        fb::Status status;
-        m_impl->attachment =
-            create ? fb::provider()->createDatabase(&status, path, length, dpb.data())
-                   : fb::provider()->attachDatabase(&status, path, length, dpb.data());
-        m_impl->writeTpb = std::move(tpb);
-    });
+    try {
+        fb::guard([&] {
+            auto tpb = writeTpb(settings.lockTimeout);
+            const auto dpb = attachDpb(settings, m_params, create);
+            const char* path = settings.database.c_str();
+            const auto length = static_cast<unsigned>(dpb.size());
+            fb::Status status;
+            m_impl->attachment =
+                create ? fb::provider()->createDatabase(&status, path, length, dpb.data())
+                       : fb::provider()->attachDatabase(&status, path, length, dpb.data());
+            m_impl->writeTpb = std::move(tpb);
+        });
+    } catch (const DatabaseInUse& e) {
+        throw DatabaseInUse(inUseExplanation(settings) + "\n" + e.what(), e.serverCode());
+    }
     m_characterSet = settings.charset;
 }
 

@@ -69,7 +69,8 @@ class Connection {
     AliasSettings aliasSettings() const;
 
     // Connects to the alias. Does nothing when already connected. Errors carry the server's
-    // text, or name the alias when it cannot be resolved.
+    // text, or name the alias when it cannot be resolved. A database another program holds
+    // without a server throws DatabaseInUse, which says so and what to do before that text.
     void open();
     void close();
     bool connected() const;

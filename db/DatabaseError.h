@@ -29,8 +29,8 @@ class ConnectionLost : public DatabaseError {
     using DatabaseError::DatabaseError;
 };
 
-// The database file is held by the engine of another program (another tarvolen, the window, a
-// server on this machine): a database opened in-process admits one program at a time.
+// The database file is open in another program that opened it without a server, and an engine
+// that is not that program's cannot open it meanwhile.
 class DatabaseInUse : public DatabaseError {
   public:
     using DatabaseError::DatabaseError;

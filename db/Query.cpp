@@ -23,6 +23,9 @@ struct Query::Impl {
     IResultSet* cursor = nullptr;
     ITransaction* transaction = nullptr;  // the cursor's; owned by the connection
     bool inExplicit = false;
+    // A row was posted in the explicit transaction: what the query shows of it is the
+    // transaction's, gone from the table if it rolls back.
+    bool postedInExplicit = false;
     std::vector<fb::Column> columns;  // as fetched; the first is RDB$DB_KEY when keyed
     std::vector<unsigned char> buffer;
     bool keyed = false;
@@ -159,6 +162,7 @@ void Query::close() {
     }
     q.prepared.reset();
     q.transaction = nullptr;
+    q.postedInExplicit = false;
     q.hasRow = false;
     q.row.clear();
     q.editRow.clear();
@@ -168,7 +172,7 @@ void Query::close() {
 }
 
 void Query::transactionEnded() {
-    if (m_impl->inExplicit) close();
+    if (m_impl->inExplicit || m_impl->postedInExplicit) close();
 }
 
 void Query::execSql() {
@@ -356,6 +360,7 @@ void Query::post() {
     }
 
     std::optional<std::string> key = m_state == State::Edit ? q.dbKey : std::nullopt;
+    if (conn.current() != nullptr) q.postedInExplicit = true;
     fb::guard([&] {
         conn.write([&](ITransaction* transaction) {
             const auto returned = runWithValues(attachment, transaction, sql, values, name());

@@ -65,7 +65,9 @@ class Query : public Dataset {
     // Writes the row: an edit changes exactly the row the query returned (found by its
     // RDB$DB_KEY, never by its values), an append inserts one. Outside an explicit
     // transaction the change is committed at once. Afterwards the posted row is current,
-    // as the table now holds it.
+    // as the table now holds it. A row posted in the explicit transaction is that
+    // transaction's: the query closes when it ends, so a rollback leaves no row on show that
+    // the table does not hold.
     void post();
     // Drops an unposted edit or append.
     void cancel();

@@ -12,4 +12,10 @@ inline bool isLoginRefused(const DatabaseError& error) {
     return error.serverCode() == kLoginRefused;
 }
 
+// The database is open in another program that opened it without a server; the message says
+// so and what to do, before the server's own text.
+inline bool isOpenInAnotherProgram(const DatabaseError& error) {
+    return dynamic_cast<const DatabaseInUse*>(&error) != nullptr;
+}
+
 }  // namespace tarvolen::database

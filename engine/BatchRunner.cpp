@@ -6,16 +6,19 @@
 #include <optional>
 #include <vector>
 
+#include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "engine/BatchStopped.h"
 #include "engine/EngineHost.h"
-#include "engine/MarksJournal.h"
+#include "engine/MarkNotSaved.h"
 #include "engine/PhaseDecision.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/MarksJournal.h"
 #include "plan/PlanLayout.h"
+#include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 namespace {
@@ -59,16 +62,26 @@ void TdmMain::SettleMarks(MarksJournal& journal) {
 }
 
 void TdmMain::RunBatch() {
+    // Nobody else writes the plan from here to the walk's end, and the walk starts from what
+    // the file holds now: a phase another program marked done meanwhile is not run again.
+    std::optional<SharedPlanFile::Hold> held;
+    if (!cdsQuery.FileName().empty()) {
+        held.emplace(PlanFile().hold());
+        PlanFile().BringUpToDate();
+    }
     CheckPlanForRun();
     // Marks appended after each phase, written into the plan whole when the walk ends.
     std::optional<MarksJournal> journal;
     if (!cdsQuery.FileName().empty()) {
         journal.emplace(cdsQuery.FileName());
-        // What a killed run earned reaches the plan file before anything is decided.
-        if (ApplyMarksJournal() > 0)
+        // What a killed run earned reaches the plan file before anything is decided. Reading
+        // the plan applied those marks already: whether the journal holds any is what counts.
+        if (!journal->Read().empty()) {
+            ApplyMarksJournal();
             SettleMarks(*journal);
-        else
-            journal->Remove();  // none, stale, or its marks already in the plan
+        } else {
+            journal->Remove();  // none, or stale
+        }
     }
     // Whatever ends the walk, the marks it earned are written into the plan. Quiet when the
     // walk already fails: the journal keeps the marks and the next run writes them.
@@ -88,8 +101,13 @@ void TdmMain::RunBatch() {
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
     ReachedVersion = std::make_unique<TVersione>();
     ReachedVersion->Assign(*StartVersion);
-    TVersione recorded;  // what the version record holds
-    recorded.Assign(*StartVersion);
+    m_recordedVersion.Assign(*StartVersion);
+    // The imports reserve their marks in the journal while the walk lasts.
+    struct MarksDuringWalk {
+        MarksJournal*& marks;
+        ~MarksDuringWalk() { marks = nullptr; }
+    } marksDuringWalk{m_marks};
+    m_marks = journal ? &*journal : nullptr;
     cdsQuery.First();
     m_progress = RunProgress{};
     m_progress.phaseCount = cdsQuery.RecordCount();
@@ -143,7 +161,7 @@ void TdmMain::RunBatch() {
             if (markDone) {
                 // The version first: a phase whose version is recorded is skipped by version
                 // on the next run even if the plan's mark never reaches the file.
-                if (ReachedVersion->CompareTo(recorded) > 0) {
+                if (ReachedVersion->CompareTo(m_recordedVersion) > 0) {
                     try {
                         RecordVersion(*ReachedVersion);
                     } catch (const database::ConnectionLost& e) {
@@ -151,7 +169,7 @@ void TdmMain::RunBatch() {
                             BatchStopped::Reason::ConnectionLost,
                             VersionStopLine(id, ReachedVersion->AsText(), ConnectionLostCause(e)));
                     }
-                    recorded.Assign(*ReachedVersion);
+                    m_recordedVersion.Assign(*ReachedVersion);
                 }
                 cdsQuery.Edit();
                 cdsQuery.FieldByName("STATO").SetAsString("S");
@@ -162,7 +180,21 @@ void TdmMain::RunBatch() {
                     } catch (const EFCreateError&) {
                         // No journal (a full disk?): the mark goes the long way, and the
                         // journal, stale now, starts again at the next mark.
-                        SavePlan();
+                        try {
+                            SavePlan();
+                        } catch (const std::runtime_error& e) {
+                            if (decision == PhaseDecision::NoAction) throw;  // nothing applied
+                            // The phase is in the database all the same: say what the next
+                            // run will make of it.
+                            const std::string versione(
+                                trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
+                            const bool byVersion =
+                                !versione.empty() && m_recordedVersion.CompareToText(versione) >= 0;
+                            const std::string line = MarkNotSavedLine(
+                                id, e.what(), byVersion ? m_recordedVersion.AsText() : "");
+                            Log(line);
+                            throw MarkNotSaved(line);
+                        }
                         journal->Remove();
                     }
                 }

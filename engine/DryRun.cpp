@@ -32,8 +32,12 @@ PhasePreview::Import previewImport(TClientDataSet& plan, database::Connection& c
     // A reader of its own: the data module's import reader is left as the last run left it.
     TClientDataSet reader("cds");
     try {
-        LoadImportFile(reader, import.fileName);
+        const std::optional<TextEncodingNote> encoding = LoadImportFile(reader, import.fileName);
         import.rowCount = reader.RecordCount();
+        if (encoding && encoding->beyondAscii) {
+            const ImportEncodingText read = DescribeImportEncoding(*encoding);
+            import.encoding = read.encoding + (read.reason.empty() ? "" : ": " + read.reason);
+        }
     } catch (const std::runtime_error& e) {
         // The run would log this same failure and leave the phase due.
         import.loadError = e.what();
@@ -117,6 +121,8 @@ std::vector<std::string> DryRunLogLines(const DryRunReport& report) {
                         phase.import.fileName + " DA ESEGUIRE: ";
                 line += phase.import.rowCount ? std::to_string(*phase.import.rowCount) + " RIGHE"
                                               : "FILE NON LEGGIBILE: " + phase.import.loadError;
+                if (!phase.import.encoding.empty())
+                    line += " (TESTO LETTO COME " + phase.import.encoding + ")";
                 if (!phase.import.tableError.empty())
                     line += " (TABELLA NON UTILIZZABILE: " + phase.import.tableError + ")";
                 if (!phase.import.mappingNote.empty())

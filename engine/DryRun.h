@@ -32,10 +32,13 @@ struct PhasePreview {
         std::string fileName;
         std::optional<int> rowCount;  // none when the file cannot be loaded
         std::string loadError;        // why the file cannot be loaded
-        std::string mappingNote;      // what the run logs on how fields meet columns
-        std::string tableError;       // why the table cannot be opened; empty when it can
+        std::string mappingNote;  // what the run logs on how fields meet columns
+        std::string tableError;   // why the table cannot be opened; empty when it can
         // A column that takes no field of the file: the first row fails, and the import with it.
         bool columnWithoutField = false;
+        // How an XML file's text beyond ASCII is read ("UTF-8: NESSUNA CODIFICA DICHIARATA,
+        // TESTO UTF-8 VALIDO"); empty for the binary form and for ASCII text, which reads alike.
+        std::string encoding;
     };
 
     int64_t id = 0;

@@ -1,13 +1,21 @@
 #pragma once
-// How the fields of an import's data file meet the columns of its table. Values go by position;
-// but a file that holds exactly the table's column names in another order would put every value
-// in the wrong column, so such a file goes by name.
+// How the fields of an import's data file meet the columns of its table. Names compare as the
+// database compares them: a field named as an unquoted name (id, Cognome) meets the column of
+// that name upper-cased (ID, COGNOME); any name meets a column of exactly its name (a column
+// created with a quoted name in mixed case, "Nome", takes only a field named exactly so). When
+// every column finds its field by name, values go by name; otherwise by position, as ever.
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvolen {
+
+// True when a file field of this name fills the column of that name: the names are equal, or
+// the field's name is an unquoted name (an ASCII letter, then ASCII letters, digits, "_" and
+// "$") equal to the column's once upper-cased, as the database stores such a name.
+bool SameColumnName(std::string_view field, std::string_view column);
 
 struct ColumnMapping {
     enum class Kind { ByPosition, ByName };
@@ -18,10 +26,13 @@ struct ColumnMapping {
     // By position, when the names do not agree: the first column whose name differs from its
     // field's, in words ("LA COLONNA 2 (COGNOME) RICEVE IL CAMPO NOME"); empty otherwise.
     std::string firstDifference;
+    // The first file field no column takes, whose values are not imported; npos when none.
+    size_t firstUnusedField = std::string::npos;
 };
 
-// Names compare exactly. Fields of the file beyond the table's columns play no part, as their
-// values are never read.
+// By position when every column meets the field at its own position (fields after the last
+// column play no part), or when some column finds no field of its name, or finds two; by name
+// when every column finds one field of its own.
 ColumnMapping MapImportColumns(const std::vector<std::string>& fileFields,
                                const std::vector<std::string>& columns);
 

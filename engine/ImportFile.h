@@ -1,16 +1,30 @@
 #pragma once
-// Reading an import phase's data file, shared by the import and by the dry run so that both
-// accept and refuse the same files with the same messages.
+// Reading an import phase's data file, shared by the import, the dry run and validation so that
+// all accept and refuse the same files with the same messages.
 
+#include <optional>
 #include <string>
 
 #include "plan/ClientDataSet.h"
+#include "plan/DecodeDiagnostics.h"
 
 namespace tarvolen {
 
-// Loads the data file into `reader`, which then holds its rows. An empty name is refused with
-// an EFOpenError: the reader would otherwise fall back to a file name of its own. Read and
-// decoding errors go on as the reader raises them.
-void LoadImportFile(TClientDataSet& reader, const std::string& fileName);
+// Loads the data file into `reader`, which then holds its rows, as an import reads it
+// (decodeImportData): a UTF-8 file that declares nothing is read as UTF-8, and a file whose
+// text or values would load other than as written is refused with EDataFileRefused. Returns how
+// an XML file's text was taken; nothing for the binary form. An empty name is refused with an
+// EFOpenError: the reader would otherwise fall back to a file name of its own. Read and
+// decoding errors go on as the reader raises them; `reader` then stays closed.
+std::optional<TextEncodingNote> LoadImportFile(TClientDataSet& reader, const std::string& fileName);
+
+// How a data file's text was taken, in the words of the run's log and the dry run: the
+// encoding ("UTF-8", "WINDOWS-1252") and why, when something says so ("NESSUNA CODIFICA
+// DICHIARATA, TESTO UTF-8 VALIDO", "CODIFICA DICHIARATA", ...; empty otherwise).
+struct ImportEncodingText {
+    std::string encoding;
+    std::string reason;
+};
+ImportEncodingText DescribeImportEncoding(const TextEncodingNote& encoding);
 
 }  // namespace tarvolen

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "base/Cp1252.h"
-#include "engine/MarksJournal.h"
 #include "engine/PlanValidation.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/MarksJournal.h"
 #include "plan/PacketCodec.h"
 #include "plan/PlanLayout.h"
 
@@ -175,14 +175,24 @@ void OpenPlanFile(TClientDataSet& plan, const std::string& path) {
     ApplyJournalledMarks(plan, MarksJournal(path));
 }
 
-PlanFileEditor::PlanFileEditor(std::string path) : m_path(std::move(path)), m_lock(m_path) {
-    OpenPlanFile(m_plan, m_path);
+PlanFileEditor::PlanFileEditor(std::string path) {
+    configurePlanTable(m_plan);
+    m_plan.SetFileName(std::move(path));
+    m_hold.emplace(SharedPlanOf(m_plan).hold());
+    // Read as the plan's own file: with the marks a killed run left in its journal.
+    m_plan.LoadFile(m_plan.FileName());
+}
+
+PlanFileEditor::~PlanFileEditor() {
+    // A change that Save did not write (a refused one, a failed write) is not written now.
+    m_plan.SetFileName("");
+    m_hold.reset();
 }
 
 void PlanFileEditor::Save() {
-    m_plan.SaveFile(m_path, TClientDataSet::Format::Xml);
-    // The plan written now holds the journal's marks: the journal is stale from here on.
-    MarksJournal(m_path).Remove();
+    // Through the plan's merge: with the lock held since the read, the file is as it was read,
+    // and the journal the read applied is dropped once the plan holds its marks.
+    m_plan.SaveFile({}, TClientDataSet::Format::Xml);
 }
 
 }  // namespace tarvolen

@@ -4,12 +4,14 @@
 // its row versions and change log exactly as an edit in the window keeps them.
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "plan/ClientDataSet.h"
 #include "plan/PlanLock.h"
+#include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 
@@ -66,11 +68,13 @@ void OpenPlanFile(TClientDataSet& plan, const std::string& path);
 
 // A plan file open for changes: the plan's lock is held from before the file is read until the
 // object goes, so no run and no other editor works on the plan meanwhile. Nothing reaches the
-// file before Save.
+// file before Save, and nothing after it unless Save is called again.
 class PlanFileEditor {
   public:
-    // Throws PlanInUse when another process holds the plan, and as OpenPlanFile does.
+    // Throws PlanInUse when another process holds the plan, PlanHardLinked when the file has
+    // more than one name, and as OpenPlanFile does.
     explicit PlanFileEditor(std::string path);
+    ~PlanFileEditor();
     PlanFileEditor(const PlanFileEditor&) = delete;
     PlanFileEditor& operator=(const PlanFileEditor&) = delete;
 
@@ -81,9 +85,8 @@ class PlanFileEditor {
     void Save();
 
   private:
-    std::string m_path;
-    PlanLock m_lock;
     TClientDataSet m_plan{"cdsQuery"};
+    std::optional<SharedPlanFile::Hold> m_hold;
 };
 
 }  // namespace tarvolen

@@ -12,6 +12,7 @@
 #include "engine/ImportFile.h"
 #include "engine/ScriptSplitter.h"
 #include "engine/Versione.h"
+#include "plan/DataFileReading.h"
 
 namespace tarvolen {
 namespace {
@@ -92,7 +93,7 @@ void checkFlag(RowProblems& problems, const char* field, const char* meaning) {
 void checkScript(RowProblems& problems) {
     const std::string separator = problems.text("SEPARATORE");
     const std::string script = problems.text("TESTO");
-    if (isBlank(script)) {
+    if (isBlank(WithoutByteOrderMark(script))) {
         problems.add("TESTO", "the script is empty: the phase runs nothing");
         return;
     }
@@ -161,13 +162,18 @@ void checkScript(RowProblems& problems) {
     }
 }
 
-void checkImport(RowProblems& problems) {
+void checkImport(RowProblems& problems, RowProblems* notes) {
     if (problems.text("NOME_TABELLA").empty())
         problems.add("NOME_TABELLA", "no table to import into");
     checkFlag(problems, "SVUOTA_TABELLA", "empties the table first");
     TClientDataSet reader("cds");
     try {
-        LoadImportFile(reader, problems.text("NOME_FILE"));
+        const std::optional<TextEncodingNote> encoding =
+            LoadImportFile(reader, problems.text("NOME_FILE"));
+        if (notes != nullptr && encoding && encoding->beyondAscii) {
+            notes->add("NOME_FILE",
+                       "the data file's text is read as " + describeTextEncoding(*encoding));
+        }
     } catch (const std::runtime_error& e) {
         problems.add("NOME_FILE", std::string("the data file cannot be read: ") + e.what());
     }
@@ -246,9 +252,12 @@ std::string ProblemText(const PlanProblem& problem) {
     return text + ": " + problem.message;
 }
 
-std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row) {
+std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row,
+                                              std::vector<PlanProblem>* notes) {
     std::vector<PlanProblem> out;
     RowProblems problems(plan, row, out);
+    std::optional<RowProblems> rowNotes;
+    if (notes != nullptr) rowNotes.emplace(plan, row, *notes);
     checkRequiredFields(plan, problems);
     checkFlag(problems, "STATO", "counts as done, so the phase runs");
     checkVersionText(problems);
@@ -257,7 +266,7 @@ std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row) {
     if (tipo == "S") {
         checkScript(problems);
     } else if (tipo == "I") {
-        checkImport(problems);
+        checkImport(problems, rowNotes ? &*rowNotes : nullptr);
     } else {
         problems.add("TIPO", "unknown type " + inQuotes(tipo) +
                                  " (S script, I import): a run marks the phase done without "
@@ -266,7 +275,7 @@ std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row) {
     return out;
 }
 
-std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan) {
+std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan, std::vector<PlanProblem>* notes) {
     std::vector<PlanProblem> out;
     std::map<int64_t, std::vector<int>> rowsById;
     struct Raised {
@@ -278,7 +287,7 @@ std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan) {
     int row = 0;
     for (plan.First(); !plan.Eof(); plan.Next()) {
         ++row;
-        std::vector<PlanProblem> own = ValidateCurrentPhase(plan, row);
+        std::vector<PlanProblem> own = ValidateCurrentPhase(plan, row, notes);
         out.insert(out.end(), own.begin(), own.end());
         const TField& idField = plan.FieldByName("ID");
         const std::optional<int64_t> id =
@@ -377,21 +386,24 @@ std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
         }
         std::vector<std::string> fields;
         for (const auto& field : reader.Packet().fields) fields.push_back(field.name);
+        // The same mapping as the run's: by name, every column finds its field.
         const ColumnMapping mapping = MapImportColumns(fields, columns);
-        if (mapping.kind == ColumnMapping::Kind::ByName) continue;  // every value finds its column
         std::string difference;
-        for (size_t i = 0; i < columns.size() && difference.empty(); ++i) {
+        for (size_t i = 0; i < columns.size() && difference.empty() &&
+                           mapping.kind == ColumnMapping::Kind::ByPosition;
+             ++i) {
             if (i >= fields.size()) {
                 difference = "column " + std::to_string(i + 1) + " (" + columns[i] +
                              ") has no field in the file, so every row fails";
-            } else if (fields[i] != columns[i]) {
+            } else if (!SameColumnName(fields[i], columns[i])) {
                 difference = "column " + std::to_string(i + 1) + " (" + columns[i] +
                              ") receives the field " + fields[i];
             }
         }
-        if (difference.empty() && fields.size() > columns.size()) {
-            difference = "the file's field " + fields[columns.size()] + " (position " +
-                         std::to_string(columns.size() + 1) +
+        if (difference.empty() && mapping.firstUnusedField != std::string::npos) {
+            const size_t unused = mapping.firstUnusedField;
+            difference = "the file's field " + fields[unused] + " (position " +
+                         std::to_string(unused + 1) +
                          ") has no column, so its values are not imported";
         }
         if (!difference.empty()) {

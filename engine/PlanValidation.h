@@ -31,18 +31,23 @@ std::string ProblemText(const PlanProblem& problem);
 // Every problem of the plan on its own, in ID order, then those between rows (shared IDs,
 // versions that do not rise). Phases marked done are not run again, so their scripts and data
 // files are not examined; their fields and versions are. Data files are looked up as a run looks
-// them up, from the current directory. Leaves the table on its first row.
+// them up, from the current directory, and read as an import reads them. `notes`, when given,
+// receives what is worth knowing and no problem: how each XML data file's text beyond ASCII is
+// read. Leaves the table on its first row.
 // REQUIRES: `plan` open with the plan's field objects (configurePlanTable).
-std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan);
+std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan,
+                                      std::vector<PlanProblem>* notes = nullptr);
 
 // The problems of the current row taken alone (fields, TIPO, script, data file, version
 // format), as ValidatePlan finds them for that row. `row` is its 1-based place in ID order.
 // Works on the pending values while the row is being inserted or edited.
-std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row);
+std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row,
+                                              std::vector<PlanProblem>* notes = nullptr);
 
 // What the database lacks for the plan: the version table SYSDBVER and its columns, and for
 // each import phase not yet done, its table, and columns that differ from its data file's fields
-// (a data file that cannot be read is left to ValidatePlan). A table that a script phase still
+// as a run maps them (MapImportColumns; a data file that cannot be read is left to
+// ValidatePlan). A table that a script phase still
 // due before the import creates or alters (CREATE, RECREATE or ALTER TABLE in its text) is not
 // checked: the run finds it changed. Reads the catalogue only. Leaves the table on its first row.
 std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,

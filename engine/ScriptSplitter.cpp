@@ -128,7 +128,15 @@ std::string setTermSeparator(const std::vector<std::string_view>& lines) {
 
 }  // namespace
 
+std::string_view WithoutByteOrderMark(std::string_view script) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (script.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        script.remove_prefix(kByteOrderMark.size());
+    return script;
+}
+
 std::vector<std::string_view> SplitScriptLines(std::string_view text) {
+    text = WithoutByteOrderMark(text);
     const size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
     std::vector<std::string_view> lines;

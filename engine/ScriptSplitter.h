@@ -13,11 +13,17 @@
 
 namespace tarvolen {
 
-// Lines of a script: cut after each LF (a CR LF or a lone LF ends a line; a lone CR stays in its
-// line). Each line keeps the line break that ends it, so a statement rebuilt from its lines has
-// the line breaks the script has; the last line has none when the text does not end with one.
-// The text ends at its first NUL; a final line break adds no empty line. Lines are read whole,
-// however long. The lines point into `text`, which must outlive them.
+// The script without UTF-8's byte-order mark in front (its three bytes as they stand in
+// Windows-1252 text, "\xEF\xBB\xBF"), which a script copied whole from a UTF-8 file by another
+// program carries and which is no SQL: a mark left there would hide the first statement
+// ("SET TERM") from the splitter and from the database.
+std::string_view WithoutByteOrderMark(std::string_view script);
+
+// Lines of a script (WithoutByteOrderMark): cut after each LF (a CR LF or a lone LF ends a line;
+// a lone CR stays in its line). Each line keeps the line break that ends it, so a statement rebuilt
+// from its lines has the line breaks the script has; the last line has none when the text does not
+// end with one. The text ends at its first NUL; a final line break adds no empty line. Lines are
+// read whole, however long. The lines point into `text`, which must outlive them.
 std::vector<std::string_view> SplitScriptLines(std::string_view text);
 
 // The key of a line: codes 0 to 32 removed from both ends, then upper-cased with the

@@ -2,6 +2,13 @@
 
 namespace tarvolen {
 
+std::string MarkNotRecordableCause(std::string_view error) {
+    std::string cause = "IL SEGNO DI ESEGUITA NON PUO' ESSERE REGISTRATO (";
+    cause += error;
+    cause += ')';
+    return cause;
+}
+
 std::string ConnectionLostCause(const database::DatabaseError& error) {
     std::string_view text = error.what();
     text = text.substr(0, text.find('\n'));
@@ -52,6 +59,26 @@ std::string VersionStopLine(std::string_view phaseId, std::string_view version,
     text += ": ";
     text += cause;
     text += ". LA FASE RESTA DA ESEGUIRE.";
+    return text;
+}
+
+std::string MarkNotSavedLine(std::string_view phaseId, std::string_view error,
+                             std::string_view recordedVersion) {
+    std::string text = "FASE ";
+    text += phaseId;
+    text += " APPLICATA AL DATABASE, MA IL SEGNO DI ESEGUITA NON E' STATO SALVATO: ";
+    text += error;
+    if (!text.ends_with('.')) text += '.';
+    if (!recordedVersion.empty()) {
+        text += " LA VERSIONE ";
+        text += recordedVersion;
+        text +=
+            " E' REGISTRATA NEL DATABASE: LA PROSSIMA ESECUZIONE SALTERA' LA FASE PER VERSIONE.";
+    } else {
+        text +=
+            " NEL DATABASE NULLA LO REGISTRA: PRIMA DI ESEGUIRE DI NUOVO IL PIANO, SEGNARE LA "
+            "FASE COME ESEGUITA (STATO S), ALTRIMENTI SARA' APPLICATA UNA SECONDA VOLTA.";
+    }
     return text;
 }
 

@@ -15,6 +15,9 @@ inline constexpr std::string_view kStatementFailedCause =
 inline constexpr std::string_view kImportFailedCause =
     "IMPORT FALLITO CON L'ARRESTO AL PRIMO ERRORE";
 
+// "IL SEGNO DI ESEGUITA NON PUO' ESSERE REGISTRATO (<the error>)"
+std::string MarkNotRecordableCause(std::string_view error);
+
 // "CONNESSIONE AL DATABASE PERSA (<the first line of the server's text>)"
 std::string ConnectionLostCause(const database::DatabaseError& error);
 
@@ -33,5 +36,12 @@ std::string BeforePhaseStopLine(std::string_view phaseId, std::string_view cause
 // ESEGUIRE."
 std::string VersionStopLine(std::string_view phaseId, std::string_view version,
                             std::string_view cause);
+
+// "FASE 3 APPLICATA AL DATABASE, MA IL SEGNO DI ESEGUITA NON E' STATO SALVATO: <error>. " and
+// what the next run will do: pass the phase over when the database records `recordedVersion`
+// (the version the phase brings, or one above it), else apply it again unless it is marked by
+// hand. `recordedVersion` empty: the database records nothing of the phase.
+std::string MarkNotSavedLine(std::string_view phaseId, std::string_view error,
+                             std::string_view recordedVersion);
 
 }  // namespace tarvolen

@@ -2,13 +2,16 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 
+#include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"
 #include "engine/BatchStopped.h"
 #include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
 #include "engine/ImportValue.h"
+#include "plan/MarksJournal.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
@@ -24,11 +27,12 @@ constexpr auto kLoadPumpInterval = std::chrono::milliseconds(20);
 // file's errors come out of get() as LoadImportFile raised them; should `pump` throw, the
 // future's destructor still waits for the thread, which uses `reader`.
 template <class Pump>
-void LoadImportFilePumping(TClientDataSet& reader, const std::string& fileName, Pump&& pump) {
-    auto loading =
-        std::async(std::launch::async, [&reader, &fileName] { LoadImportFile(reader, fileName); });
+std::optional<TextEncodingNote> LoadImportFilePumping(TClientDataSet& reader,
+                                                      const std::string& fileName, Pump&& pump) {
+    auto loading = std::async(std::launch::async,
+                              [&reader, &fileName] { return LoadImportFile(reader, fileName); });
     while (loading.wait_for(kLoadPumpInterval) != std::future_status::ready) pump();
-    loading.get();
+    return loading.get();
 }
 
 }  // namespace
@@ -39,6 +43,15 @@ void TdmMain::ImportTable() {
     const std::string tableName = cdsQuery.FieldByName("NOME_TABELLA").AsString();
     const std::string fileName = cdsQuery.FieldByName("NOME_FILE").AsString();
     const bool emptyFirst = cdsQuery.FieldByName("SVUOTA_TABELLA").AsString() == "S";
+    // In a run, what the import did must outlive a mark that cannot be saved. A version above
+    // the run's is written with the rows, so a rerun passes the phase over by version; without
+    // a version, nothing in the database would tell, so the import commits only once its mark
+    // has room in the journal.
+    const std::string versione(trimmed(cdsQuery.FieldByName("VERSIONE").AsString()));
+    std::optional<TVersione> raisesTo;
+    if (ReachedVersion && !versione.empty() && ReachedVersion->CompareToText(versione) < 0)
+        raisesTo.emplace().Parse(versione);
+    const bool reservesMark = m_marks != nullptr && versione.empty();
     // Leaves neither a half-built row nor an open transaction behind.
     const auto abandon = [this] {
         if (Table.isOpen()) Table.cancel();
@@ -52,7 +65,14 @@ void TdmMain::ImportTable() {
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
         m_progress.total = 0;  // not known until the file is read
-        LoadImportFilePumping(cds, fileName, [this] { Pump(); });
+        const std::optional<TextEncodingNote> encoding =
+            LoadImportFilePumping(cds, fileName, [this] { Pump(); });
+        // Read as UTF-8 although nothing in the file says so: the log says it, once.
+        if (encoding && encoding->reason == TextEncodingNote::Reason::Detected) {
+            const ImportEncodingText read = DescribeImportEncoding(*encoding);
+            Log("FASE " + id + " IMPORT TABELLA " + tableName + ": FILE DI DATI LETTO COME " +
+                read.encoding + " (" + read.reason + ").");
+        }
         Table.setTableName(tableName);
         Table.open();
         const auto& fields = cds.Packet().fields;
@@ -70,6 +90,7 @@ void TdmMain::ImportTable() {
         // The delete and every row go in one transaction: the table ends up with all of the
         // file or exactly as it was. The delete empties the very table the rows go into.
         dbsagg.startTransaction();
+        if (raisesTo) RecordVersion(*raisesTo);
         if (emptyFirst) Table.deleteAllRows();
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
@@ -109,7 +130,19 @@ void TdmMain::ImportTable() {
             rows.post();
         }
         rows.send();
+        if (reservesMark) {
+            try {
+                m_marks->Reserve(cdsQuery.FieldByName("ID").AsInteger());
+            } catch (const EFCreateError& e) {
+                throw BatchStopped(BatchStopped::Reason::MarkNotRecordable,
+                                   ImportStopLine(id, tableName, MarkNotRecordableCause(e.what())));
+            }
+        }
         dbsagg.commit();
+        if (raisesTo) {
+            ReachedVersion->Assign(*raisesTo);
+            m_recordedVersion.Assign(*raisesTo);
+        }
     } catch (const BatchStopped&) {
         abandon();
         throw;
@@ -127,6 +160,8 @@ void TdmMain::ImportTable() {
         FailedPhases.push_back({cdsQuery.FieldByName("ID").AsInteger(), 0, true});
         if (const auto* refused = dynamic_cast<const database::RowFailed*>(&e))
             failedRecord = refused->row();
+        if (const auto* refused = dynamic_cast<const EDataFileRefused*>(&e))
+            failedRecord = refused->record();
         std::string what = "IMPORT TABELLA " + tableName + " DAL FILE " + fileName;
         if (failedRecord > 0) what += ", RECORD " + std::to_string(failedRecord);
         LogError(e.what(), what);

@@ -77,10 +77,9 @@ std::string TdmMain::PhaseId() {
 }
 
 void TdmMain::DataModuleCreate() {
+    // Marks a killed run left in the journal show in the plan from the start (the plan table
+    // applies them as it reads its file), and reach the file with the plan's next write.
     cdsQuery.Open();
-    // Marks a killed run left in the journal show in the plan from the start, and reach the
-    // file with the plan's next write.
-    ApplyMarksJournal();
 }
 
 void TdmMain::DataModuleDestroy() {

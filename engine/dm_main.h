@@ -13,6 +13,7 @@
 #include "engine/EngineHost.h"
 #include "engine/Versione.h"
 #include "plan/ClientDataSet.h"
+#include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 
@@ -46,12 +47,16 @@ class TdmMain {
     void RecalculateStatistics();
 
     // Opens the plan table from its file, with the marks a killed run left in its journal of
-    // done-marks applied. Throws the table's error when the plan is missing, empty or
-    // unreadable; the table then stays closed.
+    // done-marks applied (they are the file's, not changes of this program). Throws the
+    // table's error when the plan is missing, empty or unreadable; the table then stays closed.
     void DataModuleCreate();
-    // Closes the plan table, writing it back when it changed. Throws when the write-back
-    // fails; the table then stays open with its changes.
+    // Closes the plan table, writing it back through the merge with the file when it changed.
+    // Throws when the write-back fails (PlanInUse while another program holds the plan); the
+    // table then stays open with its changes.
     void DataModuleDestroy();
+    // The plan file as this program shares it with others: its lock, and the merge every
+    // write of the plan table goes through.
+    SharedPlanFile& PlanFile() { return SharedPlanOf(cdsQuery); }
 
     // Connects dbsagg to an alias with the held credentials: closes it, clears its parameters,
     // sets the alias and opens it. Errors carry the server's text.
@@ -75,10 +80,14 @@ class TdmMain {
     // marked. RunBatch does this first and writes the result; a dry run does it to see what a
     // run would. REQUIRES: cdsQuery open.
     int ApplyMarksJournal();
+    // Holds the plan for the whole walk and first brings the plan table to the file as it
+    // stands (SharedPlanFile::BringUpToDate), so no phase the file says is done runs again.
     // Walks the plan in ID order: skips phases done or already reached by the database, runs
     // the others, marks them done, writes the reached version and shows the summary box.
-    // After each phase that ran it records the version reached when it rose, then saves the
-    // plan with the phase's mark, so that no later failure or kill can lose either.
+    // After each phase that ran it records the version reached when it rose, then journals the
+    // phase's mark, so that no later failure or kill can lose either; the plan is written whole
+    // when the walk ends. A phase applied whose mark cannot be saved anywhere ends the walk with
+    // one log line, and MarkNotSaved after the summary.
     // A lost connection, a stop the host asks for, or a failed statement under StopOnError
     // ends the walk with one log line and throws BatchStopped after the summary; the phase in
     // flight stays due. Throws before anything runs when CheckPlanForRun refuses.
@@ -100,6 +109,11 @@ class TdmMain {
     // exactly the table's column names in another order (logged either way when the names
     // differ). A failure is logged and sets ImportFailed and BatchHasErrors; a lost connection
     // or a stop request throws BatchStopped.
+    // In a run, the database and the journal of done-marks learn of the import as it commits:
+    // a VERSIONE above the version the run reached is written to the version record in the
+    // import's transaction, and the reached version rises to it; an import without VERSIONE
+    // reserves its mark in the journal before it commits, and is undone, throwing BatchStopped,
+    // when it cannot.
     void ImportTable();
 
     // Components. The connections come first so that they outlive what works through them.
@@ -163,6 +177,10 @@ class TdmMain {
     void SavePlan();
     EngineHost* m_host = nullptr;
     RunProgress m_progress;
+    // While a run walks: its journal of done-marks (none for a plan without a file), and the
+    // version the version record holds.
+    MarksJournal* m_marks = nullptr;
+    TVersione m_recordedVersion;
     std::string m_scriptText;  // backs ScriptLines and StatementLines
 };
 

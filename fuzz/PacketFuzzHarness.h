@@ -2,7 +2,8 @@
 // The one harness behind both packet fuzz targets: feed the bytes to a decoder, accept its
 // refusal with a decoding error, and check that whatever it accepted can be written in both
 // forms and reads back from each as the same table (checkReencodes), and that decoding with a
-// diagnostics sink loads the same table and notes only what may be noted (NoteChecker).
+// diagnostics sink loads the same table and notes only what may be noted (NoteChecker), and
+// that the data-file rules refuse only with a decoding error or their own.
 // Any other outcome aborts, so libFuzzer keeps the input.
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Cp1252.h"
 #include "plan/DataPacket.h"
 #include "plan/Errors.h"
 #include "plan/PacketCodec.h"
@@ -112,6 +114,21 @@ inline int fuzzPacketDecoder(Decoder decode, NotingDecoder decodeNoting, const u
         if (notes.lastRow() > noted.rows.size()) fail("diagnostics", "a note names no version");
     } catch (const std::exception& e) {
         fail("decoding with a sink threw", e.what());
+    }
+    // An import's reading may refuse what a plan's accepts, but only with a decoding error or
+    // its own; and text that is ASCII reads alike by either rules.
+    try {
+        NoteChecker dataNotes;
+        const DataPacket asData = decodePacket(bytes, TextRules::DataFile, &dataNotes);
+        if (!cp1252::hasHighBytes(bytes) && encodeXmlPacket(asData) != encodeXmlPacket(packet)) {
+            fail("data-file rules", "ASCII text loads another table than by the plan's rules");
+        }
+    } catch (const EDataFileRefused&) {
+        // A text taken as UTF-8 that is not, or that holds a character Windows-1252 lacks.
+    } catch (const EDBClient&) {
+        // Text taken as UTF-8 is other text, which may break a rule the bytes kept.
+    } catch (const std::exception& e) {
+        fail("decoding by the data-file rules threw", e.what());
     }
     return 0;
 }

@@ -63,4 +63,19 @@ std::string base64Decode(std::string_view text) {
     return out;
 }
 
+bool isCleanBase64(std::string_view text) {
+    bool padding = false;
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) <= ' ') continue;
+        if (c == '=') {
+            padding = true;
+            continue;
+        }
+        const bool inAlphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                (c >= '0' && c <= '9') || c == '+' || c == '/';
+        if (!inAlphabet || padding) return false;
+    }
+    return true;
+}
+
 }  // namespace tarvolen

@@ -499,14 +499,19 @@ DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) 
             if (slot.target < 0) {
                 if (bits == 0) in.take(slot.size);
             } else if (bits == 0) {
+                const size_t at = bytes.size() - in.remaining();
                 const size_t held = readValue(in, slot.type, slot.size, sink, scratch, slot.width);
                 if (diagnostics != nullptr && slot.width > 0 && held > slot.width) {
                     ValueNote note;
                     note.kind = ValueNote::Kind::CutToWidth;
                     note.row = r + 1;
                     note.field = packet.fields[static_cast<size_t>(slot.target)].name;
+                    note.fieldType = xmlTypeName(slot.type);
                     note.length = held;
                     note.width = slot.width;
+                    // An 8-bit text stands after its length, in `size` bytes.
+                    if (slot.type == FieldType::String)
+                        note.text = bytes.substr(at + slot.size, held);
                     diagnostics->note(note);
                 }
             } else if (bits == 2) {

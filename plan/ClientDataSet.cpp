@@ -62,6 +62,10 @@ bool isEmptyValue(const FieldValue& v) {
     return false;
 }
 
+DataPacket decodePlanRules(std::string_view bytes) {
+    return decodePacket(bytes);
+}
+
 }  // namespace
 
 // ---- TClientDataSet ---------------------------------------------------------------------
@@ -104,22 +108,65 @@ void TClientDataSet::throwTableError(const std::string& message) const {
 void TClientDataSet::Open() {
     if (Active()) return;
     std::string bytes;
-    if (!m_fileName.empty() && fileExists(m_fileName)) bytes = readWholeFile(m_fileName);
-    openFrom(std::move(bytes));
+    if (!m_fileName.empty() && fileExists(m_fileName)) bytes = readOwn(m_fileName);
+    openFrom(std::move(bytes), decodePlanRules, true);
 }
 
 void TClientDataSet::LoadFile(const std::string& fileName) {
-    Close();
-    const std::string& path = fileName.empty() ? m_fileName : fileName;
-    openFrom(readWholeFile(path));
+    LoadFile(fileName, decodePlanRules);
 }
 
-void TClientDataSet::openFrom(std::string bytes) {
+void TClientDataSet::LoadFile(const std::string& fileName, const PacketDecoder& decode) {
+    Close();
+    const bool own = isOwnFile(fileName);
+    const std::string& path = fileName.empty() ? m_fileName : fileName;
+    openFrom(own ? readOwn(path) : readWholeFile(path), decode, own);
+}
+
+bool TClientDataSet::isOwnFile(const std::string& fileName) const {
+    if (m_fileName.empty()) return false;
+    return fileName.empty() || fileName == m_fileName || fullPath(fileName) == fullPath(m_fileName);
+}
+
+std::string TClientDataSet::readOwn(const std::string& path) {
+    return m_keeper ? m_keeper->ReadOwnFile(path) : readWholeFile(path);
+}
+
+void TClientDataSet::openFrom(std::string bytes, const PacketDecoder& decode, bool ownFile) {
     if (bytes.empty()) throwTableError("Missing data provider or data packet");
-    DataPacket packet = decodePacket(bytes);
+    DataPacket packet = decode(bytes);
     bytes.clear();
     bytes.shrink_to_fit();
+    openOn(std::move(packet));
+    if (!ownFile || !m_keeper) return;
+    // What the keeper adds to a load of the own file is part of the file as it stands.
+    try {
+        m_keeper->OwnFileLoaded(*this);
+    } catch (...) {
+        Cancel();
+        m_changeCount = 0;
+        First();
+        throw;
+    }
+    m_changeCount = 0;
+    First();
+}
+
+void TClientDataSet::AdoptPacket(DataPacket packet) {
+    m_pending.clear();
+    m_pendingChanged = false;
+    openOn(std::move(packet));
+}
+
+DataPacket TClientDataSet::TakePacket() {
+    DataPacket packet = std::move(m_packet);
+    release();
+    return packet;
+}
+
+void TClientDataSet::openOn(DataPacket packet) {
     m_packet = std::move(packet);
+    forgetCurrentRow();
     try {
         bindFields();
         rebuildView();
@@ -128,6 +175,7 @@ void TClientDataSet::openFrom(std::string bytes) {
         throw;  // a binding or index error goes to the caller; the table stays closed
     }
     m_changeCount = 0;
+    m_emptied = false;
     m_state = State::Browse;
     First();
 }
@@ -168,9 +216,18 @@ void TClientDataSet::Close() {
     if (!m_fileName.empty() && (m_changeCount != 0 || !fileExists(m_fileName))) {
         // On failure the table stays open with its changes, so nothing is lost and a later
         // save can still succeed.
-        writeTo(m_fileName, Format::Binary);
+        writeOwn(Format::Binary);
     }
     release();
+}
+
+void TClientDataSet::writeOwn(Format format) {
+    if (!m_keeper) {
+        writeTo(m_fileName, format);
+        return;
+    }
+    m_keeper->WriteOwnFile(*this, format == Format::Xml || endsWithXml(m_fileName));
+    m_changeCount = 0;
 }
 
 void TClientDataSet::release() {
@@ -183,6 +240,7 @@ void TClientDataSet::release() {
     m_pendingChanged = false;
     m_state = State::Inactive;
     m_changeCount = 0;
+    m_emptied = false;
     m_position = 0;
     m_eof = m_bof = true;
     for (auto& f : m_fields) f->m_layoutIndex = -1;
@@ -192,13 +250,23 @@ void TClientDataSet::release() {
 void TClientDataSet::SaveFile(const std::string& fileName, Format format) {
     if (!Active()) return;
     postOrCancelPending();
+    if (m_keeper && isOwnFile(fileName)) {
+        writeOwn(format);
+        return;
+    }
     writeTo(fileName.empty() ? m_fileName : fileName, format);
+}
+
+void TClientDataSet::WriteCopy(const std::string& path, Format format) const {
+    writeTo(path, format);
 }
 
 void TClientDataSet::writeTo(const std::string& path, Format format) const {
     const bool xml = format == Format::Xml || endsWithXml(path);
+    WriteOptions options;
+    options.keepBackup = m_keepBackup;
     writeFileAtomically(path, xml ? encodeXmlPacket(m_packet) : encodeBinaryPacket(m_packet),
-                        WriteOptions{.keepBackup = m_keepBackup});
+                        options);
 }
 
 void TClientDataSet::EmptyTable() {
@@ -208,6 +276,7 @@ void TClientDataSet::EmptyTable() {
     m_packet.changeLog.clear();
     forgetCurrentRow();
     m_changeCount = 1;
+    m_emptied = true;
     rebuildView();
     First();
 }
@@ -317,12 +386,22 @@ const FieldValue& TClientDataSet::CurrentValue(size_t layoutIndex) const {
 }
 
 FieldValue TClientDataSet::RowValue(int recordIndex, size_t layoutIndex) const {
-    if (recordIndex < 0 || static_cast<size_t>(recordIndex) >= m_view.size()) return kNull;
+    if (recordIndex < 0 || static_cast<size_t>(recordIndex) >= viewSize()) return kNull;
     if (layoutIndex >= m_packet.fields.size()) return kNull;
-    return m_packet.rows.value(m_view[static_cast<size_t>(recordIndex)], layoutIndex);
+    return m_packet.rows.value(viewRow(static_cast<size_t>(recordIndex)), layoutIndex);
+}
+
+void TClientDataSet::RowValues(int recordIndex, std::vector<FieldValue>& values) const {
+    m_packet.rows.decodeRow(viewRow(static_cast<size_t>(recordIndex)), values);
+    values.resize(m_packet.fields.size());
 }
 
 // ---- editing ------------------------------------------------------------------------------
+
+void TClientDataSet::SetPendingValue(size_t layoutIndex, FieldValue value) {
+    requireEditing();
+    setPending(layoutIndex, std::move(value));
+}
 
 void TClientDataSet::Edit() {
     requireActive();

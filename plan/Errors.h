@@ -1,6 +1,7 @@
 #pragma once
 // Exceptions of the plan store. Each carries the exact message text the user sees.
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +34,19 @@ class EFOpenError : public std::runtime_error {
 class EFCreateError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// An import's data file that decodes, but not as it is written: its text is not in the encoding
+// it declares, or holds a character Windows-1252 lacks, or a value would load other than as the
+// file spells it. `record` names the row version at fault (1-based), 0 when none is.
+class EDataFileRefused : public std::runtime_error {
+  public:
+    explicit EDataFileRefused(const std::string& message, size_t record = 0)
+        : std::runtime_error(message), m_record(record) {}
+    size_t record() const { return m_record; }
+
+  private:
+    size_t m_record;
 };
 
 // The decoding and store errors, with their numbers and exact texts.

@@ -310,7 +310,14 @@ std::string readOpenFile(int fd, const std::string& path, size_t sizeHint) {
     return data;
 }
 
-std::string readRegularFile(const std::string& path, bool privateOnly) {
+FileIdentity identityOf(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+            static_cast<uint64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::string readRegularFile(const std::string& path, bool privateOnly,
+                            FileIdentity* identity = nullptr) {
     // Without O_NONBLOCK, opening a FIFO would wait for a writer before the check below.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) throw EFOpenError(openError(path, std::strerror(errno)));
@@ -325,7 +332,13 @@ std::string readRegularFile(const std::string& path, bool privateOnly) {
                                            " are too open: other users may read it (chmod 600)")
                                               .c_str()));
     }
-    return readOpenFile(fd.get(), path, static_cast<size_t>(st.st_size));
+    std::string bytes = readOpenFile(fd.get(), path, static_cast<size_t>(st.st_size));
+    if (identity != nullptr) {
+        // Taken after the read, so that a file written in place meanwhile shows as changed.
+        if (::fstat(fd.get(), &st) != 0) throw EFOpenError(openError(path, std::strerror(errno)));
+        *identity = identityOf(st);
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -357,8 +370,18 @@ std::string resolvedFile(const std::string& path) {
     throw EFCreateError(createError(path, ELOOP));
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return identityOf(st);
+}
+
 std::string readWholeFile(const std::string& path) {
     return readRegularFile(path, false);
+}
+
+std::string readWholeFile(const std::string& path, FileIdentity& identity) {
+    return readRegularFile(path, false, &identity);
 }
 
 std::string readPrivateFile(const std::string& path) {
@@ -378,7 +401,9 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
     // Keep the permissions (and, where allowed, the owner) of the file being replaced; a new
     // file has 0666 & ~umask already.
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    if (::stat(target.c_str(), &st) != 0) {
+        if (options.newFileMode) ::fchmod(temporary.fd(), *options.newFileMode & 07777);
+    } else {
         ::fchmod(temporary.fd(), st.st_mode & 07777);
         if (::geteuid() == 0) {
             // When this fails the file gets root as its owner; its permission bits still hold.

@@ -4,6 +4,7 @@
 // and an editor of the plan apart is the job of PlanLock, held above this layer.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,18 @@ bool fileExists(const std::string& path);
 // yet; any other path as it is. Throws EFCreateError for a loop of links.
 std::string resolvedFile(const std::string& path);
 
+// Which file a path names and in what state: every write through writeFileAtomically makes a
+// new file, and an edit in place changes the size or the time.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the regular file the path names now; none when there is no such file.
+std::optional<FileIdentity> fileIdentity(const std::string& path);
+
 // Reads the whole file as it stands, without a lock. A file that writeFileAtomically replaces
 // meanwhile is read whole in its old or its new contents, never a mix of both, since the
 // replacement is a rename; a program that writes the file in place can still be seen midway.
@@ -24,6 +37,8 @@ std::string resolvedFile(const std::string& path);
 // is read from it (a FIFO without a writer does not block the caller).
 // Throws EFOpenError: Cannot open file "<full path>". <system error text>
 std::string readWholeFile(const std::string& path);
+// The same, also giving the identity of the very file the bytes came from.
+std::string readWholeFile(const std::string& path, FileIdentity& identity);
 
 // As readWholeFile, for a file holding a secret: also refused when users other than its owner
 // may read or write it (any of the mode bits 077 set).
@@ -34,6 +49,9 @@ struct WriteOptions {
     // The backup is put in place by a link and a rename, so it is always a whole file; a write
     // whose bytes equal the file's present contents leaves the backup as it was.
     bool keepBackup = false;
+    // Permission bits for a file that does not exist yet (a file being replaced keeps its
+    // own); none: 0666 less the umask.
+    std::optional<unsigned> newFileMode;
 };
 
 // Replaces the file's contents: writes an unnamed temporary file in the same folder (a named

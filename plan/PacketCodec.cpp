@@ -37,6 +37,12 @@ DataPacket decodePacket(std::string_view bytes, DecodeDiagnostics& diagnostics) 
                                  : decodeXmlPacket(bytes, diagnostics);
 }
 
+DataPacket decodePacket(std::string_view bytes, TextRules rules, DecodeDiagnostics* diagnostics) {
+    if (!isBinaryPacket(bytes)) return decodeXmlPacket(bytes, rules, diagnostics);
+    return diagnostics != nullptr ? decodeBinaryPacket(bytes, *diagnostics)
+                                  : decodeBinaryPacket(bytes);
+}
+
 std::vector<size_t> rowWriteOrder(const DataPacket& packet) {
     std::vector<size_t> order(packet.rows.size());
     std::iota(order.begin(), order.end(), size_t{0});

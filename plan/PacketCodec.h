@@ -23,6 +23,17 @@ DataPacket decodePacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
 DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
 DataPacket decodeBinaryPacket(std::string_view bytes, DecodeDiagnostics& diagnostics);
 
+// How the text of an XML packet is taken. A plan is read as the tool has always read it: as
+// UTF-8 when a byte-order mark opens it or its prolog declares UTF-8 and it is valid UTF-8,
+// otherwise as the Windows-1252 bytes the tool writes it in, whatever they look like. An
+// import's data file is also read as UTF-8 when it declares no encoding and its text is valid
+// UTF-8 beyond ASCII (what XML assumes); and one taken as UTF-8 that is not valid UTF-8, or
+// holds a character Windows-1252 lacks, is refused with EDataFileRefused naming the byte.
+enum class TextRules { Plan, DataFile };
+DataPacket decodeXmlPacket(std::string_view bytes, TextRules rules, DecodeDiagnostics* diagnostics);
+// Either form, the XML form by `rules`; `diagnostics` may be null.
+DataPacket decodePacket(std::string_view bytes, TextRules rules, DecodeDiagnostics* diagnostics);
+
 // The XML form: one line, prolog then DATAPACKET, byte for byte as the plan file is written.
 std::string encodeXmlPacket(const DataPacket& packet);
 // The binary form; decodeBinaryPacket(encodeBinaryPacket(p)) gives back p.

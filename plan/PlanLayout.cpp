@@ -2,6 +2,7 @@
 
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
+#include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 
@@ -22,6 +23,11 @@ void configurePlanTable(TClientDataSet& cdsQuery) {
     cdsQuery.SetFileName(kPlanFileName);
     // One slip (an emptied plan written back, a bad edit saved) must never cost the plan.
     cdsQuery.SetKeepBackup(true);
+    cdsQuery.SetFileKeeper(std::make_unique<SharedPlanFile>(cdsQuery));
+    configurePlanFields(cdsQuery);
+}
+
+void configurePlanFields(TClientDataSet& cdsQuery) {
     cdsQuery.SetIndexFieldNames("ID");
     cdsQuery.AddField(kRequiredField, FieldKind::Integer, 0, true);
     cdsQuery.AddField("STATO", FieldKind::String, 1);

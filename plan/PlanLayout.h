@@ -11,8 +11,12 @@ inline constexpr const char* kPlanFileName = "./dbquery.xml";
 
 // Sets FileName, the ID order and the ten plan field objects (VERSIONE's object is 15 long
 // although the file declares 20). Every write of the plan keeps the replaced file as
-// "<plan>.bak".
+// "<plan>.bak", and every read and write of the table's own file goes through a
+// SharedPlanFile (SharedPlanOf), so that programs sharing the plan never undo each other's work.
 void configurePlanTable(TClientDataSet& cdsQuery);
+// The ID order and the ten plan field objects alone: a table holding a plan read from a file,
+// with no file of its own.
+void configurePlanFields(TClientDataSet& plan);
 
 // Checks every row of the plan table against the rules a post of it would apply: the plan's
 // required ID, and every field the file marks as required, none of them empty. A row that breaks

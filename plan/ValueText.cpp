@@ -312,6 +312,45 @@ FieldValue valueFromText(const FieldDef& field, std::string_view text) {
     return {};
 }
 
+bool spellsWholeValue(const FieldDef& field, std::string_view text) {
+    switch (field.type) {
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64:
+        case FieldType::UInt16:
+        case FieldType::UInt32: {
+            // The text reads as an integer already: only what follows its digits is in doubt.
+            std::string_view digits = trimmed(text);
+            if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+            return !digits.empty() && std::all_of(digits.begin(), digits.end(), isDigit);
+        }
+        case FieldType::Boolean:
+            return equalsNoCase(text, "TRUE") || equalsNoCase(text, "FALSE");
+        case FieldType::Float: {
+            std::string_view number = trimmed(text);
+            const bool plus = !number.empty() && number[0] == '+';
+            if (plus) number.remove_prefix(1);
+            if (plus && !number.empty() && number[0] == '-') return false;  // "+-5"
+            double v = 0;
+            const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+            return ec == std::errc() && end == number.data() + number.size() && std::isfinite(v);
+        }
+        case FieldType::Time:
+            // "HH:MM:SS" or "HH:MM:SSmmm"; readTime passes over what follows.
+            return text.size() == 8 || text.size() == 11;
+        case FieldType::DateTime:
+        case FieldType::SqlTimeStamp:
+            // "YYYYMMDD", optionally "T" and the time as above.
+            return text.size() == 8 || text.size() == 17 || text.size() == 20;
+        case FieldType::Bytes:
+            return isCleanBase64(text);
+        case FieldType::Blob:
+            return isTextBlob(field) || isCleanBase64(text);
+        default:
+            return true;  // decimals, dates and texts read whole or not at all
+    }
+}
+
 bool sayableAsText(FieldType type, const FieldValue& value) {
     static const int64_t kLastDay = dayNumberFromDate(9999, 12, 31);
     switch (type) {

@@ -24,6 +24,15 @@ std::string valueToText(const FieldDef& field, const FieldValue& value);
 // after its digits is ignored.
 FieldValue valueFromText(const FieldDef& field, std::string_view text);
 
+// True when a text that valueFromText reads as a value (not null) spells that value whole, in
+// the form its type is written: an integer or a number with nothing but blanks around it, a
+// boolean "TRUE" or "FALSE" in any letter case, a time with all or none of its milliseconds, a
+// date and time with nothing after it, Base64 with nothing else in it. valueFromText is more
+// lenient: it passes over text after a number ("12,50" reads as 12), takes any text not
+// starting with "T" as false, and skips what is not Base64. Texts, blobs of text, dates and
+// decimals have no such leniency (true).
+bool spellsWholeValue(const FieldDef& field, std::string_view text);
+
 // True when the XML text can say a value of a date, time, dateTime or timestamp field and reads
 // it back as itself (true for any other type): dates of the years 1 to 9999, times of day below
 // 24 hours, dateTimes of such a date and a whole number of milliseconds, timestamps with a real

@@ -3,7 +3,9 @@
 // fields and attributes. FORMAT.md ("XML form, as read") lists the rules.
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Cp1252.h"
 #include "base/Text.h"
@@ -14,6 +16,8 @@
 #include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 #include "plan/XmlScanner.h"
+#include "plan/XmlText.h"
+#include "plan/XmlValueNotes.h"
 
 namespace tarvolen {
 namespace {
@@ -56,8 +60,13 @@ void readChangeLogText(std::string_view text, ChangeLog& log) {
 
 class XmlPacketReader {
   public:
-    XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics)
-        : m_scanner(text), m_diagnostics(diagnostics) {}
+    // `substitutions`, when given, are the characters a UTF-8 text held that Windows-1252
+    // lacks, each a "?" in `text` now.
+    XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics,
+                    const std::vector<cp1252::Utf8Substitution>* substitutions = nullptr)
+        : m_scanner(text) {
+        if (diagnostics != nullptr) m_notes.emplace(*diagnostics, text.data(), substitutions);
+    }
 
     DataPacket read() {
         m_scanner.skipLeadingBlanks();
@@ -404,54 +413,48 @@ class XmlPacketReader {
     void storeValue(size_t i, std::string_view raw, RowStore::Builder& row) {
         const FieldDef& field = m_packet.fields[i];
         const FieldReadInfo& info = m_info[i];
+        // The version being read is the next one the store will hold.
+        const NotedValue at{m_packet.rows.size() + 1, &field};
+        if (m_notes) m_notes->substitution(at, raw);
         if (field.type == FieldType::String) {
-            decodeXmlText(raw, m_scratch);
+            decodeText(at, raw);
             if (info.width > 0 && m_scratch.size() > info.width) {
-                if (m_diagnostics != nullptr) noteCut(field, m_scratch.size(), info.width);
+                if (m_notes) m_notes->cut(at, m_scratch.size(), info.width, m_scratch);
                 m_scratch.resize(info.width);
             }
             // A single zero byte is the binary form's empty text; so it is here.
             if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
         } else if (info.textBlob) {
-            decodeXmlText(raw, m_scratch);
+            decodeText(at, raw);
             row.blob(m_scratch);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
             const auto width = static_cast<size_t>(field.width());
-            if (m_diagnostics != nullptr && text.size() > width) {
-                noteCut(field, text.size(), width);
-            }
+            if (m_notes && text.size() > width) m_notes->cut(at, text.size(), width, {});
             cutWideText(text, width);
             row.wide(text);
         } else {
             decodeXmlText(raw, m_scratch);
             const FieldValue value = valueFromText(field, m_scratch);
-            if (m_diagnostics != nullptr && isNull(value) && !m_scratch.empty()) {
-                ValueNote note;
-                note.kind = ValueNote::Kind::TextReadAsNull;
-                note.row = m_packet.rows.size() + 1;
-                note.field = field.name;
-                note.text = m_scratch;
-                m_diagnostics->note(note);
-            }
+            if (m_notes) m_notes->typedValue(at, m_scratch, value);
             row.value(value);
         }
     }
 
-    // The version being read is the next one the store will hold.
-    void noteCut(const FieldDef& field, size_t length, size_t width) {
-        ValueNote note;
-        note.kind = ValueNote::Kind::CutToWidth;
-        note.row = m_packet.rows.size() + 1;
-        note.field = field.name;
-        note.length = length;
-        note.width = width;
-        m_diagnostics->note(note);
+    // Decodes a text into m_scratch, noting a reference to a character Windows-1252 lacks.
+    void decodeText(const NotedValue& at, std::string_view raw) {
+        if (!m_notes) {
+            decodeXmlText(raw, m_scratch);
+            return;
+        }
+        char32_t lacking = 0;
+        decodeXmlText(raw, m_scratch, lacking);
+        if (lacking != 0) m_notes->referencedCharacter(at, raw, m_scratch, lacking);
     }
 
     XmlScanner m_scanner;
-    DecodeDiagnostics* m_diagnostics;  // may be null
+    std::optional<XmlValueNotes> m_notes;  // only when asked for
     XmlAttribute m_attribute;
     DataPacket m_packet;
     LayoutBudget m_budget;
@@ -469,27 +472,27 @@ class XmlPacketReader {
 
 namespace {
 
-DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics) {
-    static constexpr std::string_view kBom = "\xEF\xBB\xBF";
-    if (bytes.substr(0, 3) == kBom) {
-        const std::string text = cp1252::fromUtf8(bytes.substr(3));
-        return XmlPacketReader(text, diagnostics).read();
-    }
-    if (declaresUtf8(bytes) && cp1252::isValidUtf8(bytes)) {
-        const std::string text = cp1252::fromUtf8(bytes);
-        return XmlPacketReader(text, diagnostics).read();
-    }
-    return XmlPacketReader(bytes, diagnostics).read();
+DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, TextRules rules) {
+    const XmlText text = takeXmlText(bytes, rules, diagnostics != nullptr);
+    if (diagnostics != nullptr) diagnostics->textEncoding(text.encoding);
+    return XmlPacketReader(text.text(), diagnostics,
+                           text.substitutions.empty() ? nullptr : &text.substitutions)
+        .read();
 }
 
 }  // namespace
 
 DataPacket decodeXmlPacket(std::string_view bytes) {
-    return decodeXml(bytes, nullptr);
+    return decodeXml(bytes, nullptr, TextRules::Plan);
 }
 
 DataPacket decodeXmlPacket(std::string_view bytes, DecodeDiagnostics& diagnostics) {
-    return decodeXml(bytes, &diagnostics);
+    return decodeXml(bytes, &diagnostics, TextRules::Plan);
+}
+
+DataPacket decodeXmlPacket(std::string_view bytes, TextRules rules,
+                           DecodeDiagnostics* diagnostics) {
+    return decodeXml(bytes, diagnostics, rules);
 }
 
 }  // namespace tarvolen

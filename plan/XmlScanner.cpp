@@ -95,6 +95,18 @@ void decodeXmlText(std::string_view raw, std::string& out) {
         [&](const char* a, const char* b) { out.append(a, static_cast<size_t>(b - a)); });
 }
 
+void decodeXmlText(std::string_view raw, std::string& out, char32_t& lacking) {
+    out.clear();
+    out.reserve(raw.size());
+    decodeReferences(
+        raw,
+        [&](uint32_t cp, std::string_view) {
+            appendCodePoint(out, cp);
+            if (lacking == 0 && cp > 0xFF && out.back() == '?') lacking = cp;
+        },
+        [&](const char* a, const char* b) { out.append(a, static_cast<size_t>(b - a)); });
+}
+
 std::u16string decodeXmlWideText(std::string_view raw) {
     std::u16string out;
     out.reserve(raw.size());
@@ -242,12 +254,12 @@ void XmlScanner::expectClosing(std::string_view name) {
     if (!tag.closing || tag.name != name) throw dberr::mismatch();
 }
 
-bool declaresUtf8(std::string_view text) {
+std::optional<std::string_view> declaredEncoding(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && isBlankChar(text[i])) ++i;
-    if (text.substr(i, 2) != "<?") return false;
+    if (text.substr(i, 2) != "<?") return std::nullopt;
     const size_t end = text.find("?>", i);
-    if (end == std::string_view::npos) return false;
+    if (end == std::string_view::npos) return std::nullopt;
     const std::string_view prolog = text.substr(i + 2, end - i - 2);
     for (size_t at = 0; at + 8 <= prolog.size(); ++at) {
         if (!equalsNoCase(prolog.substr(at, 8), "encoding")) continue;
@@ -259,10 +271,15 @@ bool declaresUtf8(std::string_view text) {
         if (p >= prolog.size() || (prolog[p] != '"' && prolog[p] != '\'')) continue;
         const char quote = prolog[p++];
         const size_t close = prolog.find(quote, p);
-        if (close == std::string_view::npos) return false;
-        return equalsNoCase(prolog.substr(p, close - p), "UTF-8");
+        if (close == std::string_view::npos) return std::nullopt;
+        return prolog.substr(p, close - p);
     }
-    return false;
+    return std::nullopt;
+}
+
+bool declaresUtf8(std::string_view text) {
+    const std::optional<std::string_view> encoding = declaredEncoding(text);
+    return encoding && equalsNoCase(*encoding, "UTF-8");
 }
 
 }  // namespace tarvolen

@@ -5,6 +5,7 @@
 // megabytes of script text must load quickly. Every malformed construct is "Mismatch in
 // datapacket.".
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,11 +61,16 @@ class XmlScanner {
 // "&#N;", "&#xH;") into 8-bit text: a character above 255 becomes its Windows-1252 byte, or
 // '?'. Anything else after "&" is kept as it stands.
 void decodeXmlText(std::string_view raw, std::string& out);
+// The same, setting `lacking` (when it is 0) to the first character above 255 that Windows-1252
+// lacks, which became "?".
+void decodeXmlText(std::string_view raw, std::string& out, char32_t& lacking);
 // The same for "string.uni" values, which keep every character (plain bytes are Windows-1252).
 std::u16string decodeXmlWideText(std::string_view raw);
 
-// True when the text opens (after blanks) with a "<?...?>" prolog declaring encoding="UTF-8",
-// in any letter case and with either quote.
+// The encoding that a "<?...?>" prolog opening the text (after blanks) declares, as it spells
+// it; nullopt when there is no such prolog or it declares none.
+std::optional<std::string_view> declaredEncoding(std::string_view text);
+// True when the prolog declares encoding="UTF-8", in any letter case and with either quote.
 bool declaresUtf8(std::string_view text);
 
 }  // namespace tarvolen

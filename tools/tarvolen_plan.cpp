@@ -66,10 +66,12 @@ constexpr const char* kHelp =
     "             rows breaking the field rules, an unknown type, scripts whose text never\n"
     "             runs (no separator, text after the last one, a comment or string never\n"
     "             closed, a NUL), versions that are not a.b.c.d or do not rise with the ID,\n"
-    "             data files missing or unreadable. With --alias, also against the database:\n"
-    "             the SYSDBVER table, each import's table and its columns against the file's\n"
+    "             data files missing or unreadable, or holding values an import would load\n"
+    "             other than as written. With --alias, also against the database: the\n"
+    "             SYSDBVER table, each import's table and its columns against the file's\n"
     "             fields (a table that a script phase before the import creates or alters is\n"
-    "             left to the run)\n"
+    "             left to the run). Lines starting \"note:\" are no problems: how a data\n"
+    "             file's text beyond ASCII is read (UTF-8 or Windows-1252)\n"
     "  history    the runs of the plan, from the logs every run keeps in log/ beside the plan,\n"
     "             oldest first: when, the program (tarvolen-run, or tarvolen for the window),\n"
     "             the system and database users, the alias, the version before and after, the\n"
@@ -283,7 +285,8 @@ int validate(const Arguments& a, const TerminalText& text) {
         throw UsageError("--user and --password-file go with --alias");
     TClientDataSet plan("cdsQuery");
     OpenPlanFile(plan, planPath(a, 0));
-    std::vector<PlanProblem> problems = ValidatePlan(plan);
+    std::vector<PlanProblem> notes;
+    std::vector<PlanProblem> problems = ValidatePlan(plan, &notes);
     if (const std::string* alias = a.value("--alias")) {
         database::Connection connection("dbsagg");
         connection.setAliasName(*alias);
@@ -299,6 +302,7 @@ int validate(const Arguments& a, const TerminalText& text) {
         problems.insert(problems.end(), database.begin(), database.end());
     }
     for (const PlanProblem& problem : problems) text.print(stdout, ProblemText(problem));
+    for (const PlanProblem& note : notes) text.print(stdout, "note: " + ProblemText(note));
     if (problems.empty()) {
         text.print(stdout, "no problems found");
         return kExitDone;

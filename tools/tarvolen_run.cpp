@@ -24,6 +24,7 @@
 #include "engine/dm_main.h"
 #include "plan/PlanLayout.h"
 #include "plan/PlanLock.h"
+#include "plan/SharedPlanFile.h"
 #include "tools/Login.h"
 #include "tools/ProgressLine.h"
 #include "tools/TerminalText.h"
@@ -282,9 +283,6 @@ struct RunCounts {
 };
 
 int run(const Options& options, TerminalHost& host, const StopSignals& signals, RunCounts& counts) {
-    // A dry run writes nothing, so it may look at a plan another run holds.
-    std::optional<PlanLock> lock;
-    if (!options.dryRun) lock.emplace(options.plan);
     TdmMain dm;
     // Handed out however the run ends.
     class CountsOnExit {
@@ -300,6 +298,12 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
     } countsOnExit(dm, counts);
     dm.setHost(&host);
     dm.cdsQuery.SetFileName(options.plan);
+    // The run holds the plan from before it reads it to after its last write. A dry run
+    // writes nothing, so it may look at a plan another run holds.
+    std::optional<SharedPlanFile::Hold> held;
+    if (!options.dryRun) held.emplace(dm.PlanFile().hold());
+    dm.PlanFile().SetConflictReporter(
+        [&host](const PlanConflict& conflict) { host.failure(PlanConflictMessage(conflict)); });
     dm.LoginUser = LoginUser(options.user);
     dm.LoginPassword = LoginPassword(options.passwordFile);
     dm.StopOnError = options.stopOnError;

@@ -359,7 +359,18 @@ void PlanGridModel::reload(const std::string& file) {
 void PlanGridModel::save(const std::string& file) {
     const ChangeScope scope(m_changing);
     storePending();
-    m_table.SaveFile(file, TClientDataSet::Format::Binary);
+    // A save of the plan's own file leaves the table holding what the file holds, rows other
+    // programs added or changed included.
+    beginResetModel();
+    try {
+        m_table.SaveFile(file, TClientDataSet::Format::Binary);
+    } catch (...) {
+        endResetModel();
+        announceState();
+        throw;
+    }
+    endResetModel();
+    announceState();
 }
 
 void PlanGridModel::emptyTable() {

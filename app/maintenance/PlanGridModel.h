@@ -78,7 +78,8 @@ class PlanGridModel : public QAbstractTableModel {
     void storePending();
     // Closes the table (dropping a pending row, writing back a changed table) and reads `file`.
     void reload(const std::string& file);
-    // Stores the pending row, then writes the whole table to `file`.
+    // Stores the pending row, then writes the whole table to `file` (for the plan's own file,
+    // through its merge with the file: the rows may change).
     void save(const std::string& file);
     // Stores the pending row, then removes every row and the table's history.
     void emptyTable();

@@ -15,7 +15,9 @@
 #include "app/maintenance/MemoBinding.h"
 #include "app/maintenance/PlanGrid.h"
 #include "app/maintenance/PlanGridModel.h"
+#include "app/maintenance/PlanMessages.h"
 #include "plan/PlanLayout.h"
+#include "plan/PlanLock.h"
 
 namespace tarvolen {
 namespace {
@@ -268,6 +270,9 @@ QString TfmManutenzione::attempt(Typing typing, const std::function<void()>& com
         QString refused = settleTyping(typing);
         if (!refused.isEmpty()) return refused;
         command();
+    } catch (const PlanInUse& e) {
+        return planInUseText(e, QStringLiteral("Le modifiche restano in questa finestra: "
+                                               "salvarle quando quel processo avrà terminato."));
     } catch (const std::exception& e) {
         return fromFileText(e.what());
     }

@@ -2,7 +2,9 @@
 // The maintenance window: the plan table in a grid, a navigator over it, the selected phase's
 // script text below, and a menu to reload, save and empty the plan. It works on the plan table
 // itself, in memory; the plan file changes only on "Salva la pianificazione" or when the table
-// writes itself back as it closes (on every reload).
+// writes itself back as it closes (on every reload). Both writes go through the plan's merge
+// with the file (SharedPlanFile): refused while another program holds the plan, the edits then
+// staying in the window.
 //
 // Typed text is never left behind in an editor: every command first hands the open cell
 // editor's and the script box's text to the pending row (reload and cancel drop it instead).

@@ -26,12 +26,15 @@ IProvider* provider() {
 
 namespace {
 
-// True when the status vector holds the code anywhere.
-bool holdsCode(const intptr_t* errors, intptr_t code) {
+// True when any code of the status vector is one of `codes`.
+template <size_t N>
+bool holdsAnyOf(const intptr_t* errors, const intptr_t (&codes)[N]) {
     if (errors == nullptr) return false;
     for (const intptr_t* e = errors; *e != isc_arg_end;) {
         const intptr_t kind = *e++;
-        if (kind == isc_arg_gds && *e == code) return true;
+        if (kind == isc_arg_gds &&
+            std::find(std::begin(codes), std::end(codes), *e) != std::end(codes))
+            return true;
         // Every argument takes one slot, but a counted string takes two.
         e += kind == isc_arg_cstring ? 2 : 1;
     }
@@ -53,16 +56,13 @@ bool meansConnectionLost(const intptr_t* errors) {
         isc_conn_lost,           // connection lost to pipe server
         isc_lost_db_connection,  // connection lost to database
     };
-    if (errors == nullptr) return false;
-    for (const intptr_t* e = errors; *e != isc_arg_end;) {
-        const intptr_t kind = *e++;
-        if (kind == isc_arg_gds &&
-            std::find(std::begin(kLost), std::end(kLost), *e) != std::end(kLost))
-            return true;
-        // Every argument takes one slot, but a counted string takes two.
-        e += kind == isc_arg_cstring ? 2 : 1;
-    }
-    return false;
+    return holdsAnyOf(errors, kLost);
+}
+
+bool meansDatabaseInUse(const intptr_t* errors) {
+    // Comes after a general "I/O error during "lock" operation" for the file.
+    static constexpr intptr_t kInUse[] = {isc_already_opened};
+    return holdsAnyOf(errors, kInUse);
 }
 
 void throwError(IStatus* status) {
@@ -74,7 +74,7 @@ void throwError(IStatus* status) {
     const intptr_t* errors = status->getErrors();
     const long code = (errors != nullptr && errors[0] == isc_arg_gds) ? errors[1] : 0;
     if (meansConnectionLost(errors)) throw ConnectionLost(text, code);
-    if (holdsCode(errors, isc_already_opened)) throw DatabaseInUse(text, code);
+    if (meansDatabaseInUse(errors)) throw DatabaseInUse(text, code);
     throw DatabaseError(text, code);
 }
 

@@ -16,11 +16,14 @@ Firebird::IUtil* util();
 Firebird::IProvider* provider();
 
 // Throws the failure of a call: the server's text, unchanged, with its first error code; as
-// ConnectionLost when any code of the status says the connection is gone.
+// ConnectionLost when any code of the status says the connection is gone, as DatabaseInUse
+// when one says another program holds the database.
 [[noreturn]] void throwError(Firebird::IStatus* status);
 
 // True when the status vector holds a code that means the connection is gone.
 bool meansConnectionLost(const intptr_t* errors);
+// True when the status vector says the database is open in another program's in-process engine.
+bool meansDatabaseInUse(const intptr_t* errors);
 
 // A status for calls that throw on failure (Firebird::FbException, turned into DatabaseError
 // by guard()).

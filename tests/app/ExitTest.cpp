@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "GuiTestSupport.h"
-#include "app/PlanRecovery.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/PlanRecovery.h"
 
 namespace tarvolen::testing {
 namespace {
@@ -68,6 +68,28 @@ TEST_F(ExitTest, failedWriteBackKeepsTheMarksInARecoveryFileBesideThePlan) {
         << box.text.toStdString();
     EXPECT_TRUE(box.text.contains(QString::fromStdString((folder() / "dbquery.xml").string())));
     EXPECT_EQ(planMarks(saved[0]), "10=S 20=S");
+}
+
+TEST_F(ExitTest, aRecoveryFileHasThePlansPermissions) {
+    runPlan();
+    // A plan only its owner may read (its scripts may hold a password).
+    fs::permissions(folder() / "dbquery.xml", fs::perms::owner_read | fs::perms::owner_write);
+    TClientDataSet& plan = dm().cdsQuery;
+    plan.First();
+    plan.Edit();
+    plan.FieldByName("VERSIONE").SetAsString("1.2.0.0");
+    plan.Post();
+    // A folder in the backup's place: the write-back cannot keep the plan it would replace.
+    fs::remove(folder() / "dbquery.xml.bak");
+    fs::create_directory(folder() / "dbquery.xml.bak");
+    m_script.expect(DialogScript::ok());
+    m_program->finish();
+
+    const auto saved = recoveryFiles(folder());
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(fs::status(saved[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(folder() / "dbquery.xml").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(ExitTest, recoveryGoesToTheSettingsFolderWhenThePlansFolderIsGone) {

@@ -188,6 +188,11 @@ TEST_F(RunTest, planHeldByAnotherRunIsRefusedBeforeAnythingRuns) {
     EXPECT_EQ(m_script.shown[1].icon, QMessageBox::Critical);
     EXPECT_TRUE(m_script.shown[1].text.contains("plan in use by process"))
         << m_script.shown[1].text.toStdString();
+    EXPECT_TRUE(m_script.shown[1].text.contains(
+        QStringLiteral("è in uso dal processo %1").arg(static_cast<qint64>(::getpid()))))
+        << m_script.shown[1].text.toStdString();
+    EXPECT_TRUE(m_script.shown[1].text.contains("Nessuna fase è stata eseguita"))
+        << m_script.shown[1].text.toStdString();
     EXPECT_EQ(count("select count(*) from RDB$RELATIONS where RDB$RELATION_NAME = 'T1'"), 0);
     expectIdleControls();
 

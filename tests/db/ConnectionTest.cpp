@@ -10,6 +10,7 @@
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Query.h"
+#include "db/ServerErrors.h"
 #include "db/Table.h"
 
 namespace tarvolen::database {
@@ -323,6 +324,49 @@ TEST(Connection, anAttachmentShutDownUnderItFailsAsConnectionLost) {
     victim->close();
     victim->open();
     EXPECT_EQ(selectCount(*victim, "select count(*) from T"), 0);
+}
+
+TEST(Connection, aDatabaseAnotherProgramHoldsWithoutAServerIsSaidToBeOpenThere) {
+    TempDatabase db;
+    const std::string file = db.file().string();
+    {
+        const testing::IsqlHolding other(db.folder(), db.file());
+        ASSERT_TRUE(other.holding()) << other.output();
+        try {
+            db.connect();
+            ADD_FAILURE() << "attached beside another program's engine";
+        } catch (const DatabaseError& e) {
+            EXPECT_TRUE(isOpenInAnotherProgram(e)) << e.what();
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("Database \"" + file +
+                                     "\" of alias \"test\" is open in another program that "
+                                     "opened it without a server (the tarvolen window, or "
+                                     "another run): close that program and try again, or have "
+                                     "every program reach the database through the server, with "
+                                     "an alias whose Database is localhost:" +
+                                     file + ".\n",
+                                 0),
+                      0u)
+                << text;
+            // The server's own words follow, for the record.
+            EXPECT_TRUE(text.ends_with(
+                "\n-Database already opened with engine instance, incompatible with current"))
+                << text;
+        }
+    }
+    // Once the other program has let it go, it opens; a database that is not there is no
+    // database in use.
+    EXPECT_NO_THROW(db.connect());
+    try {
+        Connection missing("missing");
+        missing.setAliasConfig(std::make_shared<AliasConfig>(
+            AliasConfig::parse("[gone]\nDatabase = gone.fdb\n", db.folder() / "aliases.ini")));
+        missing.setAliasName("gone");
+        missing.open();
+        ADD_FAILURE() << "opened a database that is not there";
+    } catch (const DatabaseError& e) {
+        EXPECT_FALSE(isOpenInAnotherProgram(e)) << e.what();
+    }
 }
 
 TEST(Connection, anInterruptLeavesTheConnectionsToTheProgramWhenAsked) {

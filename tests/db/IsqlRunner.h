@@ -4,9 +4,11 @@
 #include <stdio.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace tarvolen::database::testing {
 
@@ -27,5 +29,45 @@ inline std::string runIsql(const std::filesystem::path& folder, const std::strin
     std::filesystem::remove(file);
     return output;
 }
+
+// Another program holding a database open without a server, as the desktop does: an isql that
+// connects to the file and waits for its input to end, which comes when the object goes. A hard
+// kill ends it after a minute whatever happens.
+class IsqlHolding {
+  public:
+    IsqlHolding(const std::filesystem::path& folder, const std::filesystem::path& database)
+        : m_held(folder / "isql-holds"), m_output(folder / "isql-holding.txt") {
+        std::filesystem::remove(m_held);
+        const std::string command =
+            "timeout -s KILL 60 isql-fb -q > '" + m_output.string() + "' 2>&1";
+        m_isql = popen(command.c_str(), "w");
+        if (m_isql == nullptr) return;
+        // isql runs the shell command only once it is connected.
+        const std::string script = "connect '" + database.string() + "' user 'SYSDBA';\n" +
+                                   "shell touch '" + m_held.string() + "';\n";
+        fputs(script.c_str(), m_isql);
+        fflush(m_isql);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(m_held) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~IsqlHolding() {
+        if (m_isql != nullptr) pclose(m_isql);
+    }
+    IsqlHolding(const IsqlHolding&) = delete;
+    IsqlHolding& operator=(const IsqlHolding&) = delete;
+
+    bool holding() const { return std::filesystem::exists(m_held); }
+    // What isql printed so far: its errors, when it could not connect.
+    std::string output() const {
+        std::ifstream in(m_output, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+  private:
+    std::filesystem::path m_held;
+    std::filesystem::path m_output;
+    FILE* m_isql = nullptr;
+};
 
 }  // namespace tarvolen::database::testing

@@ -244,5 +244,32 @@ TEST_F(QueryTest, aQueryOpenedInATransactionClosesWhenItEnds) {
     EXPECT_TRUE(query.isOpen());
 }
 
+TEST_F(QueryTest, aRowPostedInATransactionThatRollsBackIsNotShownAfterwards) {
+    // Opened outside the transaction, as a version record read before a run; edited inside,
+    // as the run writes it with an import's rows.
+    for (const bool commit : {false, true}) {
+        SCOPED_TRACE(commit ? "committed" : "rolled back");
+        m_connection->execute("update T set S = 'uno' where K = 1");
+        Query query(*m_connection, "qry");
+        query.setSql("select K, S from T where K = 1");
+        query.setRequestLive(true);
+        query.open();
+        m_connection->startTransaction();
+        query.edit();
+        query.setValue("S", std::string("nuovo"));
+        query.post();
+        EXPECT_EQ(query.asString("S"), "nuovo");
+        if (commit)
+            m_connection->commit();
+        else
+            m_connection->rollback();
+        // Opening again reads what the table holds, never the row the transaction posted.
+        query.open();
+        EXPECT_EQ(query.asString("S"), commit ? "nuovo" : "uno");
+        EXPECT_EQ(selectRows(*m_connection, "select S from T where K = 1")[0][0],
+                  Value(std::string(commit ? "nuovo" : "uno")));
+    }
+}
+
 }  // namespace
 }  // namespace tarvolen::database

@@ -277,9 +277,8 @@ TEST_F(BackupRun, theBackupFolderComesFromTheCommandLineOrTheEnvironment) {
     r = run("--alias registry --no-statistics", "unset TARVOLEN_BACKUP_DIR; ");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(backupsIn(m_db.folder() / "backup").size(), 1u);
-    for (const std::string& arguments :
-         {"--backup backup --no-backup", "--verify-backup", "--backup="}) {
-        r = run("--alias registry " + arguments, "unset TARVOLEN_BACKUP_DIR; ");
+    for (const char* arguments : {"--backup backup --no-backup", "--verify-backup", "--backup="}) {
+        r = run(std::string("--alias registry ") + arguments, "unset TARVOLEN_BACKUP_DIR; ");
         EXPECT_EQ(r.exitCode, 2) << arguments;
         EXPECT_NE(r.err.find("usage: tarvolen-run"), std::string::npos) << r.err;
     }

@@ -74,6 +74,59 @@ TEST_F(BatchRun, onlyStatementsThatSucceedRaiseTheVersion) {
     EXPECT_TRUE(m_dm.BatchHasErrors);
 }
 
+TEST_F(BatchRun, anImportRecordsItsVersionWithItsRowsOrNotAtAll) {
+    setDatabaseVersion("1, 0, 0, 0");
+    m_dm.dbsagg.execute("create table T (N integer check (N < 3))");
+    const auto file = [](const std::string& rows) {
+        return "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"N\" "
+               "fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA>" +
+               rows + "</ROWDATA></DATAPACKET>";
+    };
+    writeFile("ok.xml", file("<ROW N=\"1\"/><ROW N=\"2\"/>"));
+    writeFile("refused.xml", file("<ROW N=\"1\"/><ROW N=\"2\"/><ROW N=\"3\"/>"));
+    const auto import = [&](int id, const std::string& versione, const std::string& name) {
+        return Phase{.id = id,
+                     .tipo = "I",
+                     .versione = versione,
+                     .nomeTabella = "T",
+                     .nomeFile = path(name)};
+    };
+    const struct {
+        const char* name;
+        std::vector<Phase> plan;
+        std::string version;  // the version record after the run
+        int64_t rows;         // rows in T after it
+        std::string importStato;
+    } cases[] = {
+        {"the rows commit with the version", {import(1, "1.5.0.0", "ok.xml")}, "1.5.0.0", 2, "S"},
+        {"a refused row undoes the version too",
+         {import(1, "1.5.0.0", "refused.xml")},
+         "1.0.0.0",
+         0,
+         "N"},
+        {"a version a script already passed stays",
+         {{.id = 1, .testo = "insert into T values (0);", .versione = "2.0.0.0"},
+          import(2, "1.5.0.0", "ok.xml")},
+         "2.0.0.0",
+         3,
+         "S"},
+        {"no version, none recorded", {import(1, "", "ok.xml")}, "1.0.0.0", 2, "S"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_dm.dbsagg.execute("delete from T");
+        m_dm.dbsagg.execute("update SYSDBVER set MAJOR_VERSION = 1, MINOR_VERSION = 0");
+        m_dm.qryVersioneDB.close();  // the run reads the version afresh
+        m_host.log.clear();
+        loadPlan(c.plan);
+        m_dm.RunBatch();
+        EXPECT_EQ(databaseVersion(), c.version);
+        EXPECT_EQ(m_host.log.back(), "Versione del DB DOPO l'aggiornamento: " + c.version);
+        EXPECT_EQ(count("select count(*) from T"), c.rows);
+        EXPECT_EQ(stato(c.plan.back().id), c.importStato);
+    }
+}
+
 TEST_F(BatchRun, aFailedStatementIsLoggedInFiveEntriesAndTheScriptGoesOn) {
     m_dm.dbsagg.execute("create table T (N integer)");
     loadPlan({{.id = 1,

@@ -106,6 +106,11 @@ TEST(DryRunLogLines, sayEachPhaseAsTheRunToolPrintsIt) {
     phase(10, PhaseDecision::Script).script = {1, false, true, false, false};
     phase(11, PhaseDecision::Script).script = {1, false, false, true, true};
     phase(12, PhaseDecision::Import).import = {"T", "a.xml", 1, "", "CAMPI PER NOME"};
+    phase(13, PhaseDecision::Import).import = {.tableName = "T",
+                                               .fileName = "u.xml",
+                                               .rowCount = 2,
+                                               .mappingNote = "CAMPI PER NOME",
+                                               .encoding = "UTF-8: CODIFICA DICHIARATA"};
 
     EXPECT_EQ(DryRunLogLines(report),
               (std::vector<std::string>{
@@ -126,6 +131,8 @@ TEST(DryRunLogLines, sayEachPhaseAsTheRunToolPrintsIt) {
                   "FASE 11 SCRIPT DA ESEGUIRE: 1 ISTRUZIONI (STRINGA NON CHIUSA: TESTO NON "
                   "ESEGUITO) (TESTO DOPO UN CARATTERE NUL NON ESEGUITO)",
                   "FASE 12 IMPORT TABELLA T DAL FILE a.xml DA ESEGUIRE: 1 RIGHE (CAMPI PER NOME)",
+                  "FASE 13 IMPORT TABELLA T DAL FILE u.xml DA ESEGUIRE: 2 RIGHE (TESTO LETTO COME "
+                  "UTF-8: CODIFICA DICHIARATA) (CAMPI PER NOME)",
               }));
     EXPECT_EQ(DryRunLogLines(DryRunReport{}),
               (std::vector<std::string>{"Versione del DB: 0.0.0.0"}));

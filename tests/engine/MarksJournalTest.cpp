@@ -1,9 +1,11 @@
 // The journal of done-marks: what it reads back after a run was killed at any byte of it.
 
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -57,6 +59,73 @@ TEST_F(MarksJournalTest, aKillAtAnyByteLosesAtMostTheLineBeingWritten) {
             EXPECT_EQ(read, (std::vector<int64_t>{12, 345}));
         }
     }
+}
+
+TEST_F(MarksJournalTest, aReservedMarkReadsAsNoneUntilItIsAppended) {
+    std::ofstream(plan(), std::ios::binary) << "<plan/>";
+    MarksJournal journal(plan());
+    journal.Append(1);
+    journal.Reserve(20);
+    EXPECT_EQ(MarksJournal(plan()).Read(), std::vector<int64_t>{1});
+    journal.Append(20);
+    EXPECT_EQ(MarksJournal(plan()).Read(), (std::vector<int64_t>{1, 20}));
+    // A reservation whose work was undone stays nothing; later marks go after it.
+    journal.Reserve(30);
+    journal.Append(40);
+    EXPECT_EQ(MarksJournal(plan()).Read(), (std::vector<int64_t>{1, 20, 40}));
+    // A journal that starts with a reservation has its header all the same.
+    journal.Remove();
+    MarksJournal fresh(plan());
+    fresh.Reserve(50);
+    fresh.Append(50);
+    EXPECT_EQ(MarksJournal(plan()).Read(), std::vector<int64_t>{50});
+
+    // Killed at any byte, the journal never reads the reserved phase as done before its mark.
+    const std::string whole = readWholeFile(journalPath());
+    const std::string reserved = whole.substr(0, whole.size() - 2) + "?\n";
+    for (size_t cut = 0; cut <= reserved.size(); ++cut) {
+        SCOPED_TRACE("cut after " + std::to_string(cut) + " bytes");
+        std::ofstream(journalPath(), std::ios::binary | std::ios::trunc) << reserved.substr(0, cut);
+        EXPECT_EQ(MarksJournal(plan()).Read(), std::vector<int64_t>{});
+    }
+}
+
+// The file-size limit stands for a disk that takes no byte more.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead
+        const rlimit limit{bytes, m_old.rlim_max};
+        m_set = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return m_set; }
+
+  private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = SIG_DFL;
+    bool m_set = false;
+};
+
+TEST_F(MarksJournalTest, aReservedMarkTakesNoRoomThatAFullDiskCouldRefuse) {
+    std::ofstream(plan(), std::ios::binary) << "<plan/>";
+    MarksJournal journal(plan());
+    journal.Append(1);
+    journal.Reserve(20);
+    {
+        const FileSizeLimit full(std::filesystem::file_size(journalPath()));
+        ASSERT_TRUE(full.set());
+        EXPECT_THROW(journal.Append(30), EFCreateError);  // unreserved, it needs room
+        EXPECT_NO_THROW(journal.Append(20));
+    }
+    EXPECT_EQ(MarksJournal(plan()).Read(), (std::vector<int64_t>{1, 20}));
+    EXPECT_TRUE(journal.pending());
 }
 
 TEST_F(MarksJournalTest, marksOfAnotherPlanFileAreStale) {

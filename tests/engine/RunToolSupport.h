@@ -25,7 +25,7 @@
 
 #include "../db/TempDatabase.h"
 #include "EngineTestSupport.h"
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 #include "plan/FileIO.h"
 
 extern char** environ;

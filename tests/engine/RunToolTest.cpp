@@ -102,6 +102,30 @@ TEST_F(RunTool, aFailureThatEndsTheRunExitsWithTwo) {
     EXPECT_EQ(run("--alias registry --password-file private.txt --dry-run").exitCode, 0);
 }
 
+TEST_F(RunTool, aDatabaseTheWindowHoldsIsSaidToBeOpenInAnotherProgram) {
+    // This process stands for the window: connected to the database without a server.
+    writeFile("dbquery.xml", planXml({{.id = 1, .testo = "insert into T values (1, 'a');"}}));
+    const std::string plan = readWholeFile(path("dbquery.xml"));
+    const auto window = m_db.connect();
+    const Result r = run("--alias registry --no-statistics");
+
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    const std::string file = path("test.fdb");
+    EXPECT_EQ(r.err,
+              "Database \"" + file +
+                  "\" of alias \"registry\" is open in another program that opened it without "
+                  "a server (the tarvolen window, or another run): close that program and try "
+                  "again, or have every program reach the database through the server, with an "
+                  "alias whose Database is localhost:" +
+                  file + ".\nI/O error during \"lock\" operation for file \"" + file +
+                  "\"\n-Database already opened with engine instance, incompatible with "
+                  "current\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readWholeFile(path("dbquery.xml")), plan);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(count("select count(*) from T"), 0);
+}
+
 TEST_F(RunTool, aPlanThatCannotBeRunIsRefusedBeforeTheDatabaseIsTouched) {
     struct Case {
         const char* name;

@@ -125,6 +125,14 @@ TEST(ScriptSplitter, setTermChangesTheSeparatorAndRunsNothing) {
          "^"},
         {"without a new separator it is a statement", "SET TERM ;", {"SET TERM \r\n"}, ";"},
         {"SET TERMS is not SET TERM", "SET TERMS ^ ;", {"SET TERMS ^ \r\n"}, ";"},
+        {"after a byte-order mark, as another program copies a UTF-8 file",
+         "\xEF\xBB\xBFSET TERM ^ ;\r\nselect 1^\r\nSET TERM ; ^\r\nselect 2;\r\n",
+         {"select 1\r\n", "select 2\r\n"},
+         ";"},
+        {"a byte-order mark later in the text is text",
+         "select 1;\xEF\xBB\xBFSET TERM ^ ;",
+         {"select 1\r\n", "\xEF\xBB\xBFSET TERM ^ \r\n"},
+         ";"},
         {"inside a literal nothing changes",
          "insert into T values ('\r\nSET TERM ^ ;\r\n');",
          {"insert into T values ('\r\nSET TERM ^ ;\r\n')\r\n"},
@@ -237,6 +245,8 @@ TEST(ScriptSplitter, theOutlineCountsWhatReachesTheDatabaseAndWhatIsLeftUnread) 
     EXPECT_EQ(outline.statementCount, 2u);
     EXPECT_EQ(outline.textAfterLastSeparator, "sel\r\n");
     EXPECT_EQ(outline.textAfterNul, "ect 3;select 4;\r\n");
+    EXPECT_EQ(OutlineScript("\xEF\xBB\xBFselect 1;\r\n", ";").statementCount, 1u);
+    EXPECT_EQ(OutlineScript("\xEF\xBB\xBF", ";").textAfterLastSeparator, "");
     EXPECT_EQ(TextAfterNul("no nul"), "");
     EXPECT_EQ(TextAfterNul(std::string("a\0", 2)), "");
 }

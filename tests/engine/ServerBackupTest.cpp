@@ -104,7 +104,9 @@ TEST_F(ServerBackup, theBackupLandsHereAndTheRestoreSwapsTheServersFile) {
     struct stat restoredFile {};
     ASSERT_EQ(::stat(database().c_str(), &restoredFile), 0);
     const passwd* server = ::getpwnam("firebird");
-    if (server != nullptr) EXPECT_EQ(restoredFile.st_uid, server->pw_uid);
+    if (server != nullptr) {
+        EXPECT_EQ(restoredFile.st_uid, server->pw_uid);
+    }
     bool kept = false;
     for (const std::string& name : filesIn(m_folder))
         kept = kept || name.rfind("server.fdb.sostituito-", 0) == 0;

@@ -112,6 +112,8 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
         std::string message;
         size_t record = 0;  // the record the log names; 0: none
     };
+    const std::string notUtf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" +
+                                dataFile(kFields, "<ROW N=\"1\" S=\"Citt\xE0\"/>");
     const Case cases[] = {
         {"missing file", "missing.xml", "",
          "Cannot open file \"" + path("missing.xml") + "\". No such file or directory"},
@@ -127,8 +129,24 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
          "Invalid parameter."},
         {"a dateTime past any integer", "huge.cds", dateTimeFile(1e300), "Invalid parameter."},
         {"a failure after some rows", "late.xml",
-         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for ten\"/>"), "",
+         dataFile(kFields, "<ROW N=\"1\" S=\"ok\"/><ROW N=\"2\" S=\"much too long for 10\"/>"), "",
          2},
+        // Refused on reading: the file does not hold what an import would store.
+        {"a value that does not read as written", "bool.xml",
+         dataFile(kFields + "<FIELD attrname=\"B\" fieldtype=\"boolean\"/>",
+                  "<ROW N=\"1\" B=\"TRUE\"/><ROW N=\"2\" B=\"yes\"/><ROW N=\"3\" B=\"1\"/>"),
+         "record 2, field B: \"yes\" is not a value of type boolean: it would be imported as "
+         "FALSE; 1 more value of the file does not read as written (tarvolen-cds check lists "
+         "them)",
+         2},
+        {"a text cut to its width", "cut.xml",
+         dataFile(kFields, "<ROW N=\"1\" S=\"twenty-one characters\"/>"),
+         "record 1, field S: \"twenty-one characters\" is longer than the field's width 20: it "
+         "would be imported cut to it",
+         1},
+        {"UTF-8 declared, and not UTF-8", "broken.xml", notUtf8,
+         "The data file declares UTF-8 but is not UTF-8 at byte offset " +
+             std::to_string(notUtf8.find('\xE0'))},
     };
     for (const auto& c : cases) {
         m_host.log.clear();

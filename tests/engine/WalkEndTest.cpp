@@ -9,7 +9,7 @@
 
 #include "EngineTestSupport.h"
 #include "engine/BatchStopped.h"
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 #include "plan/PacketCodec.h"

@@ -148,11 +148,16 @@ TEST_F(PacketFileInput, badDataFilesAreRefusedWithTheirErrorAndLeaveTheFolderAsI
          "error: Invalid parameter."},
         {"xmlNoMetadata", "<DATAPACKET><ROWDATA><ROW N=\"1\"/></ROWDATA></DATAPACKET>",
          "error: Datapacket contains no meta data."},
+        // No character: the reference stays as text, longer than the field's width, which an
+        // import refuses rather than cut.
         {"xmlHugeCharacterReference",
          std::string(xml).replace(xml.find("STRMARK"), 7, "&#99999999999999999999;"),
-         "read: 2 rows"},
-        // A file that says it is UTF-8 but is not: its bytes are taken as 8-bit text.
-        {"xmlInvalidUtf8InWideString", dataXml("\xC3\x28\xFF\xFE"), "read: 2 rows"},
+         "error: record 1, field S: \"&#99999999999999999999;\" is longer than the field's "
+         "width 20"},
+        // A file that says it is UTF-8 but is not: refused, naming the first byte that is not.
+        {"xmlInvalidUtf8InWideString", dataXml("\xC3\x28\xFF\xFE"),
+         "error: The data file declares UTF-8 but is not UTF-8 at byte offset " +
+             std::to_string(dataXml().find("UNI"))},
         // NUL bytes between elements count as blanks; inside a tag they break it.
         {"xmlNulBytesBetweenElements",
          std::string(xml).insert(xml.find("<ROWDATA>"), std::string(64, '\0')), "read: 2 rows"},

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <limits>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "base/Calendar.h"
 #include "base/Cp1252.h"
@@ -103,6 +108,56 @@ TEST(Cp1252, convertsBetweenUtf8AndTheCodePage) {
     EXPECT_EQ(cp1252::toUpper('\x9A'), '\x8A');  // š
     EXPECT_EQ(cp1252::toUpper('\xFF'), '\x9F');  // ÿ
     EXPECT_EQ(cp1252::toUpper('\xDF'), '\xDF');  // ß stays
+}
+
+// Where a text stops being UTF-8, and the conversion that stops at the first byte that is no
+// UTF-8 and notes each character the code page lacks; the ASCII runs between, passed over eight
+// bytes at a time, must not hide a byte anywhere in them.
+TEST(Cp1252, findsWhereUtf8EndsAndNotesWhatTheCodePageLacks) {
+    struct Case {
+        const char* name;
+        std::string text;
+        size_t firstNonUtf8;  // npos: all UTF-8
+        std::string converted;
+        std::vector<std::string> substitutions;  // "from>to U+XXXX"
+    };
+    const std::string ascii15 = "fifteen bytes..";
+    const auto npos = std::string::npos;
+    const Case cases[] = {
+        {"empty", "", npos, "", {}},
+        {"ASCII only, longer than eight", ascii15 + ascii15, npos, ascii15 + ascii15, {}},
+        {"accents and the euro", "Citt\xC3\xA0 \xE2\x82\xAC", npos, "Citt\xE0 \x80", {}},
+        {"a Windows-1252 byte after a long ASCII run", ascii15 + "\xE8" + ascii15, 15, ascii15, {}},
+        {"a byte at the end of an eight-byte word", "1234567\xE8", 7, "1234567", {}},
+        {"a sequence cut short at the end", "ab\xC3", 2, "ab", {}},
+        {"characters the code page lacks",
+         "a\xC3\xA8\xC5\x91z\xE3\x81\x82",
+         npos,
+         "a\xE8?z?",
+         {"3>2 U+0151", "6>4 U+3042"}},
+        {"a broken byte after a lacking character", "\xC5\x91\xFF", 2, "?", {"0>0 U+0151"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(cp1252::firstNonUtf8(c.text), c.firstNonUtf8);
+        EXPECT_EQ(cp1252::isValidUtf8(c.text), c.firstNonUtf8 == npos);
+        const bool high = std::any_of(c.text.begin(), c.text.end(),
+                                      [](char b) { return static_cast<unsigned char>(b) >= 0x80; });
+        EXPECT_EQ(cp1252::hasHighBytes(c.text), high);
+        std::string out;
+        std::vector<cp1252::Utf8Substitution> substitutions;
+        const std::optional<size_t> stop = cp1252::fromUtf8Marking(c.text, out, substitutions);
+        EXPECT_EQ(stop.value_or(npos), c.firstNonUtf8);
+        EXPECT_EQ(out, c.converted);
+        std::vector<std::string> noted;
+        for (const auto& n : substitutions) {
+            char codePoint[16];
+            std::snprintf(codePoint, sizeof codePoint, "U+%04X",
+                          static_cast<unsigned>(n.codePoint));
+            noted.push_back(std::to_string(n.from) + ">" + std::to_string(n.to) + " " + codePoint);
+        }
+        EXPECT_EQ(noted, c.substitutions);
+    }
 }
 
 }  // namespace

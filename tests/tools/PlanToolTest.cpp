@@ -11,7 +11,7 @@
 
 #include "../db/TempDatabase.h"
 #include "../engine/EngineTestSupport.h"
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLock.h"
 

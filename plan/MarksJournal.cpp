@@ -1,4 +1,4 @@
-#include "engine/MarksJournal.h"
+#include "plan/MarksJournal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,13 +24,14 @@ constexpr std::string_view kMagic = "tarvolen done-marks 1 of plan ";
     throw EFCreateError("Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error));
 }
 
-// Writes all of text at the end of fd, however many calls it takes.
-bool writeAll(int fd, std::string_view text) {
+// Writes all of text at offset `at` of fd, however many calls it takes.
+bool writeAllAt(int fd, std::string_view text, int64_t at) {
     while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
+        const ssize_t n = ::pwrite(fd, text.data(), text.size(), static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         text.remove_prefix(static_cast<size_t>(n));
+        at += n;
     }
     return true;
 }
@@ -65,24 +66,58 @@ std::string MarksJournal::HeaderForPlan() const {
            std::to_string(st.st_mtim.tv_nsec) + "\n";
 }
 
-void MarksJournal::Append(int64_t id) {
-    if (m_fd < 0) {
-        // Whatever a journal holds when a walk first appends is stale: the walk applied and
-        // removed a live one before it began.
-        const int fd =
-            ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) fail(m_path, errno);
-        m_fd = fd;
-        errno = 0;
-        if (!writeAll(m_fd, HeaderForPlan())) fail(m_path, errno != 0 ? errno : ENOSPC);
-        syncFolderOf(m_path);
+void MarksJournal::Open() {
+    if (m_fd >= 0) return;
+    // Whatever a journal holds when a walk first writes is stale: the walk applied and removed
+    // a live one before it began.
+    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) fail(m_path, errno);
+    m_fd = fd;
+    m_end = 0;
+    try {
+        WriteAtEnd(HeaderForPlan());
+    } catch (const EFCreateError&) {
+        // A journal without its whole header takes no line: the next write starts it again.
+        ::close(m_fd);
+        m_fd = -1;
+        throw;
     }
+    syncFolderOf(m_path);
+}
+
+void MarksJournal::WriteAtEnd(std::string_view text) {
+    errno = 0;
+    if (!writeAllAt(m_fd, text, m_end)) fail(m_path, errno != 0 ? errno : ENOSPC);
+    Sync();
+    m_end += static_cast<int64_t>(text.size());
+}
+
+void MarksJournal::Sync() {
+    if (::fdatasync(m_fd) != 0) fail(m_path, errno);
+}
+
+void MarksJournal::Append(int64_t id) {
+    if (m_fd >= 0 && m_reservedAt >= 0 && m_reservedId == id) {
+        errno = 0;
+        if (!writeAllAt(m_fd, ".", m_reservedAt)) fail(m_path, errno != 0 ? errno : ENOSPC);
+        Sync();
+        m_reservedAt = -1;
+        m_pending = true;
+        return;
+    }
+    Open();
     // Each line starts afresh and ends with a dot, so a line cut short by a kill reads as
     // nothing, never as another ID.
-    const std::string line = "\n" + std::to_string(id) + ".\n";
-    errno = 0;
-    if (!writeAll(m_fd, line) || ::fdatasync(m_fd) != 0) fail(m_path, errno != 0 ? errno : ENOSPC);
+    WriteAtEnd("\n" + std::to_string(id) + ".\n");
     m_pending = true;
+}
+
+void MarksJournal::Reserve(int64_t id) {
+    Open();
+    const std::string line = "\n" + std::to_string(id) + "?\n";
+    WriteAtEnd(line);
+    m_reservedId = id;
+    m_reservedAt = m_end - 2;
 }
 
 void MarksJournal::Remove() {
@@ -90,6 +125,8 @@ void MarksJournal::Remove() {
         ::close(m_fd);
         m_fd = -1;
     }
+    m_end = 0;
+    m_reservedAt = -1;
     if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) fail(m_path, errno);
     m_pending = false;
 }
@@ -110,7 +147,7 @@ std::vector<int64_t> MarksJournal::Read() const {
         const size_t end = std::min(rest.find('\n'), rest.size());
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 1, rest.size()));
-        if (!line.ends_with('.')) continue;  // empty, or cut short
+        if (!line.ends_with('.')) continue;  // empty, cut short, or reserved only
         line.remove_suffix(1);
         int64_t id = 0;
         const auto [last, error] = std::from_chars(line.data(), line.data() + line.size(), id);
@@ -121,7 +158,10 @@ std::vector<int64_t> MarksJournal::Read() const {
 }
 
 int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal) {
-    const std::vector<int64_t> ids = journal.Read();
+    return ApplyJournalledMarks(plan, journal.Read());
+}
+
+int ApplyJournalledMarks(TClientDataSet& plan, const std::vector<int64_t>& ids) {
     if (ids.empty()) return 0;
     const std::set<int64_t> done(ids.begin(), ids.end());
     int marked = 0;

@@ -6,9 +6,14 @@
 // to "<plan>.marks" and syncing it is as durable and costs a few bytes. The walk's end writes
 // the plan whole and removes the journal; a run that was killed leaves it behind, and the next
 // run applies it before it decides anything.
+//
+// A phase whose work the database cannot tell apart from new work (an import without a
+// version) reserves its line before that work commits: the mark then only overwrites a byte
+// already on disk, which a disk that filled meanwhile cannot refuse.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvolen {
@@ -25,7 +30,12 @@ class MarksJournal {
     MarksJournal& operator=(const MarksJournal&) = delete;
 
     // Records a phase as done, on disk before it returns. Throws EFCreateError when it cannot.
+    // After Reserve(id) it overwrites one byte of the reserved line, and takes no new room.
     void Append(int64_t id);
+    // Writes phase id's line, on disk before it returns, in a form that reads as no mark until
+    // Append(id) completes it. A reservation never completed (the work was undone, or the run
+    // killed before its mark) stays as nothing. Throws EFCreateError when it cannot.
+    void Reserve(int64_t id);
     // Removes the journal once the plan file holds every mark in it.
     void Remove();
     // The IDs the journal holds, in the order they were appended; none when there is no
@@ -41,16 +51,28 @@ class MarksJournal {
 
   private:
     std::string HeaderForPlan() const;
+    // Creates the journal, with its header, when the walk has none yet.
+    void Open();
+    // Writes text at the journal's end and syncs it; the end moves only when all of it is on
+    // disk, so the next line overwrites what a failed write left.
+    void WriteAtEnd(std::string_view text);
+    void Sync();
 
     std::string m_planPath;
     std::string m_path;
     int m_fd = -1;
+    int64_t m_end = 0;  // where the next line goes
     bool m_pending = false;
+    // The reserved line's phase, and where its last byte but one, '?' until the mark, lies.
+    int64_t m_reservedId = 0;
+    int64_t m_reservedAt = -1;
 };
 
 // Marks done, in memory only, the rows of `plan` (an open plan table) whose IDs the journal
 // holds, and leaves the table on its first row. Returns how many rows it marked: none when
 // there is no journal, when it is stale, or when the plan already holds its marks.
 int ApplyJournalledMarks(TClientDataSet& plan, const MarksJournal& journal);
+// The same for IDs a journal held.
+int ApplyJournalledMarks(TClientDataSet& plan, const std::vector<int64_t>& ids);
 
 }  // namespace tarvolen
