@@ -58,7 +58,7 @@ std::string withIniValue(std::string_view text, std::string_view section, std::s
                                                                                          : "\n";
     const std::string line = std::string(key) + "=" + std::string(value);
     std::string out;
-    bool inSection = false;     // within the first section of the name
+    bool inSection = false;  // within the first section of the name
     bool sectionSeen = false;
     bool replaced = false;
     size_t insertAt = std::string::npos;  // after the section's last line that is not blank

@@ -1,7 +1,8 @@
 #pragma once
 // The progress bar of a run: phases walked out of the plan's phases and, within a phase, script
-// lines or rows out of the phase's; before the walk, the backup's tables out of the database's. Reports arrive at every pump point; the bar is redrawn only
-// a few times a second, since each redraw is synchronous.
+// lines or rows out of the phase's; before the walk, the backup's tables out of the database's.
+// Reports arrive at every pump point; the bar is redrawn only a few times a second, since each
+// redraw is synchronous.
 
 #include <QElapsedTimer>
 

@@ -24,8 +24,8 @@
 #include "app/AnsiText.h"
 #include "app/DefaultAlias.h"
 #include "app/IniFile.h"
-#include "app/SettingsText.h"
 #include "app/LoginDlg.h"
+#include "app/SettingsText.h"
 #include "app/maintenance/PlanMessages.h"
 #include "base/Text.h"
 #include "db/DatabaseError.h"
@@ -374,12 +374,13 @@ std::string TfmMain::configuredBackupFolder() const {
 
 std::string TfmMain::BackupFolder() const {
     const std::string configured = configuredBackupFolder();
-    const std::string plan = m_dm.cdsQuery.FileName().empty() ? std::string(".")
-                                                              : fullPath(m_dm.cdsQuery.FileName());
+    const std::string plan =
+        m_dm.cdsQuery.FileName().empty() ? std::string(".") : fullPath(m_dm.cdsQuery.FileName());
     const std::filesystem::path planFolder = std::filesystem::path(plan).parent_path();
     if (configured.empty()) return (planFolder / "backup").string();
     const std::filesystem::path folder(configured);
-    return folder.is_absolute() ? folder.string() : (planFolder / folder).lexically_normal().string();
+    return folder.is_absolute() ? folder.string()
+                                : (planFolder / folder).lexically_normal().string();
 }
 
 void TfmMain::showBackupFolder() {

@@ -28,7 +28,12 @@ std::vector<std::string> childEnvironment(const ChildRun& run) {
             continue;
         env.emplace_back(entry);
     }
-    for (const auto& [name, value] : added) env.push_back(name + "=" + value);
+    for (const auto& [name, value] : added) {
+        std::string entry = name;
+        entry += '=';
+        entry += value;
+        env.push_back(std::move(entry));
+    }
     return env;
 }
 
@@ -72,10 +77,12 @@ ChildOutcome RunChild(const ChildRun& run) {
     // Everything the child needs is built before fork: after it, only calls safe there.
     std::vector<std::string> env = childEnvironment(run);
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::vector<std::string> args = run.argv;
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::string program = args[0];
@@ -96,7 +103,8 @@ ChildOutcome RunChild(const ChildRun& run) {
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        const std::string why = std::string("cannot start ") + args[0] + ": " + std::strerror(errno);
+        const std::string why =
+            std::string("cannot start ") + args[0] + ": " + std::strerror(errno);
         lines.add(why.data(), why.size());
         lines.finish();
         outcome.exitStatus = 127;
@@ -125,7 +133,8 @@ ChildOutcome RunChild(const ChildRun& run) {
     ::close(pipeFds[1]);
     if (pid < 0) {
         ::close(pipeFds[0]);
-        const std::string why = std::string("cannot start ") + args[0] + ": " + std::strerror(errno);
+        const std::string why =
+            std::string("cannot start ") + args[0] + ": " + std::strerror(errno);
         lines.add(why.data(), why.size());
         lines.finish();
         outcome.exitStatus = 127;

@@ -27,7 +27,7 @@ struct ChildRun {
 };
 
 struct ChildOutcome {
-    int exitStatus = -1;  // the child's exit status; 128 + the signal that ended it
+    int exitStatus = -1;   // the child's exit status; 128 + the signal that ended it
     bool stopped = false;  // keepGoing() said no, and the child was killed
 };
 

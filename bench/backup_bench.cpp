@@ -117,8 +117,7 @@ class Bench {
             "NOME varchar(60), SESSO char(1), DATA_NASCITA date, COMUNE_NASCITA varchar(6), "
             "CODICE_FISCALE char(16), INDIRIZZO varchar(100), NOTE varchar(200))");
         c.execute(
-            "execute block as declare i integer = 0; begin while (i < " +
-            std::to_string(m_rows) +
+            "execute block as declare i integer = 0; begin while (i < " + std::to_string(m_rows) +
             ") do begin insert into AFINDIVIDUI values (:i, 'Cognome' || mod(:i * 7919, 100003), "
             "'Nome' || mod(:i, 977), iif(mod(:i, 2) = 0, 'M', 'F'), "
             "dateadd(mod(:i, 36500) day to date '1920-01-01'), lpad(mod(:i, 8000), 6, '0'), "
@@ -149,8 +148,8 @@ class Bench {
     Timing gbakBackup() {
         const std::string file = (m_folder.path() / "gbak.fbk").string();
         fs::remove(file);
-        const Timing seconds = timed(gbak("-b " + inQuotes(connectionString(database())) + " " +
-                                          inQuotes(file)));
+        const Timing seconds =
+            timed(gbak("-b " + inQuotes(connectionString(database())) + " " + inQuotes(file)));
         m_gbakBackupBytes = fs::file_size(file);
         fs::remove(file);
         return seconds;
@@ -158,9 +157,9 @@ class Bench {
     // The tool's restore of its backup over the database; the replaced database it keeps is
     // removed afterwards, untimed.
     Timing toolRestore() {
-        const Timing seconds = timed(tool("'" TARVOLEN_BACKUP_TOOL
-                                          "' restore --quiet --yes --alias bench " +
-                                          inQuotes(m_backup)));
+        const Timing seconds =
+            timed(tool("'" TARVOLEN_BACKUP_TOOL "' restore --quiet --yes --alias bench " +
+                       inQuotes(m_backup)));
         for (const auto& entry : fs::directory_iterator(m_folder.path()))
             if (entry.path().filename().string().rfind("bench.fdb.sostituito-", 0) == 0)
                 fs::remove(entry.path());
@@ -188,7 +187,8 @@ class Bench {
             fs::remove(entry.path());
     }
     std::string tool(const std::string& command) const {
-        std::string env = "TARVOLEN_ALIASES=" + inQuotes((m_folder.path() / "aliases.ini").string());
+        std::string env =
+            "TARVOLEN_ALIASES=" + inQuotes((m_folder.path() / "aliases.ini").string());
         if (m_target.server) env += " TARVOLEN_PASSWORD=" + inQuotes(m_target.password);
         return "env -C " + inQuotes(m_folder.path().string()) + " " + env + " " + command;
     }
@@ -258,8 +258,8 @@ void measure(const Target& target, int rows, int runs) {
                 SizeText(bench.bytes()).c_str(), secondsSince(made));
     std::fflush(stdout);
 
-    const auto backup = bestOf(runs, [&] { return bench.toolBackup(); },
-                               [&] { return bench.gbakBackup(); });
+    const auto backup = bestOf(
+        runs, [&] { return bench.toolBackup(); }, [&] { return bench.gbakBackup(); });
     std::printf(
         "%s backup, best of %d: tarvolen-backup create %.2f s (%s), gbak -b %.2f s (%s), "
         "ratio ours/gbak = %.2f (goal <= %.1f)\n",
@@ -269,8 +269,8 @@ void measure(const Target& target, int rows, int runs) {
     printProcessorTime(target, backup);
     std::fflush(stdout);
 
-    const auto restore = bestOf(runs, [&] { return bench.toolRestore(); },
-                                [&] { return bench.gbakRestore(false); });
+    const auto restore = bestOf(
+        runs, [&] { return bench.toolRestore(); }, [&] { return bench.gbakRestore(false); });
     std::printf(
         "%s restore, best of %d: tarvolen-backup restore %.2f s, gbak -c %.2f s, "
         "ratio ours/gbak = %.2f (goal <= %.1f)\n",

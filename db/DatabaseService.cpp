@@ -10,8 +10,8 @@
 #include <future>
 #include <mutex>
 
-#include "Status.h"
 #include "SqlText.h"
+#include "Status.h"
 #include "Xpb.h"
 #include "base/ChildProcess.h"
 #include "base/Text.h"
@@ -34,7 +34,7 @@ constexpr unsigned char kQueryTimeout = 1;
 constexpr const char* kBackupProgram = "gbak";
 
 std::string userOf(const LoginParams& login) {
-    const std::string user = login.value("USER NAME");
+    std::string user = login.value("USER NAME");
     if (!user.empty()) return user;
     const char* isc = std::getenv("ISC_USER");
     return isc != nullptr && *isc != '\0' ? isc : "SYSDBA";
@@ -61,7 +61,8 @@ class ProgressLines {
         const std::string_view rest = space == std::string_view::npos ? "" : line.substr(space + 1);
         if (rest == "records written" || rest == "records restored") {
             std::lock_guard guard(m_mutex);
-            m_progress.rows = std::strtoull(std::string(line.substr(0, space)).c_str(), nullptr, 10);
+            m_progress.rows =
+                std::strtoull(std::string(line.substr(0, space)).c_str(), nullptr, 10);
             return;
         }
         // An error says what went wrong over the lines that follow it.
@@ -69,8 +70,7 @@ class ProgressLines {
             std::string text(line);
             if (const size_t at = text.find("ERROR:"); at != std::string::npos)
                 text = std::string(trimmed(text.substr(at + 6)));
-            if (text.empty() || text.find("Exiting before completion") != std::string::npos)
-                return;
+            if (text.empty() || text.find("Exiting before completion") != std::string::npos) return;
             std::lock_guard guard(m_mutex);
             if (!m_error.empty()) m_error += "\n";
             m_error += text;
@@ -137,8 +137,7 @@ class ServiceManager {
             name = SplitServerFile(settings.database).server;
             name += name.find("://") != std::string::npos ? "/service_mgr" : ":service_mgr";
         }
-        spb.text(isc_spb_config,
-                 settings.isRemote() ? "Providers=Remote" : "Providers=Engine12");
+        spb.text(isc_spb_config, settings.isRemote() ? "Providers=Remote" : "Providers=Engine12");
         const auto bytes = spb.bytes();
         fb::guard([&] {
             fb::Status status;
@@ -191,9 +190,8 @@ class ServiceManager {
             const unsigned itemCount = input ? sizeof withInput : sizeof outputOnly;
             fb::guard([&] {
                 fb::Status status;
-                m_service->query(&status, static_cast<unsigned>(sendLength), send.data(),
-                                 itemCount, items, static_cast<unsigned>(answer.size()),
-                                 answer.data());
+                m_service->query(&status, static_cast<unsigned>(sendLength), send.data(), itemCount,
+                                 items, static_cast<unsigned>(answer.size()), answer.data());
             });
             bool more = false;
             wanted = 0;
@@ -202,12 +200,13 @@ class ServiceManager {
             while (p < end && *p != isc_info_end) {
                 const unsigned char item = *p++;
                 if (item == isc_info_svc_stdin) {
-                    wanted = static_cast<unsigned>(isc_vax_integer(reinterpret_cast<const char*>(p), 4));
+                    wanted =
+                        static_cast<unsigned>(isc_vax_integer(reinterpret_cast<const char*>(p), 4));
                     p += 4;
                     more = more || wanted > 0;
                 } else if (item == isc_info_svc_line) {
-                    const auto length = static_cast<size_t>(
-                        isc_vax_integer(reinterpret_cast<const char*>(p), 2));
+                    const auto length =
+                        static_cast<size_t>(isc_vax_integer(reinterpret_cast<const char*>(p), 2));
                     p += 2;
                     if (length > 0) {
                         lines.read(std::string_view(reinterpret_cast<const char*>(p), length));
@@ -430,7 +429,7 @@ std::string DatabaseFileName(Connection& connection) {
     Query query(connection, "database");
     query.setSql("select MON$DATABASE_NAME from MON$DATABASE");
     query.open();
-    const std::string name(trimmedRight(query.asString("MON$DATABASE_NAME")));
+    std::string name(trimmedRight(query.asString("MON$DATABASE_NAME")));
     query.close();
     return name;
 }

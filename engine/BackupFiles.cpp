@@ -19,8 +19,8 @@ namespace {
 constexpr std::string_view kSuffix = ".fbk";
 
 bool allDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // "a.b.c.d", each a run of digits (a leading "-" allowed, as a version may be negative).
@@ -111,8 +111,7 @@ std::optional<BackupFileInfo> ParseBackupFileName(std::string_view name) {
 std::vector<BackupFileInfo> ListBackups(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
-        throw EFOpenError("Cannot open file \"" + fullPath(folder) + "\". " +
-                          std::strerror(errno));
+        throw EFOpenError("Cannot open file \"" + fullPath(folder) + "\". " + std::strerror(errno));
     }
     std::vector<BackupFileInfo> found;
     while (const dirent* entry = ::readdir(dir)) {

@@ -80,7 +80,7 @@ std::string nameBackup(const std::string& temporary, const std::string& folder,
                        const std::string& alias, const std::string& version,
                        std::chrono::system_clock::time_point started) {
     for (int sequence = 1; sequence < 1000; ++sequence) {
-        const std::string name =
+        std::string name =
             (fs::path(folder) / BackupFileName(alias, version, started, sequence)).string();
         // A link never replaces a file: a name taken meanwhile is passed over.
         if (::link(temporary.c_str(), name.c_str()) == 0) {
@@ -102,8 +102,7 @@ std::string nameBackup(const std::string& temporary, const std::string& folder,
 // Reports a backup's or check's progress to the host, and asks whether to go on.
 class ProgressReporter {
   public:
-    ProgressReporter(EngineHost* host, RunProgress::Stage stage, size_t tables)
-        : m_host(host) {
+    ProgressReporter(EngineHost* host, RunProgress::Stage stage, size_t tables) : m_host(host) {
         m_progress.stage = stage;
         m_progress.unit = RunProgress::Unit::Tables;
         m_progress.total = tables;
@@ -181,20 +180,21 @@ std::string checkBackup(TdmMain& dm, const std::string& folder, const std::strin
     const auto original = database::TableRowCounts(dm.dbsagg);
     std::string differences;
     int64_t rows = 0;
-    for (const auto& [table, count] : original) {
-        rows += count;
+    for (const auto& table : original) {
+        rows += table.second;
         const auto found = std::find_if(restored.begin(), restored.end(),
-                                        [&](const auto& r) { return r.first == table; });
-        const std::string inBackup =
+                                        [&](const auto& r) { return r.first == table.first; });
+        if (found != restored.end() && found->second == table.second) continue;
+        if (!differences.empty()) differences += ", ";
+        differences += table.first;
+        differences += " (database " + std::to_string(table.second) + ", backup ";
+        differences +=
             found == restored.end() ? std::string("assente") : std::to_string(found->second);
-        if (found == restored.end() || found->second != count) {
-            if (!differences.empty()) differences += ", ";
-            differences += table + " (database " + std::to_string(count) + ", backup " +
-                           inBackup + ")";
-        }
+        differences += ")";
     }
     if (!differences.empty()) {
-        const std::string why = "il backup ripristinato non ha le righe del database: " + differences;
+        const std::string why =
+            "il backup ripristinato non ha le righe del database: " + differences;
         throw BackupFailed(why, why);
     }
     return "VERIFICA DEL BACKUP RIUSCITA: " + std::to_string(original.size()) + " TABELLE, " +
@@ -267,8 +267,8 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
     struct stat st {};
     if (::stat(temporary.c_str(), &st) == 0) result.bytes = static_cast<uint64_t>(st.st_size);
     try {
-        result.file = nameBackup(temporary, request.folder, dm.dbsagg.aliasName(), version,
-                                 startedAt);
+        result.file =
+            nameBackup(temporary, request.folder, dm.dbsagg.aliasName(), version, startedAt);
     } catch (const std::system_error& e) {
         throw fail(std::string("il file del backup non si pu\xF2 nominare (") + e.what() + ")");
     }

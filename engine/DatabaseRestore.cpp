@@ -69,8 +69,10 @@ std::string swapFiles(const std::string& database, const std::string& restored,
     if (::rename(restored.c_str(), database.c_str()) != 0) {
         const int error = errno;
         struct stat left {};
-        if (::stat(database.c_str(), &left) != 0) ::rename(kept.c_str(), database.c_str());
-        else ::unlink(kept.c_str());
+        if (::stat(database.c_str(), &left) != 0)
+            ::rename(kept.c_str(), database.c_str());
+        else
+            ::unlink(kept.c_str());
         failSwap("Cannot put the restored database in place of " + inQuotes(database), error);
     }
     syncFolder(folderOf(database));
@@ -97,7 +99,8 @@ void checkBackupFile(const std::string& path) {
     struct stat st {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
-    if (!regular) throw EFOpenError("Cannot open file \"" + fullPath(path) + "\". Not a regular file");
+    if (!regular)
+        throw EFOpenError("Cannot open file \"" + fullPath(path) + "\". Not a regular file");
 }
 
 std::string attachmentText(const database::AttachmentInfo& a) {
@@ -136,10 +139,11 @@ DatabaseRestore::DatabaseRestore(TdmMain& dm, const std::string& alias, std::str
     if (!others.empty()) {
         std::string list;
         for (const auto& other : others) list += (list.empty() ? "" : "; ") + attachmentText(other);
-        throw RestoreRefused(std::to_string(others.size()) +
-                             (others.size() == 1 ? " other connection is" : " other connections are") +
-                             " attached to the database of alias " + alias + ": " + list +
-                             ". Close them, then restore");
+        throw RestoreRefused(
+            std::to_string(others.size()) +
+            (others.size() == 1 ? " other connection is" : " other connections are") +
+            " attached to the database of alias " + alias + ": " + list +
+            ". Close them, then restore");
     }
     if (!settings.isRemote()) {
         m_file = settings.database;
@@ -148,9 +152,10 @@ DatabaseRestore::DatabaseRestore(TdmMain& dm, const std::string& alias, std::str
         // The swap renames the server's files: they must be files of this machine, and the
         // very files the server has open (the same size to the byte).
         struct stat st {};
-        const bool here = ::stat(m_file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-                          static_cast<uint64_t>(st.st_size) == database::DatabaseBytes(m_dm.dbsagg) &&
-                          ::access(folderOf(m_file).c_str(), W_OK) == 0;
+        const bool here =
+            ::stat(m_file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<uint64_t>(st.st_size) == database::DatabaseBytes(m_dm.dbsagg) &&
+            ::access(folderOf(m_file).c_str(), W_OK) == 0;
         if (!here) {
             throw RestoreRefused(
                 "the database of alias " + alias + " is the file " + inQuotes(m_file) +

@@ -22,8 +22,8 @@ struct RunProgress {
     int phaseCount = 0;  // phases in the plan
     int phaseId = 0;     // ID of the phase being walked
     Unit unit = Unit::None;
-    size_t done = 0;   // script lines walked or rows copied in this phase
-    size_t total = 0;  // lines of the script or rows of the data file; 0 when unknown
+    size_t done = 0;     // script lines walked or rows copied in this phase
+    size_t total = 0;    // lines of the script or rows of the data file; 0 when unknown
     uint64_t bytes = 0;  // the backup: bytes of its file written so far
 };
 

@@ -114,6 +114,7 @@ std::vector<RunRecord> ReadRunHistory(const std::string& planFile) {
         return a.first != b.first ? a.first < b.first : a.second.logFile < b.second.logFile;
     });
     std::vector<RunRecord> ordered;
+    ordered.reserve(runs.size());
     for (auto& run : runs) ordered.push_back(std::move(run.second));
     return ordered;
 }

@@ -13,13 +13,13 @@ namespace tarvolen {
 
 struct RunRecord {
     std::string logFile;
-    std::string started;       // "2026-05-02 14:03:07", the time of the log's first line
-    std::string program;       // "tarvolen-run", "tarvolen" (the window)
+    std::string started;  // "2026-05-02 14:03:07", the time of the log's first line
+    std::string program;  // "tarvolen-run", "tarvolen" (the window)
     std::string osUser;
     std::string databaseUser;
     std::string alias;
-    std::string versionBefore;  // empty when the run ended before reading it
-    std::string versionAfter;   // empty when the walk did not reach its end
+    std::string versionBefore;       // empty when the run ended before reading it
+    std::string versionAfter;        // empty when the walk did not reach its end
     std::vector<int64_t> phasesRun;  // the phases that started, in the order they ran
     size_t failedStatements = 0;
     size_t failedImports = 0;

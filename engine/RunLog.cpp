@@ -104,10 +104,10 @@ std::string CreateKeptRunLog(const std::string& planFile, const std::string& ali
     localtime_r(&seconds, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = (fs::path(folder) / (std::string(stamp) + "-" + fileNamePart(alias)))
-                                 .string();
+    const std::string base =
+        (fs::path(folder) / (std::string(stamp) + "-" + fileNamePart(alias))).string();
     for (int attempt = 1; attempt < 1000; ++attempt) {
-        const std::string path =
+        std::string path =
             base + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".log";
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

@@ -25,9 +25,10 @@ std::string elapsedText(std::chrono::steady_clock::duration elapsed) {
 
 std::string ProgressText(const RunProgress& progress, std::chrono::steady_clock::duration elapsed) {
     if (progress.stage != RunProgress::Stage::Walk) {
-        std::string text = progress.stage == RunProgress::Stage::Backup        ? "backup: table "
-                           : progress.stage == RunProgress::Stage::BackupCheck ? "backup check: table "
-                                                                               : "restore: table ";
+        std::string text = progress.stage == RunProgress::Stage::Backup ? "backup: table "
+                           : progress.stage == RunProgress::Stage::BackupCheck
+                               ? "backup check: table "
+                               : "restore: table ";
         text += std::to_string(progress.done);
         if (progress.total > 0) text += " of " + std::to_string(progress.total);
         if (progress.bytes > 0) text += ", " + SizeText(progress.bytes);

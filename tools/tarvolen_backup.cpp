@@ -233,9 +233,8 @@ void prepare(TdmMain& dm, const Arguments& a, TerminalHost& host) {
     const std::string* user = a.value("--user");
     dm.LoginUser = LoginUser(user != nullptr ? *user : "");
     const std::string* passwordFile = a.value("--password-file");
-    dm.LoginPassword = LoginPassword(passwordFile != nullptr
-                                         ? std::optional<std::string>(*passwordFile)
-                                         : std::nullopt);
+    dm.LoginPassword = LoginPassword(
+        passwordFile != nullptr ? std::optional<std::string>(*passwordFile) : std::nullopt);
 }
 
 int create(const Arguments& a, const TerminalText& text, const StopSignals& signals) {
@@ -308,14 +307,15 @@ void listPhasesAbove(const std::string& planFile, bool planNamed, const std::str
             above.push_back(std::to_string(*phase.id));
     }
     if (above.empty()) {
-        text.print(stdout, "The plan " + planFile + " marks no phase done above version " +
-                               version + ".");
+        text.print(stdout,
+                   "The plan " + planFile + " marks no phase done above version " + version + ".");
     } else {
         std::string ids;
         std::string commands;
         for (const std::string& id : above) {
             ids += (ids.empty() ? "" : ", ") + id;
-            commands += "\n  tarvolen-plan mark " + id + " N" + (planNamed ? " --plan " + planFile : "");
+            commands +=
+                "\n  tarvolen-plan mark " + id + " N" + (planNamed ? " --plan " + planFile : "");
         }
         text.print(stdout, "The plan " + planFile + " marks done phases above version " + version +
                                ", which the restored database does not hold: " + ids +
@@ -324,8 +324,8 @@ void listPhasesAbove(const std::string& planFile, bool planNamed, const std::str
     if (!unversioned.empty()) {
         std::string ids;
         for (const std::string& id : unversioned) ids += (ids.empty() ? "" : ", ") + id;
-        text.print(stdout, "Phases marked done without a version (check them by hand): " + ids +
-                               ".");
+        text.print(stdout,
+                   "Phases marked done without a version (check them by hand): " + ids + ".");
     }
 }
 

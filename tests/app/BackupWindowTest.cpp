@@ -71,11 +71,12 @@ TEST_F(BackupWindow, eseguiBacksUpFirstByDefaultAndKeepsTheWholeLogBesideThePlan
     const QStringList lines = logLines();
     ASSERT_GE(lines.size(), 3);
     EXPECT_EQ(lines[0], "Backup del database in corso...");
-    EXPECT_TRUE(lines[1].startsWith(QString::fromStdString("BACKUP ESEGUITO NEL FILE " +
-                                                           backups[0] + ": ")))
+    EXPECT_TRUE(lines[1].startsWith(
+        QString::fromStdString("BACKUP ESEGUITO NEL FILE " + backups[0] + ": ")))
         << lines[1].toStdString();
-    EXPECT_TRUE(lines.contains("FASE 20: 1 ISTRUZIONE FALLITA; LA FASE E' CONSIDERATA ESEGUITA E "
-                               "NON VERRA' RIPETUTA."));
+    EXPECT_TRUE(
+        lines.contains("FASE 20: 1 ISTRUZIONE FALLITA; LA FASE E' CONSIDERATA ESEGUITA E "
+                       "NON VERRA' RIPETUTA."));
 
     // The log line before the summary names the kept log, which holds every line of the
     // activity log with its time, the phases' durations and the run's outcome.
@@ -97,8 +98,9 @@ TEST_F(BackupWindow, eseguiBacksUpFirstByDefaultAndKeepsTheWholeLogBesideThePlan
     }
     ASSERT_EQ(kept.size(), at + 2);
     EXPECT_EQ(kept[at], "ISTRUZIONI FALLITE: 1, IMPORT FALLITI: 0");
-    EXPECT_TRUE(std::regex_match(kept[at + 1], std::regex(R"(DURATA DELL'ESECUZIONE: \d+\.\d{3} s, )"
-                                                          R"(CODICE DI USCITA 1)")))
+    EXPECT_TRUE(
+        std::regex_match(kept[at + 1], std::regex(R"(DURATA DELL'ESECUZIONE: \d+\.\d{3} s, )"
+                                                  R"(CODICE DI USCITA 1)")))
         << kept[at + 1];
 }
 
@@ -145,7 +147,8 @@ TEST_F(BackupWindow, theFolderChosenIsKeptInTheSettingsFileAndUsedFromThen) {
 
 TEST_F(BackupWindow, aFolderThatCannotTakeTheBackupStopsTheRunWithNothingApplied) {
     const fs::path missing = folder() / "non-esiste";
-    writeFile(binFolder() / "tarvolen.ini", "[UpdateSettings]\nBackupDir=" + missing.string() + "\n");
+    writeFile(binFolder() / "tarvolen.ini",
+              "[UpdateSettings]\nBackupDir=" + missing.string() + "\n");
     startConnected();
     m_script.expect(DialogScript::ok());
     clickEsegui();
@@ -189,7 +192,8 @@ TEST_F(BackupWindow, theHistoryListsTheRunsOfTheWindowAndOfTheCommandLine) {
                                     "' add --id 20 --version 1.2.0.0 --script fase-20.sql")
                   .exitCode,
               0);
-    const Result cli = runInFolder(folder(), "'" TARVOLEN_RUN_TOOL "' --alias test --no-statistics");
+    const Result cli =
+        runInFolder(folder(), "'" TARVOLEN_RUN_TOOL "' --alias test --no-statistics");
     ASSERT_EQ(cli.exitCode, 0) << cli.out << cli.err;
 
     const Result history = runInFolder(folder(), "'" TARVOLEN_PLAN_TOOL "' history");

@@ -129,8 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "; settings\n[UpdateSettings]\nRegKey=Software\\A\n\n[Other]\nX=1\n",
                      "; settings\n[UpdateSettings]\nRegKey=Software\\A\nBackupDir=/srv/backup\n"
                      "\n[Other]\nX=1\n"},
-        IniWriteCase{"keyReplacedInPlace",
-                     "[UpdateSettings]\nbackupdir = old\nRegKey=A\n",
+        IniWriteCase{"keyReplacedInPlace", "[UpdateSettings]\nbackupdir = old\nRegKey=A\n",
                      "[UpdateSettings]\nBackupDir=/srv/backup\nRegKey=A\n"},
         IniWriteCase{"commentedKeyLeftAlone", "[UpdateSettings]\n;BackupDir=old\n",
                      "[UpdateSettings]\n;BackupDir=old\nBackupDir=/srv/backup\n"},

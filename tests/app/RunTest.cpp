@@ -90,26 +90,26 @@ TEST_F(RunTest, fullRunFillsTheLogMarksThePhasesAndReenablesTheControls) {
     ASSERT_EQ(logs.size(), 1u);
     QStringList lines = logLines();
     ASSERT_GE(lines.size(), 2);
-    const QString backupLine = "BACKUP ESEGUITO NEL FILE " +
-                               QString::fromStdString(backups[0].string()) + ": ";
+    const QString backupLine =
+        "BACKUP ESEGUITO NEL FILE " + QString::fromStdString(backups[0].string()) + ": ";
     EXPECT_TRUE(lines[1].startsWith(backupLine)) << lines[1].toStdString();
     lines[1] = backupLine;  // its size and time vary
     EXPECT_EQ(lines, (QStringList{
-                              "Backup del database in corso...",
-                              backupLine,
-                              "Calcolo statistiche database...",
-                              "STATISTICHE RICALCOLATE SU 1 INDICI",
-                              "",
-                              "Versione del DB PRIMA dell'aggiornamento: 1.0.0.0",
-                              "FASE 10 PROCEDURA GIA' ESEGUITA.",
-                              "FASE 20 SCRIPT IN ESECUZIONE.",
-                              "FASE 20 TERMINATA.",
-                              "FASE 30 NON ESEGUITA PER VERSIONE DATABASE.",
-                              "FASE 40 SCRIPT IN ESECUZIONE.",
-                              "FASE 40 TERMINATA.",
-                              "Versione del DB DOPO l'aggiornamento: 1.1.0.0",
-                              "Log dell'esecuzione: " + QString::fromStdString(logs[0].string()),
-                          }));
+                         "Backup del database in corso...",
+                         backupLine,
+                         "Calcolo statistiche database...",
+                         "STATISTICHE RICALCOLATE SU 1 INDICI",
+                         "",
+                         "Versione del DB PRIMA dell'aggiornamento: 1.0.0.0",
+                         "FASE 10 PROCEDURA GIA' ESEGUITA.",
+                         "FASE 20 SCRIPT IN ESECUZIONE.",
+                         "FASE 20 TERMINATA.",
+                         "FASE 30 NON ESEGUITA PER VERSIONE DATABASE.",
+                         "FASE 40 SCRIPT IN ESECUZIONE.",
+                         "FASE 40 TERMINATA.",
+                         "Versione del DB DOPO l'aggiornamento: 1.1.0.0",
+                         "Log dell'esecuzione: " + QString::fromStdString(logs[0].string()),
+                     }));
     EXPECT_TRUE(window().logText().endsWith(u'\n'));
     EXPECT_EQ(count("select count(*) from T1"), 3);
 
@@ -173,7 +173,8 @@ TEST_F(RunTest, errorEscapingARunIsShownAfterTheControlsAreBack) {
     EXPECT_EQ(logLines().first(), "Backup del database in corso...")
         << "the log keeps what was written before the error";
     // The version the backup's name needs is where the run failed; the kept log is named last.
-    EXPECT_TRUE(logLines().last().startsWith("Log dell'esecuzione: ")) << logLines().last().toStdString();
+    EXPECT_TRUE(logLines().last().startsWith("Log dell'esecuzione: "))
+        << logLines().last().toStdString();
 }
 
 TEST_F(RunTest, planHeldByAnotherRunIsRefusedBeforeAnythingRuns) {

@@ -94,10 +94,10 @@ TEST_F(BackupFileNames, aFolderListsItsBackupsNewestFirst) {
     const std::vector<BackupFileInfo> found = ListBackups(folder.path().string());
     std::vector<std::string> names;
     for (const auto& backup : found) names.push_back(fs::path(backup.path).filename().string());
-    EXPECT_EQ(names, (std::vector<std::string>{"anagrafe-1.1.0.0-20260503-090000.fbk",
-                                               "anagrafe-1.1.0.0-20260503-090000-2.fbk",
-                                               "anagrafe-1.0.0.0-20260502-140307.fbk",
-                                               "storico-2.0.0.0-20250101-000000.fbk"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{
+                  "anagrafe-1.1.0.0-20260503-090000.fbk", "anagrafe-1.1.0.0-20260503-090000-2.fbk",
+                  "anagrafe-1.0.0.0-20260502-140307.fbk", "storico-2.0.0.0-20250101-000000.fbk"}));
     ASSERT_EQ(found.size(), 4u);
     EXPECT_EQ(found[0].bytes, 2048u);
     EXPECT_EQ(SizeText(found[0].bytes), "2.0 KB");

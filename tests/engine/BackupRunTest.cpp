@@ -29,8 +29,9 @@ class BackupRun : public RunTool {
         fs::create_directory(m_db.folder() / "backup");
     }
     Result backupTool(const std::string& arguments, const std::string& input = "") const {
-        return runInFolder(m_db.folder(), "env TARVOLEN_ALIASES='" + path("aliases.ini") +
-                                              "' '" TARVOLEN_BACKUP_TOOL "' " + arguments,
+        return runInFolder(m_db.folder(),
+                           "env TARVOLEN_ALIASES='" + path("aliases.ini") +
+                               "' '" TARVOLEN_BACKUP_TOOL "' " + arguments,
                            input);
     }
     Result planTool(const std::string& arguments) const {
@@ -88,10 +89,10 @@ TEST_F(BackupRun, aBackupTakenBeforeADestructivePlanPutsEveryTableBack) {
                                  "E NON VERRA' RIPETUTA.\n"),
               std::string::npos)
         << runResult.out;
-    EXPECT_NE(runResult.out.find(
-                  "Batch eseguito con errori\nFASI CON ERRORI: 20 (1 ISTRUZIONE FALLITA, "
-                  "CONSIDERATA ESEGUITA)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        runResult.out.find("Batch eseguito con errori\nFASI CON ERRORI: 20 (1 ISTRUZIONE FALLITA, "
+                           "CONSIDERATA ESEGUITA)\n"),
+        std::string::npos)
         << runResult.out;
     EXPECT_EQ(databaseVersion(), "1.2.0.0");
     EXPECT_NE(tables(), before);
@@ -255,9 +256,10 @@ TEST_F(BackupRun, theCheckRestoresTheBackupAndCountsEveryTablesRows) {
     writeFile("dbquery.xml", planXml({inserts(1, 3)}));
     const Result r = run("--alias registry --no-statistics --backup backup --verify-backup");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Verifica del backup in corso...\nVERIFICA DEL BACKUP RIUSCITA: 3 TABELLE, "
-                         "2001 RIGHE, COME NEL DATABASE ("),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("Verifica del backup in corso...\nVERIFICA DEL BACKUP RIUSCITA: 3 TABELLE, "
+                   "2001 RIGHE, COME NEL DATABASE ("),
+        std::string::npos)
         << r.out;
     // The scratch database is gone; the backup stays.
     EXPECT_EQ(filesIn(m_db.folder() / "backup").size(), 1u);
@@ -331,9 +333,11 @@ TEST_F(BackupRun, aRestoreIsRefusedWhileAnotherProgramHoldsTheDatabase) {
 }
 
 TEST_F(BackupRun, everyRunLeavesItsLogAndTheHistoryListsThem) {
-    writeFile("dbquery.xml",
-              planXml({inserts(1, 2), {.id = 2, .testo = "insert into NESSUNA values (1);\r\n",
-                                       .versione = "1.2.0.0"}}));
+    writeFile(
+        "dbquery.xml",
+        planXml(
+            {inserts(1, 2),
+             {.id = 2, .testo = "insert into NESSUNA values (1);\r\n", .versione = "1.2.0.0"}}));
     ASSERT_EQ(run("--alias registry --no-statistics --backup backup").exitCode, 1);
     ASSERT_EQ(run("--alias registry --no-statistics --dry-run").exitCode, 0);
     ASSERT_EQ(run("--alias nowhere").exitCode, 2);

@@ -34,11 +34,13 @@ inline std::string everyTable(database::Connection& connection) {
     std::string dump;
     for (const std::string& table : tables) {
         std::vector<std::string> rows;
-        for (const auto& row : database::testing::selectRows(connection, "select * from " + table)) {
+        for (const auto& row :
+             database::testing::selectRows(connection, "select * from " + table)) {
             std::string text;
             for (const auto& value : row)
-                text += (database::isNull(value) ? std::string("<null>") : database::valueText(value)) +
-                        "|";
+                text +=
+                    (database::isNull(value) ? std::string("<null>") : database::valueText(value)) +
+                    "|";
             rows.push_back(text);
         }
         std::sort(rows.begin(), rows.end());

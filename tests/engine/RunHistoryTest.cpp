@@ -78,8 +78,7 @@ TEST(RunHistory, theLogsBesideAPlanAreReadOldestFirst) {
           "2026-05-03 09:00:00.000 INIZIO: tarvolen-run 0.1.0, alias storico, piano p\n");
     write("20260502-140307-anagrafe.log", kWindowRun);
     write("note.txt", "2026-05-01 00:00:00.000 INIZIO: x, alias y, piano z\n");
-    const std::vector<RunRecord> runs =
-        ReadRunHistory((folder.path() / "dbquery.xml").string());
+    const std::vector<RunRecord> runs = ReadRunHistory((folder.path() / "dbquery.xml").string());
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].alias, "anagrafe");
     EXPECT_EQ(runs[1].alias, "storico");

@@ -60,8 +60,8 @@ class ServerBackup : public ::testing::Test {
     std::string database() const { return (m_folder / "server.fdb").string(); }
     std::unique_ptr<database::Connection> connect(bool create = false) const {
         auto c = std::make_unique<database::Connection>("check");
-        c->setAliasConfig(std::make_shared<database::AliasConfig>(database::AliasConfig::load(
-            m_folder / "aliases.ini")));
+        c->setAliasConfig(std::make_shared<database::AliasConfig>(
+            database::AliasConfig::load(m_folder / "aliases.ini")));
         c->setAliasName("server");
         c->params().setValue("USER NAME", "SYSDBA");
         c->params().setValue("PASSWORD", m_password);
@@ -73,9 +73,9 @@ class ServerBackup : public ::testing::Test {
     }
     Result tool(const std::string& program, const std::string& arguments,
                 const std::string& input = "") const {
-        return runInFolder(m_folder, "env TARVOLEN_ALIASES='" + (m_folder / "aliases.ini").string() +
-                                         "' '" + program + "' " + arguments +
-                                         " --password-file password",
+        return runInFolder(m_folder,
+                           "env TARVOLEN_ALIASES='" + (m_folder / "aliases.ini").string() + "' '" +
+                               program + "' " + arguments + " --password-file password",
                            input);
     }
 

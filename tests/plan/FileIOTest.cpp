@@ -98,9 +98,8 @@ TEST_F(FileIO, abandonedTemporariesOfOneKindOfFileAreRemovedFolderWide) {
         ".anagrafe-1.0.0.0-20260502-140307.fbk." + dead + "-77.1.2",
         ".verifica.fbk." + dead + ".3.4"};
     const std::vector<std::string> kept = {
-        ".anagrafe-1.0.0.0-20260502-140307.fbk." + alive + ".1.2",
-        ".dbquery.xml." + dead + ".1.2", "anagrafe-1.0.0.0-20260502-140307.fbk",
-        ".fbk." + dead, "x.fbk." + dead + ".1.2"};
+        ".anagrafe-1.0.0.0-20260502-140307.fbk." + alive + ".1.2", ".dbquery.xml." + dead + ".1.2",
+        "anagrafe-1.0.0.0-20260502-140307.fbk", ".fbk." + dead, "x.fbk." + dead + ".1.2"};
     for (const auto& name : stale) write(name, "x");
     for (const auto& name : kept) write(name, "x");
     RemoveAbandonedTemporaries(m_dir.string(), ".fbk");
