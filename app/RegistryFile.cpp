@@ -5,13 +5,9 @@
 #include <iterator>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "base/Cp1252.h"
+#include "base/os/Files.h"
+#include "base/os/Process.h"
 
 namespace tarvolen::settings {
 namespace {
@@ -326,11 +322,7 @@ class FileKey : public RegistryKey {
 };
 
 bool userMayWrite(const std::filesystem::path& file) {
-#ifdef _WIN32
-    return _waccess(file.c_str(), 2) == 0;
-#else
-    return access(file.c_str(), W_OK) == 0;
-#endif
+    return os::mayWrite(file.string());
 }
 
 }  // namespace
@@ -373,9 +365,8 @@ RegistryFileContents parseRegistryFile(std::string_view bytes) {
 std::filesystem::path RegistryFile::defaultPath() {
     if (const char* env = std::getenv("TARVOLEN_REGISTRY"); env != nullptr && *env != '\0')
         return env;
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return std::filesystem::path(home) / ".config" / "tarvolen" / "registry.reg";
-    return {};
+    const std::filesystem::path config = os::userConfigFolder();
+    return config.empty() ? config : config / "tarvolen" / "registry.reg";
 }
 
 RegistryFile::RegistryFile(std::filesystem::path file) : m_file(std::move(file)) {

@@ -54,8 +54,8 @@ RegistryFileContents parseRegistryFile(std::string_view bytes);
 
 class RegistryFile : public RegistrySource {
   public:
-    // The file the program reads: $TARVOLEN_REGISTRY, else ~/.config/tarvolen/registry.reg.
-    // Empty when neither can be named (no HOME).
+    // The file the program reads: $TARVOLEN_REGISTRY, else ~/.config/tarvolen/registry.reg
+    // (%APPDATA%\tarvolen\registry.reg on Windows). Empty when neither can be named (no HOME).
     static std::filesystem::path defaultPath();
 
     // Reads the file once. A missing, unreadable or malformed file counts as an empty registry

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "base/os/Process.h"
 #include "db/DatabaseError.h"
 
 namespace tarvolen::database {
@@ -110,12 +111,11 @@ std::optional<fs::path> AliasConfig::locate() {
     if (const char* env = std::getenv("TARVOLEN_ALIASES"); env != nullptr && *env != '\0')
         return fs::path(env);
     std::error_code ec;
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        fs::path candidate = fs::path(home) / ".config" / "tarvolen" / "aliases.ini";
+    if (const fs::path config = os::userConfigFolder(); !config.empty()) {
+        fs::path candidate = config / "tarvolen" / "aliases.ini";
         if (fs::exists(candidate, ec)) return candidate;
     }
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
+    if (const fs::path exe = os::executablePath(); !exe.empty()) {
         fs::path candidate = exe.parent_path() / "aliases.ini";
         if (fs::exists(candidate, ec)) return candidate;
     }

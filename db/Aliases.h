@@ -7,8 +7,9 @@
 //   Role        = OPERATORE                           ; optional
 //   LockTimeout = 60                                  ; seconds, default 60
 //
-// The file is found at $TARVOLEN_ALIASES, else ~/.config/tarvolen/aliases.ini, else
-// aliases.ini beside the executable. docs/aliases.md describes it for operators.
+// The file is found at $TARVOLEN_ALIASES, else ~/.config/tarvolen/aliases.ini (on Windows
+// %APPDATA%\tarvolen\aliases.ini), else aliases.ini beside the executable. docs/aliases.md
+// describes it for operators.
 
 #include <filesystem>
 #include <optional>

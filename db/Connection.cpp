@@ -1,5 +1,6 @@
 #include <firebird/Interface.h>
 
+#include "ClientLibrary.h"
 #include "ConnectionImpl.h"
 #include "MessageCodec.h"
 #include "SqlText.h"
@@ -391,9 +392,12 @@ int refuseShutdownOnSignal(const int reason, const int, void*) {
 }  // namespace
 
 void keepConnectionsOnInterrupt() {
+    // Without the client there are no connections to keep; opening one will say what is missing.
+    if (!fb::clientAvailable()) return;
     static const bool registered = [] {
         ISC_STATUS_ARRAY status{};
-        fb_shutdown_callback(status, refuseShutdownOnSignal, fb_shut_confirmation, nullptr);
+        fb::client().shutdownCallback(status, refuseShutdownOnSignal, fb_shut_confirmation,
+                                      nullptr);
         return status[1] == 0;
     }();
     if (!registered)

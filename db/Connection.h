@@ -119,7 +119,9 @@ class Connection {
 // The client library shuts every connection of the process down when the process receives
 // SIGINT or SIGTERM, so that the statement in flight and every later one fail. A program that
 // handles those signals itself, to end its work cleanly, calls this once before its first
-// connection: the client then leaves its connections as they are.
+// connection: the client then leaves its connections as they are. It loads the client library
+// when the machine has one (it installs handlers of its own as it loads), and does nothing when
+// it has none.
 void keepConnectionsOnInterrupt();
 
 // Base of the queries and tables that work through a connection, so closing the connection

@@ -29,6 +29,13 @@ class ConnectionLost : public DatabaseError {
     using DatabaseError::DatabaseError;
 };
 
+// The database client library is not on this machine (or is no client library): the message
+// names the library and what to install.
+class ClientLibraryMissing : public DatabaseError {
+  public:
+    using DatabaseError::DatabaseError;
+};
+
 // The database file is open in another program that opened it without a server, and an engine
 // that is not that program's cannot open it meanwhile.
 class DatabaseInUse : public DatabaseError {

@@ -33,6 +33,14 @@ constexpr size_t kChunk = 65535;
 constexpr unsigned char kQueryTimeout = 1;
 constexpr const char* kBackupProgram = "gbak";
 
+// A number of a service's answer: `bytes` bytes, least significant first. (Read here: the
+// client library is loaded at run time and offers no more than its interfaces.)
+uint64_t littleEndian(const unsigned char* p, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+}
+
 std::string userOf(const LoginParams& login) {
     std::string user = login.value("USER NAME");
     if (!user.empty()) return user;
@@ -200,13 +208,11 @@ class ServiceManager {
             while (p < end && *p != isc_info_end) {
                 const unsigned char item = *p++;
                 if (item == isc_info_svc_stdin) {
-                    wanted =
-                        static_cast<unsigned>(isc_vax_integer(reinterpret_cast<const char*>(p), 4));
+                    wanted = static_cast<unsigned>(littleEndian(p, 4));
                     p += 4;
                     more = more || wanted > 0;
                 } else if (item == isc_info_svc_line) {
-                    const auto length =
-                        static_cast<size_t>(isc_vax_integer(reinterpret_cast<const char*>(p), 2));
+                    const auto length = static_cast<size_t>(littleEndian(p, 2));
                     p += 2;
                     if (length > 0) {
                         lines.read(std::string_view(reinterpret_cast<const char*>(p), length));

@@ -100,7 +100,7 @@ ParseOutcome parseScaled(std::string_view text, int scale, int64_t& out) {
         text.remove_prefix(1);
     }
     std::string digits;
-    long fractionDigits = 0;
+    int64_t fractionDigits = 0;
     bool point = false;
     size_t i = 0;
     for (; i < text.size(); ++i) {
@@ -115,7 +115,8 @@ ParseOutcome parseScaled(std::string_view text, int scale, int64_t& out) {
         }
     }
     if (digits.empty()) return ParseOutcome::NotNumber;
-    long exponent = 0;
+    // 64 bits on every platform (a long has 32 on Windows): the exponents taken are the same.
+    int64_t exponent = 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::string_view e = text.substr(i + 1);
         // from_chars takes no '+', and after one no second sign may follow ("1e+-5").
@@ -129,23 +130,23 @@ ParseOutcome parseScaled(std::string_view text, int scale, int64_t& out) {
     }
     if (i != text.size()) return ParseOutcome::NotNumber;
 
-    // value = digits * 10^shift. Summed wide: an exponent near the limits of long must not
+    // value = digits * 10^shift. Summed wide: an exponent near the limits of int64_t must not
     // wrap. Past +-2^62 the outcome (0 or overflow) no longer depends on the exact shift.
     constexpr Int128 kShiftBound = Int128{1} << 62;
-    const long shift = static_cast<long>(std::clamp<Int128>(
+    const int64_t shift = static_cast<int64_t>(std::clamp<Int128>(
         static_cast<Int128>(exponent) - fractionDigits + scale, -kShiftBound, kShiftBound));
-    long keep = static_cast<long>(digits.size()) + std::min(shift, 0L);
+    const int64_t keep = static_cast<int64_t>(digits.size()) + std::min<int64_t>(shift, 0);
     Int128 acc = 0;
     const Int128 limit = static_cast<Int128>(std::numeric_limits<int64_t>::max()) + 1;
-    for (long k = 0; k < keep; ++k) {
+    for (int64_t k = 0; k < keep; ++k) {
         acc = acc * 10 + (digits[static_cast<size_t>(k)] - '0');
         if (acc > limit) return ParseOutcome::Overflow;
     }
-    for (long k = 0; k < shift && acc != 0; ++k) {
+    for (int64_t k = 0; k < shift && acc != 0; ++k) {
         acc *= 10;
         if (acc > limit) return ParseOutcome::Overflow;
     }
-    if (keep >= 0 && keep < static_cast<long>(digits.size()) &&
+    if (keep >= 0 && keep < static_cast<int64_t>(digits.size()) &&
         digits[static_cast<size_t>(keep)] >= '5')
         ++acc;
     if (negative) acc = -acc;

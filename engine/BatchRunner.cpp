@@ -1,8 +1,7 @@
 // The batch over the update plan: TdmMain::RunBatch.
 
-#include <sys/stat.h>
-
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -36,8 +35,9 @@ void TdmMain::CheckPlanForRun() {
 void TdmMain::CheckPlanFile() {
     const std::string& file = cdsQuery.FileName();
     if (file.empty()) return;
-    struct stat st {};
-    const uint64_t size = ::stat(file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    std::error_code ec;
+    const uintmax_t found = std::filesystem::file_size(file, ec);
+    const uint64_t size = ec ? 0 : static_cast<uint64_t>(found);
     checkReplaceable(file, size + kPlanGrowth);
 }
 

@@ -1,16 +1,12 @@
 #include "plan/MarksJournal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <filesystem>
 #include <set>
 #include <string_view>
 
+#include "base/os/SystemError.h"
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
@@ -20,30 +16,13 @@ namespace {
 
 constexpr std::string_view kMagic = "tarvolen done-marks 1 of plan ";
 
-[[noreturn]] void fail(const std::string& path, int error) {
-    throw EFCreateError("Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error));
+[[noreturn]] void fail(const std::string& path, const std::error_code& error) {
+    throw EFCreateError("Cannot create file \"" + fullPath(path) + "\". " + os::errorText(error));
 }
 
-// Writes all of text at offset `at` of fd, however many calls it takes.
-bool writeAllAt(int fd, std::string_view text, int64_t at) {
-    while (!text.empty()) {
-        const ssize_t n = ::pwrite(fd, text.data(), text.size(), static_cast<off_t>(at));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(n));
-        at += n;
-    }
-    return true;
-}
-
-// Makes the journal's own name durable, not only its contents.
-void syncFolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;  // the journal's contents are synced all the same
-    ::fsync(fd);
-    ::close(fd);
+std::string folderOf(const std::string& path) {
+    const std::filesystem::path file(path);
+    return file.has_parent_path() ? file.parent_path().string() : std::string(".");
 }
 
 }  // namespace
@@ -51,55 +30,53 @@ void syncFolderOf(const std::string& path) {
 MarksJournal::MarksJournal(const std::string& planPath)
     : m_planPath(resolvedFile(planPath)), m_path(m_planPath + ".marks") {}
 
-MarksJournal::~MarksJournal() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+MarksJournal::~MarksJournal() = default;
 
 std::string MarksJournal::HeaderForPlan() const {
     // Which plan file the marks belong to: a plan written whole since (the walk's end, a
     // new plan copied in its place) makes the journal stale. Every write of the plan makes a
     // new file, and a copy over it changes its time.
-    struct stat st {};
-    if (::stat(m_planPath.c_str(), &st) != 0) return std::string(kMagic) + "(no plan)\n";
-    return std::string(kMagic) + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
-           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec) + "\n";
+    const auto stamp = os::stampOf(m_planPath);
+    if (!stamp) return std::string(kMagic) + "(no plan)\n";
+    return std::string(kMagic) + std::to_string(stamp->device) + ":" +
+           std::to_string(stamp->index) + ":" + std::to_string(stamp->size) + ":" +
+           std::to_string(stamp->modified / 1000000000) + "." +
+           std::to_string(stamp->modified % 1000000000) + "\n";
 }
 
 void MarksJournal::Open() {
-    if (m_fd >= 0) return;
+    if (m_file.isOpen()) return;
     // Whatever a journal holds when a walk first writes is stale: the walk applied and removed
     // a live one before it began.
-    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) fail(m_path, errno);
-    m_fd = fd;
+    std::error_code error;
+    m_file = os::File::openToWrite(m_path, error);
+    if (error) fail(m_path, error);
     m_end = 0;
     try {
         WriteAtEnd(HeaderForPlan());
     } catch (const EFCreateError&) {
         // A journal without its whole header takes no line: the next write starts it again.
-        ::close(m_fd);
-        m_fd = -1;
+        m_file = os::File();
         throw;
     }
-    syncFolderOf(m_path);
+    os::syncFolder(folderOf(m_path));  // the journal's own name, not only its contents
 }
 
 void MarksJournal::WriteAtEnd(std::string_view text) {
-    errno = 0;
-    if (!writeAllAt(m_fd, text, m_end)) fail(m_path, errno != 0 ? errno : ENOSPC);
+    if (const std::error_code error = m_file.writeAt(static_cast<uint64_t>(m_end), text))
+        fail(m_path, error);
     Sync();
     m_end += static_cast<int64_t>(text.size());
 }
 
 void MarksJournal::Sync() {
-    if (::fdatasync(m_fd) != 0) fail(m_path, errno);
+    if (const std::error_code error = m_file.flush()) fail(m_path, error);
 }
 
 void MarksJournal::Append(int64_t id) {
-    if (m_fd >= 0 && m_reservedAt >= 0 && m_reservedId == id) {
-        errno = 0;
-        if (!writeAllAt(m_fd, ".", m_reservedAt)) fail(m_path, errno != 0 ? errno : ENOSPC);
+    if (m_file.isOpen() && m_reservedAt >= 0 && m_reservedId == id) {
+        if (const std::error_code error = m_file.writeAt(static_cast<uint64_t>(m_reservedAt), "."))
+            fail(m_path, error);
         Sync();
         m_reservedAt = -1;
         m_pending = true;
@@ -121,13 +98,10 @@ void MarksJournal::Reserve(int64_t id) {
 }
 
 void MarksJournal::Remove() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_file = os::File();
     m_end = 0;
     m_reservedAt = -1;
-    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) fail(m_path, errno);
+    if (const std::error_code error = os::removeFile(m_path)) fail(m_path, error);
     m_pending = false;
 }
 

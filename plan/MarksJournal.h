@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/os/Files.h"
+
 namespace tarvolen {
 
 class TClientDataSet;
@@ -60,7 +62,7 @@ class MarksJournal {
 
     std::string m_planPath;
     std::string m_path;
-    int m_fd = -1;
+    os::File m_file;
     int64_t m_end = 0;  // where the next line goes
     bool m_pending = false;
     // The reserved line's phase, and where its last byte but one, '?' until the mark, lies.

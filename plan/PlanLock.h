@@ -4,6 +4,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "base/os/Files.h"
 
 namespace tarvolen {
 
@@ -34,10 +37,10 @@ class PlanHardLinked : public std::runtime_error {
     unsigned long m_links;
 };
 
-// An exclusive lock on a plan for as long as the object lives: flock on "<plan>.lock" beside the
-// file the plan's path finally names (so every link to one plan shares one lock), holding the
-// holder's process id. The lock file goes when the lock is released. A process that dies
-// releases the lock with it.
+// An exclusive lock on a plan for as long as the object lives: flock (LockFileEx on Windows) on
+// "<plan>.lock" beside the file the plan's path finally names (so every link to one plan shares
+// one lock), holding the holder's process id. The lock file goes when the lock is released. A
+// process that dies releases the lock with it.
 class PlanLock {
   public:
     // Takes the lock at once or throws: PlanInUse when another process holds it, EFCreateError
@@ -45,17 +48,14 @@ class PlanLock {
     // than its own (its backup and a write's temporary files aside), checked once the lock is
     // held so that no write of ours is halfway through.
     explicit PlanLock(const std::string& planPath);
-    ~PlanLock();
     PlanLock(const PlanLock&) = delete;
     PlanLock& operator=(const PlanLock&) = delete;
 
     const std::string& lockPath() const { return m_lockPath; }
 
   private:
-    void release();
-
     std::string m_lockPath;
-    int m_fd = -1;
+    os::LockFile m_file;
 };
 
 }  // namespace tarvolen

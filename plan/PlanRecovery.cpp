@@ -1,12 +1,10 @@
 #include "plan/PlanRecovery.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
 
+#include "base/os/Process.h"
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
@@ -31,21 +29,15 @@ std::filesystem::path freeName(const std::filesystem::path& folder,
 
 std::filesystem::path recoveryFileName(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    const std::tm local = os::localTime(seconds);
     char name[64];
     std::strftime(name, sizeof name, "dbquery-recupero-%Y%m%d-%H%M%S.xml", &local);
     return name;
 }
 
 std::filesystem::path defaultRecoveryFolder() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') return {};
-    return std::filesystem::path(home) / ".config" / "tarvolen";
+    const std::filesystem::path config = os::userConfigFolder();
+    return config.empty() ? config : config / "tarvolen";
 }
 
 std::filesystem::path savePlanRecovery(const TClientDataSet& plan,
@@ -56,9 +48,7 @@ std::filesystem::path savePlanRecovery(const TClientDataSet& plan,
     const std::string bytes = encodeXmlPacket(plan.Packet());
     WriteOptions options;
     // The copy holds what the plan holds (scripts may carry passwords): no wider permissions.
-    struct stat st {};
-    if (::stat(planFile.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        options.newFileMode = st.st_mode & 07777;
+    options.newFileLike = planFile.string();
     std::filesystem::path beside = freeName(planFile.parent_path(), name);
     try {
         writeFileAtomically(beside.string(), bytes, options);

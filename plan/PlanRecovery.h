@@ -15,14 +15,15 @@ class TClientDataSet;
 std::filesystem::path recoveryFileName(std::chrono::system_clock::time_point now);
 
 // The folder that takes a recovery file when the plan's own folder refuses it: the user's
-// "~/.config/tarvolen"; empty when there is no home folder.
+// "~/.config/tarvolen" ("%APPDATA%\tarvolen" on Windows); empty when there is no home folder.
 std::filesystem::path defaultRecoveryFolder();
 
 // Saves the open plan table as it is, as XML, under the recovery name in the plan file's
 // folder, or in `fallbackFolder` (created when missing) when that fails. A name already taken
-// gets "-2", "-3", ... before its extension. The file gets the plan file's permission bits (a
-// plan only its owner may read stays so), or the usual ones when there is no plan file. Returns
-// the file written. Throws the last EFCreateError when neither place takes the file.
+// gets "-2", "-3", ... before its extension. The file gets the plan file's permission bits (its
+// security settings on Windows: a plan only its owner may read stays so), or the usual ones
+// when there is no plan file. Returns the file written. Throws the last EFCreateError when
+// neither place takes the file.
 std::filesystem::path savePlanRecovery(const TClientDataSet& plan,
                                        const std::filesystem::path& planFile,
                                        const std::filesystem::path& fallbackFolder,

@@ -2,12 +2,14 @@
 // A temporary folder of the test's own, and the current folder moved into one.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#include "base/os/Process.h"
 
 namespace tarvolen::testing {
 
@@ -15,10 +17,15 @@ namespace tarvolen::testing {
 class TempFolder {
   public:
     TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvolen-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no temporary folder";
-        m_path = pattern;
+        static std::atomic<unsigned> counter{0};
+        const auto base = std::filesystem::temp_directory_path();
+        const std::string stem = "tarvolen-test-" + std::to_string(os::currentProcessId()) + "-";
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            std::error_code ec;
+            m_path = base / (stem + std::to_string(counter.fetch_add(1)));
+            if (std::filesystem::create_directory(m_path, ec)) return;
+        }
+        ADD_FAILURE() << "no temporary folder";
     }
     ~TempFolder() {
         std::error_code ec;

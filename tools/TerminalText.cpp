@@ -1,18 +1,11 @@
 #include "tools/TerminalText.h"
 
-#include <langinfo.h>
-
-#include <clocale>
-
 #include "base/Cp1252.h"
+#include "base/os/Terminal.h"
 
 namespace tarvolen::cli {
 
-TerminalText::TerminalText() {
-    std::setlocale(LC_CTYPE, "");
-    const std::string codeset = nl_langinfo(CODESET);
-    m_raw = codeset == "ISO-8859-1" || codeset == "ISO-8859-15" || codeset == "CP1252";
-}
+TerminalText::TerminalText() : m_raw(os::terminalTakesLatin1()) {}
 
 std::string TerminalText::encode(std::string_view text) const {
     std::string out;

@@ -1,6 +1,7 @@
 #pragma once
 // Text leaving the command-line tools: the program's Windows-1252 text in the terminal's
-// encoding, UTF-8 unless the locale asks for Latin-1.
+// encoding, UTF-8 unless the locale asks for Latin-1 (always UTF-8 on Windows, whose console
+// is switched to it while the tool runs).
 
 #include <cstdio>
 #include <string>

@@ -17,13 +17,13 @@
 // Exit status: 0 done, 1 the file could not be read, decoded or written (or check found
 // values), 2 usage error.
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "base/os/Process.h"
 #include "plan/DataFileReading.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
@@ -168,8 +168,9 @@ int run(int argc, char** argv) {
 }  // namespace tarvolen
 
 int main(int argc, char** argv) {
-    // A file-size limit then fails the write with its own error instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A file-size limit then fails the write with its own error instead of killing the process;
+    // what goes to standard output is the same bytes on every platform.
+    tarvolen::os::prepareCommandLineProcess();
     try {
         return tarvolen::run(argc, argv);
     } catch (const tarvolen::EDBClient& e) {

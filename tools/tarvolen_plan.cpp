@@ -2,7 +2,6 @@
 // says how.
 
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/os/Process.h"
 #include "db/Connection.h"
 #include "engine/PlanEditing.h"
 #include "engine/PlanListing.h"
@@ -331,8 +331,9 @@ int run(const Arguments& a, const TerminalText& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A file-size limit then fails a write with its own error instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A file-size limit then fails a write with its own error instead of killing the process;
+    // what goes to standard output is the same bytes on every platform.
+    os::prepareCommandLineProcess();
     const TerminalText text;
     Arguments arguments;
     try {

@@ -1,11 +1,7 @@
 // tarvolen-run: runs the update plan against one database from a shell or a scheduler, with the
 // same engine as the desktop. `tarvolen-run --help` says how.
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -15,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/os/Process.h"
+#include "base/os/Terminal.h"
 #include "engine/BatchStopped.h"
 #include "engine/DatabaseBackup.h"
 #include "engine/DryRun.h"
@@ -199,11 +197,6 @@ Options parseOptions(int argc, char** argv) {
     return o;
 }
 
-int terminalColumns() {
-    winsize size{};
-    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-}
-
 // The engine's window, on a terminal: log lines and message boxes become printed lines, the
 // progress a status line on standard error, and everything also goes to the log file.
 class TerminalHost : public EngineHost {
@@ -384,8 +377,9 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A file-size limit then fails a write with its own error instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A file-size limit then fails a write with its own error instead of killing the process;
+    // what goes to standard output is the same bytes on every platform.
+    os::prepareCommandLineProcess();
     // The database client installed handlers of its own as it was loaded; these take their
     // place before anything reaches the database.
     const StopSignals signals;
@@ -429,8 +423,8 @@ int main(int argc, char** argv) {
     if (log) logs.push_back(&*log);
     if (keptLog) logs.push_back(&*keptLog);
     std::optional<ProgressLine> progress;
-    if (!options.quiet && ::isatty(STDERR_FILENO) != 0)
-        progress.emplace(stderr, terminalColumns(), started);
+    if (!options.quiet && os::isTerminal(stderr))
+        progress.emplace(stderr, os::terminalColumns(stderr), started);
     TerminalHost host(text, signals, progress ? &*progress : nullptr, std::move(logs),
                       options.verbose);
     const RunIdentity identity{"tarvolen-run " TARVOLEN_VERSION, options.alias, options.plan,

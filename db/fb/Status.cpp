@@ -1,5 +1,7 @@
 #include "Status.h"
 
+#include "ClientLibrary.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -9,7 +11,7 @@ namespace tarvolen::database::fb {
 using namespace Firebird;
 
 IMaster* master() {
-    static IMaster* const instance = fb_get_master_interface();
+    static IMaster* const instance = client().getMasterInterface();
     return instance;
 }
 
@@ -72,7 +74,9 @@ void throwError(IStatus* status) {
     text.resize(std::min<size_t>(length, text.size()));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
     const intptr_t* errors = status->getErrors();
-    const long code = (errors != nullptr && errors[0] == isc_arg_gds) ? errors[1] : 0;
+    // Error numbers fit 32 bits; the vector holds them in pointer-wide slots.
+    const long code =
+        (errors != nullptr && errors[0] == isc_arg_gds) ? static_cast<long>(errors[1]) : 0;
     if (meansConnectionLost(errors)) throw ConnectionLost(text, code);
     if (meansDatabaseInUse(errors)) throw DatabaseInUse(text, code);
     throw DatabaseError(text, code);

@@ -38,6 +38,27 @@ TEST_F(RunTool, helpNamesEveryOptionTheEnvironmentAndTheExitStatus) {
     EXPECT_EQ(run("--dry-run --help").exitCode, 0);
 }
 
+// A machine without the database client: the tool names the library and what to install, and
+// ends as a failed run does, without a run started or the plan touched.
+TEST_F(RunTool, aMissingClientLibraryIsNamedWithWhatToInstall) {
+    writeFile("dbquery.xml", planXml({{.id = 1, .testo = "insert into T values (1, 'x');"}}));
+    const std::string before = readWholeFile(path("dbquery.xml"));
+    const std::string missing = path("no-client/libfbclient.so.2");
+    const std::string withoutClient = "export TARVOLEN_FBCLIENT='" + missing + "'; ";
+    for (const char* arguments : {"--alias registry", "--alias registry --dry-run"}) {
+        SCOPED_TRACE(arguments);
+        const Result r = run(arguments, withoutClient);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("The Firebird client library " + missing + " cannot be loaded ("),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("apt install libfbclient2"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(readWholeFile(path("dbquery.xml")), before);
+    EXPECT_EQ(run("--help", withoutClient).exitCode, 0);
+}
+
 TEST_F(RunTool, versionIsTheProjectsVersion) {
     const Result r = run("--version");
     EXPECT_EQ(r.exitCode, 0);

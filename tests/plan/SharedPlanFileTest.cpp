@@ -3,10 +3,6 @@
 // own changes onto it. Real files in a temporary folder; no database.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "../ChildProcess.h"
 #include "../TestFolder.h"
+#include "../WindowsSecurity.h"
 #include "PlanFileSupport.h"
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
@@ -415,18 +413,9 @@ TEST_F(SharedPlan, aWriteWhileAnotherProcessHoldsThePlanIsRefusedNamingItAndChan
     writePlan(kTwo);
     TClientDataSet mine("cdsQuery");
     open(mine);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        const PlanLock lock(plan());
-        const char byte = 1;
-        (void)!::write(ready[1], &byte, 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    testing::ChildProcess child(TARVOLEN_OS_CHILD, {"lock", plan()});
+    const long holder = child.pid();
+    ASSERT_EQ(child.readLine(), "locked " + std::to_string(holder));
     const std::string before = readWholeFile(plan());
     mark(10)(mine);
     std::string refusal;
@@ -437,10 +426,8 @@ TEST_F(SharedPlan, aWriteWhileAnotherProcessHoldsThePlanIsRefusedNamingItAndChan
         EXPECT_EQ(e.pid(), holder);
         EXPECT_EQ(e.planFile(), plan());
     }
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
+    child.kill();
+    child.wait();
     EXPECT_EQ(refusal, "Cannot use the plan \"" + plan() + "\": plan in use by process " +
                            std::to_string(holder));
     EXPECT_EQ(readWholeFile(plan()), before);
@@ -487,6 +474,7 @@ TEST_F(SharedPlan, theNamesAWriteOfThePlanLinksItToAreNoOtherName) {
 
 // ---- the recovery file ------------------------------------------------------------------------
 
+#ifndef _WIN32
 TEST_F(SharedPlan, aRecoveryFileHasThePlansPermissions) {
     writePlan(kTwo);
     for (const fs::perms mode :
@@ -515,6 +503,57 @@ TEST_F(SharedPlan, aConflictsRecoveryFileHasThePlansPermissions) {
     EXPECT_EQ(fs::status(m_conflicts[0].recoveryFile).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
 }
+#else
+// Whom a file's security settings let read it besides its owner, as a password file is judged:
+// empty when nobody else.
+std::string readableByOthers(const fs::path& file) {
+    try {
+        readPrivateFile(file.string());
+        return {};
+    } catch (const EFOpenError& e) {
+        return e.what();
+    }
+}
+
+TEST_F(SharedPlan, aRecoveryFileHasThePlansSecuritySettings) {
+    writePlan(kTwo);
+    const std::wstring me = L"(A;;FA;;;" + testing::currentUserSid() + L")";
+    const struct {
+        std::wstring sddl;
+        bool othersRead;
+    } cases[] = {{L"D:P" + me, false}, {L"D:P" + me + L"(A;;FR;;;WD)", true}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(testing::setFileSecurity(plan(), c.sddl));
+        ASSERT_EQ(readableByOthers(planFile()).empty(), !c.othersRead) << "the plan as made";
+        TClientDataSet mine("cdsQuery");
+        open(mine);
+        const fs::path saved = savePlanRecovery(mine, planFile(), m_folder.path() / "fallback",
+                                                std::chrono::system_clock::now());
+        EXPECT_EQ(saved.parent_path(), m_folder.path());
+        const std::string others = readableByOthers(saved);
+        if (c.othersRead) {
+            EXPECT_NE(others.find("Everyone"), std::string::npos) << others;
+        } else {
+            EXPECT_EQ(others, "");
+        }
+        fs::remove(saved);
+    }
+}
+
+TEST_F(SharedPlan, aConflictsRecoveryFileHasThePlansSecuritySettings) {
+    writePlan(kTwo);
+    ASSERT_TRUE(
+        testing::setFileSecurity(plan(), L"D:P(A;;FA;;;" + testing::currentUserSid() + L")"));
+    TClientDataSet mine("cdsQuery");
+    open(mine);
+    changeOnDisk(mark(10));
+    retext(10, "x")(mine);
+    mine.SaveFile();
+    ASSERT_EQ(m_conflicts.size(), 1u);
+    EXPECT_EQ(readableByOthers(m_conflicts[0].recoveryFile), "");
+    EXPECT_EQ(readableByOthers(planFile()), "") << "the merged plan keeps its settings";
+}
+#endif
 
 TEST_F(SharedPlan, recoveryFilesOfOneSecondDoNotOverwriteEachOther) {
     writePlan(kTwo);

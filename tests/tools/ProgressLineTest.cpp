@@ -82,21 +82,23 @@ TEST(RedrawThrottle, letsARedrawThroughAtMostOncePerInterval) {
     EXPECT_TRUE(throttle.due(t0 + 11s));
 }
 
-// What the line writes, read back from a memory stream.
+// What the line writes, read back from a temporary file.
 class ProgressLineOutput : public testing::Test {
   protected:
-    void SetUp() override { m_stream = open_memstream(&m_buffer, &m_size); }
-    void TearDown() override {
-        std::fclose(m_stream);
-        std::free(m_buffer);
-    }
+    void SetUp() override { m_stream = std::tmpfile(); }
+    void TearDown() override { std::fclose(m_stream); }
     std::string written() {
         std::fflush(m_stream);
-        return std::string(m_buffer, m_size);
+        const long end = std::ftell(m_stream);
+        std::string bytes(static_cast<size_t>(end), '\0');
+        std::rewind(m_stream);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), m_stream));
+        // A stream read from must be positioned before it is written again: the line goes on
+        // at the end.
+        std::fseek(m_stream, 0, SEEK_END);
+        return bytes;
     }
     std::FILE* m_stream = nullptr;
-    char* m_buffer = nullptr;
-    size_t m_size = 0;
 };
 
 TEST_F(ProgressLineOutput, redrawsInPlaceAndClearsBeforeOtherOutput) {

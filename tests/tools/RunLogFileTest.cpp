@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <ctime>
 #include <filesystem>
 
+#include "../TestFolder.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
@@ -15,20 +17,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class RunLogFileTest : public testing::Test {
+class RunLogFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvolen-log-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+#ifdef _WIN32
+        _putenv_s("TZ", "UTC");
+        _tzset();
+#else
         setenv("TZ", "UTC", 1);
         tzset();
+#endif
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::string path(const char* name) const { return (m_dir / name).string(); }
+    std::string path(const char* name) const { return (m_folder.path() / name).string(); }
 
-    std::filesystem::path m_dir;
+    tarvolen::testing::TempFolder m_folder;
     // 2024-05-02 14:03:07.250 UTC
     std::chrono::system_clock::time_point m_time =
         std::chrono::system_clock::from_time_t(1714658587) + 250ms;
@@ -74,12 +76,14 @@ TEST_F(RunLogFileTest, appendsToALogThatIsThere) {
 }
 
 TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
+    // Named with the platform's own separators, as the message names it.
+    const std::string file = (m_folder.path() / "no-such-folder" / "run.log").string();
     try {
-        RunLogFile log(path("no-such-folder/run.log"), LogEncoding::Unchanged);
+        RunLogFile log(file, LogEncoding::Unchanged);
         FAIL() << "opened";
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + path("no-such-folder/run.log") +
-                                             "\". No such file or directory");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file \"" + file + "\". No such file or directory");
     }
 }
 
