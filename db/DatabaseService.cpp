@@ -1,7 +1,6 @@
 #include "db/DatabaseService.h"
 
 #include <firebird/Interface.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
@@ -13,8 +12,9 @@
 #include "SqlText.h"
 #include "Status.h"
 #include "Xpb.h"
-#include "base/ChildProcess.h"
 #include "base/Text.h"
+#include "base/os/ChildProcess.h"
+#include "base/os/Files.h"
 #include "db/Query.h"
 
 namespace tarvolen::database {
@@ -106,8 +106,8 @@ class ProgressLines {
 };
 
 uint64_t fileSize(const fs::path& file) {
-    struct stat st {};
-    return ::stat(file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const auto stamp = os::stampOf(file.string());
+    return stamp ? stamp->size : 0;
 }
 
 // Runs `work` on a thread of its own while this one reports to the observer at its pace; a
@@ -255,7 +255,7 @@ void settle(const AliasSettings& settings, const LoginParams& login, const std::
 void backupThroughUtility(const AliasSettings& settings, const LoginParams& login,
                           const fs::path& file, const ServiceObserver& observer) {
     ProgressLines lines;
-    ChildRun run;
+    os::ChildRun run;
     run.argv = {kBackupProgram, "-b", "-v", "-user", userOf(login)};
     if (!settings.role.empty()) {
         run.argv.push_back("-role");
@@ -279,7 +279,7 @@ void backupThroughUtility(const AliasSettings& settings, const LoginParams& logi
         return !stopped;
     };
     run.interval = kObserverInterval;
-    const ChildOutcome outcome = RunChild(run);
+    const os::ChildOutcome outcome = os::runChild(run);
     if (outcome.stopped || outcome.exitStatus != 0) {
         std::error_code ignored;
         fs::remove(file, ignored);

@@ -1,7 +1,7 @@
 #pragma once
 // Another program run to its end: its output read line by line as it comes, and a way to stop
-// it. The one place the program starts other processes; a port to another system changes this
-// file alone.
+// it. The one place the program starts other processes; one implementation per platform
+// (fork and exec on POSIX, CreateProcessW on Windows).
 
 #include <chrono>
 #include <functional>
@@ -10,10 +10,11 @@
 #include <utility>
 #include <vector>
 
-namespace tarvolen {
+namespace tarvolen::os {
 
 struct ChildRun {
-    // The program (a path, or a name looked up in PATH) and its arguments.
+    // The program (a path, or a name looked up in PATH) and its arguments. On Windows they
+    // reach the program as the C runtime's command-line rules will split them again.
     std::vector<std::string> argv;
     // NAME=value pairs added to this process's environment for the child alone (a password
     // passed this way shows in no process listing).
@@ -26,14 +27,20 @@ struct ChildRun {
     std::chrono::milliseconds interval{50};
 };
 
+// The status of a child that a stop killed: 128 + SIGKILL, as a shell reports it, on every
+// platform.
+inline constexpr int kKilledChildStatus = 128 + 9;
+
 struct ChildOutcome {
-    int exitStatus = -1;   // the child's exit status; 128 + the signal that ended it
+    // The child's exit status; 128 + the signal that ended it on POSIX; kKilledChildStatus
+    // when a stop killed it.
+    int exitStatus = -1;
     bool stopped = false;  // keepGoing() said no, and the child was killed
 };
 
 // Runs the child and waits for it to end. A child that cannot be started ends with status 127
 // and one line saying why. The child dies with this process, so a kill of the caller never
 // leaves it running.
-ChildOutcome RunChild(const ChildRun& run);
+ChildOutcome runChild(const ChildRun& run);
 
-}  // namespace tarvolen
+}  // namespace tarvolen::os

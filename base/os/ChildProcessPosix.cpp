@@ -1,4 +1,4 @@
-#include "base/ChildProcess.h"
+// Child processes on POSIX systems (Linux: the child dies with its parent).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,9 +12,12 @@
 #include <cstring>
 #include <map>
 
+#include "base/os/ChildLines.h"
+#include "base/os/ChildProcess.h"
+
 extern char** environ;
 
-namespace tarvolen {
+namespace tarvolen::os {
 namespace {
 
 // The child's environment: this process's, with the run's pairs set on top.
@@ -37,31 +40,6 @@ std::vector<std::string> childEnvironment(const ChildRun& run) {
     return env;
 }
 
-// Splits what the child wrote into lines, keeping an unfinished line for the next read.
-class LineSplitter {
-  public:
-    explicit LineSplitter(const std::function<void(std::string_view)>& onLine) : m_onLine(onLine) {}
-    void add(const char* data, size_t size) {
-        m_pending.append(data, size);
-        size_t start = 0;
-        for (size_t eol; (eol = m_pending.find('\n', start)) != std::string::npos; start = eol + 1)
-            emit(std::string_view(m_pending).substr(start, eol - start));
-        m_pending.erase(0, start);
-    }
-    void finish() {
-        if (!m_pending.empty()) emit(m_pending);
-        m_pending.clear();
-    }
-
-  private:
-    void emit(std::string_view line) {
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (m_onLine) m_onLine(line);
-    }
-    const std::function<void(std::string_view)>& m_onLine;
-    std::string m_pending;
-};
-
 int statusOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
     if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
@@ -70,9 +48,9 @@ int statusOf(int waitStatus) {
 
 }  // namespace
 
-ChildOutcome RunChild(const ChildRun& run) {
+ChildOutcome runChild(const ChildRun& run) {
     ChildOutcome outcome;
-    LineSplitter lines(run.onLine);
+    detail::ChildLines lines(run.onLine);
     if (run.argv.empty()) return outcome;
     // Everything the child needs is built before fork: after it, only calls safe there.
     std::vector<std::string> env = childEnvironment(run);
@@ -170,4 +148,4 @@ ChildOutcome RunChild(const ChildRun& run) {
     return outcome;
 }
 
-}  // namespace tarvolen
+}  // namespace tarvolen::os
