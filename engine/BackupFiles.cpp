@@ -1,15 +1,13 @@
 #include "engine/BackupFiles.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 
+#include "base/os/Files.h"
+#include "base/os/Process.h"
+#include "base/os/SystemError.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
@@ -59,9 +57,7 @@ std::string BackupFileInfo::takenText() const {
 
 std::string BackupFileName(std::string_view alias, std::string_view version,
                            std::chrono::system_clock::time_point time, int sequence) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = os::localTime(std::chrono::system_clock::to_time_t(time));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     std::string name = fileNamePart(alias) + "-" + std::string(version) + "-" + stamp;
@@ -109,21 +105,22 @@ std::optional<BackupFileInfo> ParseBackupFileName(std::string_view name) {
 }
 
 std::vector<BackupFileInfo> ListBackups(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        throw EFOpenError("Cannot open file \"" + fullPath(folder) + "\". " + std::strerror(errno));
+    std::error_code error;
+    const std::vector<std::string> names = os::folderEntries(folder, error);
+    if (error) {
+        throw EFOpenError("Cannot open file \"" + fullPath(folder) + "\". " +
+                          os::errorText(error));
     }
     std::vector<BackupFileInfo> found;
-    while (const dirent* entry = ::readdir(dir)) {
-        auto info = ParseBackupFileName(entry->d_name);
+    for (const std::string& name : names) {
+        auto info = ParseBackupFileName(name);
         if (!info) continue;
-        info->path = (std::filesystem::path(folder) / entry->d_name).string();
-        struct stat st {};
-        if (::stat(info->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        info->bytes = static_cast<uint64_t>(st.st_size);
+        info->path = (std::filesystem::path(folder) / name).string();
+        const auto stamp = os::stampOf(info->path);
+        if (!stamp) continue;
+        info->bytes = stamp->size;
         found.push_back(std::move(*info));
     }
-    ::closedir(dir);
     std::sort(found.begin(), found.end(), [](const BackupFileInfo& a, const BackupFileInfo& b) {
         if (a.stamp != b.stamp) return a.stamp > b.stamp;
         return a.path > b.path;

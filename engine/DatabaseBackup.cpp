@@ -1,16 +1,11 @@
 #include "engine/DatabaseBackup.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
+#include "base/os/Files.h"
+#include "base/os/SystemError.h"
 #include "db/DatabaseService.h"
 #include "engine/BackupFiles.h"
 #include "engine/BatchStopped.h"
@@ -33,45 +28,25 @@ std::string quoted(const std::string& path) {
 // Why the folder cannot take a backup now; empty when it can. Makes it, when asked, if it is
 // missing.
 std::string folderProblem(const std::string& folder, bool create) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) {
-        if (errno == ENOENT && create && ::mkdir(folder.c_str(), 0777) == 0) return {};
+    std::error_code why;
+    const os::FileKind kind = os::kindOf(folder, why);
+    if (kind == os::FileKind::Missing) {
+        if (why == std::errc::no_such_file_or_directory && create) {
+            why = os::makeFolder(folder);
+            if (!why) return {};
+        }
         return "la cartella " + quoted(folder) + " non esiste o non si pu\xF2 usare (" +
-               std::strerror(errno) + ")";
+               os::errorText(why) + ")";
     }
-    if (!S_ISDIR(st.st_mode)) return quoted(folder) + " non \xE8 una cartella";
+    if (kind != os::FileKind::Directory) return quoted(folder) + " non \xE8 una cartella";
     // A probe of a file made and removed, as the backup's own file will be made.
     const std::string probe = TemporaryNameBeside((fs::path(folder) / "prova.fbk").string());
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (!os::File::createNew(probe, why).isOpen()) {
         return "nella cartella " + quoted(folder) + " non si possono scrivere file (" +
-               std::strerror(errno) + ")";
+               os::errorText(why) + ")";
     }
-    ::close(fd);
-    ::unlink(probe.c_str());
+    os::removeFile(probe);
     return {};
-}
-
-uint64_t freeBytes(const std::string& folder) {
-    struct statvfs vfs {};
-    if (::statvfs(folder.c_str(), &vfs) != 0) return 0;
-    return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-}
-
-// Flushes a whole file to disk; 0 or the error.
-int syncFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int rc = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return rc;
-}
-
-void syncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // Gives the whole file its backup's name: the first name for this second that no other file
@@ -82,21 +57,23 @@ std::string nameBackup(const std::string& temporary, const std::string& folder,
     for (int sequence = 1; sequence < 1000; ++sequence) {
         std::string name =
             (fs::path(folder) / BackupFileName(alias, version, started, sequence)).string();
-        // A link never replaces a file: a name taken meanwhile is passed over.
-        if (::link(temporary.c_str(), name.c_str()) == 0) {
-            ::unlink(temporary.c_str());
+        // A second name never takes another file's place: a name taken meanwhile is passed
+        // over.
+        std::error_code error = os::addName(temporary, name);
+        if (!error) {
+            os::removeFile(temporary);
             return name;
         }
-        if (errno == EEXIST) continue;
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV)
-            throw std::system_error(errno, std::generic_category());
-        // A file system without hard links: a rename, after a look that the name is free.
-        struct stat st {};
-        if (::lstat(name.c_str(), &st) == 0) continue;
-        if (::rename(temporary.c_str(), name.c_str()) == 0) return name;
-        throw std::system_error(errno, std::generic_category());
+        if (error == std::errc::file_exists) continue;
+        if (error != std::errc::operation_not_permitted &&
+            error != std::errc::operation_not_supported && error != std::errc::cross_device_link)
+            throw std::system_error(error);
+        // A file system without hard links: a rename that refuses a taken name.
+        error = os::renameToFreeName(temporary, name);
+        if (!error) return name;
+        if (error != std::errc::file_exists) throw std::system_error(error);
     }
-    throw std::system_error(EEXIST, std::generic_category());
+    throw std::system_error(std::make_error_code(std::errc::file_exists));
 }
 
 // Reports a backup's or check's progress to the host, and asks whether to go on.
@@ -246,7 +223,7 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
         const std::string& path;
         bool keep = false;
         ~Leftover() {
-            if (!keep) ::unlink(path.c_str());
+            if (!keep) os::removeFile(path);
         }
     } leftover{temporary};
 
@@ -262,18 +239,17 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
     } catch (const database::DatabaseError& e) {
         throw fail(e.what());
     }
-    if (const int error = syncFile(temporary); error != 0) throw fail(std::strerror(error));
+    if (const std::error_code error = os::flushFile(temporary)) throw fail(os::errorText(error));
     BackupResult result;
-    struct stat st {};
-    if (::stat(temporary.c_str(), &st) == 0) result.bytes = static_cast<uint64_t>(st.st_size);
+    if (const auto stamp = os::stampOf(temporary)) result.bytes = stamp->size;
     try {
         result.file =
             nameBackup(temporary, request.folder, dm.dbsagg.aliasName(), version, startedAt);
     } catch (const std::system_error& e) {
-        throw fail(std::string("il file del backup non si pu\xF2 nominare (") + e.what() + ")");
+        throw fail("il file del backup non si pu\xF2 nominare (" + os::errorText(e.code()) + ")");
     }
     leftover.keep = true;
-    syncFolder(request.folder);
+    os::syncFolder(request.folder);
     result.took = Clock::now() - started;
     log(BackupDoneLine(result));
 
@@ -299,8 +275,9 @@ std::string BackupPreviewLine(TdmMain& dm, const BackupRequest& given, bool& usa
     BackupRequest request = given;
     request.folder = fullPath(given.folder);
     usable = false;
-    struct stat st {};
-    const bool missing = ::stat(request.folder.c_str(), &st) != 0 && errno == ENOENT;
+    std::error_code why;
+    const bool missing = os::kindOf(request.folder, why) == os::FileKind::Missing &&
+                         why == std::errc::no_such_file_or_directory;
     if (missing && request.createFolder) {
         usable = true;
         return "BACKUP NELLA CARTELLA " + request.folder + " (CHE VERRA' CREATA)";
@@ -310,7 +287,7 @@ std::string BackupPreviewLine(TdmMain& dm, const BackupRequest& given, bool& usa
     const std::string version = dm.ReadDatabaseVersion()->AsText();
     const std::string name =
         BackupFileName(dm.dbsagg.aliasName(), version, std::chrono::system_clock::now());
-    const uint64_t available = freeBytes(request.folder);
+    const uint64_t available = os::freeSpace(request.folder);
     const uint64_t database = database::DatabaseBytes(dm.dbsagg);
     std::string line = "BACKUP NELLA CARTELLA " + request.folder + ", FILE " + name +
                        ": SPAZIO LIBERO " + SizeText(available) + ", DATABASE " +

@@ -1,14 +1,11 @@
 #include "engine/DatabaseRestore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 
+#include "base/os/Files.h"
+#include "base/os/Process.h"
+#include "base/os/SystemError.h"
 #include "db/DatabaseError.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
@@ -28,15 +25,8 @@ std::string folderOf(const std::string& file) {
     return path.has_parent_path() ? path.parent_path().string() : std::string(".");
 }
 
-void syncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-[[noreturn]] void failSwap(const std::string& what, int error) {
-    throw database::DatabaseError(what + ": " + std::strerror(error));
+[[noreturn]] void failSwap(const std::string& what, const std::error_code& error) {
+    throw database::DatabaseError(what + ": " + os::errorText(error));
 }
 
 // Puts `restored` in the place of `database`, keeping the replaced file as `kept` (with "-2",
@@ -46,36 +36,31 @@ void syncFolder(const std::string& folder) {
 // name the replaced database kept.
 std::string swapFiles(const std::string& database, const std::string& restored,
                       const std::string& keptName) {
-    struct stat st {};
-    if (::stat(database.c_str(), &st) != 0) failSwap("Cannot read " + inQuotes(database), errno);
-    ::chmod(restored.c_str(), st.st_mode & 07777);
-    if (::geteuid() == 0) {
-        // When this fails the file keeps the owner the engine gave it; its permission bits hold.
-        [[maybe_unused]] const int rc = ::chown(restored.c_str(), st.st_uid, st.st_gid);
-    }
+    std::error_code error;
+    if (os::kindOf(database, error) == os::FileKind::Missing)
+        failSwap("Cannot read " + inQuotes(database), error);
+    os::copyPermissions(database, restored);
     std::string kept = keptName;
-    int linked = ::link(database.c_str(), kept.c_str());
-    for (int sequence = 2; linked != 0 && errno == EEXIST && sequence < 100; ++sequence) {
+    error = os::addName(database, kept);
+    for (int sequence = 2; error == std::errc::file_exists && sequence < 100; ++sequence) {
         kept = keptName + "-" + std::to_string(sequence);
-        linked = ::link(database.c_str(), kept.c_str());
+        error = os::addName(database, kept);
     }
-    if (linked != 0) {
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV)
-            failSwap("Cannot keep the database as " + inQuotes(kept), errno);
+    if (error) {
+        if (error != std::errc::operation_not_permitted &&
+            error != std::errc::operation_not_supported && error != std::errc::cross_device_link)
+            failSwap("Cannot keep the database as " + inQuotes(kept), error);
         // A file system without hard links: the name is free for a moment.
-        if (::rename(database.c_str(), kept.c_str()) != 0)
-            failSwap("Cannot keep the database as " + inQuotes(kept), errno);
+        if (const std::error_code moved = os::renameToFreeName(database, kept))
+            failSwap("Cannot keep the database as " + inQuotes(kept), moved);
     }
-    if (::rename(restored.c_str(), database.c_str()) != 0) {
-        const int error = errno;
-        struct stat left {};
-        if (::stat(database.c_str(), &left) != 0)
-            ::rename(kept.c_str(), database.c_str());
+    if (const std::error_code moved = os::renameFile(restored, database)) {
+        if (os::kindOf(database) == os::FileKind::Missing)
+            os::renameFile(kept, database);
         else
-            ::unlink(kept.c_str());
-        failSwap("Cannot put the restored database in place of " + inQuotes(database), error);
+            os::removeFile(kept);
+        failSwap("Cannot put the restored database in place of " + inQuotes(database), moved);
     }
-    syncFolder(folderOf(database));
     return kept;
 }
 
@@ -85,21 +70,19 @@ std::string besideOnServer(const std::string& file) {
     if (file.find('/') == std::string::npos && file.find('\\') != std::string::npos) {
         const size_t cut = file.rfind('\\');
         return file.substr(0, cut + 1) + "." + file.substr(cut + 1) + ".ripristino-" +
-               std::to_string(::getpid());
+               std::to_string(os::currentProcessId());
     }
     return TemporaryNameBeside(file);
 }
 
 // Throws EFOpenError, as the program's other readers do, when `path` is no readable regular file.
 void checkBackupFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        throw EFOpenError("Cannot open file \"" + fullPath(path) + "\". " + std::strerror(errno));
+    std::error_code error;
+    const os::File file = os::File::openToRead(path, error);
+    if (error) {
+        throw EFOpenError("Cannot open file \"" + fullPath(path) + "\". " + os::errorText(error));
     }
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    if (!regular)
+    if (file.kind() != os::FileKind::Regular)
         throw EFOpenError("Cannot open file \"" + fullPath(path) + "\". Not a regular file");
 }
 
@@ -114,9 +97,7 @@ std::string attachmentText(const database::AttachmentInfo& a) {
 
 std::string ReplacedDatabaseName(const std::string& databaseFile,
                                  std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = os::localTime(std::chrono::system_clock::to_time_t(when));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     return databaseFile + ".sostituito-" + stamp;
@@ -151,11 +132,9 @@ DatabaseRestore::DatabaseRestore(TdmMain& dm, const std::string& alias, std::str
         m_file = database::DatabaseFileName(m_dm.dbsagg);
         // The swap renames the server's files: they must be files of this machine, and the
         // very files the server has open (the same size to the byte).
-        struct stat st {};
-        const bool here =
-            ::stat(m_file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<uint64_t>(st.st_size) == database::DatabaseBytes(m_dm.dbsagg) &&
-            ::access(folderOf(m_file).c_str(), W_OK) == 0;
+        const auto stamp = os::stampOf(m_file);
+        const bool here = stamp && stamp->size == database::DatabaseBytes(m_dm.dbsagg) &&
+                          os::mayWrite(folderOf(m_file));
         if (!here) {
             throw RestoreRefused(
                 "the database of alias " + alias + " is the file " + inQuotes(m_file) +
@@ -193,7 +172,10 @@ void DatabaseRestore::restoreInProcess(const database::ServiceObserver& observer
         throw;
     }
     // dbsagg still holds the database, so no other program has opened it meanwhile; it lets
-    // go of the replaced file once that has its new name.
+    // go of the replaced file once that has its new name. Where an open file cannot be
+    // renamed it lets go first: a program that opens the database in the moment between
+    // makes the rename fail, and the database stays as it was.
+    if (os::openFilesBlockRenames()) m_dm.dbsagg.close();
     try {
         m_keptAs = swapFiles(m_file, restored,
                              ReplacedDatabaseName(m_file, std::chrono::system_clock::now()));

@@ -1,16 +1,13 @@
 #include "engine/RunLog.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 
 #include "base/Cp1252.h"
+#include "base/os/Files.h"
+#include "base/os/Process.h"
+#include "base/os/SystemError.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
@@ -19,8 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string createError(const std::string& path, int error) {
-    return "Cannot create file \"" + fullPath(path) + "\". " + std::strerror(error);
+std::string createError(const std::string& path, const std::error_code& error) {
+    return "Cannot create file \"" + fullPath(path) + "\". " + os::errorText(error);
 }
 
 // Characters a file name keeps as they are; every other one becomes "_".
@@ -38,8 +35,7 @@ std::string fileNamePart(std::string_view text) {
 
 std::string LogTimestamp(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = os::localTime(seconds);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() %
         1000;
@@ -59,10 +55,10 @@ std::string DurationText(std::chrono::steady_clock::duration duration) {
 
 RunLogFile::RunLogFile(const std::string& path, LogEncoding encoding, Clock clock)
     : m_path(path),
-      m_file(std::fopen(path.c_str(), "a")),
+      m_file(std::fopen(path.c_str(), "ab")),
       m_encoding(encoding),
       m_clock(std::move(clock)) {
-    if (!m_file) throw EFCreateError(createError(path, errno));
+    if (!m_file) throw EFCreateError(createError(path, {errno, std::generic_category()}));
 }
 
 void RunLogFile::write(std::string_view text) {
@@ -97,11 +93,9 @@ std::string RunLogFolder(const std::string& planFile) {
 std::string CreateKeptRunLog(const std::string& planFile, const std::string& alias,
                              std::chrono::system_clock::time_point now) {
     const std::string folder = RunLogFolder(planFile);
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
-        throw EFCreateError(createError(folder, errno));
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    if (const std::error_code error = os::makeFolder(folder))
+        throw EFCreateError(createError(folder, error));
+    const std::tm local = os::localTime(std::chrono::system_clock::to_time_t(now));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     const std::string base =
@@ -109,24 +103,15 @@ std::string CreateKeptRunLog(const std::string& planFile, const std::string& ali
     for (int attempt = 1; attempt < 1000; ++attempt) {
         std::string path =
             base + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".log";
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST) throw EFCreateError(createError(path, errno));
+        std::error_code error;
+        if (os::File::createNew(path, error).isOpen()) return path;
+        if (error != std::errc::file_exists) throw EFCreateError(createError(path, error));
     }
-    throw EFCreateError(createError(base + ".log", EEXIST));
+    throw EFCreateError(createError(base + ".log", std::make_error_code(std::errc::file_exists)));
 }
 
 std::string OsUserName() {
-    const uid_t uid = ::geteuid();
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[1024];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-        return found->pw_name;
-    return std::to_string(uid);
+    return os::currentUserName();
 }
 
 std::string RunStartLine(const RunIdentity& run) {

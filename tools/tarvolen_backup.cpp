@@ -1,11 +1,7 @@
 // tarvolen-backup: the backups a run takes, on their own: make one, list them, put a database
 // back as one holds it. `tarvolen-backup --help` says how.
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -17,6 +13,8 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "base/os/Process.h"
+#include "base/os/Terminal.h"
 #include "engine/BackupFiles.h"
 #include "engine/BatchStopped.h"
 #include "engine/DatabaseBackup.h"
@@ -185,19 +183,14 @@ const std::string& onePositional(const Arguments& a, const char* what) {
     return a.positional[0];
 }
 
-int terminalColumns() {
-    winsize size{};
-    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-}
-
 // The engine's window, on a terminal: log lines on standard output, the progress a status line
 // on standard error (on a terminal, unless quiet), and the stop signals as the stop request.
 class TerminalHost : public EngineHost {
   public:
     TerminalHost(const TerminalText& text, const StopSignals& signals, bool quiet)
         : m_text(text), m_signals(signals) {
-        if (!quiet && ::isatty(STDERR_FILENO) != 0)
-            m_progress.emplace(stderr, terminalColumns(), SteadyClock::now());
+        if (!quiet && os::isTerminal(stderr))
+            m_progress.emplace(stderr, os::terminalColumns(stderr), SteadyClock::now());
     }
     ~TerminalHost() override {
         if (m_progress) m_progress->finish();
@@ -396,8 +389,9 @@ int run(const Arguments& a, const TerminalText& text, const StopSignals& signals
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A file-size limit then fails a write with its own error instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // A file-size limit then fails a write with its own error instead of killing the process;
+    // what goes to standard output is the same bytes on every platform.
+    os::prepareCommandLineProcess();
     const StopSignals signals;
     const TerminalText text;
     Arguments arguments;

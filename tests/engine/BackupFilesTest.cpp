@@ -21,8 +21,13 @@ namespace fs = std::filesystem;
 class BackupFileNames : public ::testing::Test {
   protected:
     void SetUp() override {
+#ifdef _WIN32
+        _putenv_s("TZ", "UTC");
+        _tzset();
+#else
         setenv("TZ", "UTC", 1);
         tzset();
+#endif
     }
     // 2026-05-02 14:03:07 UTC
     const std::chrono::system_clock::time_point m_time =

@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "../TestFolder.h"
 #include "plan/Errors.h"
@@ -84,6 +85,34 @@ TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
     } catch (const EFCreateError& e) {
         EXPECT_EQ(std::string(e.what()),
                   "Cannot create file \"" + file + "\". No such file or directory");
+    }
+}
+
+TEST_F(RunLogFileTest, eachRunKeepsALogOfItsOwnInTheLogFolderBesideThePlan) {
+    const std::string plan = path("dbquery.xml");
+    const std::string folder = (m_folder.path() / "log").string();
+    EXPECT_EQ(RunLogFolder(plan), folder);
+    const std::string first = CreateKeptRunLog(plan, "anagrafe", m_time);
+    EXPECT_EQ(first, (m_folder.path() / "log" / "20240502-140307-anagrafe.log").string());
+    // A second run in the same second, and one whose alias holds what a file name should not.
+    EXPECT_EQ(CreateKeptRunLog(plan, "anagrafe", m_time),
+              (m_folder.path() / "log" / "20240502-140307-anagrafe-2.log").string());
+    EXPECT_EQ(CreateKeptRunLog(plan, "comune/Mondov\xEC 2", m_time + 1s),
+              (m_folder.path() / "log" / "20240502-140308-comune_Mondov__2.log").string());
+    EXPECT_EQ(readWholeFile(first), "");
+
+    // A "log" that is a file: the refusal names the path below it, as the window and
+    // tarvolen-run report it.
+    const std::string other = (m_folder.path() / "altro" / "dbquery.xml").string();
+    std::filesystem::create_directory(m_folder.path() / "altro");
+    std::ofstream((m_folder.path() / "altro" / "log").string()) << "x";
+    try {
+        CreateKeptRunLog(other, "anagrafe", m_time);
+        FAIL() << "created";
+    } catch (const EFCreateError& e) {
+        const std::string opening =
+            "Cannot create file \"" + (m_folder.path() / "altro" / "log").string();
+        EXPECT_EQ(std::string(e.what()).substr(0, opening.size()), opening) << e.what();
     }
 }
 
