@@ -74,7 +74,8 @@ std::string targetOf(std::string_view name) {
     }
     std::string base(name.substr(1, end - 1));
     // A backup's temporary file (".<target>.bak.<writer>") is the target's own.
-    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".bak") == 0) base.resize(base.size() - 4);
+    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".bak") == 0)
+        base.resize(base.size() - 4);
     return base;
 }
 
