@@ -50,6 +50,53 @@ std::string iniValue(std::string_view text, std::string_view section, std::strin
     return {};
 }
 
+std::string withIniValue(std::string_view text, std::string_view section, std::string_view key,
+                         std::string_view value) {
+    const size_t firstEnd = text.find('\n');
+    const std::string eol =
+        firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r' ? "\r\n"
+                                                                                         : "\n";
+    const std::string line = std::string(key) + "=" + std::string(value);
+    std::string out;
+    bool inSection = false;  // within the first section of the name
+    bool sectionSeen = false;
+    bool replaced = false;
+    size_t insertAt = std::string::npos;  // after the section's last line that is not blank
+    while (!text.empty()) {
+        const size_t eolAt = text.find('\n');
+        const std::string_view raw =
+            eolAt == std::string_view::npos ? text : text.substr(0, eolAt + 1);
+        text.remove_prefix(raw.size());
+        const std::string_view content = trimBlanks(raw.substr(0, raw.find('\n')));
+        if (!content.empty() && content.front() == '[') {
+            inSection = false;
+            if (!sectionSeen) {
+                const auto close = content.find(']');
+                const auto name = trimBlanks(content.substr(
+                    1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+                inSection = sectionSeen = equalsNoCase(name, section);
+            }
+        } else if (inSection && !replaced && !content.empty() && content.front() != ';') {
+            const auto equals = content.find('=');
+            if (equals != std::string_view::npos &&
+                equalsNoCase(trimBlanks(content.substr(0, equals)), key)) {
+                out += line + eol;
+                replaced = true;
+                continue;
+            }
+        }
+        out += raw;
+        if (inSection && !content.empty()) {
+            if (!out.empty() && out.back() != '\n') out += eol;
+            insertAt = out.size();
+        }
+    }
+    if (replaced) return out;
+    if (sectionSeen) return out.substr(0, insertAt) + line + eol + out.substr(insertAt);
+    if (!out.empty() && out.back() != '\n') out += eol;
+    return out + "[" + std::string(section) + "]" + eol + line + eol;
+}
+
 std::string readIniString(const std::filesystem::path& file, std::string_view section,
                           std::string_view key) {
     std::error_code ec;

@@ -21,4 +21,11 @@ std::string iniValue(std::string_view text, std::string_view section, std::strin
 std::string readIniString(const std::filesystem::path& file, std::string_view section,
                           std::string_view key);
 
+// The INI text (UTF-8) with `key` of `section` set to `value`: the line the reading rules above
+// would find is replaced; otherwise the key is added at the end of the first section of the
+// name, or a new section is added at the end. Every other line stays as it is, and new lines
+// take the text's own line ends (CR LF when its first line ends so).
+std::string withIniValue(std::string_view text, std::string_view section, std::string_view key,
+                         std::string_view value);
+
 }  // namespace tarvolen::settings

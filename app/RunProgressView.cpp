@@ -2,6 +2,8 @@
 
 #include <QProgressBar>
 
+#include "engine/BackupFiles.h"
+
 namespace tarvolen {
 namespace {
 
@@ -25,8 +27,9 @@ void RunProgressView::start() {
 }
 
 void RunProgressView::report(const RunProgress& progress) {
-    // A new phase shows at once; progress within a phase at the redraw pace.
-    if (progress.phase != m_shownPhase || m_sinceShown.elapsed() >= kRedrawIntervalMs)
+    // A new phase (or stage) shows at once; progress within one at the redraw pace.
+    if (progress.phase != m_shownPhase || progress.stage != m_shownStage ||
+        m_sinceShown.elapsed() >= kRedrawIntervalMs)
         show(progress);
 }
 
@@ -36,12 +39,17 @@ void RunProgressView::finish() {
 
 void RunProgressView::show(const RunProgress& progress) {
     m_shownPhase = progress.phase;
+    m_shownStage = progress.stage;
     m_sinceShown.restart();
     m_bar.setFormat(caption(progress));
     m_bar.setValue(permille(progress));
 }
 
 int RunProgressView::permille(const RunProgress& progress) {
+    if (progress.stage != RunProgress::Stage::Walk) {
+        if (progress.total == 0) return 0;
+        return static_cast<int>(std::min(progress.done, progress.total) * kScale / progress.total);
+    }
     if (progress.phaseCount <= 0 || progress.phase <= 0) return 0;
     double phasesDone = progress.phase - 1;
     if (progress.total > 0)
@@ -52,6 +60,18 @@ int RunProgressView::permille(const RunProgress& progress) {
 }
 
 QString RunProgressView::caption(const RunProgress& progress) {
+    if (progress.stage != RunProgress::Stage::Walk) {
+        QString text = progress.stage == RunProgress::Stage::Backup
+                           ? QStringLiteral("Backup del database")
+                       : progress.stage == RunProgress::Stage::BackupCheck
+                           ? QStringLiteral("Verifica del backup")
+                           : QStringLiteral("Ripristino del backup");
+        text += QStringLiteral(": tabella %1").arg(progress.done);
+        if (progress.total > 0) text += QStringLiteral(" di %1").arg(progress.total);
+        if (progress.bytes > 0)
+            text += QStringLiteral(", ") + QString::fromStdString(SizeText(progress.bytes));
+        return text;
+    }
     if (progress.phaseCount <= 0 || progress.phase <= 0) return QString();
     QString text = QStringLiteral("Fase %1 di %2").arg(progress.phase).arg(progress.phaseCount);
     if (progress.total > 0) {

@@ -1,7 +1,8 @@
 #pragma once
 // The progress bar of a run: phases walked out of the plan's phases and, within a phase, script
-// lines or rows out of the phase's. Reports arrive at every pump point; the bar is redrawn only
-// a few times a second, since each redraw is synchronous.
+// lines or rows out of the phase's; before the walk, the backup's tables out of the database's.
+// Reports arrive at every pump point; the bar is redrawn only a few times a second, since each
+// redraw is synchronous.
 
 #include <QElapsedTimer>
 
@@ -31,6 +32,7 @@ class RunProgressView {
     QProgressBar& m_bar;
     QElapsedTimer m_sinceShown;
     int m_shownPhase = -1;
+    RunProgress::Stage m_shownStage = RunProgress::Stage::Walk;
 };
 
 }  // namespace tarvolen

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,19 +23,26 @@
 
 #include "app/AnsiText.h"
 #include "app/DefaultAlias.h"
+#include "app/IniFile.h"
 #include "app/LoginDlg.h"
+#include "app/SettingsText.h"
 #include "app/maintenance/PlanMessages.h"
 #include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "db/ServerErrors.h"
+#include "engine/DatabaseBackup.h"
 #include "engine/dm_main.h"
+#include "plan/Errors.h"
+#include "plan/FileIO.h"
 #include "plan/PlanLock.h"
 #include "plan/SharedPlanFile.h"
 
 namespace tarvolen {
 namespace {
 
-constexpr int kClientWidth = 665;
+// Wider than the first layout's 665: the backup's check box sits beside the statistics' and
+// the progress bar keeps its room.
+constexpr int kClientWidth = 900;
 constexpr int kClientHeight = 394;
 // A pass through the event loop costs a few system calls: made at every line of a script, it
 // slows a long script by a quarter. The passes come at most this often, well within what the
@@ -42,6 +50,7 @@ constexpr int kClientHeight = 394;
 constexpr qint64 kEventPassIntervalMs = 5;
 // cdsGestore's NOME_COMUNE is fixed-length text of this many characters.
 constexpr size_t kNomeComuneLength = 80;
+constexpr const char* kBackupDirKey = "BackupDir";
 
 // The run button's image, drawn rather than shipped: a green "play" triangle.
 QIcon runIcon() {
@@ -94,6 +103,10 @@ void TfmMain::buildLayout() {
     Gestione1->setObjectName("Gestione1");
     Manutenzione1 = Gestione1->addAction("Manutenzione");
     Manutenzione1->setObjectName("Manutenzione1");
+    CartellaBackup1 = Gestione1->addAction("Cartella dei backup...");
+    CartellaBackup1->setObjectName("CartellaBackup1");
+    connect(CartellaBackup1, &QAction::triggered, this,
+            [this] { guarded([this] { CartellaBackup1Click(); }); });
     connect(Esci1, &QAction::triggered, this, [this] { guarded([this] { Esci1Click(); }); });
     connect(Manutenzione1, &QAction::triggered, this,
             [this] { guarded([this] { Manutenzione1Click(); }); });
@@ -158,6 +171,9 @@ void TfmMain::buildLayout() {
     chkStatistics->setObjectName("chkStatistics");
     chkStatistics->setMinimumWidth(169);
     chkStatistics->setChecked(true);
+    chkBackup = new QCheckBox("Backup del database prima dell'aggiornamento", Panel2);
+    chkBackup->setObjectName("chkBackup");
+    chkBackup->setChecked(true);
     ProgressBar1 = new QProgressBar(Panel2);
     ProgressBar1->setObjectName("ProgressBar1");
     Panel3 = new QWidget(Panel2);
@@ -175,6 +191,8 @@ void TfmMain::buildLayout() {
     SpeedButton1->setFixedSize(157, 29);
     buttonRow->addWidget(SpeedButton1);
     runRow->addWidget(chkStatistics);
+    runRow->addSpacing(12);
+    runRow->addWidget(chkBackup);
     runRow->addSpacing(12);
     // The bar takes the free space while it shows; otherwise the stretch after it does.
     runRow->addWidget(ProgressBar1, 1);
@@ -214,6 +232,7 @@ void TfmMain::FormCreate() {
     guarded([this] {
         m_dm.LoginPassword.clear();
         m_dm.LoginUser.clear();
+        showBackupFolder();
         fillAliasList();
         LoginConfirmed = false;
         const QString alias = QString::fromStdString(ReadDefaultAlias());
@@ -318,6 +337,7 @@ void TfmMain::SpeedButton1Click() {
         failed = true;
         failure = fromFileText(e.what());
     }
+    finishRunLog(failed ? &failure : nullptr);
     m_log->flush();
     setRunning(false);
     if (failed) m_dialogs.standardError(this, failure);
@@ -336,8 +356,89 @@ void TfmMain::RunUpdate() {
     }
     m_log->clear();
     Memo1->repaint();
+    startRunLog();
+    // The way back from a phase that goes wrong: without it, nothing runs.
+    if (chkBackup->isChecked()) {
+        // The window's own default folder is made when missing; one the administrator chose
+        // must be there.
+        BackupDatabaseBeforeRun(m_dm, {BackupFolder(), configuredBackupFolder().empty(), false});
+    }
     if (chkStatistics->isChecked()) m_dm.RecalculateStatistics();
     m_dm.RunBatch();
+}
+
+std::string TfmMain::configuredBackupFolder() const {
+    if (!m_sessionBackupFolder.empty()) return m_sessionBackupFolder;
+    return settings::readIniString(m_settings.executableFolder / settings::kSettingsFileName,
+                                   settings::kSettingsSection, kBackupDirKey);
+}
+
+std::string TfmMain::BackupFolder() const {
+    const std::string configured = configuredBackupFolder();
+    const std::string plan =
+        m_dm.cdsQuery.FileName().empty() ? std::string(".") : fullPath(m_dm.cdsQuery.FileName());
+    const std::filesystem::path planFolder = std::filesystem::path(plan).parent_path();
+    if (configured.empty()) return (planFolder / "backup").string();
+    const std::filesystem::path folder(configured);
+    return folder.is_absolute() ? folder.string()
+                                : (planFolder / folder).lexically_normal().string();
+}
+
+void TfmMain::showBackupFolder() {
+    chkBackup->setToolTip(QStringLiteral("Cartella dei backup: ") +
+                          QString::fromStdString(BackupFolder()));
+}
+
+void TfmMain::CartellaBackup1Click() {
+    QFileDialog dialog(this, QStringLiteral("Cartella dei backup"),
+                       QString::fromStdString(BackupFolder()));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (m_dialogs.run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const std::string chosen = dialog.selectedFiles().first().toStdString();
+    const std::filesystem::path ini = m_settings.executableFolder / settings::kSettingsFileName;
+    try {
+        std::string text;
+        if (fileExists(ini.string())) {
+            // The file's own encoding, read as the settings are read; written back as UTF-8.
+            text = settings::decodeTextFile(readWholeFile(ini.string())).value_or(std::string());
+        }
+        writeFileAtomically(ini.string(), settings::withIniValue(text, settings::kSettingsSection,
+                                                                 kBackupDirKey, chosen));
+        m_sessionBackupFolder.clear();
+    } catch (const std::exception& e) {
+        m_sessionBackupFolder = chosen;
+        m_dialogs.message(this,
+                          QStringLiteral("La cartella dei backup non è stata salvata in %1 "
+                                         "(%2): vale fino alla chiusura del programma.")
+                              .arg(QString::fromStdString(ini.string()), fromFileText(e.what())),
+                          QStringLiteral("Errore"), QMessageBox::Warning);
+    }
+    showBackupFolder();
+}
+
+void TfmMain::startRunLog() {
+    m_runLog.reset();
+    m_runLogNamed = false;
+    if (m_dm.cdsQuery.FileName().empty()) return;
+    m_runLog = std::make_unique<WindowRunLog>(fullPath(m_dm.cdsQuery.FileName()),
+                                              m_dm.dbsagg.aliasName(), m_dm.LoginUser);
+}
+
+void TfmMain::nameRunLog() {
+    if (!m_runLog || m_runLogNamed) return;
+    m_runLogNamed = true;
+    appendLog("Log dell'esecuzione: " + m_runLog->path());
+}
+
+void TfmMain::finishRunLog(const QString* failure) {
+    if (!m_runLog) return;
+    nameRunLog();
+    if (failure != nullptr) m_runLog->write(toAnsi(*failure));
+    m_runLog->finish(m_dm.FailedStatements, m_dm.FailedImports,
+                     failure != nullptr ? 2 : (m_dm.BatchHasErrors ? 1 : 0));
+    m_runLog.reset();
 }
 
 void TfmMain::setRunning(bool running) {
@@ -345,6 +446,8 @@ void TfmMain::setRunning(bool running) {
     m_sinceEventPass.invalidate();  // a run's first pump point lets events through
     DatabaseComboBox1->setEnabled(!running);
     chkStatistics->setEnabled(!running);
+    chkBackup->setEnabled(!running);
+    CartellaBackup1->setEnabled(!running);
     SpeedButton1->setEnabled(!running);
     // The maintenance window would reload the plan the batch is walking.
     Manutenzione1->setEnabled(!running);
@@ -373,6 +476,7 @@ void TfmMain::closeEvent(QCloseEvent* event) {
 
 void TfmMain::appendLog(std::string_view text) {
     m_log->append(text);
+    if (m_runLog) m_runLog->write(text);
     if (!m_running) m_log->flush();
 }
 
@@ -385,6 +489,14 @@ void TfmMain::processEvents() {
     m_log->flushIfDue();
     QCoreApplication::processEvents();
     m_pumping = false;
+}
+
+void TfmMain::phaseEnded(const PhaseTiming& timing) {
+    if (m_runLog) m_runLog->phaseEnded(timing);
+}
+
+void TfmMain::beforeSummary() {
+    nameRunLog();
 }
 
 void TfmMain::reportProgress(const RunProgress& progress) {

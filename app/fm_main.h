@@ -14,6 +14,7 @@
 #include "app/Dialogs.h"
 #include "app/RegistrySource.h"
 #include "app/RunProgressView.h"
+#include "app/WindowRunLog.h"
 #include "engine/EngineHost.h"
 
 class QAction;
@@ -59,8 +60,12 @@ class TfmMain : public QMainWindow, public EngineHost {
     // reloads the plan, shows the managing municipality and collects the table names. Errors go
     // to the caller; a refused login forgets the password so the next choice asks again.
     void SelectDatabase();
-    // Clears the log, recalculates statistics when asked, runs the batch.
+    // Clears the log, opens the run's kept log, backs the database up and recalculates the
+    // statistics when asked, runs the batch.
     void RunUpdate();
+    // Where "Backup del database prima dell'aggiornamento" writes: BackupDir of the settings
+    // file (a relative folder counts from the plan's), else "backup" beside the plan.
+    std::string BackupFolder() const;
 
     // The activity log, as its text reads with every message added so far.
     QString logText() { return m_log->text(); }
@@ -70,6 +75,8 @@ class TfmMain : public QMainWindow, public EngineHost {
     void appendLog(std::string_view text) override;
     void processEvents() override;
     void reportProgress(const RunProgress& progress) override;
+    void phaseEnded(const PhaseTiming& timing) override;
+    void beforeSummary() override;
     void showMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
 
     bool LoginConfirmed = false;
@@ -82,6 +89,7 @@ class TfmMain : public QMainWindow, public EngineHost {
     QPlainTextEdit* Memo1 = nullptr;
     QWidget* Panel2 = nullptr;
     QCheckBox* chkStatistics = nullptr;
+    QCheckBox* chkBackup = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QWidget* Panel3 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
@@ -89,6 +97,7 @@ class TfmMain : public QMainWindow, public EngineHost {
     QAction* Esci1 = nullptr;
     QMenu* Gestione1 = nullptr;
     QAction* Manutenzione1 = nullptr;
+    QAction* CartellaBackup1 = nullptr;
 
   protected:
     // A close request during a run waits until the run has ended.
@@ -105,6 +114,17 @@ class TfmMain : public QMainWindow, public EngineHost {
     void DatabaseComboBox1Click(int index);
     void Esci1Click();
     void Manutenzione1Click();
+    // "Gestione" > "Cartella dei backup...": a folder chosen in a dialog, kept in the settings
+    // file (for this session only when the file cannot be written, which a box then says).
+    void CartellaBackup1Click();
+    void showBackupFolder();
+    // The folder chosen for this session, else BackupDir of the settings file; empty for none.
+    std::string configuredBackupFolder() const;
+    // The run's kept log: opened as a run starts, named in the activity log before the summary
+    // (or the error that ends the run), closed with the run's outcome.
+    void startRunLog();
+    void nameRunLog();
+    void finishRunLog(const QString* failure);
 
     // Runs an event handler; an error it lets out goes to the standard error display.
     template <typename Handler>
@@ -115,6 +135,9 @@ class TfmMain : public QMainWindow, public EngineHost {
     ShellSettings m_settings;
     std::unique_ptr<ActivityLog> m_log;
     std::unique_ptr<RunProgressView> m_progress;
+    std::unique_ptr<WindowRunLog> m_runLog;
+    bool m_runLogNamed = false;
+    std::string m_sessionBackupFolder;  // chosen, but the settings file would not take it
     QDialog* m_maintenance = nullptr;
     std::string m_gestore;  // NOME_COMUNE of cdsGestore's current row; kept when disconnected
     int m_aliasIndex = -1;  // the entry SelectDatabase last ran for

@@ -5,6 +5,7 @@
 #include "MessageCodec.h"
 #include "SqlText.h"
 #include "Statement.h"
+#include "Xpb.h"
 #include "base/Text.h"
 
 #include <algorithm>
@@ -16,40 +17,7 @@ using namespace Firebird;
 
 namespace {
 
-// Builds a parameter block; the builder goes when the bytes are out.
-class Xpb {
-  public:
-    explicit Xpb(unsigned kind) {
-        fb::Status status;
-        m_builder = fb::util()->getXpbBuilder(&status, kind, nullptr, 0);
-    }
-    ~Xpb() { m_builder->dispose(); }
-    Xpb(const Xpb&) = delete;
-    Xpb& operator=(const Xpb&) = delete;
-    Xpb& tag(unsigned char t) {
-        fb::Status status;
-        m_builder->insertTag(&status, t);
-        return *this;
-    }
-    Xpb& integer(unsigned char t, int value) {
-        fb::Status status;
-        m_builder->insertInt(&status, t, value);
-        return *this;
-    }
-    Xpb& text(unsigned char t, const std::string& value) {
-        fb::Status status;
-        m_builder->insertString(&status, t, value.c_str());
-        return *this;
-    }
-    std::vector<unsigned char> bytes() {
-        fb::Status status;
-        const unsigned char* buffer = m_builder->getBuffer(&status);
-        return {buffer, buffer + m_builder->getBufferLength(&status)};
-    }
-
-  private:
-    IXpbBuilder* m_builder = nullptr;
-};
+using fb::Xpb;
 
 std::vector<unsigned char> writeTpb(int lockTimeout) {
     Xpb tpb(IXpbBuilder::TPB);
@@ -217,6 +185,10 @@ std::string inUseExplanation(const AliasSettings& settings) {
 }
 
 }  // namespace
+
+AliasSettings Connection::aliasSettings() const {
+    return resolveAlias(m_alias, m_config);
+}
 
 void Connection::open() {
     if (connected()) return;

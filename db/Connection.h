@@ -64,6 +64,10 @@ class Connection {
     void setAliasConfig(std::shared_ptr<const AliasConfig> config) { m_config = std::move(config); }
     const std::shared_ptr<const AliasConfig>& aliasConfig() const { return m_config; }
 
+    // The settings of the alias, resolved as open() resolves them. Throws as open() does when
+    // the alias cannot be resolved.
+    AliasSettings aliasSettings() const;
+
     // Connects to the alias. Does nothing when already connected. Errors carry the server's
     // text, or name the alias when it cannot be resolved. A database another program holds
     // without a server throws DatabaseInUse, which says so and what to do before that text.

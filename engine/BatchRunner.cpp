@@ -96,6 +96,7 @@ void TdmMain::RunBatch() {
     BatchHasErrors = false;
     FailedStatements = 0;
     FailedImports = 0;
+    FailedPhases.clear();
     StartVersion = ReadDatabaseVersion();
     Log("Versione del DB PRIMA dell'aggiornamento: " + StartVersion->AsText());
     ReachedVersion = std::make_unique<TVersione>();
@@ -116,6 +117,7 @@ void TdmMain::RunBatch() {
         StartVersion.reset();
         ReachedVersion.reset();
         if (m_host != nullptr) {
+            m_host->beforeSummary();
             m_host->showMessage(
                 BatchHasErrors ? "Batch eseguito con errori" : "Batch eseguito correttamente",
                 "Query batch", MessageIcon::Warning);

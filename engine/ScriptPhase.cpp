@@ -40,6 +40,7 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
     const bool hasVersion = !isBlank(version);
     const std::string charset = dbsagg.characterSet();
 
+    const size_t failedBefore = FailedStatements;
     size_t statement = 0;  // statements handed over so far
     size_t line = 0;       // lines read so far
     const auto stop = [&](BatchStopped::Reason reason, size_t at, std::string_view cause) {
@@ -101,6 +102,13 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
         LogError("Testo dopo un carattere NUL non eseguito", afterNul);
     }
     Log("FASE " + id + " TERMINATA.");
+    // What to do about it is the operator's choice: the phase will not run again by itself.
+    if (const size_t failed = FailedStatements - failedBefore; failed > 0) {
+        FailedPhases.push_back({cdsQuery.FieldByName("ID").AsInteger(), failed, false});
+        Log("FASE " + id + ": " + std::to_string(failed) +
+            (failed == 1 ? " ISTRUZIONE FALLITA" : " ISTRUZIONI FALLITE") +
+            "; LA FASE E' CONSIDERATA ESEGUITA E NON VERRA' RIPETUTA.");
+    }
     return true;
 }
 

@@ -157,6 +157,7 @@ void TdmMain::ImportTable() {
         ImportFailed = true;
         BatchHasErrors = true;
         ++FailedImports;
+        FailedPhases.push_back({cdsQuery.FieldByName("ID").AsInteger(), 0, true});
         if (const auto* refused = dynamic_cast<const database::RowFailed*>(&e))
             failedRecord = refused->row();
         if (const auto* refused = dynamic_cast<const EDataFileRefused*>(&e))

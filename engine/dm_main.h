@@ -140,6 +140,14 @@ class TdmMain {
     // failed and were undone.
     size_t FailedStatements = 0;
     size_t FailedImports = 0;
+    // The phases of the run in which statements failed (the phase counts as done) or whose
+    // import failed (the phase stays due), in the order they ran.
+    struct PhaseFailures {
+        int64_t id = 0;
+        size_t failedStatements = 0;
+        bool importFailed = false;
+    };
+    std::vector<PhaseFailures> FailedPhases;
     std::unique_ptr<TVersione> StartVersion;
     std::unique_ptr<TVersione> ReachedVersion;
     std::string Separator;

@@ -126,6 +126,14 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
         throw EFCreateError(createError(failed == target ? path : failed, error));
 }
 
+std::string TemporaryNameBeside(const std::string& path) {
+    return os::temporaryNameBeside(path);
+}
+
+void RemoveAbandonedTemporaries(const std::string& folder, std::string_view suffix) {
+    os::removeStaleTemporariesIn(folder, suffix);
+}
+
 void checkReplaceable(const std::string& path, uint64_t bytes) {
     const std::string target = resolvedFile(path);
     auto fail = [&](const std::error_code& error) {

@@ -71,4 +71,14 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
 // Throws EFCreateError naming the file, as a failed write would.
 void checkReplaceable(const std::string& path, uint64_t bytes);
 
+// A new name beside `path` for a file that is written whole (by this process or a program it
+// runs) before it is renamed to `path`, marked as this process's own the way the temporary
+// files of writeFileAtomically are, so that one left by a process that died can be told from
+// one still being written.
+std::string TemporaryNameBeside(const std::string& path);
+
+// Removes the temporary files in `folder` (those of writeFileAtomically and those named by
+// TemporaryNameBeside) of targets whose name ends in `suffix`, left by processes that died.
+void RemoveAbandonedTemporaries(const std::string& folder, std::string_view suffix);
+
 }  // namespace tarvolen

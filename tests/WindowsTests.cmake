@@ -31,6 +31,7 @@ tarvolen_uses_os_child(plan_tests)
 tarvolen_add_test(engine_tests
   SOURCES engine/VersioneTest.cpp engine/ScriptSplitterTest.cpp engine/PhaseDecisionTest.cpp
     engine/ImportValueTest.cpp engine/ImportColumnsTest.cpp engine/MarksJournalTest.cpp
+    engine/BackupFilesTest.cpp engine/RunHistoryTest.cpp
   LIBS tarvolen_engine
   LABELS engine)
 

@@ -1,5 +1,7 @@
 #include "tools/ProgressLine.h"
 
+#include "engine/BackupFiles.h"
+
 namespace tarvolen::cli {
 namespace {
 
@@ -22,6 +24,16 @@ std::string elapsedText(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 std::string ProgressText(const RunProgress& progress, std::chrono::steady_clock::duration elapsed) {
+    if (progress.stage != RunProgress::Stage::Walk) {
+        std::string text = progress.stage == RunProgress::Stage::Backup ? "backup: table "
+                           : progress.stage == RunProgress::Stage::BackupCheck
+                               ? "backup check: table "
+                               : "restore: table ";
+        text += std::to_string(progress.done);
+        if (progress.total > 0) text += " of " + std::to_string(progress.total);
+        if (progress.bytes > 0) text += ", " + SizeText(progress.bytes);
+        return text + ", " + elapsedText(elapsed) + " elapsed";
+    }
     std::string text = "phase " + std::to_string(progress.phase) + "/" +
                        std::to_string(progress.phaseCount) + " (ID " +
                        std::to_string(progress.phaseId) + "): ";

@@ -13,7 +13,8 @@ namespace tarvolen::cli {
 
 // "phase 3/7 (ID 30): line 120 of 4000, 0:12 elapsed"; the unit part is left out while a phase
 // has none, and "of N" when the total is not known. Elapsed time as M:SS, or H:MM:SS from an
-// hour on.
+// hour on. Before the walk: "backup: table 3 of 12, 120.5 MB, 0:12 elapsed", and "backup check:
+// table 3 of 12, 0:20 elapsed" while the backup is restored to be checked.
 std::string ProgressText(const RunProgress& progress, std::chrono::steady_clock::duration elapsed);
 
 // The text cut to fit `columns` terminal columns without wrapping (one column is kept free,

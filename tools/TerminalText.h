@@ -18,6 +18,8 @@ class TerminalText {
 
     // The text with each CR LF pair as one LF, in the terminal's encoding.
     std::string encode(std::string_view text) const;
+    // True when text goes out as the program's own bytes (a Latin-1 terminal).
+    bool raw() const { return m_raw; }
     // Prints the encoded text and a line break, and flushes the stream.
     void print(std::FILE* stream, std::string_view text) const;
 

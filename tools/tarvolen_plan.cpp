@@ -16,9 +16,11 @@
 #include "engine/PlanEditing.h"
 #include "engine/PlanListing.h"
 #include "engine/PlanValidation.h"
+#include "engine/RunHistory.h"
 #include "plan/PlanLayout.h"
 #include "tools/Login.h"
 #include "tools/PlanListFormat.h"
+#include "tools/RunHistoryFormat.h"
 #include "tools/TerminalText.h"
 
 namespace {
@@ -39,6 +41,7 @@ constexpr const char* kUsage =
     "       tarvolen-plan mark ID S|N [--plan FILE]\n"
     "       tarvolen-plan remove ID [--plan FILE]\n"
     "       tarvolen-plan validate [FILE] [--alias NAME [--user NAME] [--password-file FILE]]\n"
+    "       tarvolen-plan history [FILE]\n"
     "       tarvolen-plan --help | --version\n";
 
 constexpr const char* kHelp =
@@ -69,6 +72,11 @@ constexpr const char* kHelp =
     "             fields (a table that a script phase before the import creates or alters is\n"
     "             left to the run). Lines starting \"note:\" are no problems: how a data\n"
     "             file's text beyond ASCII is read (UTF-8 or Windows-1252)\n"
+    "  history    the runs of the plan, from the logs every run keeps in log/ beside the plan,\n"
+    "             oldest first: when, the program (tarvolen-run, or tarvolen for the window),\n"
+    "             the system and database users, the alias, the version before and after, the\n"
+    "             phases run, the statements (and imports) that failed, the exit status (\"-\"\n"
+    "             for a run killed before its end) and the backup taken before it\n"
     "\n"
     "Changes are written through a temporary file renamed over the plan, keep the replaced plan\n"
     "as FILE.bak, keep the plan's history of row versions as every edit does, and hold the\n"
@@ -133,6 +141,7 @@ const std::map<std::string, CommandSpec>& commandSpecs() {
         {"mark", {{"--plan"}, {}, 2}},
         {"remove", {{"--plan"}, {}, 1}},
         {"validate", {{"--plan", "--alias", "--user", "--password-file"}, {}, 1}},
+        {"history", {{"--plan"}, {}, 1}},
     };
     return specs;
 }
@@ -303,12 +312,19 @@ int validate(const Arguments& a, const TerminalText& text) {
     return kExitRefused;
 }
 
+int history(const Arguments& a) {
+    const std::string listing = RunHistoryText(ReadRunHistory(planPath(a, 0)));  // UTF-8 already
+    std::fwrite(listing.data(), 1, listing.size(), stdout);
+    return kExitDone;
+}
+
 int run(const Arguments& a, const TerminalText& text) {
     if (a.command == "init") return init(a, text);
     if (a.command == "list") return list(a, text);
     if (a.command == "add") return add(a, text);
     if (a.command == "mark") return mark(a, text);
     if (a.command == "remove") return remove(a, text);
+    if (a.command == "history") return history(a);
     return validate(a, text);
 }
 

@@ -3,17 +3,21 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/os/Process.h"
 #include "base/os/Terminal.h"
 #include "engine/BatchStopped.h"
+#include "engine/DatabaseBackup.h"
 #include "engine/DryRun.h"
 #include "engine/EngineHost.h"
+#include "engine/RunLog.h"
 #include "engine/StopSignals.h"
 #include "engine/dm_main.h"
 #include "plan/PlanLayout.h"
@@ -21,7 +25,6 @@
 #include "plan/SharedPlanFile.h"
 #include "tools/Login.h"
 #include "tools/ProgressLine.h"
-#include "tools/RunLogFile.h"
 #include "tools/TerminalText.h"
 
 namespace {
@@ -37,8 +40,8 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: tarvolen-run --alias NAME [--user NAME] [--password-file FILE] [--plan FILE]\n"
-    "                    [--no-statistics] [--dry-run] [--stop-on-error] [--log FILE]\n"
-    "                    [--quiet] [--verbose]\n"
+    "                    [--no-statistics] [--backup DIR | --no-backup] [--verify-backup]\n"
+    "                    [--dry-run] [--stop-on-error] [--log FILE] [--quiet] [--verbose]\n"
     "       tarvolen-run --help | --version\n";
 
 constexpr const char* kHelp =
@@ -53,13 +56,23 @@ constexpr const char* kHelp =
     "                        read (chmod 600); the password is never taken from the command line\n"
     "  --plan FILE           the plan file (default: ./dbquery.xml)\n"
     "  --no-statistics       do not recalculate the index statistics first\n"
+    "  --backup DIR          back the database up into the folder DIR (which must exist) before\n"
+    "                        anything else, through the database engine's own backup: the file\n"
+    "                        <alias>-<version>-<YYYYMMDD-HHMMSS>.fbk; a backup that fails stops\n"
+    "                        the run with nothing applied (default: $TARVOLEN_BACKUP_DIR, else no\n"
+    "                        backup)\n"
+    "  --no-backup           no backup, even with TARVOLEN_BACKUP_DIR set\n"
+    "  --verify-backup       restore the fresh backup into a scratch database and compare every\n"
+    "                        table's row count with the database's before the first phase\n"
     "  --dry-run             change nothing and take no lock: say for each phase whether it is\n"
     "                        done, skipped for version or would run, and what a run would report\n"
     "  --stop-on-error       end the run at the first statement or import that fails; its phase\n"
     "                        stays due\n"
     "  --log FILE            also append every log line to FILE with its time, each phase's\n"
     "                        duration and, at the end, the failed statements and the run's\n"
-    "                        duration; written line by line as the run goes\n"
+    "                        duration; written line by line as the run goes. Every run keeps\n"
+    "                        the same log in log/ beside the plan as well, one file per run\n"
+    "                        (YYYYMMDD-HHMMSS-<alias>.log; tarvolen-plan history lists them)\n"
     "  --quiet               no progress line on the terminal\n"
     "  --verbose             also print notes that are no problem for a run (a database without\n"
     "                        the registry tables); --log always holds them\n"
@@ -67,10 +80,14 @@ constexpr const char* kHelp =
     "  --version             print the version and exit\n"
     "\n"
     "While the run goes, a terminal on standard error shows one status line: the phase, its ID,\n"
-    "the script lines or rows done out of the total, and the time elapsed.\n"
+    "the script lines or rows done out of the total (for the backup: the tables and the bytes\n"
+    "written), and the time elapsed. After the summary, the phases in which statements failed\n"
+    "or whose import failed are listed.\n"
     "\n"
     "environment:\n"
     "  TARVOLEN_PASSWORD     the password, when --password-file is not given\n"
+    "  TARVOLEN_BACKUP_DIR   the folder of the backup before the run, when neither --backup nor\n"
+    "                        --no-backup is given\n"
     "  TARVOLEN_ALIASES      the alias file (default: ~/.config/tarvolen/aliases.ini, else\n"
     "                        aliases.ini beside the executable)\n"
     "  ISC_USER              the user name, when --user is not given\n"
@@ -82,7 +99,8 @@ constexpr const char* kHelp =
     "  1    \"Batch eseguito con errori\"; for --dry-run: something a run would log as an error\n"
     "       (script text that never runs, a data file that cannot be read, a missing table)\n"
     "  2    a failure or a lost connection ended the run (its message on standard error), the\n"
-    "       plan is in use by another run, or the command line is wrong\n"
+    "       backup before it failed (nothing was applied), the plan is in use by another run,\n"
+    "       or the command line is wrong\n"
     "  129, 130, 143  SIGHUP, SIGINT or SIGTERM stopped the run after the statement in flight;\n"
     "       the phases done so far stay marked\n"
     "\n"
@@ -99,6 +117,8 @@ struct Options {
     std::optional<std::string> passwordFile;
     std::string plan = kPlanFileName;
     std::optional<std::string> logFile;
+    std::optional<std::string> backupFolder;  // none: no backup
+    bool verifyBackup = false;
     bool statistics = true;
     bool dryRun = false;
     bool stopOnError = false;
@@ -110,6 +130,7 @@ struct Options {
 
 Options parseOptions(int argc, char** argv) {
     Options o;
+    bool noBackup = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::optional<std::string> inlineValue;  // --name=value
@@ -136,6 +157,13 @@ Options parseOptions(int argc, char** argv) {
             o.plan = value();
         } else if (arg == "--log") {
             o.logFile = value();
+        } else if (arg == "--backup") {
+            o.backupFolder = value();
+            if (o.backupFolder->empty()) throw UsageError("--backup needs a folder");
+        } else if (arg == "--no-backup") {
+            flag(noBackup);
+        } else if (arg == "--verify-backup") {
+            flag(o.verifyBackup);
         } else if (arg == "--no-statistics") {
             flag(o.statistics, false);
         } else if (arg == "--dry-run") {
@@ -157,6 +185,15 @@ Options parseOptions(int argc, char** argv) {
         }
     }
     if (!o.help && !o.version && o.alias.empty()) throw UsageError("--alias NAME is required");
+    if (noBackup && o.backupFolder) throw UsageError("--backup and --no-backup exclude each other");
+    // A backup by default only where the administrator has said where backups go: a run from
+    // a scheduler over many databases must not fill a disk it was never told about.
+    if (const char* folder = std::getenv("TARVOLEN_BACKUP_DIR");
+        !noBackup && !o.backupFolder && folder != nullptr && *folder != '\0')
+        o.backupFolder = folder;
+    if (noBackup) o.backupFolder.reset();
+    if (o.verifyBackup && !o.backupFolder)
+        throw UsageError("--verify-backup needs a backup: --backup DIR or TARVOLEN_BACKUP_DIR");
     return o;
 }
 
@@ -165,8 +202,12 @@ Options parseOptions(int argc, char** argv) {
 class TerminalHost : public EngineHost {
   public:
     TerminalHost(const TerminalText& text, const StopSignals& signals, ProgressLine* progress,
-                 RunLogFile* log, bool verbose)
-        : m_text(text), m_signals(signals), m_progress(progress), m_log(log), m_verbose(verbose) {}
+                 std::vector<RunLogFile*> logs, bool verbose)
+        : m_text(text),
+          m_signals(signals),
+          m_progress(progress),
+          m_logs(std::move(logs)),
+          m_verbose(verbose) {}
 
     void appendLog(std::string_view text) override { print(stdout, text); }
     void processEvents() override {}
@@ -193,7 +234,7 @@ class TerminalHost : public EngineHost {
         }
     }
     void logOnly(std::string_view text) {
-        if (m_log != nullptr) m_log->write(text);
+        for (RunLogFile* log : m_logs) log->write(text);
     }
 
   private:
@@ -207,9 +248,27 @@ class TerminalHost : public EngineHost {
     const TerminalText& m_text;
     const StopSignals& m_signals;
     ProgressLine* m_progress;
-    RunLogFile* m_log;
+    std::vector<RunLogFile*> m_logs;
     bool m_verbose;
 };
+
+// "FASI CON ERRORI: 10 (2 ISTRUZIONI FALLITE, CONSIDERATA ESEGUITA), 40 (IMPORT FALLITO, RESTA
+// DA ESEGUIRE)"; empty when no phase had a failure.
+std::string FailedPhasesLine(const TdmMain& dm) {
+    std::string line;
+    for (const TdmMain::PhaseFailures& phase : dm.FailedPhases) {
+        line += line.empty() ? "FASI CON ERRORI: " : ", ";
+        line += std::to_string(phase.id) + " (";
+        if (phase.importFailed) {
+            line += "IMPORT FALLITO, RESTA DA ESEGUIRE)";
+        } else {
+            line += std::to_string(phase.failedStatements) +
+                    (phase.failedStatements == 1 ? " ISTRUZIONE FALLITA" : " ISTRUZIONI FALLITE") +
+                    ", CONSIDERATA ESEGUITA)";
+        }
+    }
+    return line;
+}
 
 struct RunCounts {
     size_t failedStatements = 0;
@@ -257,12 +316,28 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
         host.note("Il database non \xE8 corretto.");
     }
 
+    BackupRequest backup;
+    if (options.backupFolder) backup = {*options.backupFolder, false, options.verifyBackup};
     if (options.dryRun) {
         const DryRunReport report = DryRun(dm);
         for (const std::string& line : DryRunLogLines(report)) host.appendLog(line);
+        bool backupUsable = true;
+        if (options.backupFolder) host.appendLog(BackupPreviewLine(dm, backup, backupUsable));
         dm.cdsQuery.SetFileName("");  // a dry run never writes the plan back
         dm.cdsQuery.Close();
-        return DryRunFoundErrors(report) ? kExitWithErrors : kExitCorrect;
+        return DryRunFoundErrors(report) || !backupUsable ? kExitWithErrors : kExitCorrect;
+    }
+
+    // The copy of the database as it is before anything of the run touches it; without it,
+    // nothing runs.
+    if (options.backupFolder) {
+        try {
+            BackupDatabaseBeforeRun(dm, backup);
+        } catch (const BatchStopped& stop) {
+            host.failure(stop.what());
+            return signals.received() != 0 ? StopSignals::exitStatusFor(signals.received())
+                                           : kExitFailed;
+        }
     }
 
     if (options.statistics) {
@@ -277,18 +352,24 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
             host.failure(closing.what());
         }
     };
+    const auto listFailedPhases = [&] {
+        if (const std::string line = FailedPhasesLine(dm); !line.empty()) host.appendLog(line);
+    };
     try {
         dm.RunBatch();
     } catch (const BatchStopped& stop) {
+        listFailedPhases();
         closePlan();
         host.failure(stop.what());
         return stop.reason() == BatchStopped::Reason::StopRequested && signals.received() != 0
                    ? StopSignals::exitStatusFor(signals.received())
                    : kExitFailed;
     } catch (const std::exception&) {
+        listFailedPhases();
         closePlan();
         throw;
     }
+    listFailedPhases();
     dm.DataModuleDestroy();
     return dm.BatchHasErrors ? kExitWithErrors : kExitCorrect;
 }
@@ -323,20 +404,36 @@ int main(int argc, char** argv) {
     }
 
     const auto started = SteadyClock::now();
+    const LogEncoding encoding = text.raw() ? LogEncoding::Unchanged : LogEncoding::Utf8;
     std::optional<RunLogFile> log;
+    // Every run but a dry one leaves its log beside the plan, whatever --log says.
+    std::optional<RunLogFile> keptLog;
     try {
-        if (options.logFile) log.emplace(*options.logFile, text);
+        if (options.logFile) log.emplace(*options.logFile, encoding);
+        if (!options.dryRun) {
+            keptLog.emplace(
+                CreateKeptRunLog(options.plan, options.alias, std::chrono::system_clock::now()),
+                LogEncoding::Utf8);
+        }
     } catch (const std::exception& e) {
         text.print(stderr, e.what());
         return kExitFailed;
     }
+    std::vector<RunLogFile*> logs;
+    if (log) logs.push_back(&*log);
+    if (keptLog) logs.push_back(&*keptLog);
     std::optional<ProgressLine> progress;
     if (!options.quiet && os::isTerminal(stderr))
         progress.emplace(stderr, os::terminalColumns(stderr), started);
-    TerminalHost host(text, signals, progress ? &*progress : nullptr, log ? &*log : nullptr,
+    TerminalHost host(text, signals, progress ? &*progress : nullptr, std::move(logs),
                       options.verbose);
-    host.logOnly("INIZIO: tarvolen-run " TARVOLEN_VERSION ", alias " + options.alias + ", piano " +
-                 options.plan + (options.dryRun ? ", prova senza modifiche" : ""));
+    const RunIdentity identity{"tarvolen-run " TARVOLEN_VERSION, options.alias, options.plan,
+                               LoginUser(options.user), options.dryRun};
+    host.logOnly(RunStartLine(identity));
+    host.logOnly(RunUsersLine(identity));
+    if (keptLog) host.note("Log dell'esecuzione: " + keptLog->path());
+    if (!options.dryRun && !options.backupFolder)
+        host.logOnly("NESSUN BACKUP DEL DATABASE PRIMA DELL'AGGIORNAMENTO (--backup DIR)");
 
     RunCounts counts;
     int status = kExitFailed;
@@ -347,10 +444,8 @@ int main(int argc, char** argv) {
     }
     if (progress) progress->finish();
     if (!options.dryRun) {
-        host.logOnly("ISTRUZIONI FALLITE: " + std::to_string(counts.failedStatements) +
-                     ", IMPORT FALLITI: " + std::to_string(counts.failedImports));
+        host.logOnly(RunCountsLine(counts.failedStatements, counts.failedImports));
     }
-    host.logOnly("DURATA DELL'ESECUZIONE: " + DurationText(SteadyClock::now() - started) +
-                 ", CODICE DI USCITA " + std::to_string(status));
+    host.logOnly(RunEndLine(SteadyClock::now() - started, status));
     return status;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tarvolen::os {
 
@@ -15,6 +16,9 @@ enum class FileKind { Missing, Regular, Directory, Other };
 
 // What `path` names, symbolic links followed.
 FileKind kindOf(const std::string& path);
+// The same; when it is Missing, `error` says why (no such file, a folder on the way that may
+// not be searched...).
+FileKind kindOf(const std::string& path, std::error_code& error);
 
 // True when this process may write the file.
 bool mayWrite(const std::string& path);
@@ -56,6 +60,9 @@ class File {
     // Opens for writing at given places (writeAt), created when missing and emptied first,
     // for a file each of whose writes must be on disk before the program goes on.
     static File openToWrite(const std::string& path, std::error_code& error);
+    // Creates a new, empty file for writing; fails with std::errc::file_exists when a file
+    // of that name exists, so that two processes never get the same new file.
+    static File createNew(const std::string& path, std::error_code& error);
 
     bool isOpen() const;
     FileKind kind() const;
@@ -84,6 +91,39 @@ std::error_code removeFile(const std::string& path);
 // Makes the names in a folder durable (a file created, renamed or removed there).
 void syncFolder(const std::string& folder);
 
+// Makes a folder; one that is there already is no error.
+std::error_code makeFolder(const std::string& path);
+
+// The names in a folder ("." and ".." left out), in no particular order.
+std::vector<std::string> folderEntries(const std::string& folder, std::error_code& error);
+
+// Puts the contents of the file `path`, written by this process or another, on disk.
+std::error_code flushFile(const std::string& path);
+
+// Bytes this process may still write to the file system that holds `folder`; 0 when unknown.
+uint64_t freeSpace(const std::string& folder);
+
+// Gives the file `existing` a second name, `name` (a hard link). Never takes the place of a
+// file: std::errc::file_exists when `name` is taken. Where the file system has no hard links
+// the error compares equal to std::errc::operation_not_supported,
+// std::errc::operation_not_permitted or std::errc::cross_device_link.
+std::error_code addName(const std::string& existing, const std::string& name);
+
+// Renames a file, taking the place of the file `to` names if there is one, in one step; the
+// rename is on disk when this returns.
+std::error_code renameFile(const std::string& from, const std::string& to);
+
+// Renames a file to a name no file has: std::errc::file_exists when `to` is taken.
+std::error_code renameToFreeName(const std::string& from, const std::string& to);
+
+// Gives the file `file` the permissions of the file `model`: its permission bits and, where
+// this process may, its owner (on Windows, its security settings).
+void copyPermissions(const std::string& model, const std::string& file);
+
+// True where a file some process holds open cannot be renamed or take another's place
+// (Windows): a program must let go of a file before it is renamed or replaced.
+bool openFilesBlockRenames();
+
 struct Replacement {
     // When not empty, the file being replaced takes this name, and is whole there at every
     // moment.
@@ -106,6 +146,15 @@ std::error_code checkRoomFor(const std::string& target, uint64_t bytes);
 
 // Removes the temporary files replaceFile left beside `target` in processes that died.
 void removeStaleTemporaries(const std::string& target);
+
+// A new name beside `target` for a file that is written whole (by this process or a program it
+// runs) before it is renamed to `target`, in the scheme of replaceFile's temporary files: one
+// left by a process that died can be told from one still being written.
+std::string temporaryNameBeside(const std::string& target);
+
+// Removes the temporary files in `folder` (replaceFile's, and those named by
+// temporaryNameBeside) of targets whose name ends in `suffix`, left by processes that died.
+void removeStaleTemporariesIn(const std::string& folder, std::string_view suffix);
 
 // An exclusive lock on a file beside the thing it keeps, holding the holder's process id; the
 // lock ends with the object or with the process. The file is removed when the lock is let go.

@@ -201,8 +201,16 @@ std::error_code keepBackup(const std::string& target, const std::string& backup)
 }  // namespace
 
 FileKind kindOf(const std::string& path) {
+    std::error_code ignored;
+    return kindOf(path, ignored);
+}
+
+FileKind kindOf(const std::string& path, std::error_code& error) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return FileKind::Missing;
+    if (::stat(path.c_str(), &st) != 0) {
+        error = lastError();
+        return FileKind::Missing;
+    }
     if (S_ISREG(st.st_mode)) return FileKind::Regular;
     return S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::Other;
 }
@@ -271,6 +279,13 @@ File File::openToWrite(const std::string& path, std::error_code& error) {
     return file;
 }
 
+File File::createNew(const std::string& path, std::error_code& error) {
+    File file;
+    file.m_handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file.m_handle < 0) error = lastError();
+    return file;
+}
+
 bool File::isOpen() const {
     return m_handle >= 0;
 }
@@ -335,6 +350,76 @@ std::error_code removeFile(const std::string& path) {
 void syncFolder(const std::string& folder) {
     Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+std::error_code makeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return {};
+    return lastError();
+}
+
+std::vector<std::string> folderEntries(const std::string& folder, std::error_code& error) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        error = lastError();
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+std::error_code flushFile(const std::string& path) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return lastError();
+    return ::fsync(fd.get()) == 0 ? std::error_code() : lastError();
+}
+
+uint64_t freeSpace(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0) return 0;
+    return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+std::error_code addName(const std::string& existing, const std::string& name) {
+    return ::link(existing.c_str(), name.c_str()) == 0 ? std::error_code() : lastError();
+}
+
+std::error_code renameFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return lastError();
+    syncFolder(folderOf(to));
+    if (folderOf(from) != folderOf(to)) syncFolder(folderOf(from));
+    return {};
+}
+
+std::error_code renameToFreeName(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        syncFolder(folderOf(to));
+        return {};
+    }
+    if (errno != EINVAL && errno != ENOSYS) return lastError();
+    // A file system that cannot refuse a taken name in the rename itself: a look first, as
+    // rename() would take the place of a file of that name.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) return errnoCode(EEXIST);
+    return renameFile(from, to);
+}
+
+void copyPermissions(const std::string& model, const std::string& file) {
+    struct stat st {};
+    if (::stat(model.c_str(), &st) != 0) return;
+    ::chmod(file.c_str(), st.st_mode & 07777);
+    if (::geteuid() == 0) {
+        // When this fails the file keeps the owner it has; its permission bits still hold.
+        [[maybe_unused]] const int rc = ::chown(file.c_str(), st.st_uid, st.st_gid);
+    }
+}
+
+bool openFilesBlockRenames() {
+    return false;
 }
 
 std::error_code replaceFile(const std::string& target, std::string_view bytes,

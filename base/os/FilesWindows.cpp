@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
+#include <vector>
 
 #include "base/os/Files.h"
 #include "base/os/Process.h"
@@ -185,8 +187,16 @@ std::error_code keepBackup(const std::string& target, const std::string& backup)
 }  // namespace
 
 FileKind kindOf(const std::string& path) {
+    std::error_code ignored;
+    return kindOf(path, ignored);
+}
+
+FileKind kindOf(const std::string& path, std::error_code& error) {
     const DWORD attributes = GetFileAttributesW(wideFromAnsi(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = lastError();
+        return FileKind::Missing;
+    }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
 }
 
@@ -276,6 +286,18 @@ File File::openToWrite(const std::string& path, std::error_code& error) {
     File file;
     const HANDLE handle = CreateFileW(wideFromAnsi(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return file;
+    }
+    file.m_handle = reinterpret_cast<intptr_t>(handle);
+    return file;
+}
+
+File File::createNew(const std::string& path, std::error_code& error) {
+    File file;
+    const HANDLE handle = CreateFileW(wideFromAnsi(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = lastError();
         return file;
@@ -381,6 +403,75 @@ std::error_code removeFile(const std::string& path) {
 
 void syncFolder(const std::string&) {
     // The file system's journal keeps names; the renames that matter are written through.
+}
+
+std::error_code makeFolder(const std::string& path) {
+    if (CreateDirectoryW(wideFromAnsi(path).c_str(), nullptr) ||
+        GetLastError() == ERROR_ALREADY_EXISTS)
+        return {};
+    return lastError();
+}
+
+std::vector<std::string> folderEntries(const std::string& folder, std::error_code& error) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(
+        (wideFromAnsi(folder.empty() ? std::string(".") : folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // A folder with nothing in it, not even "." (a drive's root), is no error.
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) error = lastError();
+        return names;
+    }
+    do {
+        const std::wstring_view name(found.cFileName);
+        if (name != L"." && name != L"..") names.push_back(detail::ansiFromWide(name));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::error_code flushFile(const std::string& path) {
+    Handle file(CreateFileW(wideFromAnsi(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return lastError();
+    return FlushFileBuffers(file.get()) ? std::error_code() : lastError();
+}
+
+uint64_t freeSpace(const std::string& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(wideFromAnsi(folder).c_str(), &available, nullptr, nullptr))
+        return 0;
+    return available.QuadPart;
+}
+
+std::error_code addName(const std::string& existing, const std::string& name) {
+    return CreateHardLinkW(wideFromAnsi(name).c_str(), wideFromAnsi(existing).c_str(), nullptr)
+               ? std::error_code()
+               : lastError();
+}
+
+std::error_code renameFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(wideFromAnsi(from).c_str(), wideFromAnsi(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? std::error_code()
+               : lastError();
+}
+
+std::error_code renameToFreeName(const std::string& from, const std::string& to) {
+    return MoveFileExW(wideFromAnsi(from).c_str(), wideFromAnsi(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH)
+               ? std::error_code()
+               : lastError();
+}
+
+void copyPermissions(const std::string& model, const std::string& file) {
+    Handle target(CreateFileW(wideFromAnsi(file).c_str(), READ_CONTROL | WRITE_DAC, kShareAll,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (target.valid()) copySecurity(model, target.get(), folderOf(model) == folderOf(file));
+}
+
+bool openFilesBlockRenames() {
+    return true;
 }
 
 std::error_code replaceFile(const std::string& target, std::string_view bytes,

@@ -10,6 +10,9 @@ namespace tarvolen::os {
 
 long currentProcessId();
 
+// The user this process runs as, by name (its number when it has none).
+std::string currentUserName();
+
 // When the process with this id started, as a number that tells it from a later process given
 // the same id; 0 when that cannot be read.
 unsigned long long processStartTime(long pid);

@@ -1,5 +1,6 @@
 // This process and others on POSIX systems (Linux: /proc).
 
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,16 @@ namespace tarvolen::os {
 
 long currentProcessId() {
     return static_cast<long>(::getpid());
+}
+
+std::string currentUserName() {
+    const uid_t uid = ::geteuid();
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->pw_name;
+    return std::to_string(uid);
 }
 
 unsigned long long processStartTime(long pid) {

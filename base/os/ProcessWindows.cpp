@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "base/os/Process.h"
+#include "base/os/WindowsText.h"
 
 namespace tarvolen::os {
 namespace {
@@ -42,6 +43,13 @@ unsigned long long creationTime(HANDLE process) {
 
 long currentProcessId() {
     return static_cast<long>(GetCurrentProcessId());
+}
+
+std::string currentUserName() {
+    wchar_t name[257];  // the longest user name, and its terminating null
+    DWORD length = 257;
+    if (!GetUserNameW(name, &length) || length == 0) return "?";
+    return detail::ansiFromWide(std::wstring_view(name, length - 1));
 }
 
 unsigned long long processStartTime(long pid) {

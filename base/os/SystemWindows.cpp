@@ -14,6 +14,33 @@ namespace {
 class WindowsCategory : public std::error_category {
   public:
     const char* name() const noexcept override { return "windows"; }
+    // The codes callers tell apart, comparable with std::errc as errno values are on POSIX.
+    std::error_condition default_error_condition(int code) const noexcept override {
+        switch (static_cast<DWORD>(code)) {
+            case ERROR_FILE_EXISTS:
+            case ERROR_ALREADY_EXISTS:
+                return std::errc::file_exists;
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                return std::errc::no_such_file_or_directory;
+            case ERROR_ACCESS_DENIED:
+                return std::errc::permission_denied;
+            case ERROR_DISK_FULL:
+            case ERROR_HANDLE_DISK_FULL:
+                return std::errc::no_space_on_device;
+            case ERROR_NOT_SAME_DEVICE:
+                return std::errc::cross_device_link;
+            case ERROR_INVALID_FUNCTION:
+            case ERROR_NOT_SUPPORTED:
+                return std::errc::operation_not_supported;
+            case ERROR_DIRECTORY:
+                return std::errc::not_a_directory;
+            case ERROR_TOO_MANY_LINKS:
+                return std::errc::too_many_links;
+            default:
+                return {code, *this};
+        }
+    }
     std::string message(int code) const override {
         char* text = nullptr;
         const DWORD length = FormatMessageA(

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/os/Files.h"
 #include "base/os/Process.h"
 
 namespace tarvolen::os::detail {
@@ -61,6 +62,30 @@ Writer writerOf(std::string_view name, const std::string& base) {
     return writer;
 }
 
+// The target a temporary file was written for, as its name says: the last three parts of
+// ".<target>.<pid>-<start>.<seed>.<counter>" are the writer's; empty when it is none.
+std::string targetOf(std::string_view name) {
+    if (name.size() < 2 || name.front() != '.') return {};
+    size_t end = name.size();
+    for (int part = 0; part < 3; ++part) {
+        const size_t dot = name.rfind('.', end - 1);
+        if (dot == std::string_view::npos || dot == 0) return {};
+        end = dot;
+    }
+    std::string base(name.substr(1, end - 1));
+    // A backup's temporary file (".<target>.bak.<writer>") is the target's own.
+    if (base.size() > 4 && base.compare(base.size() - 4, 4, ".bak") == 0)
+        base.resize(base.size() - 4);
+    return base;
+}
+
+void removeIfWriterGone(const fs::path& entry, const std::string& base) {
+    const Writer writer = writerOf(entry.filename().string(), base);
+    if (writer.pid < 0 || processMayBeRunning(writer.pid, writer.start)) return;
+    std::error_code ignored;  // another writer may be removing it at the same time
+    fs::remove(entry, ignored);
+}
+
 }  // namespace
 
 std::string temporaryNameBeside(const std::string& target, const std::string& suffix) {
@@ -80,12 +105,32 @@ void removeTemporariesOfDeadWriters(const std::string& target) {
     std::error_code ec;
     fs::directory_iterator entries(folderOf(file), ec);
     // A folder that cannot be listed: the write itself will say what is wrong with it.
+    for (; !ec && entries != fs::directory_iterator(); entries.increment(ec))
+        removeIfWriterGone(entries->path(), base);
+}
+
+void removeTemporariesOfDeadWritersIn(const std::string& folder, std::string_view suffix) {
+    std::error_code ec;
+    fs::directory_iterator entries(folder.empty() ? fs::path(".") : fs::path(folder), ec);
     for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
-        const Writer writer = writerOf(entries->path().filename().string(), base);
-        if (writer.pid < 0 || processMayBeRunning(writer.pid, writer.start)) continue;
-        std::error_code ignored;  // another writer may be removing it at the same time
-        fs::remove(entries->path(), ignored);
+        const std::string base = targetOf(entries->path().filename().string());
+        if (base.empty() || base.size() < suffix.size() ||
+            std::string_view(base).substr(base.size() - suffix.size()) != suffix)
+            continue;
+        removeIfWriterGone(entries->path(), base);
     }
 }
 
 }  // namespace tarvolen::os::detail
+
+namespace tarvolen::os {
+
+std::string temporaryNameBeside(const std::string& target) {
+    return detail::temporaryNameBeside(target);
+}
+
+void removeStaleTemporariesIn(const std::string& folder, std::string_view suffix) {
+    detail::removeTemporariesOfDeadWritersIn(folder, suffix);
+}
+
+}  // namespace tarvolen::os

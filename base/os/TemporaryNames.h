@@ -6,6 +6,7 @@
 // being written, also once the process id has gone to another process.
 
 #include <string>
+#include <string_view>
 
 namespace tarvolen::os::detail {
 
@@ -14,5 +15,9 @@ std::string temporaryNameBeside(const std::string& target, const std::string& su
 
 // Removes the temporary files beside `target` whose writer is gone.
 void removeTemporariesOfDeadWriters(const std::string& target);
+
+// Removes the temporary files in `folder`, of any target whose name ends in `suffix`, whose
+// writer is gone.
+void removeTemporariesOfDeadWritersIn(const std::string& folder, std::string_view suffix);
 
 }  // namespace tarvolen::os::detail

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include "../engine/BackupSupport.h"
 #include "GuiTestSupport.h"
 #include "plan/FileIO.h"
 
@@ -78,6 +79,17 @@ TEST_F(DemoTest, startsOnItsAliasAndRunsEveryPhaseOnce) {
     EXPECT_EQ(w.dbtxtGestore->text(), "Alba");
 
     const QString first = runAndAnswer();
+    // "Esegui" backs the database up first, by default, and the log names the backup and the
+    // run's own log.
+    const std::vector<std::string> backups = backupsIn(m_folder / "backup");
+    ASSERT_EQ(backups.size(), 1u) << first.toStdString();
+    EXPECT_TRUE(first.startsWith(QString::fromStdString(
+        "Backup del database in corso...\nBACKUP ESEGUITO NEL FILE " + backups[0] + ": ")))
+        << first.toStdString();
+    EXPECT_NE(fs::path(backups[0]).filename().string().rfind("anagrafe_alba-1.0.0.0-", 0),
+              std::string::npos);
+    EXPECT_TRUE(first.contains("Log dell'esecuzione: " +
+                               QString::fromStdString((m_folder / "log").string())));
     for (const char* line :
          {"FASE 10 PROCEDURA GIA' ESEGUITA.", "FASE 20 NON ESEGUITA PER VERSIONE DATABASE.",
           "FASE 30 TERMINATA.", "FASE 40 TERMINATA.", "FASE 50 IMPORT TABELLA AFVIE TERMINATO.",
@@ -92,6 +104,51 @@ TEST_F(DemoTest, startsOnItsAliasAndRunsEveryPhaseOnce) {
     EXPECT_FALSE(second.contains("IN ESECUZIONE")) << second.toStdString();
     EXPECT_EQ(m_script.shown.back().text, "Batch eseguito correttamente");
     EXPECT_EQ(count("select count(*) from AFVIE"), 13);
+}
+
+// The way back the README shows: the backup the window took before the run restored over the
+// database, the phases it names marked to run again, and the run made anew.
+TEST_F(DemoTest, theBackupTakenBeforeTheRunPutsTheDatabaseBackExactly) {
+    m_script.expect(DialogScript::login("SYSDBA", "demo"));
+    start();
+    const std::string before = everyTable(m_program->dmMain().dbsagg);
+    const QString first = runAndAnswer();
+    EXPECT_TRUE(first.contains("Versione del DB DOPO l'aggiornamento: 1.2.1.0"));
+    const std::string after = everyTable(m_program->dmMain().dbsagg);
+    m_program->finish();  // the window lets go of the database
+    m_program.reset();
+    const std::vector<std::string> backups = backupsIn(m_folder / "backup");
+    ASSERT_EQ(backups.size(), 1u);
+
+    const Result restored = runInFolder(
+        m_folder, "'" TARVOLEN_BACKUP_TOOL "' restore --alias anagrafe_alba --yes " + backups[0]);
+    ASSERT_EQ(restored.exitCode, 0) << restored.out << restored.err;
+    EXPECT_NE(restored.out.find("which the restored database does not hold: 30, 40, 70."),
+              std::string::npos)
+        << restored.out;
+    EXPECT_NE(restored.out.find("Phases marked done without a version (check them by hand): 50, "
+                                "60."),
+              std::string::npos)
+        << restored.out;
+    {
+        auto connection = std::make_unique<database::Connection>("check");
+        connection->setAliasName("anagrafe_alba");
+        connection->params().setValue("USER NAME", "SYSDBA");
+        connection->open();
+        EXPECT_EQ(everyTable(*connection), before);
+    }
+
+    for (const char* id : {"30", "40", "50", "60", "70"}) {
+        ASSERT_EQ(runInFolder(m_folder, std::string("'" TARVOLEN_PLAN_TOOL "' mark ") + id + " N")
+                      .exitCode,
+                  0);
+    }
+    m_script.expect(DialogScript::login("SYSDBA", "demo"));
+    start();
+    const QString again = runAndAnswer();
+    EXPECT_EQ(m_script.shown.back().text, "Batch eseguito correttamente") << again.toStdString();
+    EXPECT_EQ(everyTable(m_program->dmMain().dbsagg), after);
+    EXPECT_EQ(backupsIn(m_folder / "backup").size(), 2u);
 }
 
 TEST_F(DemoTest, storedProcedureBetweenSetTermLinesIsCreated) {

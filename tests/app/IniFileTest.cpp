@@ -101,5 +101,49 @@ TEST(ReadAliasRegistryKey, readsWindows1252FileAsItsCharacters) {
     EXPECT_EQ(readAliasRegistryKey(folder.path()), "Software\\Citt\xC3\xA0");
 }
 
+struct IniWriteCase {
+    const char* name;
+    std::string before;
+    std::string after;
+};
+
+void PrintTo(const IniWriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class IniWriteTest : public ::testing::TestWithParam<IniWriteCase> {};
+
+TEST_P(IniWriteTest, setsBackupDirOfUpdateSettingsLeavingTheRest) {
+    const std::string after =
+        withIniValue(GetParam().before, "UpdateSettings", "BackupDir", "/srv/backup");
+    EXPECT_EQ(after, GetParam().after);
+    // What was written is what is read.
+    EXPECT_EQ(iniValue(after, "UpdateSettings", "BackupDir"), "/srv/backup");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniWriteTest,
+    ::testing::Values(
+        IniWriteCase{"emptyText", "", "[UpdateSettings]\nBackupDir=/srv/backup\n"},
+        IniWriteCase{"keyAddedAfterTheSectionsLastLine",
+                     "; settings\n[UpdateSettings]\nRegKey=Software\\A\n\n[Other]\nX=1\n",
+                     "; settings\n[UpdateSettings]\nRegKey=Software\\A\nBackupDir=/srv/backup\n"
+                     "\n[Other]\nX=1\n"},
+        IniWriteCase{"keyReplacedInPlace", "[UpdateSettings]\nbackupdir = old\nRegKey=A\n",
+                     "[UpdateSettings]\nBackupDir=/srv/backup\nRegKey=A\n"},
+        IniWriteCase{"commentedKeyLeftAlone", "[UpdateSettings]\n;BackupDir=old\n",
+                     "[UpdateSettings]\n;BackupDir=old\nBackupDir=/srv/backup\n"},
+        IniWriteCase{"windowsLineEndsKept", "[UpdateSettings]\r\nRegKey=A\r\n",
+                     "[UpdateSettings]\r\nRegKey=A\r\nBackupDir=/srv/backup\r\n"},
+        IniWriteCase{"lastLineWithoutLineEnd", "[UpdateSettings]\nRegKey=A",
+                     "[UpdateSettings]\nRegKey=A\nBackupDir=/srv/backup\n"},
+        IniWriteCase{"sectionMissing", "[Other]\nX=1\n",
+                     "[Other]\nX=1\n[UpdateSettings]\nBackupDir=/srv/backup\n"},
+        IniWriteCase{"onlyTheFirstSectionOfTheName",
+                     "[UpdateSettings]\nRegKey=A\n[UpdateSettings]\nBackupDir=second\n",
+                     "[UpdateSettings]\nRegKey=A\nBackupDir=/srv/backup\n[UpdateSettings]\n"
+                     "BackupDir=second\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace tarvolen::settings

@@ -26,6 +26,15 @@ struct RunControls {
 
 class RunTest : public GuiTest {
   protected:
+    // The files of a folder, by name.
+    static std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+        std::vector<std::filesystem::path> found;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+            found.push_back(entry.path());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
     // Answers the next box with OK, noting the state of the run's controls meanwhile.
     void expectBoxNoting(RunControls& controls) {
         m_script.expect([this, &controls](QDialog&) {
@@ -73,19 +82,34 @@ TEST_F(RunTest, fullRunFillsTheLogMarksThePhasesAndReenablesTheControls) {
     EXPECT_TRUE(during.progressText.startsWith("Fase 4 di 4")) << during.progressText.toStdString();
     expectIdleControls();
 
-    EXPECT_EQ(logLines(), (QStringList{
-                              "Calcolo statistiche database...",
-                              "STATISTICHE RICALCOLATE SU 1 INDICI",
-                              "",
-                              "Versione del DB PRIMA dell'aggiornamento: 1.0.0.0",
-                              "FASE 10 PROCEDURA GIA' ESEGUITA.",
-                              "FASE 20 SCRIPT IN ESECUZIONE.",
-                              "FASE 20 TERMINATA.",
-                              "FASE 30 NON ESEGUITA PER VERSIONE DATABASE.",
-                              "FASE 40 SCRIPT IN ESECUZIONE.",
-                              "FASE 40 TERMINATA.",
-                              "Versione del DB DOPO l'aggiornamento: 1.1.0.0",
-                          }));
+    // The window backs the database up first, by default into "backup" beside the plan, and
+    // names the run's kept log last, before the summary box.
+    const std::vector<std::filesystem::path> backups = filesIn(folder() / "backup");
+    const std::vector<std::filesystem::path> logs = filesIn(folder() / "log");
+    ASSERT_EQ(backups.size(), 1u);
+    ASSERT_EQ(logs.size(), 1u);
+    QStringList lines = logLines();
+    ASSERT_GE(lines.size(), 2);
+    const QString backupLine =
+        "BACKUP ESEGUITO NEL FILE " + QString::fromStdString(backups[0].string()) + ": ";
+    EXPECT_TRUE(lines[1].startsWith(backupLine)) << lines[1].toStdString();
+    lines[1] = backupLine;  // its size and time vary
+    EXPECT_EQ(lines, (QStringList{
+                         "Backup del database in corso...",
+                         backupLine,
+                         "Calcolo statistiche database...",
+                         "STATISTICHE RICALCOLATE SU 1 INDICI",
+                         "",
+                         "Versione del DB PRIMA dell'aggiornamento: 1.0.0.0",
+                         "FASE 10 PROCEDURA GIA' ESEGUITA.",
+                         "FASE 20 SCRIPT IN ESECUZIONE.",
+                         "FASE 20 TERMINATA.",
+                         "FASE 30 NON ESEGUITA PER VERSIONE DATABASE.",
+                         "FASE 40 SCRIPT IN ESECUZIONE.",
+                         "FASE 40 TERMINATA.",
+                         "Versione del DB DOPO l'aggiornamento: 1.1.0.0",
+                         "Log dell'esecuzione: " + QString::fromStdString(logs[0].string()),
+                     }));
     EXPECT_TRUE(window().logText().endsWith(u'\n'));
     EXPECT_EQ(count("select count(*) from T1"), 3);
 
@@ -104,6 +128,7 @@ TEST_F(RunTest, fullRunFillsTheLogMarksThePhasesAndReenablesTheControls) {
 TEST_F(RunTest, uncheckedStatisticsRunsOnlyTheBatch) {
     startConnected();
     window().chkStatistics->setChecked(false);
+    window().chkBackup->setChecked(false);
     m_script.expect(DialogScript::ok());
     clickEsegui();
     const QStringList lines = logLines();
@@ -145,8 +170,11 @@ TEST_F(RunTest, errorEscapingARunIsShownAfterTheControlsAreBack) {
     EXPECT_TRUE(atError.esegui);
     EXPECT_FALSE(atError.progressVisible);
     expectIdleControls();
-    EXPECT_EQ(logLines().first(), "Calcolo statistiche database...")
+    EXPECT_EQ(logLines().first(), "Backup del database in corso...")
         << "the log keeps what was written before the error";
+    // The version the backup's name needs is where the run failed; the kept log is named last.
+    EXPECT_TRUE(logLines().last().startsWith("Log dell'esecuzione: "))
+        << logLines().last().toStdString();
 }
 
 TEST_F(RunTest, planHeldByAnotherRunIsRefusedBeforeAnythingRuns) {

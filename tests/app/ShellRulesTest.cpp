@@ -101,7 +101,27 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{"unknownTotal",
                      {.phase = 2, .phaseCount = 2, .unit = Unit::Rows, .done = 10, .total = 0},
                      500,
-                     "Fase 2 di 2"}),
+                     "Fase 2 di 2"},
+        // Before the walk: the backup and its check, by tables.
+        ProgressCase{"backupThirdOfTwelveTables",
+                     {.stage = RunProgress::Stage::Backup,
+                      .unit = Unit::Tables,
+                      .done = 3,
+                      .total = 12,
+                      .bytes = uint64_t{5} << 20},
+                     250,
+                     "Backup del database: tabella 3 di 12, 5.0 MB"},
+        ProgressCase{"backupStarting",
+                     {.stage = RunProgress::Stage::Backup, .unit = Unit::Tables},
+                     0,
+                     "Backup del database: tabella 0"},
+        ProgressCase{"backupCheckDone",
+                     {.stage = RunProgress::Stage::BackupCheck,
+                      .unit = Unit::Tables,
+                      .done = 12,
+                      .total = 12},
+                     1000,
+                     "Verifica del backup: tabella 12 di 12"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

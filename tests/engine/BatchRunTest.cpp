@@ -133,13 +133,21 @@ TEST_F(BatchRun, aFailedStatementIsLoggedInFiveEntriesAndTheScriptGoesOn) {
                .testo = "insert into T values (1);\r\n  insert into NOPE values (2); /* x */\r\n"
                         "insert into T values (3);"}});
     m_dm.RunBatch();
-    ASSERT_EQ(m_host.log.size(), 9u);
+    ASSERT_EQ(m_host.log.size(), 10u);
     EXPECT_EQ(m_host.log[2], "ERRORE:");
     EXPECT_NE(m_host.log[3].find("NOPE"), std::string::npos) << m_host.log[3];
     EXPECT_EQ(m_host.log[4], kDashes);
     EXPECT_EQ(m_host.log[5], "  insert into NOPE values (2)\r\n\r\n");
     EXPECT_EQ(m_host.log[6], kDashes);
     EXPECT_EQ(m_host.log[7], "FASE 1 TERMINATA.");
+    // One more line says what the failure means for the phase.
+    EXPECT_EQ(m_host.log[8],
+              "FASE 1: 1 ISTRUZIONE FALLITA; LA FASE E' CONSIDERATA ESEGUITA E NON VERRA' "
+              "RIPETUTA.");
+    ASSERT_EQ(m_dm.FailedPhases.size(), 1u);
+    EXPECT_EQ(m_dm.FailedPhases[0].id, 1);
+    EXPECT_EQ(m_dm.FailedPhases[0].failedStatements, 1u);
+    EXPECT_FALSE(m_dm.FailedPhases[0].importFailed);
     EXPECT_EQ(count("select count(*) from T"), 2);
     EXPECT_EQ(m_host.messages,
               (std::vector<std::string>{"Query batch: Batch eseguito con errori"}));

@@ -162,20 +162,34 @@ TEST_F(RunTool, theLogFileHasEveryLineTimedPhaseDurationsAndTheOutcome) {
         EXPECT_TRUE(std::regex_match(line, stamped)) << line;
         text += line.substr(24) + "\n";
     }
-    const std::regex expected("INIZIO: tarvolen-run " TARVOLEN_VERSION
-                              ", alias registry, piano \\./dbquery\\.xml\n"
-                              "Il database non \xC3\xA8 corretto\\.\n"
-                              "Versione del DB PRIMA dell'aggiornamento: 1\\.0\\.0\\.0\n"
-                              "FASE 1 SCRIPT IN ESECUZIONE\\.\n"
-                              "ERRORE:\n(.*\n)+"
-                              "FASE 1 TERMINATA\\.\n"
-                              "FASE 1 DURATA: \\d+\\.\\d{3} s\n"
-                              "FASE 2 PROCEDURA GIA' ESEGUITA\\.\n"
-                              "Versione del DB DOPO l'aggiornamento: 1\\.1\\.0\\.0\n"
-                              "Batch eseguito con errori\n"
-                              "ISTRUZIONI FALLITE: 2, IMPORT FALLITI: 0\n"
-                              "DURATA DELL'ESECUZIONE: \\d+\\.\\d{3} s, CODICE DI USCITA 1\n");
+    const std::regex expected(
+        "INIZIO: tarvolen-run " TARVOLEN_VERSION
+        ", alias registry, piano \\./dbquery\\.xml\n"
+        "UTENTI: sistema \\S+, database SYSDBA\n"
+        "Log dell'esecuzione: \\./log/\\d{8}-\\d{6}-registry\\.log\n"
+        "NESSUN BACKUP DEL DATABASE PRIMA DELL'AGGIORNAMENTO \\(--backup DIR\\)\n"
+        "Il database non \xC3\xA8 corretto\\.\n"
+        "Versione del DB PRIMA dell'aggiornamento: 1\\.0\\.0\\.0\n"
+        "FASE 1 SCRIPT IN ESECUZIONE\\.\n"
+        "ERRORE:\n(.*\n)+"
+        "FASE 1 TERMINATA\\.\n"
+        "FASE 1: 2 ISTRUZIONI FALLITE; LA FASE E' CONSIDERATA ESEGUITA E "
+        "NON VERRA' RIPETUTA\\.\n"
+        "FASE 1 DURATA: \\d+\\.\\d{3} s\n"
+        "FASE 2 PROCEDURA GIA' ESEGUITA\\.\n"
+        "Versione del DB DOPO l'aggiornamento: 1\\.1\\.0\\.0\n"
+        "Batch eseguito con errori\n"
+        "FASI CON ERRORI: 1 \\(2 ISTRUZIONI FALLITE, CONSIDERATA "
+        "ESEGUITA\\)\n"
+        "ISTRUZIONI FALLITE: 2, IMPORT FALLITI: 0\n"
+        "DURATA DELL'ESECUZIONE: \\d+\\.\\d{3} s, CODICE DI USCITA 1\n");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
+    // The run kept the same log beside the plan, whatever --log said.
+    std::vector<std::filesystem::path> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(path("log")))
+        kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(readWholeFile(kept[0].string()), log.substr(15));
     // stdout has the log lines without timestamps, and nothing the log file alone holds.
     EXPECT_EQ(r.out.find("DURATA"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("FASE 1 TERMINATA.\n"), std::string::npos) << r.out;

@@ -132,6 +132,84 @@ TEST_F(FileSafety, temporariesOfWritersThatDiedAreRemovedAndOthersKept) {
     EXPECT_EQ(names(), expected);
 }
 
+TEST_F(FileSafety, abandonedTemporariesOfOneKindOfFileAreRemovedFolderWide) {
+    long dead = 0;
+    {
+        ChildProcess gone(TARVOLEN_OS_CHILD, {"exit"});
+        dead = std::stol(gone.readLine());
+        gone.wait();
+    }
+    const std::string gone = std::to_string(dead);
+    const std::string self = std::to_string(os::currentProcessId());
+    // A backup's and a scratch database's files being written by a process that died, for
+    // targets of any name that ends so; kept: this process's own, another kind's, a finished
+    // backup, names that only look like temporaries.
+    const std::set<std::string> stale = {".anagrafe-1.0.0.0-20260502-140307.fbk." + gone + "-77.1.2",
+                                         ".verifica.fbk." + gone + ".3.4",
+                                         ".verifica.fbk.bak." + gone + ".5.6"};
+    const std::set<std::string> kept = {".anagrafe-1.0.0.0-20260502-140307.fbk." + self + ".1.2",
+                                        ".dbquery.xml." + gone + ".1.2",
+                                        "anagrafe-1.0.0.0-20260502-140307.fbk",
+                                        ".fbk." + gone, "x.fbk." + gone + ".1.2"};
+    for (const auto& name : stale) write(name, "x");
+    for (const auto& name : kept) write(name, "x");
+    RemoveAbandonedTemporaries(m_folder.path().string(), ".fbk");
+    EXPECT_EQ(names(), kept);
+
+    // A name given to this process is one such temporary, kept while this process lives, and
+    // removed by the next write beside it once its writer is gone.
+    const std::string mine = TemporaryNameBeside(path("nuovo.fbk"));
+    EXPECT_EQ(fs::path(mine).parent_path(), m_folder.path());
+    write(fs::path(mine).filename().string(), "x");
+    RemoveAbandonedTemporaries(m_folder.path().string(), ".fbk");
+    EXPECT_TRUE(fs::exists(mine));
+    const std::string named = fs::path(mine).filename().string();
+    const std::string asIfDead = "." + std::string("nuovo.fbk.") + gone +
+                                 named.substr(named.find('.', std::string(".nuovo.fbk.").size()));
+    fs::rename(mine, path(asIfDead));
+    writeFileAtomically(path("nuovo.fbk"), "whole");
+    EXPECT_FALSE(fs::exists(path(asIfDead)));
+}
+
+TEST_F(FileSafety, aSecondNameNeverTakesAnotherFilesPlace) {
+    write("backup.tmp", "whole");
+    write("taken.fbk", "another");
+    EXPECT_EQ(os::addName(path("backup.tmp"), path("taken.fbk")), std::errc::file_exists);
+    EXPECT_EQ(os::renameToFreeName(path("backup.tmp"), path("taken.fbk")), std::errc::file_exists);
+    EXPECT_EQ(readWholeFile(path("taken.fbk")), "another");
+    EXPECT_FALSE(os::addName(path("backup.tmp"), path("free.fbk")));
+    EXPECT_EQ(os::stampOf(path("free.fbk"))->index, os::stampOf(path("backup.tmp"))->index);
+    EXPECT_FALSE(os::renameToFreeName(path("backup.tmp"), path("moved.fbk")));
+    EXPECT_EQ(readWholeFile(path("moved.fbk")), "whole");
+    // A rename takes the place of the file there, in one step.
+    EXPECT_FALSE(os::renameFile(path("moved.fbk"), path("taken.fbk")));
+    EXPECT_EQ(readWholeFile(path("taken.fbk")), "whole");
+    EXPECT_EQ(names(), (std::set<std::string>{"free.fbk", "taken.fbk"}));
+
+    // A new file is made only once; a folder is made once, and again is no error.
+    std::error_code error;
+    EXPECT_TRUE(os::File::createNew(path("run.log"), error).isOpen());
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(os::File::createNew(path("run.log"), error).isOpen());
+    EXPECT_EQ(error, std::errc::file_exists);
+    EXPECT_FALSE(os::makeFolder(path("log")));
+    EXPECT_FALSE(os::makeFolder(path("log")));
+    EXPECT_EQ(os::kindOf(path("log")), os::FileKind::Directory);
+    EXPECT_TRUE(os::makeFolder(path("none/log")));
+    error = {};
+    EXPECT_EQ(os::kindOf(path("none/log"), error), os::FileKind::Missing);
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    error = {};
+    const std::vector<std::string> entries = os::folderEntries(m_folder.path().string(), error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(std::set<std::string>(entries.begin(), entries.end()),
+              (std::set<std::string>{"free.fbk", "log", "run.log", "taken.fbk"}));
+    os::folderEntries(path("none"), error);
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(os::flushFile(path("taken.fbk")));
+    EXPECT_GT(os::freeSpace(m_folder.path().string()), 0u);
+}
+
 TEST_F(FileSafety, onlyRegularFilesAreRead) {
     fs::create_directory(m_folder.path() / "folder");
 #ifdef _WIN32

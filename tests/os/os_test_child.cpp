@@ -5,10 +5,18 @@
 //   os_test_child lock PLAN            holds the plan's lock
 //   os_test_child journal PLAN COUNT   appends the marks 1..COUNT to the plan's journal
 //   os_test_child replace FILE A B     writes FILE with A's and B's bytes in turn, forever
+//   os_test_child lines                "uno" on standard output, "due" on standard error, then
+//                                      "tre" CR LF "quattro" with no line end; exits with 3
+//   os_test_child args ARG...          prints each argument as "[ARG]" on a line of its own
+//   os_test_child env NAME...          prints "NAME=value", or "NAME unset", for each name
+//   os_test_child sleep                prints "started" and sleeps for 30 seconds
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
+#include <thread>
 
 #include "base/os/Process.h"
 #include "plan/MarksJournal.h"
@@ -52,6 +60,30 @@ int main(int argc, char** argv) {
             waitForTheEnd();
             return 0;
         }
+        if (what == "lines") {
+            say("uno");
+            std::fputs("due\n", stderr);
+            std::fflush(stderr);
+            std::fputs("tre\r\nquattro", stdout);
+            std::fflush(stdout);
+            return 3;
+        }
+        if (what == "args") {
+            for (int i = 2; i < argc; ++i) say(std::string("[") + argv[i] + "]");
+            return 0;
+        }
+        if (what == "env") {
+            for (int i = 2; i < argc; ++i) {
+                const char* value = std::getenv(argv[i]);
+                say(std::string(argv[i]) + (value != nullptr ? "=" + std::string(value) : " unset"));
+            }
+            return 0;
+        }
+        if (what == "sleep") {
+            say("started");
+            std::this_thread::sleep_for(std::chrono::seconds(30));
+            return 0;
+        }
         if (what == "replace" && argc == 5) {
             const std::string bytes[] = {readWholeFile(argv[3]), readWholeFile(argv[4])};
             WriteOptions keepBackup;
@@ -63,6 +95,7 @@ int main(int argc, char** argv) {
         say(std::string("failed: ") + e.what());
         return 1;
     }
-    say("usage: os_test_child exit | lock PLAN | journal PLAN COUNT | replace FILE A B");
+    say("usage: os_test_child exit | lock PLAN | journal PLAN COUNT | replace FILE A B | lines | "
+        "args ARG... | env NAME... | sleep");
     return 2;
 }

@@ -89,6 +89,30 @@ TEST_F(FileIO, aWriteLeavesOnlyTheFileAndRemovesTemporariesOfDeadWriters) {
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), "new");
 }
 
+TEST_F(FileIO, abandonedTemporariesOfOneKindOfFileAreRemovedFolderWide) {
+    const std::string dead = std::to_string(deadProcess());
+    const std::string alive = std::to_string(::getppid());
+    // A backup's and a database's files being written by processes that died, for targets of
+    // any name that ends so; others are kept: a live writer's, another kind's, no temporary.
+    const std::vector<std::string> stale = {
+        ".anagrafe-1.0.0.0-20260502-140307.fbk." + dead + "-77.1.2",
+        ".verifica.fbk." + dead + ".3.4"};
+    const std::vector<std::string> kept = {
+        ".anagrafe-1.0.0.0-20260502-140307.fbk." + alive + ".1.2", ".dbquery.xml." + dead + ".1.2",
+        "anagrafe-1.0.0.0-20260502-140307.fbk", ".fbk." + dead, "x.fbk." + dead + ".1.2"};
+    for (const auto& name : stale) write(name, "x");
+    for (const auto& name : kept) write(name, "x");
+    RemoveAbandonedTemporaries(m_dir.string(), ".fbk");
+    EXPECT_EQ(names(), std::set<std::string>(kept.begin(), kept.end()));
+
+    // A name of this process's own is one such temporary, kept while this process lives.
+    const std::string mine = TemporaryNameBeside(path("nuovo.fbk"));
+    EXPECT_EQ(fs::path(mine).parent_path(), m_dir);
+    write(fs::path(mine).filename().string(), "x");
+    RemoveAbandonedTemporaries(m_dir.string(), ".fbk");
+    EXPECT_TRUE(fs::exists(mine));
+}
+
 TEST_F(FileIO, aSymbolicLinkIsWrittenThroughToItsTarget) {
     fs::create_directory(m_dir / "real");
     write("real/plan.xml", "old");

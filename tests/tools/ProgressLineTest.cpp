@@ -27,6 +27,14 @@ RunProgress progress(int phase, int count, int id, RunProgress::Unit unit, size_
     return p;
 }
 
+// Before the walk: the backup, its check, or a restore, by tables.
+RunProgress stage(RunProgress::Stage stage, size_t done, size_t total, uint64_t bytes) {
+    RunProgress p = progress(0, 4, 0, RunProgress::Unit::Tables, done, total);
+    p.stage = stage;
+    p.bytes = bytes;
+    return p;
+}
+
 TEST(ProgressText, namesPhaseIdUnitAndElapsedTime) {
     struct Case {
         RunProgress progress;
@@ -44,6 +52,12 @@ TEST(ProgressText, namesPhaseIdUnitAndElapsedTime) {
          "phase 2/9 (ID 20): 3:02:05 elapsed"},
         {progress(2, 9, 20, RunProgress::Unit::None, 0, 0), 59min + 59s,
          "phase 2/9 (ID 20): 59:59 elapsed"},
+        {stage(RunProgress::Stage::Backup, 3, 12, uint64_t{5} << 20), 12s,
+         "backup: table 3 of 12, 5.0 MB, 0:12 elapsed"},
+        {stage(RunProgress::Stage::Backup, 0, 0, 0), 0s, "backup: table 0, 0:00 elapsed"},
+        {stage(RunProgress::Stage::BackupCheck, 12, 12, 0), 20s,
+         "backup check: table 12 of 12, 0:20 elapsed"},
+        {stage(RunProgress::Stage::Restore, 4, 0, 0), 61s, "restore: table 4, 1:01 elapsed"},
     };
     for (const Case& c : cases) EXPECT_EQ(ProgressText(c.progress, c.elapsed), c.text);
 }

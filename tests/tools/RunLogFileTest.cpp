@@ -1,18 +1,19 @@
-// The log file of tarvolen-run: a timestamp on every line, appended, flushed as it goes.
+// The log file of a run: a timestamp on every line, appended, flushed as it goes.
 
-#include "tools/RunLogFile.h"
+#include "engine/RunLog.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "../TestFolder.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 
-namespace tarvolen::cli {
+namespace tarvolen {
 namespace {
 
 using namespace std::chrono_literals;
@@ -48,9 +49,8 @@ TEST_F(RunLogFileTest, durationsAreSecondsToTheMillisecond) {
 }
 
 TEST_F(RunLogFileTest, everyLineIsStampedAndReachesTheFileAtOnce) {
-    const TerminalText utf8(false);
     auto now = m_time;
-    RunLogFile log(path("run.log"), utf8, [&] { return now; });
+    RunLogFile log(path("run.log"), LogEncoding::Utf8, [&] { return now; });
     log.write("FASE 1 SCRIPT IN ESECUZIONE.");
     // Written through before the next line comes: a killed run keeps its log to here.
     EXPECT_EQ(readWholeFile(path("run.log")),
@@ -66,23 +66,21 @@ TEST_F(RunLogFileTest, everyLineIsStampedAndReachesTheFileAtOnce) {
 }
 
 TEST_F(RunLogFileTest, appendsToALogThatIsThere) {
-    const TerminalText raw(true);
     {
-        RunLogFile first(path("run.log"), raw, [&] { return m_time; });
+        RunLogFile first(path("run.log"), LogEncoding::Unchanged, [&] { return m_time; });
         first.write("one");
     }
-    RunLogFile second(path("run.log"), raw, [&] { return m_time; });
+    RunLogFile second(path("run.log"), LogEncoding::Unchanged, [&] { return m_time; });
     second.write("two");
     EXPECT_EQ(readWholeFile(path("run.log")),
               "2024-05-02 14:03:07.250 one\n2024-05-02 14:03:07.250 two\n");
 }
 
 TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
-    const TerminalText raw(true);
     // Named with the platform's own separators, as the message names it.
     const std::string file = (m_folder.path() / "no-such-folder" / "run.log").string();
     try {
-        RunLogFile log(file, raw);
+        RunLogFile log(file, LogEncoding::Unchanged);
         FAIL() << "opened";
     } catch (const EFCreateError& e) {
         EXPECT_EQ(std::string(e.what()),
@@ -90,5 +88,33 @@ TEST_F(RunLogFileTest, aFileThatCannotBeCreatedIsRefusedWithItsPath) {
     }
 }
 
+TEST_F(RunLogFileTest, eachRunKeepsALogOfItsOwnInTheLogFolderBesideThePlan) {
+    const std::string plan = path("dbquery.xml");
+    const std::string folder = (m_folder.path() / "log").string();
+    EXPECT_EQ(RunLogFolder(plan), folder);
+    const std::string first = CreateKeptRunLog(plan, "anagrafe", m_time);
+    EXPECT_EQ(first, (m_folder.path() / "log" / "20240502-140307-anagrafe.log").string());
+    // A second run in the same second, and one whose alias holds what a file name should not.
+    EXPECT_EQ(CreateKeptRunLog(plan, "anagrafe", m_time),
+              (m_folder.path() / "log" / "20240502-140307-anagrafe-2.log").string());
+    EXPECT_EQ(CreateKeptRunLog(plan, "comune/Mondov\xEC 2", m_time + 1s),
+              (m_folder.path() / "log" / "20240502-140308-comune_Mondov__2.log").string());
+    EXPECT_EQ(readWholeFile(first), "");
+
+    // A "log" that is a file: the refusal names the path below it, as the window and
+    // tarvolen-run report it.
+    const std::string other = (m_folder.path() / "altro" / "dbquery.xml").string();
+    std::filesystem::create_directory(m_folder.path() / "altro");
+    std::ofstream((m_folder.path() / "altro" / "log").string()) << "x";
+    try {
+        CreateKeptRunLog(other, "anagrafe", m_time);
+        FAIL() << "created";
+    } catch (const EFCreateError& e) {
+        const std::string opening =
+            "Cannot create file \"" + (m_folder.path() / "altro" / "log").string();
+        EXPECT_EQ(std::string(e.what()).substr(0, opening.size()), opening) << e.what();
+    }
+}
+
 }  // namespace
-}  // namespace tarvolen::cli
+}  // namespace tarvolen

@@ -3,7 +3,7 @@
 #   usage: completion-test.sh COMPLETION_DIR
 set -uo pipefail
 completion_dir=$1
-for tool in tarvolen-run tarvolen-plan tarvolen-cds; do
+for tool in tarvolen-run tarvolen-plan tarvolen-cds tarvolen-backup; do
   # shellcheck source=/dev/null
   source "$completion_dir/$tool" || { echo "FAIL: $tool does not load" >&2; exit 1; }
 done
@@ -14,7 +14,8 @@ cd "$folder" || exit 1
 printf '[anagrafe]\nDatabase = a.fdb\n; a comment\n[anagrafe_server]\nDatabase = h:/b.fdb\n' \
   >aliases.ini
 export TARVOLEN_ALIASES=$folder/aliases.ini
-touch fase-010.sql fase-020.sql vie.xml
+touch fase-010.sql fase-020.sql vie.xml anagrafe-1.0.0.0-20260502-140307.fbk
+mkdir backups bin
 
 failures=0
 # expect "WORDS ON THE LINE" "EXPECTED REPLIES": the last word is the one being completed.
@@ -41,7 +42,12 @@ expect "tarvolen-run --alias anagrafe_s" "anagrafe_server"
 expect "tarvolen-run --log v" "vie.xml"
 expect "tarvolen-run --dry" "--dry-run"
 expect "tarvolen-run --user " ""
-expect "tarvolen-plan " "--help --version add init list mark remove validate"
+expect "tarvolen-run --backup b" "backups bin"
+expect "tarvolen-run --verify" "--verify-backup"
+expect "tarvolen-run --no-b" "--no-backup"
+expect "tarvolen-plan " "--help --version add history init list mark remove validate"
+expect "tarvolen-plan hi" "history"
+expect "tarvolen-plan history --" "--help --plan"
 expect "tarvolen-plan va" "validate"
 expect "tarvolen-plan add --sc" "--script"
 expect "tarvolen-plan add --id 10 --version 1.1.0.0 --script fa" "fase-010.sql fase-020.sql"
@@ -56,6 +62,14 @@ expect "tarvolen-cds " "--help --version check convert dump"
 expect "tarvolen-cds check v" "vie.xml"
 expect "tarvolen-cds dump v" "vie.xml"
 expect "tarvolen-cds dump vie.xml " ""
+expect "tarvolen-backup " "--help --version create list restore"
+expect "tarvolen-backup create --alias ana" "anagrafe anagrafe_server"
+expect "tarvolen-backup create --alias anagrafe b" "backups bin"
+expect "tarvolen-backup create --v" "--verify"
+expect "tarvolen-backup list " "backups bin"
+expect "tarvolen-backup restore --y" "--yes"
+expect "tarvolen-backup restore --alias anagrafe a" "anagrafe-1.0.0.0-20260502-140307.fbk"
+expect "tarvolen-backup restore --plan f" "fase-010.sql fase-020.sql"
 
 [ "$failures" -eq 0 ] && echo "completion: every case as expected"
 exit $((failures > 0))

@@ -11,7 +11,7 @@ fail() {
 }
 
 for page in "$man_dir"/tarvolen.1 "$man_dir"/tarvolen-run.1 "$man_dir"/tarvolen-plan.1 \
-  "$man_dir"/tarvolen-cds.1; do
+  "$man_dir"/tarvolen-cds.1 "$man_dir"/tarvolen-backup.1; do
   [ -f "$page" ] || { fail "$page is missing"; continue; }
   warnings=$(groff -man -ww -z -Tutf8 "$page" 2>&1)
   [ -z "$warnings" ] || fail "$page: $warnings"
@@ -21,7 +21,7 @@ for page in "$man_dir"/tarvolen.1 "$man_dir"/tarvolen-run.1 "$man_dir"/tarvolen-
     fail "$page: no NAME or SYNOPSIS section"
 done
 
-for tool in tarvolen-run tarvolen-plan tarvolen-cds; do
+for tool in tarvolen-run tarvolen-plan tarvolen-cds tarvolen-backup; do
   page="$man_dir/$tool.1"
   help=$("$tools_dir/$tool" --help) || fail "$tool --help exited with $?"
   # The page's text as it reads, with roff's escaped hyphens as hyphens.
