@@ -61,8 +61,8 @@ RunLogFile::RunLogFile(const std::string& path, LogEncoding encoding, Clock cloc
     if (!m_file) throw EFCreateError(createError(path, {errno, std::generic_category()}));
 }
 
-void RunLogFile::write(std::string_view text) {
-    const std::string stamp = LogTimestamp(m_clock());
+void RunLogFile::write(std::string_view text, std::chrono::system_clock::time_point time) {
+    const std::string stamp = LogTimestamp(time);
     std::string lines;
     lines.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

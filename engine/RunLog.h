@@ -34,7 +34,9 @@ class RunLogFile {
         Clock clock = [] { return std::chrono::system_clock::now(); });
 
     // Writes each line of `text` (a CR LF pair ends a line) after the timestamp, then flushes.
-    void write(std::string_view text);
+    void write(std::string_view text) { write(text, m_clock()); }
+    // The same with the time given, so that logs written side by side carry the same stamps.
+    void write(std::string_view text, std::chrono::system_clock::time_point time);
     const std::string& path() const { return m_path; }
 
   private:

@@ -234,7 +234,8 @@ class TerminalHost : public EngineHost {
         }
     }
     void logOnly(std::string_view text) {
-        for (RunLogFile* log : m_logs) log->write(text);
+        const auto now = std::chrono::system_clock::now();
+        for (RunLogFile* log : m_logs) log->write(text, now);
     }
 
   private:
