@@ -104,7 +104,7 @@ TfdLogin::TfdLogin(TdmMain& dm, bool& loginConfirmed, QWidget* parent)
 }
 
 void TfdLogin::FormActivate() {
-    EDLogin->setText(fromAnsi(m_dm.dbsagg.params().value("USER NAME")));
+    EDLogin->setText(fromAnsi(m_dm.dbsagg().params().value("USER NAME")));
     EDPasswd->clear();
 }
 

@@ -50,7 +50,7 @@ Program::Program(const Dialogs& dialogs, ShellSettings settings,
     m_fmMain = std::make_unique<TfmMain>(*m_dmMain, m_dialogs, std::move(settings));
     m_fmMain->FormCreate();
     m_fmManutenzione =
-        std::make_unique<TfmManutenzione>(m_dmMain->cdsQuery, m_dialogs, m_fmMain.get());
+        std::make_unique<TfmManutenzione>(m_dmMain->cdsQuery(), m_dialogs, m_fmMain.get());
     m_fmMain->setMaintenanceWindow(m_fmManutenzione.get());
 }
 
@@ -71,7 +71,7 @@ void Program::finish() {
 }
 
 void Program::finishDataModule() {
-    TClientDataSet& plan = m_dmMain->cdsQuery;
+    TClientDataSet& plan = m_dmMain->cdsQuery();
     try {
         // A window with no changes of its own writes nothing; changes go through the merge
         // with the plan file as it is now.

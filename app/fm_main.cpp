@@ -95,6 +95,22 @@ TfmMain::~TfmMain() {
 }
 
 void TfmMain::buildLayout() {
+    buildMenus();
+    auto* client = new QWidget(this);
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    buildAliasPanel(client);
+    buildLogView(client);
+    buildRunPanel(client);
+    column->addWidget(Panel1);
+    column->addWidget(Memo1, 1);
+    column->addWidget(Panel2);
+    setCentralWidget(client);
+    placeOnScreen();
+}
+
+void TfmMain::buildMenus() {
     File1 = menuBar()->addMenu("File");
     File1->setObjectName("File1");
     Esci1 = File1->addAction("Esci");
@@ -110,12 +126,9 @@ void TfmMain::buildLayout() {
     connect(Esci1, &QAction::triggered, this, [this] { guarded([this] { Esci1Click(); }); });
     connect(Manutenzione1, &QAction::triggered, this,
             [this] { guarded([this] { Manutenzione1Click(); }); });
+}
 
-    auto* client = new QWidget(this);
-    auto* column = new QVBoxLayout(client);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-
+void TfmMain::buildAliasPanel(QWidget* client) {
     Panel1 = new QWidget(client);
     Panel1->setObjectName("Panel1");
     Panel1->setFixedHeight(45);
@@ -152,7 +165,9 @@ void TfmMain::buildLayout() {
     aliasRow->addWidget(dbtxtGestore, 1);
     connect(DatabaseComboBox1, &QComboBox::activated, this,
             [this](int index) { DatabaseComboBox1Click(index); });
+}
 
+void TfmMain::buildLogView(QWidget* client) {
     Memo1 = new QPlainTextEdit(client);
     Memo1->setObjectName("Memo1");
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -160,7 +175,9 @@ void TfmMain::buildLayout() {
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // A log of a long run would otherwise be kept twice, once more in the undo history.
     Memo1->setUndoRedoEnabled(false);
+}
 
+void TfmMain::buildRunPanel(QWidget* client) {
     Panel2 = new QWidget(client);
     Panel2->setObjectName("Panel2");
     Panel2->setFixedHeight(41);
@@ -201,12 +218,9 @@ void TfmMain::buildLayout() {
     runRow->addWidget(Panel3);
     connect(SpeedButton1, &QToolButton::clicked, this,
             [this] { guarded([this] { SpeedButton1Click(); }); });
+}
 
-    column->addWidget(Panel1);
-    column->addWidget(Memo1, 1);
-    column->addWidget(Panel2);
-    setCentralWidget(client);
-
+void TfmMain::placeOnScreen() {
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect desktop = screen->availableGeometry();
@@ -272,9 +286,9 @@ std::string TfmMain::selectedAlias() const {
 }
 
 void TfmMain::SelectDatabase() {
-    m_dm.dbsagg.close();
-    m_dm.dbsagg.params().clear();
-    m_dm.dbsagg.setAliasName(selectedAlias());
+    m_dm.dbsagg().close();
+    m_dm.dbsagg().params().clear();
+    m_dm.dbsagg().setAliasName(selectedAlias());
     if (m_dm.LoginPassword.empty()) {
         LoginConfirmed = false;
         TfdLogin login(m_dm, LoginConfirmed);
@@ -282,7 +296,7 @@ void TfmMain::SelectDatabase() {
         if (!LoginConfirmed) return;
     }
     try {
-        m_dm.dbsagg.open();
+        m_dm.dbsagg().open();
     } catch (const database::DatabaseError& e) {
         // Retrying a password the server refused would only count more failed logins against
         // the account: the next choice of alias asks again.
@@ -295,15 +309,20 @@ void TfmMain::SelectDatabase() {
 }
 
 void TfmMain::refreshGestore() {
-    m_gestore.clear();
+    std::string gestore;
     try {
-        m_gestore = m_dm.ManagingMunicipality();
-        if (m_gestore.size() > kNomeComuneLength) m_gestore.resize(kNomeComuneLength);
+        gestore = m_dm.ManagingMunicipality();
+        if (gestore.size() > kNomeComuneLength) gestore.resize(kNomeComuneLength);
+    } catch (const database::ConnectionLost&) {
+        // The connection is gone, which says nothing of the registry tables; the window keeps
+        // the municipality it showed, as for any failure before it is read.
+        throw;
     } catch (const std::exception&) {
-        // Whatever failed, the database lacks what the registry tables should hold.
+        // Whatever else failed, the database lacks what the registry tables should hold.
         m_dialogs.message(this, QStringLiteral("Il database non è corretto."),
                           QStringLiteral("Error"), QMessageBox::Critical);
     }
+    m_gestore = gestore;
     const std::string_view shown = trimmedRight(m_gestore);
     dbtxtGestore->setText(fromAnsi(shown));
     lblGestore->setVisible(!shown.empty());
@@ -312,14 +331,14 @@ void TfmMain::refreshGestore() {
 void TfmMain::DatabaseComboBox1Click(int index) {
     // Choosing the connected entry again changes nothing; choosing an entry whose connection
     // failed or was cancelled tries again.
-    if (index == m_aliasIndex && m_dm.dbsagg.connected()) return;
+    if (index == m_aliasIndex && m_dm.dbsagg().connected()) return;
     m_aliasIndex = index;
     guarded([this] { SelectDatabase(); });
 }
 
 void TfmMain::SpeedButton1Click() {
     if (m_running) return;
-    if (!m_dm.dbsagg.connected()) {
+    if (!m_dm.dbsagg().connected()) {
         m_dialogs.message(this, QStringLiteral("SELEZIONARE UN ALIAS"), QStringLiteral("Errore"),
                           QMessageBox::Critical);
         return;
@@ -350,7 +369,7 @@ void TfmMain::RunUpdate() {
     // is brought to what its file holds now, so that a phase another program ran since this
     // window read it is not run again.
     std::optional<SharedPlanFile::Hold> held;
-    if (!m_dm.cdsQuery.FileName().empty()) {
+    if (!m_dm.cdsQuery().FileName().empty()) {
         held.emplace(m_dm.PlanFile().hold());
         m_dm.PlanFile().BringUpToDate();
     }
@@ -375,8 +394,9 @@ std::string TfmMain::configuredBackupFolder() const {
 
 std::string TfmMain::BackupFolder() const {
     const std::string configured = configuredBackupFolder();
-    const std::string plan =
-        m_dm.cdsQuery.FileName().empty() ? std::string(".") : fullPath(m_dm.cdsQuery.FileName());
+    const std::string plan = m_dm.cdsQuery().FileName().empty()
+                                 ? std::string(".")
+                                 : fullPath(m_dm.cdsQuery().FileName());
     const std::filesystem::path planFolder = std::filesystem::path(plan).parent_path();
     if (configured.empty()) return (planFolder / "backup").string();
     const std::filesystem::path folder(configured);
@@ -421,9 +441,9 @@ void TfmMain::CartellaBackup1Click() {
 void TfmMain::startRunLog() {
     m_runLog.reset();
     m_runLogNamed = false;
-    if (m_dm.cdsQuery.FileName().empty()) return;
-    m_runLog = std::make_unique<WindowRunLog>(fullPath(m_dm.cdsQuery.FileName()),
-                                              m_dm.dbsagg.aliasName(), m_dm.LoginUser);
+    if (m_dm.cdsQuery().FileName().empty()) return;
+    m_runLog = std::make_unique<WindowRunLog>(fullPath(m_dm.cdsQuery().FileName()),
+                                              m_dm.dbsagg().aliasName(), m_dm.LoginUser);
 }
 
 void TfmMain::nameRunLog() {
@@ -436,8 +456,9 @@ void TfmMain::finishRunLog(const QString* failure) {
     if (!m_runLog) return;
     nameRunLog();
     if (failure != nullptr) m_runLog->write(toAnsi(*failure));
-    m_runLog->finish(m_dm.FailedStatements, m_dm.FailedImports,
-                     failure != nullptr ? 2 : (m_dm.BatchHasErrors ? 1 : 0));
+    const RunSummary& run = m_dm.LastRun();
+    m_runLog->finish(run.failedStatements, run.failedImports,
+                     failure != nullptr ? 2 : (run.BatchHasErrors ? 1 : 0));
     m_runLog.reset();
 }
 

@@ -104,7 +104,14 @@ class TfmMain : public QMainWindow, public EngineHost {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The window's widgets, built in the order they show: menus, the alias row, the activity
+    // log, the run row; then the window's size and place.
     void buildLayout();
+    void buildMenus();
+    void buildAliasPanel(QWidget* client);
+    void buildLogView(QWidget* client);
+    void buildRunPanel(QWidget* client);
+    void placeOnScreen();
     void fillAliasList();
     void refreshGestore();
     void setRunning(bool running);

@@ -305,12 +305,12 @@ void benchRun(int argc, char** argv, int statements, int failEvery, int importRo
         dm.setHost(&quiet);
         dm.LoginUser = "SYSDBA";
         dm.Connect("motore");
-        dm.cdsQuery.SetFileName("motore.xml");
+        dm.cdsQuery().SetFileName("motore.xml");
         dm.ReloadPlan();
         const auto start = Clock::now();
         dm.RunBatch();
         engineSeconds = secondsSince(start);
-        dm.cdsQuery.Close();
+        dm.cdsQuery().Close();
     }
     // The import reads and decodes its whole data file before its first row, with no event-loop
     // pass in between: this is the part of the longest gap that comes from there.

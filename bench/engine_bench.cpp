@@ -217,15 +217,15 @@ Rate importRate(const std::string& dataFile, int rows, const Target& target) {
     QuietHost host;
     TdmMain dm;
     dm.setHost(&host);
-    dm.dbsagg.setAliasConfig(aliasesIn(folder, target));
+    dm.dbsagg().setAliasConfig(aliasesIn(folder, target));
     dm.LoginUser = "SYSDBA";
     dm.LoginPassword = target.password;
-    dm.cdsQuery.SetFileName((folder.path() / "dbquery.xml").string());
+    dm.cdsQuery().SetFileName((folder.path() / "dbquery.xml").string());
     dm.Connect("bench");
     dm.ReloadPlan();
     const Rate rate = rateOf(rows, [&] { dm.RunBatch(); });
-    if (dm.ImportFailed) throw std::runtime_error("the import failed");
-    dm.cdsQuery.SetFileName("");
+    if (dm.ImportFailed()) throw std::runtime_error("the import failed");
+    dm.cdsQuery().SetFileName("");
     return rate;
 }
 

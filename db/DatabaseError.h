@@ -8,6 +8,8 @@
 
 namespace tarvolen::database {
 
+// Every failure of the database layer. Not the plan store's table error (EDatabaseError in
+// plan/Errors.h), which shares no base with this one but std::runtime_error.
 class DatabaseError : public std::runtime_error {
   public:
     explicit DatabaseError(const std::string& message, long serverCode = 0)

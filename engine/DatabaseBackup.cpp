@@ -150,11 +150,11 @@ std::string checkBackup(TdmMain& dm, const std::string& folder, const std::strin
     const auto started = Clock::now();
     ScratchDatabase scratch(folder, source);
     ProgressReporter report(dm.host(), RunProgress::Stage::BackupCheck, tables);
-    database::RestoreDatabase(scratch.settings(), dm.dbsagg.params(), backup, scratch.file(),
+    database::RestoreDatabase(scratch.settings(), dm.dbsagg().params(), backup, scratch.file(),
                               [&](const database::ServiceProgress& p) { return report(p); });
     const auto restored =
-        database::TableRowCounts(scratch.open(dm.dbsagg.params().value("USER NAME")));
-    const auto original = database::TableRowCounts(dm.dbsagg);
+        database::TableRowCounts(scratch.open(dm.dbsagg().params().value("USER NAME")));
+    const auto original = database::TableRowCounts(dm.dbsagg());
     std::string differences;
     int64_t rows = 0;
     for (const auto& table : original) {
@@ -213,10 +213,10 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
     RemoveAbandonedTemporaries(request.folder, ".fdb");
 
     const std::string version = dm.ReadDatabaseVersion()->AsText();
-    const database::AliasSettings settings = dm.dbsagg.aliasSettings();
-    const size_t tables = dm.dbsagg.tableNames().size();
+    const database::AliasSettings settings = dm.dbsagg().aliasSettings();
+    const size_t tables = dm.dbsagg().tableNames().size();
     const std::string temporary = TemporaryNameBeside(
-        (fs::path(request.folder) / BackupFileName(dm.dbsagg.aliasName(), version, startedAt))
+        (fs::path(request.folder) / BackupFileName(dm.dbsagg().aliasName(), version, startedAt))
             .string());
     // Whatever ends the backup early, nothing of it is left but a whole, named file.
     struct Leftover {
@@ -229,7 +229,7 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
 
     ProgressReporter report(host, RunProgress::Stage::Backup, tables);
     try {
-        database::BackupDatabase(settings, dm.dbsagg.params(), temporary,
+        database::BackupDatabase(settings, dm.dbsagg().params(), temporary,
                                  [&](const database::ServiceProgress& p) { return report(p); });
     } catch (const database::ServiceStopped&) {
         log("BACKUP DEL DATABASE INTERROTTO: NESSUNA FASE ESEGUITA.");
@@ -244,7 +244,7 @@ BackupResult BackupDatabaseBeforeRun(TdmMain& dm, const BackupRequest& given) {
     if (const auto stamp = os::stampOf(temporary)) result.bytes = stamp->size;
     try {
         result.file =
-            nameBackup(temporary, request.folder, dm.dbsagg.aliasName(), version, startedAt);
+            nameBackup(temporary, request.folder, dm.dbsagg().aliasName(), version, startedAt);
     } catch (const std::system_error& e) {
         throw fail("il file del backup non si pu\xF2 nominare (" + os::errorText(e.code()) + ")");
     }
@@ -286,9 +286,9 @@ std::string BackupPreviewLine(TdmMain& dm, const BackupRequest& given, bool& usa
         return "BACKUP IMPOSSIBILE: " + problem;
     const std::string version = dm.ReadDatabaseVersion()->AsText();
     const std::string name =
-        BackupFileName(dm.dbsagg.aliasName(), version, std::chrono::system_clock::now());
+        BackupFileName(dm.dbsagg().aliasName(), version, std::chrono::system_clock::now());
     const uint64_t available = os::freeSpace(request.folder);
-    const uint64_t database = database::DatabaseBytes(dm.dbsagg);
+    const uint64_t database = database::DatabaseBytes(dm.dbsagg());
     std::string line = "BACKUP NELLA CARTELLA " + request.folder + ", FILE " + name +
                        ": SPAZIO LIBERO " + SizeText(available) + ", DATABASE " +
                        SizeText(database);

@@ -115,8 +115,8 @@ DatabaseRestore::DatabaseRestore(TdmMain& dm, const std::string& alias, std::str
                              "server on this machine): close it, then restore (" +
                              e.what() + ")");
     }
-    const database::AliasSettings settings = m_dm.dbsagg.aliasSettings();
-    const auto others = database::OtherAttachments(m_dm.dbsagg);
+    const database::AliasSettings settings = m_dm.dbsagg().aliasSettings();
+    const auto others = database::OtherAttachments(m_dm.dbsagg());
     if (!others.empty()) {
         std::string list;
         for (const auto& other : others) list += (list.empty() ? "" : "; ") + attachmentText(other);
@@ -129,11 +129,11 @@ DatabaseRestore::DatabaseRestore(TdmMain& dm, const std::string& alias, std::str
     if (!settings.isRemote()) {
         m_file = settings.database;
     } else {
-        m_file = database::DatabaseFileName(m_dm.dbsagg);
+        m_file = database::DatabaseFileName(m_dm.dbsagg());
         // The swap renames the server's files: they must be files of this machine, and the
         // very files the server has open (the same size to the byte).
         const auto stamp = os::stampOf(m_file);
-        const bool here = stamp && stamp->size == database::DatabaseBytes(m_dm.dbsagg) &&
+        const bool here = stamp && stamp->size == database::DatabaseBytes(m_dm.dbsagg()) &&
                           os::mayWrite(folderOf(m_file));
         if (!here) {
             throw RestoreRefused(
@@ -148,7 +148,7 @@ DatabaseRestore::DatabaseRestore(TdmMain& dm, const std::string& alias, std::str
 }
 
 RestoreOutcome DatabaseRestore::Run(const database::ServiceObserver& observer) {
-    if (m_dm.dbsagg.aliasSettings().isRemote())
+    if (m_dm.dbsagg().aliasSettings().isRemote())
         restoreOnServer(observer);
     else
         restoreInProcess(observer);
@@ -161,11 +161,11 @@ RestoreOutcome DatabaseRestore::Run(const database::ServiceObserver& observer) {
 }
 
 void DatabaseRestore::restoreInProcess(const database::ServiceObserver& observer) {
-    const database::AliasSettings settings = m_dm.dbsagg.aliasSettings();
+    const database::AliasSettings settings = m_dm.dbsagg().aliasSettings();
     RemoveAbandonedTemporaries(folderOf(m_file), fs::path(m_file).filename().string());
     const std::string restored = TemporaryNameBeside(m_file);
     try {
-        database::RestoreDatabase(settings, m_dm.dbsagg.params(), m_backup, restored, observer);
+        database::RestoreDatabase(settings, m_dm.dbsagg().params(), m_backup, restored, observer);
     } catch (...) {
         std::error_code ignored;
         fs::remove(restored, ignored);
@@ -175,7 +175,7 @@ void DatabaseRestore::restoreInProcess(const database::ServiceObserver& observer
     // go of the replaced file once that has its new name. Where an open file cannot be
     // renamed it lets go first: a program that opens the database in the moment between
     // makes the rename fail, and the database stays as it was.
-    if (os::openFilesBlockRenames()) m_dm.dbsagg.close();
+    if (os::openFilesBlockRenames()) m_dm.dbsagg().close();
     try {
         m_keptAs = swapFiles(m_file, restored,
                              ReplacedDatabaseName(m_file, std::chrono::system_clock::now()));
@@ -184,12 +184,12 @@ void DatabaseRestore::restoreInProcess(const database::ServiceObserver& observer
         fs::remove(restored, ignored);
         throw;
     }
-    m_dm.dbsagg.close();
+    m_dm.dbsagg().close();
 }
 
 void DatabaseRestore::restoreOnServer(const database::ServiceObserver& observer) {
-    const database::AliasSettings settings = m_dm.dbsagg.aliasSettings();
-    const database::LoginParams login = m_dm.dbsagg.params();
+    const database::AliasSettings settings = m_dm.dbsagg().aliasSettings();
+    const database::LoginParams login = m_dm.dbsagg().params();
     const std::string restored = besideOnServer(m_file);
     try {
         database::RestoreDatabase(settings, login, m_backup, restored, observer);
@@ -204,7 +204,7 @@ void DatabaseRestore::restoreOnServer(const database::ServiceObserver& observer)
     };
     // The server takes the database down only when nobody is attached, this program included;
     // while it is down nobody can attach, so the files change under no connection.
-    m_dm.dbsagg.close();
+    m_dm.dbsagg().close();
     try {
         database::ShutDownDatabase(settings, login, m_file);
     } catch (const database::DatabaseError& e) {

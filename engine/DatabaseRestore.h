@@ -32,7 +32,7 @@ struct RestoreOutcome {
 
 class DatabaseRestore {
   public:
-    // Connects dm.dbsagg to `alias` and checks that the database can be replaced now: no other
+    // Connects dm.dbsagg() to `alias` and checks that the database can be replaced now: no other
     // connection is attached (for an in-process database, no other program holds it), and the
     // database's file is a file of this machine. Throws RestoreRefused, or the connection's
     // DatabaseError when the alias cannot be reached. REQUIRES: the credentials set in `dm`.
@@ -45,7 +45,7 @@ class DatabaseRestore {
     // Restores the backup and puts it in the database's place. A failed restore leaves the
     // database as it was (DatabaseError with the engine's text); a connection made meanwhile
     // to a server's database refuses the swap (RestoreRefused), and the restored file is
-    // removed. dm.dbsagg is connected to the restored database afterwards.
+    // removed. dm.dbsagg() is connected to the restored database afterwards.
     RestoreOutcome Run(const database::ServiceObserver& observer);
 
   private:

@@ -13,8 +13,9 @@ namespace tarvolen {
 namespace {
 
 PhasePreview::Script previewScript(TClientDataSet& plan, const std::string& charset) {
-    const ScriptOutline outline = OutlineScript(plan.FieldByName("TESTO").AsString(),
-                                                plan.FieldByName("SEPARATORE").AsString(), charset);
+    const ScriptOutline outline =
+        OutlineScript(plan.FieldByName(planfield::kTesto).AsString(),
+                      plan.FieldByName(planfield::kSeparatore).AsString(), charset);
     PhasePreview::Script script;
     script.statementCount = outline.statementCount;
     script.unclosedComment = outline.open == ScriptSplitter::OpenAtEnd::Comment;
@@ -27,8 +28,8 @@ PhasePreview::Script previewScript(TClientDataSet& plan, const std::string& char
 
 PhasePreview::Import previewImport(TClientDataSet& plan, database::Connection& connection) {
     PhasePreview::Import import;
-    import.tableName = plan.FieldByName("NOME_TABELLA").AsString();
-    import.fileName = plan.FieldByName("NOME_FILE").AsString();
+    import.tableName = plan.FieldByName(planfield::kNomeTabella).AsString();
+    import.fileName = plan.FieldByName(planfield::kNomeFile).AsString();
     // A reader of its own: the data module's import reader is left as the last run left it.
     TClientDataSet reader("cds");
     try {
@@ -64,24 +65,24 @@ PhasePreview::Import previewImport(TClientDataSet& plan, database::Connection& c
 }  // namespace
 
 DryRunReport DryRun(TdmMain& dm) {
-    CheckPlanRows(dm.cdsQuery);
+    CheckPlanRows(dm.cdsQuery());
     dm.ApplyMarksJournal();  // as the run would, before it decides anything
     DryRunReport report;
     report.startVersion.Assign(*dm.ReadDatabaseVersion());
-    TClientDataSet& plan = dm.cdsQuery;
+    TClientDataSet& plan = dm.cdsQuery();
     for (plan.First(); !plan.Eof(); plan.Next()) {
         PhasePreview phase;
-        phase.id = plan.FieldByName("ID").AsInteger();
+        phase.id = plan.FieldByName(planfield::kId).AsInteger();
         phase.decision = DecideCurrentPhase(plan, report.startVersion);
         switch (phase.decision) {
             case PhaseDecision::Script:
-                phase.script = previewScript(plan, dm.dbsagg.characterSet());
+                phase.script = previewScript(plan, dm.dbsagg().characterSet());
                 break;
             case PhaseDecision::Import:
-                phase.import = previewImport(plan, dm.dbsagg);
+                phase.import = previewImport(plan, dm.dbsagg());
                 break;
             case PhaseDecision::NoAction:
-                phase.tipo = plan.FieldByName("TIPO").AsString();
+                phase.tipo = plan.FieldByName(planfield::kTipo).AsString();
                 break;
             case PhaseDecision::AlreadyDone:
             case PhaseDecision::SkippedForVersion:

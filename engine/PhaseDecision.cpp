@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Text.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 
@@ -18,9 +19,9 @@ PhaseDecision DecidePhase(std::string_view stato, std::string_view versione, std
 }
 
 PhaseDecision DecideCurrentPhase(TClientDataSet& plan, const TVersione& startVersion) {
-    const std::string stato = plan.FieldByName("STATO").AsString();
-    const std::string versione = plan.FieldByName("VERSIONE").AsString();
-    const std::string tipo = plan.FieldByName("TIPO").AsString();
+    const std::string stato = plan.FieldByName(planfield::kStato).AsString();
+    const std::string versione = plan.FieldByName(planfield::kVersione).AsString();
+    const std::string tipo = plan.FieldByName(planfield::kTipo).AsString();
     return DecidePhase(stato, versione, tipo, startVersion);
 }
 

@@ -42,7 +42,7 @@ std::vector<int> rowsWithId(TClientDataSet& plan, int64_t id) {
     std::vector<int> rows;
     int row = 0;
     for (plan.First(); !plan.Eof(); plan.Next()) {
-        const TField& field = plan.FieldByName("ID");
+        const TField& field = plan.FieldByName(planfield::kId);
         if (!field.IsNull() && field.AsInteger() == id) rows.push_back(row);
         ++row;
     }
@@ -84,15 +84,16 @@ void addPhase(TClientDataSet& plan, int64_t id, const std::string& version, cons
         throw PlanEditError("the plan has a phase with ID " + std::to_string(id) + " already");
     plan.Insert();
     try {
-        plan.FieldByName("ID").SetAsInteger(id);
-        plan.FieldByName("ORDINE").SetAsInteger(id);
-        setText(plan, "STATO", "N");
-        setText(plan, "VERSIONE", version);
+        plan.FieldByName(planfield::kId).SetAsInteger(id);
+        plan.FieldByName(planfield::kOrdine).SetAsInteger(id);
+        setText(plan, planfield::kStato, "N");
+        setText(plan, planfield::kVersione, version);
         fill();
         std::vector<PlanProblem> problems = ValidateCurrentPhase(plan, plan.RecordCount() + 1);
         // A plan may hold a blank version (never skipped, never raising the database's), but a
         // new phase states the version it brings.
-        if (version.empty()) problems.insert(problems.begin(), {0, id, "VERSIONE", "no version"});
+        if (version.empty())
+            problems.insert(problems.begin(), {0, id, planfield::kVersione, "no version"});
         if (!problems.empty()) {
             std::string message = "phase " + std::to_string(id) + " not added:";
             for (const PlanProblem& p : problems) message += "\n  " + p.field + ": " + p.message;
@@ -124,18 +125,18 @@ std::string ScriptTextFromFile(const std::string& path) {
 
 void AddScriptPhase(TClientDataSet& plan, const ScriptPhaseSpec& phase) {
     addPhase(plan, phase.id, phase.version, [&] {
-        setText(plan, "TIPO", "S");
-        setText(plan, "SEPARATORE", phase.separator);
-        plan.FieldByName("TESTO").SetAsString(phase.script);
+        setText(plan, planfield::kTipo, "S");
+        setText(plan, planfield::kSeparatore, phase.separator);
+        plan.FieldByName(planfield::kTesto).SetAsString(phase.script);
     });
 }
 
 void AddImportPhase(TClientDataSet& plan, const ImportPhaseSpec& phase) {
     addPhase(plan, phase.id, phase.version, [&] {
-        setText(plan, "TIPO", "I");
-        setText(plan, "NOME_TABELLA", phase.table);
-        setText(plan, "NOME_FILE", phase.file);
-        setText(plan, "SVUOTA_TABELLA", phase.emptyTable ? "S" : "N");
+        setText(plan, planfield::kTipo, "I");
+        setText(plan, planfield::kNomeTabella, phase.table);
+        setText(plan, planfield::kNomeFile, phase.file);
+        setText(plan, planfield::kSvuotaTabella, phase.emptyTable ? "S" : "N");
     });
 }
 
@@ -147,7 +148,7 @@ void MarkPhase(TClientDataSet& plan, int64_t id, std::string_view stato) {
     moveToPhase(plan, id);
     plan.Edit();
     try {
-        plan.FieldByName("STATO").SetAsString(stato);
+        plan.FieldByName(planfield::kStato).SetAsString(stato);
         plan.Post();
     } catch (...) {
         plan.Cancel();

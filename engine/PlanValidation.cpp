@@ -13,6 +13,7 @@
 #include "engine/ScriptSplitter.h"
 #include "engine/Versione.h"
 #include "plan/DataFileReading.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 namespace {
@@ -59,7 +60,7 @@ class RowProblems {
   public:
     RowProblems(TClientDataSet& plan, int row, std::vector<PlanProblem>& out)
         : m_plan(plan), m_row(row), m_out(out) {
-        const TField& id = plan.FieldByName("ID");
+        const TField& id = plan.FieldByName(planfield::kId);
         if (!id.IsNull()) m_id = id.AsInteger();
     }
     void add(std::string field, std::string message) {
@@ -78,7 +79,7 @@ void checkRequiredFields(TClientDataSet& plan, RowProblems& problems) {
     const DataPacket& packet = plan.Packet();
     for (size_t i = 0; i < packet.fields.size(); ++i) {
         const FieldDef& field = packet.fields[i];
-        if (!field.required() && field.name != "ID") continue;
+        if (!field.required() && field.name != planfield::kId) continue;
         if (isEmptyValue(plan.CurrentValue(i)))
             problems.add(field.name, "no value, although the field is required");
     }
@@ -91,23 +92,24 @@ void checkFlag(RowProblems& problems, const char* field, const char* meaning) {
 }
 
 void checkScript(RowProblems& problems) {
-    const std::string separator = problems.text("SEPARATORE");
-    const std::string script = problems.text("TESTO");
+    const std::string separator = problems.text(planfield::kSeparatore);
+    const std::string script = problems.text(planfield::kTesto);
     if (isBlank(WithoutByteOrderMark(script))) {
-        problems.add("TESTO", "the script is empty: the phase runs nothing");
+        problems.add(planfield::kTesto, "the script is empty: the phase runs nothing");
         return;
     }
     if (const size_t nul = script.find('\0'); nul != std::string::npos) {
-        problems.add("TESTO", "the script holds a NUL character at byte " +
-                                  std::to_string(nul + 1) + ": the text after it is never read");
+        problems.add(planfield::kTesto, "the script holds a NUL character at byte " +
+                                            std::to_string(nul + 1) +
+                                            ": the text after it is never read");
     }
     if (separator.empty()) {
-        problems.add("SEPARATORE", "no separator: no statement of the script runs");
+        problems.add(planfield::kSeparatore, "no separator: no statement of the script runs");
         return;
     }
     for (char c : separator) {
         if (cp1252::toUpper(c) != c) {
-            problems.add("SEPARATORE",
+            problems.add(planfield::kSeparatore,
                          inQuotes(separator) +
                              " holds a lower-case letter: script lines are upper-cased before "
                              "the separator is searched for, so it never matches");
@@ -115,7 +117,7 @@ void checkScript(RowProblems& problems) {
         }
     }
     if (isBlank(separator)) {
-        problems.add("SEPARATORE",
+        problems.add(planfield::kSeparatore,
                      "the separator is only blanks: lines are searched without "
                      "their blanks, so it never matches");
         return;
@@ -139,11 +141,11 @@ void checkScript(RowProblems& problems) {
     const std::string rest = StatementText(statementLines);
     switch (splitter.Open()) {
         case ScriptSplitter::OpenAtEnd::Comment:
-            problems.add("TESTO", "a comment is never closed: the script's text from \"" +
-                                      firstSqlLine(rest) + "\" on never runs");
+            problems.add(planfield::kTesto, "a comment is never closed: the script's text from \"" +
+                                                firstSqlLine(rest) + "\" on never runs");
             return;
         case ScriptSplitter::OpenAtEnd::Literal:
-            problems.add("TESTO",
+            problems.add(planfield::kTesto,
                          "a quoted string or name is never closed: the script's text "
                          "from \"" +
                              firstSqlLine(rest) + "\" on never runs");
@@ -152,43 +154,46 @@ void checkScript(RowProblems& problems) {
             break;
     }
     if (statements == 0 && setTerms == 0) {
-        problems.add("TESTO", "the separator " + inQuotes(separator) +
-                                  " never ends a statement in the script: nothing of it runs");
+        problems.add(planfield::kTesto,
+                     "the separator " + inQuotes(separator) +
+                         " never ends a statement in the script: nothing of it runs");
         return;
     }
     if (HasSqlText(rest)) {
-        problems.add("TESTO", "text after the last separator never runs: \"" + firstSqlLine(rest) +
-                                  "\" (separator " + inQuotes(splitter.Separator()) + ")");
+        problems.add(planfield::kTesto, "text after the last separator never runs: \"" +
+                                            firstSqlLine(rest) + "\" (separator " +
+                                            inQuotes(splitter.Separator()) + ")");
     }
 }
 
 void checkImport(RowProblems& problems, RowProblems* notes) {
-    if (problems.text("NOME_TABELLA").empty())
-        problems.add("NOME_TABELLA", "no table to import into");
-    checkFlag(problems, "SVUOTA_TABELLA", "empties the table first");
+    if (problems.text(planfield::kNomeTabella).empty())
+        problems.add(planfield::kNomeTabella, "no table to import into");
+    checkFlag(problems, planfield::kSvuotaTabella, "empties the table first");
     TClientDataSet reader("cds");
     try {
         const std::optional<TextEncodingNote> encoding =
-            LoadImportFile(reader, problems.text("NOME_FILE"));
+            LoadImportFile(reader, problems.text(planfield::kNomeFile));
         if (notes != nullptr && encoding && encoding->beyondAscii) {
-            notes->add("NOME_FILE",
+            notes->add(planfield::kNomeFile,
                        "the data file's text is read as " + describeTextEncoding(*encoding));
         }
     } catch (const std::runtime_error& e) {
-        problems.add("NOME_FILE", std::string("the data file cannot be read: ") + e.what());
+        problems.add(planfield::kNomeFile,
+                     std::string("the data file cannot be read: ") + e.what());
     }
 }
 
 void checkVersionText(RowProblems& problems) {
-    const std::string version = problems.text("VERSIONE");
+    const std::string version = problems.text(planfield::kVersione);
     if (version.empty() || IsCleanVersionText(version)) return;
     const std::string parsed = TVersione::CreateFromText(version)->AsText();
-    problems.add("VERSIONE",
+    problems.add(planfield::kVersione,
                  inQuotes(version) + " is not four numbers a.b.c.d: a run reads it as " + parsed);
 }
 
 bool isDone(TClientDataSet& plan) {
-    return plan.FieldByName("STATO").AsString() == "S";
+    return plan.FieldByName(planfield::kStato).AsString() == "S";
 }
 
 bool isNameCharacter(char c) {
@@ -259,18 +264,19 @@ std::vector<PlanProblem> ValidateCurrentPhase(TClientDataSet& plan, int row,
     std::optional<RowProblems> rowNotes;
     if (notes != nullptr) rowNotes.emplace(plan, row, *notes);
     checkRequiredFields(plan, problems);
-    checkFlag(problems, "STATO", "counts as done, so the phase runs");
+    checkFlag(problems, planfield::kStato, "counts as done, so the phase runs");
     checkVersionText(problems);
     if (isDone(plan)) return out;  // no run takes it again
-    const std::string tipo = problems.text("TIPO");
+    const std::string tipo = problems.text(planfield::kTipo);
     if (tipo == "S") {
         checkScript(problems);
     } else if (tipo == "I") {
         checkImport(problems, rowNotes ? &*rowNotes : nullptr);
     } else {
-        problems.add("TIPO", "unknown type " + inQuotes(tipo) +
-                                 " (S script, I import): a run marks the phase done without "
-                                 "running anything");
+        problems.add(planfield::kTipo,
+                     "unknown type " + inQuotes(tipo) +
+                         " (S script, I import): a run marks the phase done without "
+                         "running anything");
     }
     return out;
 }
@@ -289,25 +295,25 @@ std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan, std::vector<PlanProb
         ++row;
         std::vector<PlanProblem> own = ValidateCurrentPhase(plan, row, notes);
         out.insert(out.end(), own.begin(), own.end());
-        const TField& idField = plan.FieldByName("ID");
+        const TField& idField = plan.FieldByName(planfield::kId);
         const std::optional<int64_t> id =
             idField.IsNull() ? std::nullopt : std::optional<int64_t>(idField.AsInteger());
         if (id) rowsById[*id].push_back(row);
 
         // Once a phase has run, the database stands at its version, and every later phase at or
         // below it is skipped for version by the next run.
-        const std::string version = plan.FieldByName("VERSIONE").AsString();
+        const std::string version = plan.FieldByName(planfield::kVersione).AsString();
         if (isBlank(version)) continue;
         TVersione parsed;
         parsed.Parse(trimmed(version));
         if (highest && parsed.CompareTo(highest->version) <= 0) {
-            out.push_back({row, id, "VERSIONE",
+            out.push_back({row, id, planfield::kVersione,
                            parsed.AsText() + " does not rise above " + highest->version.AsText() +
                                " of phase " + std::to_string(highest->id) +
                                " before it: once that phase has run, this one is skipped for "
                                "version"});
         }
-        if (plan.FieldByName("TIPO").AsString() == "S" &&
+        if (plan.FieldByName(planfield::kTipo).AsString() == "S" &&
             (!highest || parsed.CompareTo(highest->version) > 0)) {
             highest = Raised{parsed, row, id.value_or(0)};
         }
@@ -316,7 +322,7 @@ std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan, std::vector<PlanProb
         if (rows.size() < 2) continue;
         std::string list;
         for (int r : rows) list += (list.empty() ? "" : ", ") + std::to_string(r);
-        out.push_back({rows[1], id, "ID",
+        out.push_back({rows[1], id, planfield::kId,
                        "ID " + std::to_string(id) + " is shared by rows " + list +
                            ": the order in which they run is not defined"});
     }
@@ -324,9 +330,10 @@ std::vector<PlanProblem> ValidatePlan(TClientDataSet& plan, std::vector<PlanProb
     return out;
 }
 
-std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
-                                                 database::Connection& connection) {
-    std::vector<PlanProblem> out;
+namespace {
+
+// The version table and the columns a run reads and writes in it.
+void CheckVersionTable(database::Connection& connection, std::vector<PlanProblem>& out) {
     try {
         const auto columns = connection.columns(kVersionTable);
         for (const char* name : kVersionColumns) {
@@ -343,6 +350,40 @@ std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
                        "the table is missing: a run cannot read or record the database's "
                        "version"});
     }
+}
+
+// How the data file's fields reach the table's columns, when that is not what its author
+// likely meant; empty when every column takes its own field.
+std::string MappingDifference(const std::vector<std::string>& fields,
+                              const std::vector<std::string>& columns) {
+    // The same mapping as the run's: by name, every column finds its field.
+    const ColumnMapping mapping = MapImportColumns(fields, columns);
+    std::string difference;
+    for (size_t i = 0; i < columns.size() && difference.empty() &&
+                       mapping.kind == ColumnMapping::Kind::ByPosition;
+         ++i) {
+        if (i >= fields.size()) {
+            difference = "column " + std::to_string(i + 1) + " (" + columns[i] +
+                         ") has no field in the file, so every row fails";
+        } else if (!SameColumnName(fields[i], columns[i])) {
+            difference = "column " + std::to_string(i + 1) + " (" + columns[i] +
+                         ") receives the field " + fields[i];
+        }
+    }
+    if (difference.empty() && mapping.firstUnusedField != std::string::npos) {
+        const size_t unused = mapping.firstUnusedField;
+        difference = "the file's field " + fields[unused] + " (position " +
+                     std::to_string(unused + 1) + ") has no column, so its values are not imported";
+    }
+    return difference;
+}
+
+}  // namespace
+
+std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
+                                                 database::Connection& connection) {
+    std::vector<PlanProblem> out;
+    CheckVersionTable(connection, out);
 
     // The scripts of the phases a run takes before each import, upper-cased: a table they
     // create or alter is not yet as the run will find it.
@@ -351,15 +392,15 @@ std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
     for (plan.First(); !plan.Eof(); plan.Next()) {
         ++row;
         if (isDone(plan)) continue;
-        const std::string tipo = plan.FieldByName("TIPO").AsString();
+        const std::string tipo = plan.FieldByName(planfield::kTipo).AsString();
         if (tipo == "S") {
-            std::string script = plan.FieldByName("TESTO").AsString();
+            std::string script = plan.FieldByName(planfield::kTesto).AsString();
             for (char& c : script) c = cp1252::toUpper(c);
             scriptsBefore.push_back(std::move(script));
         }
         if (tipo != "I") continue;
         RowProblems problems(plan, row, out);
-        const std::string table = problems.text("NOME_TABELLA");
+        const std::string table = problems.text(planfield::kNomeTabella);
         if (table.empty()) continue;  // ValidatePlan says so
         std::string upperTable = table;
         for (char& c : upperTable) c = cp1252::toUpper(c);
@@ -375,43 +416,24 @@ std::vector<PlanProblem> ValidateAgainstDatabase(TClientDataSet& plan,
         try {
             for (const auto& column : connection.columns(table)) columns.push_back(column.name);
         } catch (const database::DatabaseError&) {
-            problems.add("NOME_TABELLA", "the database has no table " + inQuotes(table));
+            problems.add(planfield::kNomeTabella, "the database has no table " + inQuotes(table));
             continue;
         }
         TClientDataSet reader("cds");
         try {
-            LoadImportFile(reader, problems.text("NOME_FILE"));
+            LoadImportFile(reader, problems.text(planfield::kNomeFile));
         } catch (const std::runtime_error&) {
             continue;  // ValidatePlan says so
         }
         std::vector<std::string> fields;
         for (const auto& field : reader.Packet().fields) fields.push_back(field.name);
-        // The same mapping as the run's: by name, every column finds its field.
-        const ColumnMapping mapping = MapImportColumns(fields, columns);
-        std::string difference;
-        for (size_t i = 0; i < columns.size() && difference.empty() &&
-                           mapping.kind == ColumnMapping::Kind::ByPosition;
-             ++i) {
-            if (i >= fields.size()) {
-                difference = "column " + std::to_string(i + 1) + " (" + columns[i] +
-                             ") has no field in the file, so every row fails";
-            } else if (!SameColumnName(fields[i], columns[i])) {
-                difference = "column " + std::to_string(i + 1) + " (" + columns[i] +
-                             ") receives the field " + fields[i];
-            }
-        }
-        if (difference.empty() && mapping.firstUnusedField != std::string::npos) {
-            const size_t unused = mapping.firstUnusedField;
-            difference = "the file's field " + fields[unused] + " (position " +
-                         std::to_string(unused + 1) +
-                         ") has no column, so its values are not imported";
-        }
-        if (!difference.empty()) {
+        if (const std::string difference = MappingDifference(fields, columns);
+            !difference.empty()) {
             std::string message = "the fields of the data file differ from the columns of ";
             message += table;
             message += ": ";
             message += difference;
-            problems.add("NOME_FILE", std::move(message));
+            problems.add(planfield::kNomeFile, std::move(message));
         }
     }
     plan.First();

@@ -8,22 +8,30 @@
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 
-std::string TdmMain::StripComments(std::string_view text) const {
-    return tarvolen::StripComments(text);
-}
+// What a statement of the running script needs besides its lines.
+struct TdmMain::ScriptPhase {
+    std::string id;
+    std::string version;  // VERSIONE as stored: the reached version rises to it
+    bool hasVersion = false;
+    std::string charset;   // the connection's, for isql's SET NAMES
+    size_t statement = 0;  // statements handed over so far
+    size_t line = 0;       // lines read so far
 
-size_t TdmMain::FindSeparator(std::string_view line, size_t offset) const {
-    return tarvolen::FindSeparator(line, Separator, offset);
-}
+    BatchStopped stop(BatchStopped::Reason reason, size_t at, std::string_view cause) const {
+        return BatchStopped(reason, ScriptStopLine(id, at, line, cause));
+    }
+};
 
-bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
-    const std::string id = PhaseId();
-    Log("FASE " + id + " SCRIPT IN ESECUZIONE.");
+bool TdmMain::RunScriptPhase(BatchRun& run) {
+    ScriptPhase phase;
+    phase.id = PhaseId();
+    Log("FASE " + phase.id + " SCRIPT IN ESECUZIONE.");
     try {
-        Separator = cdsQuery.FieldByName("SEPARATORE").AsString();
+        run.Separator = m_cdsQuery.FieldByName(planfield::kSeparatore).AsString();
     } catch (const EDatabaseError&) {
         // Without a separator nothing of the script can be run: the batch stops here.
         if (m_host != nullptr) {
@@ -33,101 +41,110 @@ bool TdmMain::RunScriptPhase(TVersione& reachedVersion) {
         return false;
     }
 
-    m_scriptText = cdsQuery.FieldByName("TESTO").AsString();
-    ScriptLines = SplitScriptLines(m_scriptText);
-    StatementLines.clear();
-    const std::string version = cdsQuery.FieldByName("VERSIONE").AsString();
-    const bool hasVersion = !isBlank(version);
-    const std::string charset = dbsagg.characterSet();
+    run.scriptText = m_cdsQuery.FieldByName(planfield::kTesto).AsString();
+    run.ScriptLines = SplitScriptLines(run.scriptText);
+    run.StatementLines.clear();
+    phase.version = m_cdsQuery.FieldByName(planfield::kVersione).AsString();
+    phase.hasVersion = !isBlank(phase.version);
+    phase.charset = m_dbsagg.characterSet();
 
-    const size_t failedBefore = FailedStatements;
-    size_t statement = 0;  // statements handed over so far
-    size_t line = 0;       // lines read so far
-    const auto stop = [&](BatchStopped::Reason reason, size_t at, std::string_view cause) {
-        return BatchStopped(reason, ScriptStopLine(id, at, line, cause));
+    const size_t failedBefore = run.summary.failedStatements;
+    ScriptSplitter splitter(run.Separator);
+    const auto onStatement = [&](std::vector<std::string_view>& lines) {
+        ++phase.statement;
+        RunStatement(run, phase, lines);
     };
-    ScriptSplitter splitter(Separator);
-    const auto onStatement = [&](std::vector<std::string_view>&) {
-        ++statement;
-        if (StopRequested())
-            throw stop(BatchStopped::Reason::StopRequested, statement, kStopRequestedCause);
-        // isql's own commands have nothing to do here; neither is a statement that succeeded.
-        if (IsClientOnlyStatement(StatementText(StatementLines), charset)) return;
-        try {
-            ExecuteStatement();
-        } catch (const database::ConnectionLost& e) {
-            throw stop(BatchStopped::Reason::ConnectionLost, statement, ConnectionLostCause(e));
-        } catch (const database::DatabaseError&) {
-            // Already logged; the script goes on with its next statement unless told to stop.
-            if (StopOnError)
-                throw stop(BatchStopped::Reason::StatementFailed, statement, kStatementFailedCause);
-            return;
+    RunProgress& progress = run.progress;
+    progress.unit = RunProgress::Unit::Lines;
+    progress.done = 0;
+    progress.total = run.ScriptLines.size();
+    for (std::string_view text : run.ScriptLines) {
+        Pump(progress);
+        ++progress.done;
+        ++phase.line;
+        if (StopRequested()) {
+            throw phase.stop(BatchStopped::Reason::StopRequested, phase.statement + 1,
+                             kStopRequestedCause);
         }
-        // Only statements that succeed raise the version; it never goes down.
-        if (hasVersion && reachedVersion.CompareToText(version) < 0) reachedVersion.Parse(version);
-    };
-    m_progress.unit = RunProgress::Unit::Lines;
-    m_progress.done = 0;
-    m_progress.total = ScriptLines.size();
-    for (std::string_view text : ScriptLines) {
-        Pump();
-        ++m_progress.done;
-        ++line;
-        if (StopRequested())
-            throw stop(BatchStopped::Reason::StopRequested, statement + 1, kStopRequestedCause);
-        splitter.WalkLine(text, StatementLines, onStatement);
+        splitter.WalkLine(text, run.StatementLines, onStatement);
     }
-
-    // What never reaches the database is said, unless it is only comments: the text after the
-    // last separator, all of it when a comment or literal is never closed, and whatever follows
-    // a NUL, where the script's text ends.
-    const ScriptSplitter::OpenAtEnd open = splitter.Open();
-    if (!StatementLines.empty() || open != ScriptSplitter::OpenAtEnd::Nothing) {
-        const std::string rest = StatementText(StatementLines);
-        StatementLines.clear();
-        if (open == ScriptSplitter::OpenAtEnd::Comment) {
-            BatchHasErrors = true;
-            LogError("Commento non chiuso alla fine dello script: testo non eseguito", rest);
-        } else if (open == ScriptSplitter::OpenAtEnd::Literal) {
-            BatchHasErrors = true;
-            LogError("Stringa non chiusa alla fine dello script: testo non eseguito", rest);
-        } else if (HasSqlText(rest)) {
-            BatchHasErrors = true;
-            LogError("Testo dopo l'ultimo separatore non eseguito", rest);
-        }
-    }
-    const std::string afterNul = TextAfterNul(m_scriptText);
-    if (HasSqlText(afterNul)) {
-        BatchHasErrors = true;
-        LogError("Testo dopo un carattere NUL non eseguito", afterNul);
-    }
-    Log("FASE " + id + " TERMINATA.");
+    LogUnrunText(run, splitter);
+    Log("FASE " + phase.id + " TERMINATA.");
     // What to do about it is the operator's choice: the phase will not run again by itself.
-    if (const size_t failed = FailedStatements - failedBefore; failed > 0) {
-        FailedPhases.push_back({cdsQuery.FieldByName("ID").AsInteger(), failed, false});
-        Log("FASE " + id + ": " + std::to_string(failed) +
+    if (const size_t failed = run.summary.failedStatements - failedBefore; failed > 0) {
+        run.summary.failedPhases.push_back(
+            {m_cdsQuery.FieldByName(planfield::kId).AsInteger(), failed, false});
+        Log("FASE " + phase.id + ": " + std::to_string(failed) +
             (failed == 1 ? " ISTRUZIONE FALLITA" : " ISTRUZIONI FALLITE") +
             "; LA FASE E' CONSIDERATA ESEGUITA E NON VERRA' RIPETUTA.");
     }
     return true;
 }
 
-void TdmMain::ExecuteStatement() {
-    if (StatementLines.empty()) return;
-    const std::string sql = StripComments(StatementText(StatementLines)) + "\r\n";
-    Query.close();
-    Query.setSql(sql);
+void TdmMain::RunStatement(BatchRun& run, const ScriptPhase& phase,
+                           const std::vector<std::string_view>& lines) {
+    if (StopRequested())
+        throw phase.stop(BatchStopped::Reason::StopRequested, phase.statement, kStopRequestedCause);
+    // isql's own commands have nothing to do here; neither is a statement that succeeded.
+    if (IsClientOnlyStatement(StatementText(lines), phase.charset)) return;
     try {
-        dbsagg.startTransaction();
-        Query.execSql();
-        dbsagg.commit();
+        ExecuteStatement(lines, run);
+    } catch (const database::ConnectionLost& e) {
+        throw phase.stop(BatchStopped::Reason::ConnectionLost, phase.statement,
+                         ConnectionLostCause(e));
+    } catch (const database::DatabaseError&) {
+        // Already logged; the script goes on with its next statement unless told to stop.
+        if (StopOnError) {
+            throw phase.stop(BatchStopped::Reason::StatementFailed, phase.statement,
+                             kStatementFailedCause);
+        }
+        return;
+    }
+    // Only statements that succeed raise the version; it never goes down.
+    if (phase.hasVersion && run.ReachedVersion.CompareToText(phase.version) < 0)
+        run.ReachedVersion.Parse(phase.version);
+}
+
+void TdmMain::LogUnrunText(BatchRun& run, const ScriptSplitter& splitter) {
+    // What never reaches the database is said, unless it is only comments: the text after the
+    // last separator, all of it when a comment or literal is never closed, and whatever follows
+    // a NUL, where the script's text ends.
+    const auto failure = [&](std::string_view message, std::string_view text) {
+        run.summary.BatchHasErrors = true;
+        LogError(message, text);
+    };
+    const ScriptSplitter::OpenAtEnd open = splitter.Open();
+    if (!run.StatementLines.empty() || open != ScriptSplitter::OpenAtEnd::Nothing) {
+        const std::string rest = StatementText(run.StatementLines);
+        run.StatementLines.clear();
+        if (open == ScriptSplitter::OpenAtEnd::Comment) {
+            failure("Commento non chiuso alla fine dello script: testo non eseguito", rest);
+        } else if (open == ScriptSplitter::OpenAtEnd::Literal) {
+            failure("Stringa non chiusa alla fine dello script: testo non eseguito", rest);
+        } else if (HasSqlText(rest)) {
+            failure("Testo dopo l'ultimo separatore non eseguito", rest);
+        }
+    }
+    const std::string afterNul = TextAfterNul(run.scriptText);
+    if (HasSqlText(afterNul)) failure("Testo dopo un carattere NUL non eseguito", afterNul);
+}
+
+void TdmMain::ExecuteStatement(const std::vector<std::string_view>& statement, BatchRun& run) {
+    if (statement.empty()) return;
+    const std::string sql = StripComments(StatementText(statement)) + "\r\n";
+    m_statementQuery.close();
+    m_statementQuery.setSql(sql);
+    try {
+        m_dbsagg.startTransaction();
+        m_statementQuery.execSql();
+        m_dbsagg.commit();
     } catch (const database::ConnectionLost&) {
         RollbackQuietly();  // no failure of the statement: the walk ends, and says so itself
         throw;
     } catch (const database::DatabaseError& e) {
-        BatchHasErrors = true;
-        ++FailedStatements;
-        LogError(e.what(), Query.sql());
+        run.summary.BatchHasErrors = true;
+        ++run.summary.failedStatements;
+        LogError(e.what(), m_statementQuery.sql());
         RollbackQuietly();
         throw;
     } catch (...) {

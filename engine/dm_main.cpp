@@ -25,17 +25,17 @@ class CloseOnExit {
 }  // namespace
 
 TdmMain::TdmMain() {
-    qryVersioneDB.setSql(
+    m_qryVersioneDB.setSql(
         "select  A.MAJOR_VERSION, A.MINOR_VERSION, A.RELEASE_VERSION, A.BUILD\r\n"
         "from    SYSDBVER A\r\n"
         "where (A.APPID = 'QLM') or (A.APPID <> 'VR7')\r\n");
-    qryVersioneDB.setRequestLive(true);
-    qrGestore.setSql(
+    m_qryVersioneDB.setRequestLive(true);
+    m_qrGestore.setSql(
         "select B.NOME_COMUNE from AFDATGEN A\r\n"
         "\r\n"
         "left join AFCOMUNI B on A.COD_ISTAT_GESTORE = B.ID_COMUNE\r\n");
-    configurePlanTable(cdsQuery);
-    dbsagg.setOnLogin([this](database::Connection& connection, database::LoginParams& params) {
+    configurePlanTable(m_cdsQuery);
+    m_dbsagg.setOnLogin([this](database::Connection& connection, database::LoginParams& params) {
         dbsaggLogin(connection, params);
     });
 }
@@ -46,9 +46,9 @@ void TdmMain::Log(std::string_view text) {
     if (m_host != nullptr) m_host->appendLog(text);
 }
 
-void TdmMain::Pump() {
+void TdmMain::Pump(const RunProgress& progress) {
     if (m_host == nullptr) return;
-    m_host->reportProgress(m_progress);
+    m_host->reportProgress(progress);
     m_host->processEvents();
 }
 
@@ -63,9 +63,9 @@ void TdmMain::LogError(std::string_view message, std::string_view text) {
 }
 
 void TdmMain::RollbackQuietly() {
-    if (!dbsagg.inTransaction()) return;
+    if (!m_dbsagg.inTransaction()) return;
     try {
-        dbsagg.rollback();
+        m_dbsagg.rollback();
     } catch (const database::DatabaseError&) {
         // The failure being handled is the one to report; a transaction that cannot be rolled
         // back died with its connection.
@@ -73,45 +73,45 @@ void TdmMain::RollbackQuietly() {
 }
 
 std::string TdmMain::PhaseId() {
-    return std::to_string(cdsQuery.FieldByName("ID").AsInteger());
+    return std::to_string(m_cdsQuery.FieldByName(planfield::kId).AsInteger());
 }
 
 void TdmMain::DataModuleCreate() {
     // Marks a killed run left in the journal show in the plan from the start (the plan table
     // applies them as it reads its file), and reach the file with the plan's next write.
-    cdsQuery.Open();
+    m_cdsQuery.Open();
 }
 
 void TdmMain::DataModuleDestroy() {
-    cdsQuery.Close();
+    m_cdsQuery.Close();
 }
 
 void TdmMain::Connect(const std::string& alias) {
-    dbsagg.close();
-    dbsagg.params().clear();
-    dbsagg.setAliasName(alias);
-    dbsagg.open();
+    m_dbsagg.close();
+    m_dbsagg.params().clear();
+    m_dbsagg.setAliasName(alias);
+    m_dbsagg.open();
 }
 
 void TdmMain::ReloadPlan() {
-    cdsQuery.LoadFile(cdsQuery.FileName());
+    m_cdsQuery.LoadFile(m_cdsQuery.FileName());
 }
 
 void TdmMain::CollectTableNames() {
-    TableNames.clear();
-    TableNames = dbsagg.tableNames();
+    m_tableNames.clear();
+    m_tableNames = m_dbsagg.tableNames();
 }
 
 std::string TdmMain::ManagingMunicipality() {
-    CloseOnExit closer(qrGestore);
-    qrGestore.open();
-    return qrGestore.eof() ? std::string() : qrGestore.asString("NOME_COMUNE");
+    CloseOnExit closer(m_qrGestore);
+    m_qrGestore.open();
+    return m_qrGestore.eof() ? std::string() : m_qrGestore.asString("NOME_COMUNE");
 }
 
 std::vector<std::string> TdmMain::GetDatabaseNames() const {
-    const auto& config = dbsagg.aliasConfig();
+    const auto& config = m_dbsagg.aliasConfig();
     return database::databaseNames(config ? *config : database::AliasConfig::loadDefault(),
-                                   {dbsagg.connectionName(), db.connectionName()});
+                                   {m_dbsagg.connectionName(), m_db.connectionName()});
 }
 
 void TdmMain::dbsaggLogin(database::Connection&, database::LoginParams& params) {
@@ -121,44 +121,44 @@ void TdmMain::dbsaggLogin(database::Connection&, database::LoginParams& params) 
 
 std::unique_ptr<TVersione> TdmMain::ReadDatabaseVersion() {
     auto version = std::make_unique<TVersione>();
-    CloseOnExit closer(qryVersioneDB);
-    qryVersioneDB.open();
-    if (!qryVersioneDB.eof()) {
-        version->Major = qryVersioneDB.asInteger("MAJOR_VERSION");
-        version->Minor = qryVersioneDB.asInteger("MINOR_VERSION");
-        version->Release = qryVersioneDB.asInteger("RELEASE_VERSION");
-        version->Build = qryVersioneDB.asInteger("BUILD");
+    CloseOnExit closer(m_qryVersioneDB);
+    m_qryVersioneDB.open();
+    if (!m_qryVersioneDB.eof()) {
+        version->Major = m_qryVersioneDB.asInteger("MAJOR_VERSION");
+        version->Minor = m_qryVersioneDB.asInteger("MINOR_VERSION");
+        version->Release = m_qryVersioneDB.asInteger("RELEASE_VERSION");
+        version->Build = m_qryVersioneDB.asInteger("BUILD");
     }
     return version;
 }
 
 void TdmMain::WriteDatabaseVersion(const TVersione& version) {
-    qryVersioneDB.open();
-    const bool appending = qryVersioneDB.eof();
+    m_qryVersioneDB.open();
+    const bool appending = m_qryVersioneDB.eof();
     if (appending)
-        qryVersioneDB.append();
+        m_qryVersioneDB.append();
     else
-        qryVersioneDB.edit();
+        m_qryVersioneDB.edit();
     try {
-        qryVersioneDB.setValue("MAJOR_VERSION", int64_t{version.Major});
-        qryVersioneDB.setValue("MINOR_VERSION", int64_t{version.Minor});
-        qryVersioneDB.setValue("RELEASE_VERSION", int64_t{version.Release});
-        qryVersioneDB.setValue("BUILD", int64_t{version.Build});
+        m_qryVersioneDB.setValue("MAJOR_VERSION", int64_t{version.Major});
+        m_qryVersioneDB.setValue("MINOR_VERSION", int64_t{version.Minor});
+        m_qryVersioneDB.setValue("RELEASE_VERSION", int64_t{version.Release});
+        m_qryVersioneDB.setValue("BUILD", int64_t{version.Build});
         if (appending) {
             // A row without APPID fails the select's APPID tests, so it would never be read
             // back and each write would append another. 'QLM' is the value the select looks
             // for first.
-            const auto columns = dbsagg.columns("SYSDBVER");
+            const auto columns = m_dbsagg.columns("SYSDBVER");
             const auto appId = std::find_if(columns.begin(), columns.end(),
                                             [](const auto& c) { return c.name == "APPID"; });
             if (appId != columns.end() && !appId->hasDefault && !appId->computed)
-                qryVersioneDB.setValue("APPID", std::string("QLM"));
+                m_qryVersioneDB.setValue("APPID", std::string("QLM"));
         }
-        qryVersioneDB.post();
+        m_qryVersioneDB.post();
     } catch (...) {
         // An unposted version must not linger in the query, where the next read would take
         // it for the database's.
-        qryVersioneDB.cancel();
+        m_qryVersioneDB.cancel();
         throw;
     }
 }
@@ -167,18 +167,22 @@ void TdmMain::RecalculateStatistics() {
     Log("Calcolo statistiche database...");
     try {
         int count = 0;
-        dbsagg.startTransaction();
-        for (const std::string& table : TableNames) {
-            TableStatistics.setTableName(table);
-            IndexNames = TableStatistics.indexNames();
-            for (const std::string& index : IndexNames) {
-                FQuery.setSql("SET STATISTICS INDEX " + index);
-                FQuery.execSql();
+        m_dbsagg.startTransaction();
+        for (const std::string& table : m_tableNames) {
+            m_statisticsTable.setTableName(table);
+            m_indexNames = m_statisticsTable.indexNames();
+            for (const std::string& index : m_indexNames) {
+                m_statisticsQuery.setSql("SET STATISTICS INDEX " + index);
+                m_statisticsQuery.execSql();
                 ++count;
             }
         }
-        dbsagg.commit();
+        m_dbsagg.commit();
         Log("STATISTICHE RICALCOLATE SU " + std::to_string(count) + " INDICI\r\n");
+    } catch (const database::ConnectionLost&) {
+        // Not a failure of the pass: nothing more can run, and the caller must say so.
+        RollbackQuietly();
+        throw;
     } catch (const std::exception&) {
         // The operator sees only that the pass failed; its own message is not logged.
         Log("Errore nel calcolo delle statistiche del database\r\n");

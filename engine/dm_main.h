@@ -3,13 +3,16 @@
 // its working lists, and the engine operations on them.
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/Connection.h"
 #include "db/Query.h"
 #include "db/Table.h"
+#include "engine/BatchRun.h"
 #include "engine/EngineHost.h"
 #include "engine/Versione.h"
 #include "plan/ClientDataSet.h"
@@ -18,6 +21,7 @@
 namespace tarvolen {
 
 class MarksJournal;
+class ScriptSplitter;
 
 class TdmMain {
   public:
@@ -43,7 +47,8 @@ class TdmMain {
     // open. Commits as the row is posted; starts no transaction.
     void WriteDatabaseVersion(const TVersione& version);
     // SET STATISTICS INDEX for every index of every table in TableNames, in one transaction.
-    // Reports only in the log; never throws for a database failure.
+    // Reports a failed pass only in the log; a lost connection alone goes on to the caller, as
+    // it is, since nothing can run after it.
     void RecalculateStatistics();
 
     // Opens the plan table from its file, with the marks a killed run left in its journal of
@@ -56,7 +61,7 @@ class TdmMain {
     void DataModuleDestroy();
     // The plan file as this program shares it with others: its lock, and the merge every
     // write of the plan table goes through.
-    SharedPlanFile& PlanFile() { return SharedPlanOf(cdsQuery); }
+    SharedPlanFile& PlanFile() { return SharedPlanOf(m_cdsQuery); }
 
     // Connects dbsagg to an alias with the held credentials: closes it, clears its parameters,
     // sets the alias and opens it. Errors carry the server's text.
@@ -91,78 +96,60 @@ class TdmMain {
     // A lost connection, a stop the host asks for, or a failed statement under StopOnError
     // ends the walk with one log line and throws BatchStopped after the summary; the phase in
     // flight stays due. Throws before anything runs when CheckPlanForRun refuses.
+    // Returns what the walk came to; however it ends, LastRun() holds the same from then on.
     // REQUIRES: dbsagg connected and cdsQuery open.
-    void RunBatch();
-    // Runs the current plan row as a script phase, raising `reachedVersion` after each
-    // statement that succeeds on the database (isql's own commands run nothing and raise
-    // nothing). False only when the separator cannot be read. Throws BatchStopped.
-    bool RunScriptPhase(TVersione& reachedVersion);
-    // Runs StatementLines in a transaction of its own. On failure logs it, sets
-    // BatchHasErrors, rolls back and rethrows the database error; a lost connection is
-    // rethrown as it is, unlogged, since it is no failure of the statement.
-    void ExecuteStatement();
-    // Comment removal and separator search as the script walk applies them.
-    std::string StripComments(std::string_view text) const;
-    size_t FindSeparator(std::string_view line, size_t offset) const;
-    // Copies the current plan row's data file into its table, in one transaction: all rows
-    // or none. Columns take the file's fields by position, or by name when the file holds
-    // exactly the table's column names in another order (logged either way when the names
-    // differ). A failure is logged and sets ImportFailed and BatchHasErrors; a lost connection
-    // or a stop request throws BatchStopped.
-    // In a run, the database and the journal of done-marks learn of the import as it commits:
-    // a VERSIONE above the version the run reached is written to the version record in the
-    // import's transaction, and the reached version rises to it; an import without VERSIONE
-    // reserves its mark in the journal before it commits, and is undone, throwing BatchStopped,
-    // when it cannot.
-    void ImportTable();
+    RunSummary RunBatch();
+    // What the last walk came to, however it ended; empty before the first.
+    const RunSummary& LastRun() const { return m_lastRun; }
+    bool BatchHasErrors() const { return m_lastRun.BatchHasErrors; }
+    bool ImportFailed() const { return m_lastRun.ImportFailed; }
 
-    // Components. The connections come first so that they outlive what works through them.
-    database::Connection dbsagg{"dbsagg"};
-    database::Connection db{"DB"};  // never opened: only its name shows in the alias list
-    database::Query qryVersioneDB{dbsagg, "qryVersioneDB"};
-    database::Query FQuery{dbsagg, "FQuery"};
-    database::Table TableStatistics{dbsagg, "TableStatistics"};
-    database::Query Query{dbsagg, "Query"};
-    database::Query qrGestore{dbsagg, "qrGestore"};
-    database::Table Table{dbsagg, "Table"};
-
-    // The plan table and the import reader.
-    TClientDataSet cdsQuery{"cdsQuery"};
-    TClientDataSet cds{"cds"};
+    // Components. Every operation of the engine works through dbsagg and the plan table.
+    database::Connection& dbsagg() { return m_dbsagg; }
+    const database::Connection& dbsagg() const { return m_dbsagg; }
+    TClientDataSet& cdsQuery() { return m_cdsQuery; }
+    const TClientDataSet& cdsQuery() const { return m_cdsQuery; }
+    // The reader of the last import's data file.
+    TClientDataSet& cds() { return m_importReader; }
+    database::Query& qryVersioneDB() { return m_qryVersioneDB; }
+    // The table names of the connected database, as CollectTableNames found them, and the
+    // index names of the last table the statistics pass treated.
+    const std::vector<std::string>& TableNames() const { return m_tableNames; }
+    // The tables the statistics pass treats, as another source than the connection gives them.
+    void SetTableNames(std::vector<std::string> names) { m_tableNames = std::move(names); }
+    const std::vector<std::string>& IndexNames() const { return m_indexNames; }
 
     // When set, the first statement that fails ends the walk as a lost connection does.
     bool StopOnError = false;
-
-    // State of the running batch.
-    bool BatchHasErrors = false;
-    bool ImportFailed = false;
-    // Counted from the start of each run: statements the database refused, and imports that
-    // failed and were undone.
-    size_t FailedStatements = 0;
-    size_t FailedImports = 0;
-    // The phases of the run in which statements failed (the phase counts as done) or whose
-    // import failed (the phase stays due), in the order they ran.
-    struct PhaseFailures {
-        int64_t id = 0;
-        size_t failedStatements = 0;
-        bool importFailed = false;
-    };
-    std::vector<PhaseFailures> FailedPhases;
-    std::unique_ptr<TVersione> StartVersion;
-    std::unique_ptr<TVersione> ReachedVersion;
-    std::string Separator;
-    std::vector<std::string_view> ScriptLines;     // point into the running phase's script text
-    std::vector<std::string_view> StatementLines;  // the statement being gathered
-
+    // The credentials dbsaggLogin hands over.
     std::string LoginUser;
     std::string LoginPassword;
-    std::vector<std::string> TableNames;
-    std::vector<std::string> IndexNames;
 
   private:
+    // The phases RunBatch runs, each with the walk's state.
+    // Runs the current plan row as a script phase of `run`, raising run.ReachedVersion after
+    // each statement that succeeds on the database (isql's own commands run nothing and raise
+    // nothing). False only when the separator cannot be read. Throws BatchStopped.
+    bool RunScriptPhase(BatchRun& run);
+    // Runs `statement` (the lines gathered for it) in a transaction of its own. On failure logs
+    // it, counts it in `run`, rolls back and rethrows the database error; a lost connection is
+    // rethrown as it is, unlogged, since it is no failure of the statement.
+    void ExecuteStatement(const std::vector<std::string_view>& statement, BatchRun& run);
+    // Copies the current plan row's data file into its table, in one transaction: all rows
+    // or none. Columns take the file's fields by position, or by name when the file holds
+    // exactly the table's column names in another order (logged either way when the names
+    // differ). A failure is logged and counted in `run` (ImportFailed, BatchHasErrors); a lost
+    // connection or a stop request throws BatchStopped.
+    // The database and the journal of done-marks learn of the import as it commits: a VERSIONE
+    // above the version the run reached is written to the version record in the import's
+    // transaction, and the reached version rises to it; an import without VERSIONE reserves its
+    // mark in the journal before it commits, and is undone, throwing BatchStopped, when it
+    // cannot.
+    void ImportTable(BatchRun& run);
+
     void Log(std::string_view text);
-    // Reports m_progress, then lets pending events through.
-    void Pump();
+    // Reports `progress`, then lets pending events through.
+    void Pump(const RunProgress& progress);
     // The five-entry error block: "ERRORE:", the message, a dashed line, the text, a dashed line.
     void LogError(std::string_view message, std::string_view text);
     // Rolls back dbsagg's transaction, if one is open, after a failure already on its way.
@@ -175,13 +162,68 @@ class TdmMain {
     void SettleMarks(MarksJournal& journal);
     // Writes the plan table to its file, when it has one.
     void SavePlan();
+
+    // The steps of RunBatch (BatchRunner.cpp).
+    // Writes into the plan what a killed run left in its journal, and empties the journal.
+    void ApplyKilledRunJournal(MarksJournal& journal);
+    // Walks the plan from its first row. Ends early only for a script whose separator cannot
+    // be read.
+    enum class WalkEnd { Complete, SeparatorUnreadable };
+    WalkEnd WalkPhases(BatchRun& run);
+    // Runs or passes over the current row. WalkEnds: the walk ends here, the row unmarked.
+    enum class PhaseEnd { Next, WalkEnds };
+    PhaseEnd RunOnePhase(BatchRun& run);
+    // Records the version the run reached when it rose, then the phase's done-mark.
+    // `applied`: the phase changed the database (a phase of no action did not).
+    void RecordVersionThenMark(BatchRun& run, bool applied);
+    // The mark of a phase applied when the journal cannot take it: the plan is saved whole.
+    void SaveMarkWithoutJournal(BatchRun& run, bool applied);
+    // The walk's summary box.
+    void ShowSummary(const RunSummary& summary);
+
+    // The steps of ImportTable (TableImport.cpp).
+    struct ImportPhase;
+    // The current plan row's import, as `run` stands.
+    ImportPhase DescribeImport(const BatchRun& run);
+    // Reads the data file's rows into the import reader, checking them all.
+    void LoadDataFile(BatchRun& run, const ImportPhase& phase);
+    // Opens the phase's table and maps its columns to the data file's fields.
+    void OpenImportTable(ImportPhase& phase);
+    // Inserts the rows read into the open table, in the transaction already started.
+    void InsertRows(BatchRun& run, ImportPhase& phase);
+    // The import's done-mark, reserved in the journal before the rows commit.
+    void ReserveImportMark(BatchRun& run, const ImportPhase& phase);
+    // Logs and counts an import that failed and was undone.
+    void ReportFailedImport(BatchRun& run, ImportPhase& phase, const std::runtime_error& e);
+
+    // The steps of RunScriptPhase (ScriptPhase.cpp).
+    struct ScriptPhase;
+    // Hands a statement the splitter gathered to the database, raising the reached version
+    // when it succeeds.
+    void RunStatement(BatchRun& run, const ScriptPhase& phase,
+                      const std::vector<std::string_view>& lines);
+    // Logs the text of the script that never reaches the database, as a failure of the run.
+    void LogUnrunText(BatchRun& run, const ScriptSplitter& splitter);
+
     EngineHost* m_host = nullptr;
-    RunProgress m_progress;
-    // While a run walks: its journal of done-marks (none for a plan without a file), and the
-    // version the version record holds.
-    MarksJournal* m_marks = nullptr;
-    TVersione m_recordedVersion;
-    std::string m_scriptText;  // backs ScriptLines and StatementLines
+
+    // The connections come first so that they outlive what works through them.
+    database::Connection m_dbsagg{"dbsagg"};
+    database::Connection m_db{"DB"};  // never opened: only its name shows in the alias list
+    database::Query m_qryVersioneDB{m_dbsagg, "qryVersioneDB"};
+    database::Query m_statisticsQuery{m_dbsagg, "FQuery"};
+    database::Table m_statisticsTable{m_dbsagg, "TableStatistics"};
+    database::Query m_statementQuery{m_dbsagg, "Query"};
+    database::Query m_qrGestore{m_dbsagg, "qrGestore"};
+    database::Table m_importTable{m_dbsagg, "Table"};
+
+    // The plan table and the import reader.
+    TClientDataSet m_cdsQuery{"cdsQuery"};
+    TClientDataSet m_importReader{"cds"};
+
+    std::vector<std::string> m_tableNames;
+    std::vector<std::string> m_indexNames;
+    RunSummary m_lastRun;
 };
 
 }  // namespace tarvolen

@@ -7,7 +7,10 @@
 
 namespace tarvolen {
 
-// Table-level error; the message already carries the table's name as prefix ("cdsQuery: ...").
+// Table-level error of the plan store (the client-side table), never of the database: the
+// database's own errors are database::DatabaseError (db/DatabaseError.h), which shares no base
+// with this one but std::runtime_error. The message already carries the table's name as prefix
+// ("cdsQuery: ...").
 class EDatabaseError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;

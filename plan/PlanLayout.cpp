@@ -9,7 +9,7 @@ namespace tarvolen {
 namespace {
 
 // The plan's own rule, beside those a file may declare.
-constexpr const char* kRequiredField = "ID";
+constexpr const char* kRequiredField = planfield::kId;
 
 bool isEmptyValue(const FieldValue& v) {
     if (isNull(v)) return true;
@@ -28,17 +28,17 @@ void configurePlanTable(TClientDataSet& cdsQuery) {
 }
 
 void configurePlanFields(TClientDataSet& cdsQuery) {
-    cdsQuery.SetIndexFieldNames("ID");
+    cdsQuery.SetIndexFieldNames(planfield::kId);
     cdsQuery.AddField(kRequiredField, FieldKind::Integer, 0, true);
-    cdsQuery.AddField("STATO", FieldKind::String, 1);
-    cdsQuery.AddField("TIPO", FieldKind::String, 1);
-    cdsQuery.AddField("SEPARATORE", FieldKind::String, 5);
-    cdsQuery.AddField("TESTO", FieldKind::Memo);
-    cdsQuery.AddField("ORDINE", FieldKind::Integer);
-    cdsQuery.AddField("NOME_TABELLA", FieldKind::String, 40);
-    cdsQuery.AddField("NOME_FILE", FieldKind::String, 255);
-    cdsQuery.AddField("SVUOTA_TABELLA", FieldKind::String, 1);
-    cdsQuery.AddField("VERSIONE", FieldKind::String, 15);
+    cdsQuery.AddField(planfield::kStato, FieldKind::String, 1);
+    cdsQuery.AddField(planfield::kTipo, FieldKind::String, 1);
+    cdsQuery.AddField(planfield::kSeparatore, FieldKind::String, 5);
+    cdsQuery.AddField(planfield::kTesto, FieldKind::Memo);
+    cdsQuery.AddField(planfield::kOrdine, FieldKind::Integer);
+    cdsQuery.AddField(planfield::kNomeTabella, FieldKind::String, 40);
+    cdsQuery.AddField(planfield::kNomeFile, FieldKind::String, 255);
+    cdsQuery.AddField(planfield::kSvuotaTabella, FieldKind::String, 1);
+    cdsQuery.AddField(planfield::kVersione, FieldKind::String, 15);
 }
 
 void CheckPlanRows(TClientDataSet& cdsQuery) {
@@ -78,16 +78,16 @@ DataPacket emptyPlanPacket() {
     };
     DataPacket packet;
     packet.fields = {
-        field("ID", FieldType::Int32, 0),
-        field("STATO", FieldType::String, 1),
-        field("TIPO", FieldType::String, 1),
-        field("SEPARATORE", FieldType::String, 5),
-        field("TESTO", FieldType::Blob, 0, "Text"),
-        field("ORDINE", FieldType::Int32, 0),
-        field("NOME_TABELLA", FieldType::String, 40),
-        field("NOME_FILE", FieldType::String, 255),
-        field("SVUOTA_TABELLA", FieldType::String, 1),
-        field("VERSIONE", FieldType::String, 20),
+        field(planfield::kId, FieldType::Int32, 0),
+        field(planfield::kStato, FieldType::String, 1),
+        field(planfield::kTipo, FieldType::String, 1),
+        field(planfield::kSeparatore, FieldType::String, 5),
+        field(planfield::kTesto, FieldType::Blob, 0, "Text"),
+        field(planfield::kOrdine, FieldType::Int32, 0),
+        field(planfield::kNomeTabella, FieldType::String, 40),
+        field(planfield::kNomeFile, FieldType::String, 255),
+        field(planfield::kSvuotaTabella, FieldType::String, 1),
+        field(planfield::kVersione, FieldType::String, 20),
     };
     packet.fields[0].bits = fieldbits::kRequired;
     return packet;

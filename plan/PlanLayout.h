@@ -6,6 +6,21 @@
 
 namespace tarvolen {
 
+// The plan's fields, by name: every FieldByName on the plan table goes through these, so that a
+// misspelt field does not compile.
+namespace planfield {
+inline constexpr const char* kId = "ID";
+inline constexpr const char* kStato = "STATO";
+inline constexpr const char* kTipo = "TIPO";
+inline constexpr const char* kSeparatore = "SEPARATORE";
+inline constexpr const char* kTesto = "TESTO";
+inline constexpr const char* kOrdine = "ORDINE";
+inline constexpr const char* kNomeTabella = "NOME_TABELLA";
+inline constexpr const char* kNomeFile = "NOME_FILE";
+inline constexpr const char* kSvuotaTabella = "SVUOTA_TABELLA";
+inline constexpr const char* kVersione = "VERSIONE";
+}  // namespace planfield
+
 // The plan file, relative to the current directory at each use.
 inline constexpr const char* kPlanFileName = "./dbquery.xml";
 

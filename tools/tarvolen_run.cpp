@@ -13,6 +13,8 @@
 
 #include "base/os/Process.h"
 #include "base/os/Terminal.h"
+#include "db/DatabaseError.h"
+#include "engine/BatchRun.h"
 #include "engine/BatchStopped.h"
 #include "engine/DatabaseBackup.h"
 #include "engine/DryRun.h"
@@ -255,9 +257,9 @@ class TerminalHost : public EngineHost {
 
 // "FASI CON ERRORI: 10 (2 ISTRUZIONI FALLITE, CONSIDERATA ESEGUITA), 40 (IMPORT FALLITO, RESTA
 // DA ESEGUIRE)"; empty when no phase had a failure.
-std::string FailedPhasesLine(const TdmMain& dm) {
+std::string FailedPhasesLine(const RunSummary& run) {
     std::string line;
-    for (const TdmMain::PhaseFailures& phase : dm.FailedPhases) {
+    for (const PhaseFailures& phase : run.failedPhases) {
         line += line.empty() ? "FASI CON ERRORI: " : ", ";
         line += std::to_string(phase.id) + " (";
         if (phase.importFailed) {
@@ -271,27 +273,13 @@ std::string FailedPhasesLine(const TdmMain& dm) {
     return line;
 }
 
-struct RunCounts {
-    size_t failedStatements = 0;
-    size_t failedImports = 0;
-};
-
-int run(const Options& options, TerminalHost& host, const StopSignals& signals, RunCounts& counts) {
+// `summary` receives what the walk came to, however the run ends; it stays empty when the run
+// ends before its walk.
+int run(const Options& options, TerminalHost& host, const StopSignals& signals,
+        RunSummary& summary) {
     TdmMain dm;
-    // Handed out however the run ends.
-    class CountsOnExit {
-      public:
-        CountsOnExit(const TdmMain& dm, RunCounts& counts) : m_dm(dm), m_counts(counts) {}
-        CountsOnExit(const CountsOnExit&) = delete;
-        CountsOnExit& operator=(const CountsOnExit&) = delete;
-        ~CountsOnExit() { m_counts = {m_dm.FailedStatements, m_dm.FailedImports}; }
-
-      private:
-        const TdmMain& m_dm;
-        RunCounts& m_counts;
-    } countsOnExit(dm, counts);
     dm.setHost(&host);
-    dm.cdsQuery.SetFileName(options.plan);
+    dm.cdsQuery().SetFileName(options.plan);
     // The run holds the plan from before it reads it to after its last write. A dry run
     // writes nothing, so it may look at a plan another run holds.
     std::optional<SharedPlanFile::Hold> held;
@@ -311,6 +299,8 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
     try {
         const std::string comune = dm.ManagingMunicipality();
         if (!comune.empty()) host.appendLog("Comune di " + comune);
+    } catch (const database::ConnectionLost&) {
+        throw;  // no note on the registry tables: the run cannot go on
     } catch (const std::runtime_error&) {
         // The registry tables are missing: the desktop says so in a box and goes on; here it is
         // no problem at all, so it is only noted.
@@ -324,8 +314,8 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
         for (const std::string& line : DryRunLogLines(report)) host.appendLog(line);
         bool backupUsable = true;
         if (options.backupFolder) host.appendLog(BackupPreviewLine(dm, backup, backupUsable));
-        dm.cdsQuery.SetFileName("");  // a dry run never writes the plan back
-        dm.cdsQuery.Close();
+        dm.cdsQuery().SetFileName("");  // a dry run never writes the plan back
+        dm.cdsQuery().Close();
         return DryRunFoundErrors(report) || !backupUsable ? kExitWithErrors : kExitCorrect;
     }
 
@@ -354,7 +344,8 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
         }
     };
     const auto listFailedPhases = [&] {
-        if (const std::string line = FailedPhasesLine(dm); !line.empty()) host.appendLog(line);
+        summary = dm.LastRun();
+        if (const std::string line = FailedPhasesLine(summary); !line.empty()) host.appendLog(line);
     };
     try {
         dm.RunBatch();
@@ -372,7 +363,7 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals, 
     }
     listFailedPhases();
     dm.DataModuleDestroy();
-    return dm.BatchHasErrors ? kExitWithErrors : kExitCorrect;
+    return summary.BatchHasErrors ? kExitWithErrors : kExitCorrect;
 }
 
 }  // namespace
@@ -436,16 +427,16 @@ int main(int argc, char** argv) {
     if (!options.dryRun && !options.backupFolder)
         host.logOnly("NESSUN BACKUP DEL DATABASE PRIMA DELL'AGGIORNAMENTO (--backup DIR)");
 
-    RunCounts counts;
+    RunSummary summary;
     int status = kExitFailed;
     try {
-        status = run(options, host, signals, counts);
+        status = run(options, host, signals, summary);
     } catch (const std::exception& e) {
         host.failure(e.what());
     }
     if (progress) progress->finish();
     if (!options.dryRun) {
-        host.logOnly(RunCountsLine(counts.failedStatements, counts.failedImports));
+        host.logOnly(RunCountsLine(summary.failedStatements, summary.failedImports));
     }
     host.logOnly(RunEndLine(SteadyClock::now() - started, status));
     return status;

@@ -4,14 +4,17 @@
 
 #include "app/AnsiText.h"
 #include "plan/ClientDataSet.h"
+#include "plan/PlanLayout.h"
 #include "plan/ValueText.h"
 
 namespace tarvolen {
 namespace {
 
 constexpr std::array<const char*, PlanGridModel::ColumnCount> kFieldNames = {
-    "ID",        "STATO",  "TIPO",     "SEPARATORE", "NOME_TABELLA", "SVUOTA_TABELLA",
-    "NOME_FILE", "ORDINE", "VERSIONE", "TESTO",
+    planfield::kId,         planfield::kStato,       planfield::kTipo,
+    planfield::kSeparatore, planfield::kNomeTabella, planfield::kSvuotaTabella,
+    planfield::kNomeFile,   planfield::kOrdine,      planfield::kVersione,
+    planfield::kTesto,
 };
 
 // Row markers of the grid's left edge: the current row, and whether it is being edited or

@@ -58,7 +58,7 @@ class DemoTest : public ::testing::Test {
         return m_program->fmMain().logText();
     }
     int64_t count(const std::string& sql) {
-        return database::testing::selectCount(m_program->dmMain().dbsagg, sql);
+        return database::testing::selectCount(m_program->dmMain().dbsagg(), sql);
     }
 
     fs::path m_folder;
@@ -111,10 +111,10 @@ TEST_F(DemoTest, startsOnItsAliasAndRunsEveryPhaseOnce) {
 TEST_F(DemoTest, theBackupTakenBeforeTheRunPutsTheDatabaseBackExactly) {
     m_script.expect(DialogScript::login("SYSDBA", "demo"));
     start();
-    const std::string before = everyTable(m_program->dmMain().dbsagg);
+    const std::string before = everyTable(m_program->dmMain().dbsagg());
     const QString first = runAndAnswer();
     EXPECT_TRUE(first.contains("Versione del DB DOPO l'aggiornamento: 1.2.1.0"));
-    const std::string after = everyTable(m_program->dmMain().dbsagg);
+    const std::string after = everyTable(m_program->dmMain().dbsagg());
     m_program->finish();  // the window lets go of the database
     m_program.reset();
     const std::vector<std::string> backups = backupsIn(m_folder / "backup");
@@ -147,7 +147,7 @@ TEST_F(DemoTest, theBackupTakenBeforeTheRunPutsTheDatabaseBackExactly) {
     start();
     const QString again = runAndAnswer();
     EXPECT_EQ(m_script.shown.back().text, "Batch eseguito correttamente") << again.toStdString();
-    EXPECT_EQ(everyTable(m_program->dmMain().dbsagg), after);
+    EXPECT_EQ(everyTable(m_program->dmMain().dbsagg()), after);
     EXPECT_EQ(backupsIn(m_folder / "backup").size(), 2u);
 }
 

@@ -74,7 +74,7 @@ TEST_F(ExitTest, aRecoveryFileHasThePlansPermissions) {
     runPlan();
     // A plan only its owner may read (its scripts may hold a password).
     fs::permissions(folder() / "dbquery.xml", fs::perms::owner_read | fs::perms::owner_write);
-    TClientDataSet& plan = dm().cdsQuery;
+    TClientDataSet& plan = dm().cdsQuery();
     plan.First();
     plan.Edit();
     plan.FieldByName("VERSIONE").SetAsString("1.2.0.0");

@@ -162,7 +162,7 @@ class GuiTest : public ::testing::Test {
         start();
         m_script.expect(DialogScript::login("SYSDBA", "segreta"));
         choose("test");
-        ASSERT_TRUE(dm().dbsagg.connected());
+        ASSERT_TRUE(dm().dbsagg().connected());
     }
     void clickEsegui() { window().SpeedButton1->click(); }
 

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
+#include <atomic>
+#include <thread>
 
 #include "../db/LocalServer.h"
 #include "GuiTestSupport.h"
@@ -25,12 +27,58 @@ TEST_F(LoginTest, okConnectsReloadsThePlanAndShowsTheMunicipality) {
     ASSERT_EQ(m_script.shown.size(), 1u);
     EXPECT_EQ(m_script.shown[0].loginUserShown, "");
     EXPECT_EQ(m_script.shown[0].passwordShown, "");
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
     EXPECT_TRUE(window().LoginConfirmed);
     EXPECT_TRUE(window().lblGestore->isVisibleTo(&window()));
     EXPECT_EQ(window().dbtxtGestore->text(), "Alba");
-    EXPECT_EQ(dm().TableNames.size(), 3u);
-    EXPECT_EQ(dm().cdsQuery.RecordCount(), 1);
+    EXPECT_EQ(dm().TableNames().size(), 3u);
+    EXPECT_EQ(dm().cdsQuery().RecordCount(), 1);
+}
+
+TEST_F(LoginTest, aConnectionLostWhileTheMunicipalityIsReadIsReportedAsLost) {
+    // AFDATGEN read through a procedure that loops until its attachment is shut down, which a
+    // second connection does while the window reads it.
+    {
+        auto c = m_db.connect("setup");
+        c->execute("drop table AFDATGEN");
+        c->execute(
+            "create procedure SLOW_GESTORE returns (COD_ISTAT_GESTORE varchar(6)) as "
+            "declare i bigint = 0; begin while (i < 10000000000) do i = i + 1; "
+            "COD_ISTAT_GESTORE = '004003'; suspend; end");
+        c->execute(
+            "create view AFDATGEN (COD_ISTAT_GESTORE) as select COD_ISTAT_GESTORE "
+            "from SLOW_GESTORE");
+    }
+    std::atomic<bool> shutDown = false;
+    std::thread killer([this, &shutDown] {
+        auto c = m_db.connect("killer");
+        for (int i = 0; i < 3000 && !shutDown; ++i) {
+            const auto rows = database::testing::selectRows(
+                *c,
+                "select MON$ATTACHMENT_ID from MON$STATEMENTS where MON$STATE = 1 and "
+                "MON$SQL_TEXT containing 'AFDATGEN'");
+            if (!rows.empty()) {
+                c->execute("delete from MON$ATTACHMENTS where MON$ATTACHMENT_ID = " +
+                           database::valueText(rows[0][0]));
+                shutDown = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    });
+    start();
+    m_script.expect(DialogScript::login("SYSDBA", "segreta"));
+    m_script.expect(DialogScript::ok());
+    choose("test");
+    killer.join();
+
+    ASSERT_TRUE(shutDown) << "the window never read the municipality";
+    ASSERT_EQ(m_script.shown.size(), 2u);
+    EXPECT_EQ(m_script.shown[1].caption, title());
+    EXPECT_NE(m_script.shown[1].text, QStringLiteral("Il database non è corretto."));
+    EXPECT_TRUE(m_script.shown[1].text.contains("shutdown"))
+        << m_script.shown[1].text.toStdString();
+    EXPECT_FALSE(window().lblGestore->isVisibleTo(&window()));
 }
 
 TEST_F(LoginTest, typingCompletesToAnEntryAndReturnChoosesIt) {
@@ -46,7 +94,7 @@ TEST_F(LoginTest, typingCompletesToAnEntryAndReturnChoosesIt) {
     QTest::keyClick(edit, Qt::Key_Return);
     EXPECT_EQ(m_script.shown.size(), 1u);
     EXPECT_EQ(window().DatabaseComboBox1->currentText(), "test");
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
 }
 
 TEST_F(LoginTest, secondChoiceReusesTheCredentialsWithoutAsking) {
@@ -57,7 +105,7 @@ TEST_F(LoginTest, secondChoiceReusesTheCredentialsWithoutAsking) {
     EXPECT_EQ(m_script.shown[1].kind, "message");
     choose("test");
     EXPECT_EQ(m_script.shown.size(), 2u);
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
 }
 
 TEST_F(LoginTest, unknownAliasShowsTheErrorAndKeepsTheCredentials) {
@@ -68,7 +116,7 @@ TEST_F(LoginTest, unknownAliasShowsTheErrorAndKeepsTheCredentials) {
     EXPECT_EQ(m_script.shown[1].caption, title());
     EXPECT_EQ(m_script.shown[1].icon, QMessageBox::Critical);
     EXPECT_TRUE(m_script.shown[1].text.contains("dbsagg")) << m_script.shown[1].text.toStdString();
-    EXPECT_FALSE(dm().dbsagg.connected());
+    EXPECT_FALSE(dm().dbsagg().connected());
     EXPECT_EQ(dm().LoginPassword, "segreta");
     // The municipality of the earlier database stays on screen.
     EXPECT_EQ(window().dbtxtGestore->text(), "Alba");
@@ -78,9 +126,9 @@ TEST_F(LoginTest, annullaLeavesTheConnectionClosedAndForgetsTheCredentials) {
     start();
     m_script.expect(DialogScript::cancelLogin());
     choose("test");
-    EXPECT_FALSE(dm().dbsagg.connected());
+    EXPECT_FALSE(dm().dbsagg().connected());
     EXPECT_FALSE(window().LoginConfirmed);
-    EXPECT_EQ(dm().dbsagg.aliasName(), "test");
+    EXPECT_EQ(dm().dbsagg().aliasName(), "test");
     EXPECT_TRUE(dm().LoginUser.empty());
     m_script.expect(DialogScript::ok());
     clickEsegui();
@@ -97,7 +145,7 @@ TEST_F(LoginTest, choosingAFailedEntryAgainTriesAgain) {
     m_script.expect(DialogScript::login("SYSDBA", "segreta"));
     choose("test");
     EXPECT_EQ(m_script.shown.size(), 2u);
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
     choose("test");  // the connected entry again: nothing happens
     EXPECT_EQ(m_script.shown.size(), 2u);
 }
@@ -106,7 +154,7 @@ TEST_F(LoginTest, okWithEmptyPasswordConnectsAndAsksAgainNextTime) {
     start();
     m_script.expect(DialogScript::login("SYSDBA", ""));
     choose("test");
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
     m_script.expect(DialogScript::login("SYSDBA", "ora"));
     m_script.expect(DialogScript::ok());  // mancante.fdb does not exist
     choose("mancante");
@@ -128,10 +176,10 @@ TEST_F(LoginTest, databaseWithoutRegistryTablesSaysSoAndRunsAllTheSame) {
     EXPECT_EQ(m_script.shown[1].text, QString::fromUtf8("Il database non è corretto."));
     EXPECT_EQ(m_script.shown[1].caption, "Error");
     EXPECT_EQ(m_script.shown[1].icon, QMessageBox::Critical);
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
     EXPECT_FALSE(window().lblGestore->isVisibleTo(&window()));
     EXPECT_EQ(window().dbtxtGestore->text(), "");
-    EXPECT_EQ(dm().TableNames.size(), 2u) << "the table names are still collected";
+    EXPECT_EQ(dm().TableNames().size(), 2u) << "the table names are still collected";
     m_script.expect(DialogScript::ok());  // "Query batch"
     window().chkStatistics->setChecked(false);
     clickEsegui();
@@ -215,7 +263,7 @@ TEST_F(ServerLoginGuiTest, refusedPasswordIsForgottenSoTheNextChoiceAsksAgain) {
     EXPECT_EQ(m_script.shown[1].caption, title());
     EXPECT_TRUE(m_script.shown[1].text.contains("password"))
         << m_script.shown[1].text.toStdString();
-    EXPECT_FALSE(dm().dbsagg.connected());
+    EXPECT_FALSE(dm().dbsagg().connected());
     EXPECT_TRUE(dm().LoginPassword.empty());
 
     m_script.expect(DialogScript::login("SYSDBA", QString::fromStdString(m_password)));
@@ -223,7 +271,7 @@ TEST_F(ServerLoginGuiTest, refusedPasswordIsForgottenSoTheNextChoiceAsksAgain) {
     choose("server");
     ASSERT_GE(m_script.shown.size(), 3u);
     EXPECT_EQ(m_script.shown[2].kind, "login") << "the refused password is not tried again";
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ class SharedPlanGuiTest : public GuiTest {
         start();
         m_script.expect(DialogScript::login("SYSDBA", QString::fromStdString(m_server.password())));
         choose("server");
-        ASSERT_TRUE(dm().dbsagg.connected());
+        ASSERT_TRUE(dm().dbsagg().connected());
         window().chkStatistics->setChecked(false);
     }
     // A command-line tool run to its end from a shell in the plan's folder.
@@ -269,7 +269,7 @@ TEST_F(SharedPlanGuiTest, aChangeHeldInTheWindowJoinsTheShellsMarksAtExit) {
     connectWindow();
     inMaintenanceWindow([](TfmManutenzione& w) { type(w, 5, Col::ColNomeTabella, "NOTA"); });
     EXPECT_EQ(m_script.pending(), 0u);
-    ASSERT_EQ(dm().cdsQuery.ChangeCount(), 1) << "held in memory, not saved";
+    ASSERT_EQ(dm().cdsQuery().ChangeCount(), 1) << "held in memory, not saved";
 
     const ToolResult run = runFromShell();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -297,8 +297,8 @@ TEST_F(SharedPlanGuiTest, theJournalsMarksTheWindowShowsAtStartUpDoNotUndoALater
     ASSERT_EQ(marksInFile(), "10=N 20=N 30=N") << "the marks are in the journal only";
     start();
     std::string shown;
-    for (dm().cdsQuery.First(); !dm().cdsQuery.Eof(); dm().cdsQuery.Next())
-        shown += dm().cdsQuery.FieldByName("STATO").AsString();
+    for (dm().cdsQuery().First(); !dm().cdsQuery().Eof(); dm().cdsQuery().Next())
+        shown += dm().cdsQuery().FieldByName("STATO").AsString();
     EXPECT_EQ(shown, "SSN");
 
     const ToolResult run = runFromShell();

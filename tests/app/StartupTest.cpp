@@ -26,7 +26,7 @@ TEST_F(StartupTest, withoutDefaultAliasOpensIdleWithNothingSelected) {
         entries << w.DatabaseComboBox1->itemText(i);
     EXPECT_EQ(entries, (QStringList{"DB", "dbsagg", "mancante", "test"}));
     EXPECT_EQ(w.DatabaseComboBox1->currentIndex(), -1);
-    EXPECT_FALSE(dm().dbsagg.connected());
+    EXPECT_FALSE(dm().dbsagg().connected());
     EXPECT_TRUE(w.chkStatistics->isChecked());
     EXPECT_FALSE(w.lblGestore->isVisibleTo(&w));
     EXPECT_FALSE(w.ProgressBar1->isVisibleTo(&w));
@@ -38,7 +38,7 @@ TEST_F(StartupTest, withoutDefaultAliasOpensIdleWithNothingSelected) {
     EXPECT_EQ(w.Esci1->text(), "Esci");
     EXPECT_EQ(w.Gestione1->title(), "Gestione");
     EXPECT_EQ(w.Manutenzione1->text(), "Manutenzione");
-    EXPECT_TRUE(dm().cdsQuery.Active());
+    EXPECT_TRUE(dm().cdsQuery().Active());
     EXPECT_TRUE(dm().LoginUser.empty());
     EXPECT_TRUE(dm().LoginPassword.empty());
 }
@@ -54,12 +54,12 @@ TEST_F(StartupTest, defaultAliasDifferingInCaseConnectsWithTheLoginBeforeTheWind
     EXPECT_EQ(m_script.shown[0].loginUserShown, "");
     EXPECT_EQ(m_script.shown[0].passwordShown, "");
     EXPECT_EQ(window().DatabaseComboBox1->currentText(), "test");
-    EXPECT_TRUE(dm().dbsagg.connected());
+    EXPECT_TRUE(dm().dbsagg().connected());
     EXPECT_EQ(dm().LoginUser, "SYSDBA");
     EXPECT_EQ(dm().LoginPassword, "segreta");
     EXPECT_TRUE(window().lblGestore->isVisibleTo(&window()));
     EXPECT_EQ(window().dbtxtGestore->text(), "Alba");
-    EXPECT_EQ(dm().TableNames, (std::vector<std::string>{"AFCOMUNI", "AFDATGEN", "SYSDBVER"}));
+    EXPECT_EQ(dm().TableNames(), (std::vector<std::string>{"AFCOMUNI", "AFDATGEN", "SYSDBVER"}));
 }
 
 TEST_F(StartupTest, defaultAliasNotInTheListSelectsNothing) {
@@ -68,7 +68,7 @@ TEST_F(StartupTest, defaultAliasNotInTheListSelectsNothing) {
     EXPECT_EQ(m_registryOpened, 1);
     EXPECT_TRUE(m_script.shown.empty());
     EXPECT_EQ(window().DatabaseComboBox1->currentIndex(), -1);
-    EXPECT_FALSE(dm().dbsagg.connected());
+    EXPECT_FALSE(dm().dbsagg().connected());
 }
 
 TEST_F(StartupTest, aliasNameOfWrongTypeShowsTheErrorThenAnIdleWindow) {
@@ -101,7 +101,7 @@ TEST_F(StartupTest, withoutPlanFileShowsTheTablesErrorAndOpensAllTheSame) {
     EXPECT_EQ(m_script.shown[0].caption, title());
     EXPECT_EQ(m_script.shown[0].icon, QMessageBox::Critical);
     EXPECT_EQ(m_script.shown[0].text, "cdsQuery: Missing data provider or data packet.");
-    EXPECT_FALSE(dm().cdsQuery.Active());
+    EXPECT_FALSE(dm().cdsQuery().Active());
     EXPECT_EQ(window().DatabaseComboBox1->count(), 4);
 }
 
@@ -114,7 +114,7 @@ TEST_F(StartupTest, failedDefaultConnectionLeavesTheAliasSelectedButNotConnected
     EXPECT_EQ(m_script.shown[1].caption, title());
     EXPECT_FALSE(m_script.shown[1].mainWindowVisible);
     EXPECT_EQ(window().DatabaseComboBox1->currentText(), "mancante");
-    EXPECT_FALSE(dm().dbsagg.connected());
+    EXPECT_FALSE(dm().dbsagg().connected());
     EXPECT_EQ(dm().LoginPassword, "segreta") << "only a refused login forgets the password";
 }
 

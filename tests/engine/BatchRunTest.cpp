@@ -25,7 +25,7 @@ TEST_F(BatchRun, anEmptyPlanWritesTheVersionBackUnchanged) {
 
 TEST_F(BatchRun, walksInIdOrderSkippingDoneAndReachedPhases) {
     setDatabaseVersion("1, 0, 0, 0");
-    m_dm.dbsagg.execute("create table T (N integer)");
+    m_dm.dbsagg().execute("create table T (N integer)");
     loadPlan({
         {.id = 5, .testo = "insert into T values (5);", .versione = "1.0.0.0"},  // reached: skipped
         {.id = 2, .stato = "S", .testo = "insert into T values (2);"},           // already done
@@ -71,12 +71,12 @@ TEST_F(BatchRun, onlyStatementsThatSucceedRaiseTheVersion) {
     });
     m_dm.RunBatch();
     EXPECT_EQ(databaseVersion(), "1.0.1.2");
-    EXPECT_TRUE(m_dm.BatchHasErrors);
+    EXPECT_TRUE(m_dm.BatchHasErrors());
 }
 
 TEST_F(BatchRun, anImportRecordsItsVersionWithItsRowsOrNotAtAll) {
     setDatabaseVersion("1, 0, 0, 0");
-    m_dm.dbsagg.execute("create table T (N integer check (N < 3))");
+    m_dm.dbsagg().execute("create table T (N integer check (N < 3))");
     const auto file = [](const std::string& rows) {
         return "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"N\" "
                "fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA>" +
@@ -114,9 +114,9 @@ TEST_F(BatchRun, anImportRecordsItsVersionWithItsRowsOrNotAtAll) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        m_dm.dbsagg.execute("delete from T");
-        m_dm.dbsagg.execute("update SYSDBVER set MAJOR_VERSION = 1, MINOR_VERSION = 0");
-        m_dm.qryVersioneDB.close();  // the run reads the version afresh
+        m_dm.dbsagg().execute("delete from T");
+        m_dm.dbsagg().execute("update SYSDBVER set MAJOR_VERSION = 1, MINOR_VERSION = 0");
+        m_dm.qryVersioneDB().close();  // the run reads the version afresh
         m_host.log.clear();
         loadPlan(c.plan);
         m_dm.RunBatch();
@@ -128,7 +128,7 @@ TEST_F(BatchRun, anImportRecordsItsVersionWithItsRowsOrNotAtAll) {
 }
 
 TEST_F(BatchRun, aFailedStatementIsLoggedInFiveEntriesAndTheScriptGoesOn) {
-    m_dm.dbsagg.execute("create table T (N integer)");
+    m_dm.dbsagg().execute("create table T (N integer)");
     loadPlan({{.id = 1,
                .testo = "insert into T values (1);\r\n  insert into NOPE values (2); /* x */\r\n"
                         "insert into T values (3);"}});
@@ -144,10 +144,10 @@ TEST_F(BatchRun, aFailedStatementIsLoggedInFiveEntriesAndTheScriptGoesOn) {
     EXPECT_EQ(m_host.log[8],
               "FASE 1: 1 ISTRUZIONE FALLITA; LA FASE E' CONSIDERATA ESEGUITA E NON VERRA' "
               "RIPETUTA.");
-    ASSERT_EQ(m_dm.FailedPhases.size(), 1u);
-    EXPECT_EQ(m_dm.FailedPhases[0].id, 1);
-    EXPECT_EQ(m_dm.FailedPhases[0].failedStatements, 1u);
-    EXPECT_FALSE(m_dm.FailedPhases[0].importFailed);
+    ASSERT_EQ(m_dm.LastRun().failedPhases.size(), 1u);
+    EXPECT_EQ(m_dm.LastRun().failedPhases[0].id, 1);
+    EXPECT_EQ(m_dm.LastRun().failedPhases[0].failedStatements, 1u);
+    EXPECT_FALSE(m_dm.LastRun().failedPhases[0].importFailed);
     EXPECT_EQ(count("select count(*) from T"), 2);
     EXPECT_EQ(m_host.messages,
               (std::vector<std::string>{"Query batch: Batch eseguito con errori"}));
@@ -160,13 +160,13 @@ TEST_F(BatchRun, scriptCommitsAndTrailingCommentsAreHarmless) {
           .testo = "create table T (N integer);\r\ncommit work;\r\ninsert into T values (1);\r\n"
                    "COMMIT;\r\nrollback;\r\n-- the end; nothing more\r\n/* really */\r\n"}});
     m_dm.RunBatch();
-    EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
-    EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+    EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
+    EXPECT_FALSE(m_dm.dbsagg().inTransaction());
     EXPECT_EQ(count("select count(*) from T"), 1);
 }
 
 TEST_F(BatchRun, textAfterTheLastSeparatorIsReportedNotRun) {
-    m_dm.dbsagg.execute("create table T (N integer)");
+    m_dm.dbsagg().execute("create table T (N integer)");
     loadPlan({{.id = 1, .testo = "insert into T values (1);\r\ninsert into T values (2)"},
               {.id = 2, .separatore = "go", .testo = "insert into T values (3) GO"}});
     m_dm.RunBatch();
@@ -193,7 +193,7 @@ TEST_F(BatchRun, marksReachThePlanFileWhenTheModuleCloses) {
 
 TEST_F(BatchRun, aVersionThatCannotBeReadStopsTheRunBeforeItStarts) {
     loadPlan({{.id = 1, .testo = "create table T (N integer);"}});
-    m_dm.dbsagg.execute("drop table SYSDBVER");
+    m_dm.dbsagg().execute("drop table SYSDBVER");
     EXPECT_THROW(m_dm.RunBatch(), database::DatabaseError);
     EXPECT_TRUE(m_host.messages.empty()) << "a failed start shows no summary";
     EXPECT_TRUE(m_host.log.empty());
@@ -210,7 +210,7 @@ TEST_F(BatchRun, aPlanThatIsNotLoadedStopsTheRunBeforeItStarts) {
 
 TEST_F(BatchRun, aVersionThatCannotBeWrittenFailsAfterTheSummary) {
     setDatabaseVersion("1, 0, 0, 0");
-    m_dm.dbsagg.execute("alter table SYSDBVER add constraint NO_WRITE check (MAJOR_VERSION < 1)");
+    m_dm.dbsagg().execute("alter table SYSDBVER add constraint NO_WRITE check (MAJOR_VERSION < 1)");
     loadPlan({{.id = 1, .testo = "create table T (N integer);"}});
     EXPECT_THROW(m_dm.RunBatch(), database::DatabaseError);
     // The summary does not call a run that failed correct.

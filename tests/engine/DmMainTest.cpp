@@ -41,32 +41,32 @@ class DataModule : public ::testing::Test {
     }
 
     void connect(TdmMain& dm) {
-        dm.dbsagg.close();
-        dm.dbsagg.params().clear();
-        dm.dbsagg.setAliasConfig(m_db.config());
-        dm.dbsagg.setAliasName("test");
+        dm.dbsagg().close();
+        dm.dbsagg().params().clear();
+        dm.dbsagg().setAliasConfig(m_db.config());
+        dm.dbsagg().setAliasName("test");
         dm.LoginUser = "SYSDBA";
-        dm.dbsagg.open();
+        dm.dbsagg().open();
     }
 
     // The table as the registry databases have it: no key, APPID not among the select's
     // columns.
     void createVersionTable(const std::string& appIdDefault = "") {
-        m_dm.dbsagg.execute(
+        m_dm.dbsagg().execute(
             "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, "
             "RELEASE_VERSION integer, BUILD integer, APPID varchar(3)" +
             (appIdDefault.empty() ? "" : " default '" + appIdDefault + "'") + ")");
     }
 
     void addRow(const std::string& values) {
-        m_dm.dbsagg.execute(
+        m_dm.dbsagg().execute(
             "insert into SYSDBVER (APPID, MAJOR_VERSION, MINOR_VERSION, "
             "RELEASE_VERSION, BUILD) values (" +
             values + ")");
     }
 
     std::vector<std::vector<Value>> versionRows() {
-        return selectRows(m_dm.dbsagg,
+        return selectRows(m_dm.dbsagg(),
                           "select APPID, MAJOR_VERSION, MINOR_VERSION, RELEASE_VERSION, BUILD "
                           "from SYSDBVER order by RDB$DB_KEY");
     }
@@ -96,11 +96,11 @@ TEST_F(VersionRecord, readsTheFirstRowThatPassesTheSelect) {
     createVersionTable();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        m_dm.dbsagg.execute("delete from SYSDBVER");
+        m_dm.dbsagg().execute("delete from SYSDBVER");
         for (const auto& row : c.rows) addRow(row);
         const auto version = m_dm.ReadDatabaseVersion();
         EXPECT_EQ(parts(*version), c.expected);
-        EXPECT_FALSE(m_dm.qryVersioneDB.isOpen());
+        EXPECT_FALSE(m_dm.qryVersioneDB().isOpen());
     }
 }
 
@@ -112,7 +112,7 @@ TEST_F(VersionRecord, anAppendedRowIsFoundAgainOnTheNextConnection) {
     version.Minor = 1;
     version.Build = 7;
     m_dm.WriteDatabaseVersion(version);
-    EXPECT_TRUE(m_dm.qryVersioneDB.isOpen());
+    EXPECT_TRUE(m_dm.qryVersioneDB().isOpen());
 
     TdmMain later;
     connect(later);
@@ -130,7 +130,7 @@ TEST_F(VersionRecord, anAppendLeavesAnAppIdDefaultToTheTable) {
     TVersione version;
     version.Major = 5;
     m_dm.WriteDatabaseVersion(version);
-    EXPECT_EQ(selectText(m_dm.dbsagg, "select APPID from SYSDBVER"), "ABC");
+    EXPECT_EQ(selectText(m_dm.dbsagg(), "select APPID from SYSDBVER"), "ABC");
 }
 
 TEST_F(VersionRecord, aWriteEditsOnlyTheFirstRowReturned) {
@@ -165,7 +165,7 @@ TEST_F(VersionRecord, aReadAfterAWriteOnTheSameConnectionTakesTheRowJustWritten)
 
 TEST_F(VersionRecord, aFailedWriteLeavesNoUnpostedVersionToRead) {
     createVersionTable();
-    m_dm.dbsagg.execute("alter table SYSDBVER add check (MAJOR_VERSION < 100)");
+    m_dm.dbsagg().execute("alter table SYSDBVER add check (MAJOR_VERSION < 100)");
     addRow("'QLM', 1, 2, 3, 4");
     TVersione version;
     version.Major = 500;  // refused by the table at post
@@ -181,15 +181,16 @@ TEST_F(VersionRecord, aDatabaseWithoutTheVersionTableFailsWithTheServersMessage)
         EXPECT_NE(std::string(e.what()).find("Table unknown\n-SYSDBVER"), std::string::npos)
             << e.what();
     }
-    EXPECT_FALSE(m_dm.qryVersioneDB.isOpen());
+    EXPECT_FALSE(m_dm.qryVersioneDB().isOpen());
     EXPECT_THROW(m_dm.WriteDatabaseVersion(TVersione{}), database::DatabaseError);
 }
 
 TEST_F(DataModule, theDatabaseNamesAddBothConnections) {
-    m_dm.dbsagg.close();
-    m_dm.dbsagg.setAliasConfig(std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
-        "[Zeta]\nDatabase = z\n[anagrafe]\nDatabase = a\n[DBSAGG]\nDatabase = d\n",
-        m_db.folder() / "aliases.ini")));
+    m_dm.dbsagg().close();
+    m_dm.dbsagg().setAliasConfig(
+        std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
+            "[Zeta]\nDatabase = z\n[anagrafe]\nDatabase = a\n[DBSAGG]\nDatabase = d\n",
+            m_db.folder() / "aliases.ini")));
     EXPECT_EQ(m_dm.GetDatabaseNames(),
               (std::vector<std::string>{"anagrafe", "DB", "DBSAGG", "Zeta"}));
 }
@@ -201,7 +202,7 @@ class IndexStatistics : public DataModule {
     // `secondIndexOfT3` names the index on T3.B; a name that needs quotes makes its unquoted
     // statement, the fourth of the pass, fail.
     void build(const std::string& secondIndexOfT3) {
-        auto& c = m_dm.dbsagg;
+        auto& c = m_dm.dbsagg();
         c.execute("create table T1 (A integer not null primary key, B integer)");
         c.execute("create index T1_B on T1 (B)");
         c.execute("create table T2 (A integer)");
@@ -214,12 +215,12 @@ class IndexStatistics : public DataModule {
             "execute block as declare i integer = 0; begin while (i < 200) do begin "
             "insert into T1 values (:i, mod(:i, 7)); insert into T3 values (:i, :i, mod(:i, 3), "
             ":i, mod(:i, 2)); i = i + 1; end end");
-        m_dm.TableNames = c.tableNames();
+        m_dm.SetTableNames(c.tableNames());
     }
 
     // Index name and the statistics stored for it, for every user index.
     std::vector<std::vector<Value>> statistics() {
-        return selectRows(m_dm.dbsagg,
+        return selectRows(m_dm.dbsagg(),
                           "select trim(rdb$index_name), rdb$statistics from rdb$indices "
                           "where coalesce(rdb$system_flag, 0) = 0 order by 1");
     }
@@ -237,17 +238,18 @@ TEST_F(IndexStatistics, recalculatesEveryIndexOfEveryTableInOneTransaction) {
     for (const auto& row : statistics())
         EXPECT_GT(std::get<double>(row[1]), 0.0) << database::valueText(row[0]);
     // The last table treated, its indexes in the order they were defined.
-    EXPECT_EQ(m_dm.IndexNames, (std::vector<std::string>{"T3_A", "T3_B", "T3_C", "T3_D", "T3_E"}));
-    EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+    EXPECT_EQ(m_dm.IndexNames(),
+              (std::vector<std::string>{"T3_A", "T3_B", "T3_C", "T3_D", "T3_E"}));
+    EXPECT_FALSE(m_dm.dbsagg().inTransaction());
 }
 
 TEST_F(IndexStatistics, anEmptyTableListCommitsAnEmptyTransaction) {
     build("T3_B");
-    m_dm.TableNames.clear();
+    m_dm.SetTableNames({});
     m_dm.RecalculateStatistics();
     EXPECT_EQ(m_host.log, (std::vector<std::string>{"Calcolo statistiche database...",
                                                     "STATISTICHE RICALCOLATE SU 0 INDICI\r\n"}));
-    EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+    EXPECT_FALSE(m_dm.dbsagg().inTransaction());
 }
 
 TEST_F(IndexStatistics, aFailureRollsBackWhatRanAndIsOnlyLogged) {
@@ -264,19 +266,19 @@ TEST_F(IndexStatistics, aFailureRollsBackWhatRanAndIsOnlyLogged) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         m_host.log.clear();
-        m_dm.TableNames = c.tables;
+        m_dm.SetTableNames(c.tables);
         m_dm.RecalculateStatistics();
         EXPECT_EQ(m_host.log, (std::vector<std::string>{
                                   "Calcolo statistiche database...",
                                   "Errore nel calcolo delle statistiche del database\r\n"}));
-        EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+        EXPECT_FALSE(m_dm.dbsagg().inTransaction());
         for (const auto& row : statistics())
             EXPECT_EQ(std::get<double>(row[1]), 0.0) << database::valueText(row[0]);
     }
     // Nothing stays open: the next statement runs in a transaction of its own.
-    m_dm.dbsagg.startTransaction();
-    m_dm.dbsagg.execute("SET STATISTICS INDEX T3_A");
-    m_dm.dbsagg.commit();
+    m_dm.dbsagg().startTransaction();
+    m_dm.dbsagg().execute("SET STATISTICS INDEX T3_A");
+    m_dm.dbsagg().commit();
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ class DryRun : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        m_dm.dbsagg.execute("create table T (N integer)");
+        m_dm.dbsagg().execute("create table T (N integer)");
         setDatabaseVersion("1, 0, 0, 0");
         writeFile("rows.xml", kRows);
         writeFile("broken.xml", "<DATAPACKET");
@@ -143,15 +143,15 @@ TEST_F(DryRun, changesNeitherThePlanNorTheDatabase) {
     const std::string planBefore = readWholeFile(path("dbquery.xml"));
     tarvolen::DryRun(m_dm);
 
-    EXPECT_EQ(m_dm.cdsQuery.ChangeCount(), 0);
+    EXPECT_EQ(m_dm.cdsQuery().ChangeCount(), 0);
     for (int id = 1; id <= 9; ++id) EXPECT_EQ(stato(id), id == 1 ? "S" : id == 3 ? "s" : "N");
-    EXPECT_FALSE(m_dm.cds.Active()) << "the data module's import reader is left alone";
+    EXPECT_FALSE(m_dm.cds().Active()) << "the data module's import reader is left alone";
     EXPECT_TRUE(m_host.log.empty());
     EXPECT_TRUE(m_host.messages.empty());
     EXPECT_EQ(count("select count(*) from T"), 0);
     EXPECT_EQ(databaseVersion(), "1.0.0.0");
     EXPECT_EQ(count("select count(*) from SYSDBVER"), 1);
-    EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+    EXPECT_FALSE(m_dm.dbsagg().inTransaction());
 
     m_dm.DataModuleDestroy();
     EXPECT_EQ(readWholeFile(path("dbquery.xml")), planBefore);
@@ -197,13 +197,13 @@ TEST_F(DryRun, decidesEveryPhaseAsTheBatchThenDoes) {
 
 TEST_F(DryRun, aVersionThatCannotBeReadEndsTheDryRun) {
     loadMixedPlan();
-    m_dm.dbsagg.execute("drop table SYSDBVER");
+    m_dm.dbsagg().execute("drop table SYSDBVER");
     EXPECT_THROW(tarvolen::DryRun(m_dm), database::DatabaseError);
-    EXPECT_FALSE(m_dm.qryVersioneDB.isOpen());
+    EXPECT_FALSE(m_dm.qryVersioneDB().isOpen());
 }
 
 TEST_F(DryRun, reportsWhatARunWouldSayOfTextAndFields) {
-    m_dm.dbsagg.execute("create table PERS (ID integer, NOME varchar(10))");
+    m_dm.dbsagg().execute("create table PERS (ID integer, NOME varchar(10))");
     auto file = [&](const std::string& name, const std::string& first, const std::string& second) {
         writeFile(name, "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS><FIELD attrname=\"" + first +
                             "\" fieldtype=\"i4\"/><FIELD attrname=\"" + second +
@@ -243,10 +243,10 @@ TEST_F(DryRun, reportsWhatARunWouldSayOfTextAndFields) {
 TEST_F(DryRun, aPlanRowThatBreaksTheFieldRulesEndsTheDryRun) {
     DataPacket packet = decodePacket(planXml({{.id = 1, .testo = "select 1 from T;"}}));
     setRowValue(packet, 0, 0, FieldValue{});  // no ID
-    m_dm.cdsQuery.SetFileName("");
-    m_dm.cdsQuery.Close();
+    m_dm.cdsQuery().SetFileName("");
+    m_dm.cdsQuery().Close();
     writeFile("dbquery.xml", encodeXmlPacket(packet));
-    m_dm.cdsQuery.SetFileName(path("dbquery.xml"));
+    m_dm.cdsQuery().SetFileName(path("dbquery.xml"));
     m_dm.ReloadPlan();
     EXPECT_THROW(tarvolen::DryRun(m_dm), EDBClient);
 }

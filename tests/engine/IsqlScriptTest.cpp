@@ -116,17 +116,17 @@ TEST_F(IsqlScript, employeeSqlAsOnePhaseLeavesTheDatabaseIsqlLeaves) {
     {
         TdmMain dm;
         dm.setHost(&host);
-        dm.dbsagg.setAliasConfig(ours.config());
+        dm.dbsagg().setAliasConfig(ours.config());
         dm.LoginUser = "SYSDBA";
         dm.Connect("test");
-        dm.dbsagg.execute(kVersionTable);
+        dm.dbsagg().execute(kVersionTable);
         std::ofstream(ours.folder() / "dbquery.xml", std::ios::binary)
             << planXml({{.id = 1, .separatore = ";", .testo = m_script}});
-        dm.cdsQuery.SetFileName((ours.folder() / "dbquery.xml").string());
+        dm.cdsQuery().SetFileName((ours.folder() / "dbquery.xml").string());
         dm.ReloadPlan();
         dm.RunBatch();
         dm.DataModuleDestroy();
-        dm.dbsagg.close();
+        dm.dbsagg().close();
     }
     // The one statement isql runs itself and the server cannot: CREATE DATABASE, failed and
     // logged; everything else ran.

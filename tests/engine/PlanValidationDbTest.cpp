@@ -20,11 +20,11 @@ class PlanValidationDb : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        m_dm.dbsagg.execute("create table T (N integer, S varchar(10))");
+        m_dm.dbsagg().execute("create table T (N integer, S varchar(10))");
     }
     std::vector<std::string> problems() {
         std::vector<std::string> texts;
-        for (const PlanProblem& p : ValidateAgainstDatabase(m_dm.cdsQuery, m_dm.dbsagg))
+        for (const PlanProblem& p : ValidateAgainstDatabase(m_dm.cdsQuery(), m_dm.dbsagg()))
             texts.push_back(ProblemText(p));
         return texts;
     }
@@ -110,11 +110,11 @@ TEST_F(PlanValidationDb, aTableThatAScriptBeforeMakesOrChangesIsLeftToTheRun) {
 TEST_F(PlanValidationDb, theVersionTableAndItsColumns) {
     loadPlan({});
     EXPECT_EQ(problems(), std::vector<std::string>{});
-    m_dm.dbsagg.execute("drop table SYSDBVER");
+    m_dm.dbsagg().execute("drop table SYSDBVER");
     EXPECT_EQ(problems(), (std::vector<std::string>{
                               "database, table SYSDBVER: the table is missing: a run cannot read "
                               "or record the database's version"}));
-    m_dm.dbsagg.execute(
+    m_dm.dbsagg().execute(
         "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, BUILD integer)");
     EXPECT_EQ(problems(), (std::vector<std::string>{
                               "database, table SYSDBVER: no column RELEASE_VERSION: a run cannot "

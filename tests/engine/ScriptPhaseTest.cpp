@@ -53,7 +53,7 @@ TEST_F(ScriptPhase, aRealScriptLeavesTheDatabaseAsIsqlDoes) {
     auto peerConnection = peer.connect();
     for (const char* select :
          {"select ID, NOME, NOTE from ANAG order by ID", "select N from CONTI"}) {
-        auto ours = selectRows(m_dm.dbsagg, select);
+        auto ours = selectRows(m_dm.dbsagg(), select);
         // isql reads its script file with the line breaks made LF; the plan's statements keep
         // the CR LF their lines are joined with, also inside a literal over several lines.
         for (auto& row : ours) {
@@ -66,15 +66,15 @@ TEST_F(ScriptPhase, aRealScriptLeavesTheDatabaseAsIsqlDoes) {
         const auto theirs = selectRows(*peerConnection, select);
         EXPECT_EQ(ours, theirs) << select << "\nisql said: " << output;
     }
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select count(*) from ANAG")[0][0],
+    EXPECT_EQ(selectRows(m_dm.dbsagg(), "select count(*) from ANAG")[0][0],
               database::Value(int64_t{4}));
-    EXPECT_TRUE(m_dm.BatchHasErrors);  // the statement on column "x", as isql also refused it
+    EXPECT_TRUE(m_dm.BatchHasErrors());  // the statement on column "x", as isql also refused it
     EXPECT_NE(output.find("Column unknown"), std::string::npos) << output;
 }
 
 TEST_F(ScriptPhase, isqlCommandsRunNothingAndRaiseNothing) {
     setDatabaseVersion("1, 0, 0, 0");
-    m_dm.dbsagg.execute("create table T (N integer)");
+    m_dm.dbsagg().execute("create table T (N integer)");
     loadPlan({
         // Its one real statement fails: the COMMIT around it must not count as a success.
         {.id = 1,
@@ -98,14 +98,14 @@ TEST_F(ScriptPhase, isqlCommandsRunNothingAndRaiseNothing) {
 }
 
 TEST_F(ScriptPhase, lineBreaksInsideALiteralAreStoredAsTheScriptHasThem) {
-    m_dm.dbsagg.execute("create table T (N integer, S varchar(40))");
+    m_dm.dbsagg().execute("create table T (N integer, S varchar(40))");
     loadPlan(
         {{.id = 1,
           .testo = "insert into T values (1, 'a\nb\n\nc');\ninsert into T values (2, 'a\r\nb');\n"
                    "insert into T values (3, q'{it's; a\nq-literal}');\n"}});
     m_dm.RunBatch();
-    EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select S from T order by N"),
+    EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
+    EXPECT_EQ(selectRows(m_dm.dbsagg(), "select S from T order by N"),
               (std::vector<std::vector<database::Value>>{{std::string("a\nb\n\nc")},
                                                          {std::string("a\r\nb")},
                                                          {std::string("it's; a\nq-literal")}}));
@@ -131,10 +131,10 @@ TEST_F(ScriptPhase, textThatCannotRunIsReportedNotDropped) {
          "Stringa non chiusa alla fine dello script: testo non eseguito",
          "insert into T values ('x);\r\ninsert into T values (2);\r\n"},
     };
-    m_dm.dbsagg.execute("create table T (N integer)");
+    m_dm.dbsagg().execute("create table T (N integer)");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        m_dm.dbsagg.execute("delete from T");
+        m_dm.dbsagg().execute("delete from T");
         m_host = RecordingHost{};
         loadPlan({{.id = 1, .testo = c.testo}});
         m_dm.RunBatch();

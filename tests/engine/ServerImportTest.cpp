@@ -40,31 +40,31 @@ class ServerImport : public ::testing::Test {
         m_folder = database::testing::makeTempFolder("tarvolen-server-");
         fs::permissions(m_folder, fs::perms::all);
         m_dm.setHost(&m_host);
-        m_dm.dbsagg.setAliasConfig(
+        m_dm.dbsagg().setAliasConfig(
             std::make_shared<database::AliasConfig>(database::AliasConfig::parse(
                 "[server]\nDatabase = localhost:" + (m_folder / "server.fdb").string() +
                     "\nCharset = WIN1252\n",
                 m_folder / "aliases.ini")));
-        m_dm.dbsagg.setAliasName("server");
+        m_dm.dbsagg().setAliasName("server");
         m_dm.LoginUser = "SYSDBA";  // the connection's login hook hands these over
         m_dm.LoginPassword = password;
-        m_dm.dbsagg.createDatabase();
-        m_dm.dbsagg.execute(
+        m_dm.dbsagg().createDatabase();
+        m_dm.dbsagg().execute(
             "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, "
             "RELEASE_VERSION integer, BUILD integer, APPID varchar(3))");
-        m_dm.dbsagg.execute(
+        m_dm.dbsagg().execute(
             "create table IMP (ID integer, NOME varchar(20), NOTE blob sub_type text, "
             "constraint NOT_400 check (ID <> 400))");
         m_dm.Connect("server");
     }
 
     void TearDown() override {
-        m_dm.cdsQuery.SetFileName("");
-        m_dm.cdsQuery.Close();
-        m_dm.cds.Close();
-        if (m_dm.dbsagg.connected()) {
+        m_dm.cdsQuery().SetFileName("");
+        m_dm.cdsQuery().Close();
+        m_dm.cds().Close();
+        if (m_dm.dbsagg().connected()) {
             try {
-                m_dm.dbsagg.dropDatabase();
+                m_dm.dbsagg().dropDatabase();
             } catch (const database::DatabaseError& e) {
                 ADD_FAILURE() << "the server database could not be dropped: " << e.what();
             }
@@ -77,15 +77,15 @@ class ServerImport : public ::testing::Test {
         const fs::path data = m_folder / "data.xml";
         std::ofstream(data, std::ios::binary) << dataFile(rows);
         // The plan loaded before goes without being written back.
-        m_dm.cdsQuery.SetFileName("");
-        m_dm.cdsQuery.Close();
+        m_dm.cdsQuery().SetFileName("");
+        m_dm.cdsQuery().Close();
         const fs::path plan = m_folder / "dbquery.xml";
         std::ofstream(plan, std::ios::binary) << planXml({{.id = 1,
                                                            .tipo = "I",
                                                            .nomeTabella = "IMP",
                                                            .nomeFile = data.string(),
                                                            .svuota = "S"}});
-        m_dm.cdsQuery.SetFileName(plan.string());
+        m_dm.cdsQuery().SetFileName(plan.string());
         m_dm.ReloadPlan();
         m_dm.RunBatch();
     }
@@ -106,18 +106,18 @@ TEST_F(ServerImport, everyRecordArrivesAndARefusedOneIsNamed) {
         expected.push_back({int64_t{1000 + i}, "Citt\xE0 " + std::to_string(i), memo});
     }
     import(rows);
-    EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select * from IMP order by ID"), expected);
+    EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
+    EXPECT_EQ(selectRows(m_dm.dbsagg(), "select * from IMP order by ID"), expected);
 
     m_host = RecordingHost{};
     import(rows + "<ROW N=\"400\" S=\"no\"/>" + rows.substr(0, rows.find("<ROW", 1)));
-    EXPECT_TRUE(m_dm.ImportFailed);
+    EXPECT_TRUE(m_dm.ImportFailed());
     const auto error = std::find(m_host.log.begin(), m_host.log.end(), "ERRORE:");
     ASSERT_LT(error + 3, m_host.log.end()) << ::testing::PrintToString(m_host.log);
     EXPECT_NE(error[1].find("NOT_400"), std::string::npos) << error[1];
     EXPECT_EQ(error[3],
               "IMPORT TABELLA IMP DAL FILE " + (m_folder / "data.xml").string() + ", RECORD 1001");
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select * from IMP order by ID"), expected);
+    EXPECT_EQ(selectRows(m_dm.dbsagg(), "select * from IMP order by ID"), expected);
 }
 
 }  // namespace

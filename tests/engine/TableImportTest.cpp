@@ -46,13 +46,13 @@ class TableImport : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        m_dm.dbsagg.execute(
+        m_dm.dbsagg().execute(
             "create table IMP (ID integer, NOME varchar(10), NATO date, IMPORTO numeric(9,2), "
             "NOTE blob sub_type text, QUANDO timestamp)");
-        m_dm.dbsagg.execute("insert into IMP (ID, NOME) values (99, 'before')");
+        m_dm.dbsagg().execute("insert into IMP (ID, NOME) values (99, 'before')");
     }
     std::vector<std::vector<Value>> rows() {
-        return selectRows(m_dm.dbsagg, "select * from IMP order by ID");
+        return selectRows(m_dm.dbsagg(), "select * from IMP order by ID");
     }
     // Runs one import phase through the batch.
     void import(const std::string& file, const std::string& svuota,
@@ -91,7 +91,7 @@ TEST_F(TableImport, copiesRowsByPositionWithConversionsAndNulls) {
     for (const char* file : {"data.xml", "data.cds"}) {
         m_host.log.clear();
         import(file, "S");
-        EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
+        EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
         const auto r = rows();
         ASSERT_EQ(r.size(), 2u) << file;
         EXPECT_EQ(r[0], (std::vector<Value>{
@@ -156,8 +156,8 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
             rows(),
             (std::vector<std::vector<Value>>{{int64_t{99}, std::string("before"), {}, {}, {}, {}}}))
             << c.name;
-        EXPECT_TRUE(m_dm.ImportFailed) << c.name;
-        EXPECT_TRUE(m_dm.BatchHasErrors) << c.name;
+        EXPECT_TRUE(m_dm.ImportFailed()) << c.name;
+        EXPECT_TRUE(m_dm.BatchHasErrors()) << c.name;
         EXPECT_EQ(stato(1), "N") << c.name;
         EXPECT_EQ(m_host.messages.back(), "Query batch: Batch eseguito con errori");
         if (!c.message.empty()) {
@@ -169,7 +169,7 @@ TEST_F(TableImport, aFailedImportLeavesTheTableAsItWasAndStaysDue) {
             EXPECT_EQ(m_host.log[3], "ERRORE:") << c.name;
             EXPECT_EQ(m_host.log[6], failedImport(c.file, c.record)) << c.name;
         }
-        EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+        EXPECT_FALSE(m_dm.dbsagg().inTransaction());
     }
 }
 
@@ -221,9 +221,9 @@ TEST_F(TableImport, manyRecordsArriveWithTheirValues) {
     writeFile("many.cds", encodeBinaryPacket(decodePacket(dataFile(kFields, xml))));
     for (const char* file : {"many.xml", "many.cds"}) {
         SCOPED_TRACE(file);
-        m_dm.dbsagg.execute("delete from IMP where ID <> 99");
+        m_dm.dbsagg().execute("delete from IMP where ID <> 99");
         import(file, "N");
-        EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
+        EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
         EXPECT_EQ(rows(), expected);
         EXPECT_EQ(stato(1), "S");
     }
@@ -231,8 +231,8 @@ TEST_F(TableImport, manyRecordsArriveWithTheirValues) {
 
 // Among 600 records, the first that fails is named, with its own error, and nothing stays.
 TEST_F(TableImport, theFirstFailingRecordIsNamed) {
-    m_dm.dbsagg.execute("alter table IMP add constraint NOT_400 check (ID <> 400)");
-    database::Table probe(m_dm.dbsagg, "probe");
+    m_dm.dbsagg().execute("alter table IMP add constraint NOT_400 check (ID <> 400)");
+    database::Table probe(m_dm.dbsagg(), "probe");
     probe.setTableName("IMP");
     probe.open();
     probe.insert();
@@ -275,16 +275,16 @@ TEST_F(TableImport, theFirstFailingRecordIsNamed) {
             << ::testing::PrintToString(m_host.log);
         EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
                               {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
-        EXPECT_TRUE(m_dm.ImportFailed);
+        EXPECT_TRUE(m_dm.ImportFailed());
         EXPECT_EQ(stato(1), "N");
-        EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+        EXPECT_FALSE(m_dm.dbsagg().inTransaction());
     }
 }
 
 TEST_F(TableImport, aTableThatDoesNotOpenIsReportedTheSameWay) {
     writeFile("data.xml", dataFile(kFields, ""));
     import("data.xml", "S", "NO_SUCH_TABLE");
-    EXPECT_TRUE(m_dm.ImportFailed);
+    EXPECT_TRUE(m_dm.ImportFailed());
     ASSERT_GE(m_host.log.size(), 7u);
     EXPECT_EQ(m_host.log[2], "ERRORE:");
     EXPECT_EQ(m_host.log[5], "IMPORT TABELLA NO_SUCH_TABLE DAL FILE " + path("data.xml"));
@@ -298,25 +298,25 @@ TEST_F(TableImport, emptiesTheTableOnlyForAnUpperCaseS) {
     writeFile("none.xml", dataFile(kFields, ""));
     import("none.xml", "S");
     EXPECT_TRUE(rows().empty()) << ::testing::PrintToString(m_host.log);
-    EXPECT_FALSE(m_dm.BatchHasErrors);
+    EXPECT_FALSE(m_dm.BatchHasErrors());
 }
 
 TEST_F(TableImport, emptiesTheVeryTableTheRowsGoInto) {
-    m_dm.dbsagg.execute("create table \"imp_lower\" (N integer)");
-    m_dm.dbsagg.execute("create table IMP_LOWER (N integer)");
-    m_dm.dbsagg.execute("insert into \"imp_lower\" values (1)");
-    m_dm.dbsagg.execute("insert into IMP_LOWER values (2)");
+    m_dm.dbsagg().execute("create table \"imp_lower\" (N integer)");
+    m_dm.dbsagg().execute("create table IMP_LOWER (N integer)");
+    m_dm.dbsagg().execute("insert into \"imp_lower\" values (1)");
+    m_dm.dbsagg().execute("insert into IMP_LOWER values (2)");
     writeFile("n.xml", dataFile("<FIELD attrname=\"N\" fieldtype=\"i4\"/>", "<ROW N=\"7\"/>"));
     import("n.xml", "S", "imp_lower");
-    EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select N from \"imp_lower\""),
+    EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
+    EXPECT_EQ(selectRows(m_dm.dbsagg(), "select N from \"imp_lower\""),
               (std::vector<std::vector<Value>>{{int64_t{7}}}));
-    EXPECT_EQ(selectRows(m_dm.dbsagg, "select N from IMP_LOWER"),
+    EXPECT_EQ(selectRows(m_dm.dbsagg(), "select N from IMP_LOWER"),
               (std::vector<std::vector<Value>>{{int64_t{2}}}));
 }
 
 TEST_F(TableImport, fieldsGoByNameWhenTheyAreTheColumnsInAnotherOrder) {
-    m_dm.dbsagg.execute("create table PERS (ID integer, NOME varchar(10))");
+    m_dm.dbsagg().execute("create table PERS (ID integer, NOME varchar(10))");
     const std::string id = "<FIELD attrname=\"ID\" fieldtype=\"i4\"/>";
     auto text = [](const char* name) {
         return "<FIELD attrname=\"" + std::string(name) + "\" fieldtype=\"string\" WIDTH=\"10\"/>";
@@ -340,8 +340,8 @@ TEST_F(TableImport, fieldsGoByNameWhenTheyAreTheColumnsInAnotherOrder) {
         m_host = RecordingHost{};
         writeFile("pers.xml", dataFile(c.fields, c.row));
         import("pers.xml", "S", "PERS");
-        EXPECT_FALSE(m_dm.BatchHasErrors) << ::testing::PrintToString(m_host.log);
-        EXPECT_EQ(selectRows(m_dm.dbsagg, "select ID, NOME from PERS"),
+        EXPECT_FALSE(m_dm.BatchHasErrors()) << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(selectRows(m_dm.dbsagg(), "select ID, NOME from PERS"),
                   (std::vector<std::vector<Value>>{{int64_t{1}, std::string("Rossi")}}));
         std::vector<std::string> expected = {"Versione del DB PRIMA dell'aggiornamento: 0.0.0.0",
                                              "FASE 1 IMPORT TABELLA PERS IN ESECUZIONE."};
@@ -367,7 +367,7 @@ TEST_F(TableImport, aDataFileThatIsNoRegularFileIsRefused) {
         m_host = RecordingHost{};
         loadPlan({{.id = 1, .tipo = "I", .nomeTabella = "IMP", .nomeFile = c.file}});
         m_dm.RunBatch();
-        EXPECT_TRUE(m_dm.ImportFailed) << c.file;
+        EXPECT_TRUE(m_dm.ImportFailed()) << c.file;
         EXPECT_TRUE(logged({"ERRORE:", "Cannot open file \"" + c.file + "\". " + c.why, kDashes,
                             "IMPORT TABELLA IMP DAL FILE " + c.file, kDashes}))
             << ::testing::PrintToString(m_host.log);

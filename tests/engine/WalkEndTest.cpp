@@ -26,7 +26,7 @@ class WalkEnd : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        m_dm.dbsagg.execute("create table T (P integer, N integer)");
+        m_dm.dbsagg().execute("create table T (P integer, N integer)");
         setDatabaseVersion("1, 0, 0, 0");
     }
     // Phase p inserts the rows (p, 1) .. (p, n), one statement per line, and brings 1.p.0.0.
@@ -70,7 +70,7 @@ TEST_F(WalkEnd, aLostConnectionEndsTheWalkAtTheStatementItMet) {
     loadPlan({inserts(1, 2), inserts(2, 3), inserts(3, 1)});
     auto observer = m_db.connect("observer");
     const std::string victim =
-        selectText(m_dm.dbsagg, "select current_connection from rdb$database");
+        selectText(m_dm.dbsagg(), "select current_connection from rdb$database");
     m_host.onProgress = [&](const RunProgress& p) {
         // Before the third line of phase 2, the attachment is shut down under the run.
         if (p.phaseId == 2 && p.unit == RunProgress::Unit::Lines && p.done == 2)
@@ -127,11 +127,11 @@ TEST_F(WalkEnd, aStopRequestEndsTheWalkWhereItIsAsked) {
         "<ROW P=\"3\" N=\"1\"/></ROWDATA></DATAPACKET>");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        m_dm.dbsagg.execute("delete from T");
-        m_dm.dbsagg.execute("update SYSDBVER set MINOR_VERSION = 0");
+        m_dm.dbsagg().execute("delete from T");
+        m_dm.dbsagg().execute("update SYSDBVER set MINOR_VERSION = 0");
         // The last write left the query open on the row as it wrote it; the next run must read
         // the row as it is now.
-        m_dm.qryVersioneDB.close();
+        m_dm.qryVersioneDB().close();
         m_host = RecordingHost{};
         loadPlan({inserts(1, 2),
                   inserts(2, 3),
@@ -142,14 +142,14 @@ TEST_F(WalkEnd, aStopRequestEndsTheWalkWhereItIsAsked) {
         EXPECT_EQ(stato(1) + stato(2) + stato(3), c.stati);
         EXPECT_EQ(statiOnDisk(), c.stati);
         EXPECT_EQ(count("select count(*) from T"), c.rows);
-        EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+        EXPECT_FALSE(m_dm.dbsagg().inTransaction());
     }
 }
 
 TEST_F(WalkEnd, stopOnErrorEndsTheWalkAtTheFirstFailedStatement) {
     for (const bool stopOnError : {true, false}) {
         SCOPED_TRACE(stopOnError);
-        m_dm.dbsagg.execute("delete from T");
+        m_dm.dbsagg().execute("delete from T");
         m_host = RecordingHost{};
         m_dm.StopOnError = stopOnError;
         loadPlan({{.id = 1,
@@ -178,7 +178,7 @@ TEST_F(WalkEnd, stopOnErrorEndsTheWalkAtTheFirstFailedStatement) {
 }
 
 TEST_F(WalkEnd, eachPhaseLeavesItsVersionAndThenItsMarkOnDisk) {
-    m_dm.dbsagg.execute("delete from SYSDBVER");  // no version row yet: the first write adds it
+    m_dm.dbsagg().execute("delete from SYSDBVER");  // no version row yet: the first write adds it
     loadPlan({inserts(1, 1), {.id = 2, .stato = "S"}, inserts(3, 1), inserts(4, 1)});
     auto observer = m_db.connect("observer");
     std::vector<std::string> seen;  // at the start of each phase: the file's marks, the version
@@ -211,8 +211,8 @@ TEST_F(WalkEnd, marksAKilledRunLeftInTheJournalAreWrittenBeforeTheWalkDecides) {
     loadPlan(phases);
     // Phases 1 and 2 ran and took their marks in the journal; phase 2's line ends cut short
     // by the kill, and its version never reached the database.
-    m_dm.dbsagg.execute("insert into T values (1, 1)");
-    m_dm.dbsagg.execute("insert into T values (2, 1)");
+    m_dm.dbsagg().execute("insert into T values (1, 1)");
+    m_dm.dbsagg().execute("insert into T values (2, 1)");
     MarksJournal(path("dbquery.xml")).Append(1);
     std::ofstream(path("dbquery.xml.marks"), std::ios::binary | std::ios::app) << "\n2";
     EXPECT_EQ(statiOnDisk(), "SNN");
@@ -228,10 +228,10 @@ TEST_F(WalkEnd, marksAKilledRunLeftInTheJournalAreWrittenBeforeTheWalkDecides) {
 
 TEST_F(WalkEnd, aPlanOpenedAtStartUpShowsTheJournalsMarksAndWritesThemWhenItCloses) {
     loadPlan({inserts(1, 1), inserts(2, 1)});
-    m_dm.cdsQuery.SetFileName("");
-    m_dm.cdsQuery.Close();
+    m_dm.cdsQuery().SetFileName("");
+    m_dm.cdsQuery().Close();
     MarksJournal(path("dbquery.xml")).Append(2);
-    m_dm.cdsQuery.SetFileName(path("dbquery.xml"));
+    m_dm.cdsQuery().SetFileName(path("dbquery.xml"));
     m_dm.DataModuleCreate();
     EXPECT_EQ(stato(1) + stato(2), "NS");
     m_dm.DataModuleDestroy();
@@ -281,10 +281,10 @@ TEST_F(WalkEnd, aPlanRowThatBreaksTheFieldRulesStopsTheRunBeforeItStarts) {
         SCOPED_TRACE(c.name);
         DataPacket packet = decodePacket(planXml({inserts(1, 1), inserts(2, 1)}));
         c.spoil(packet);
-        m_dm.cdsQuery.SetFileName("");
-        m_dm.cdsQuery.Close();
+        m_dm.cdsQuery().SetFileName("");
+        m_dm.cdsQuery().Close();
         writeFile("dbquery.xml", encodeXmlPacket(packet));
-        m_dm.cdsQuery.SetFileName(path("dbquery.xml"));
+        m_dm.cdsQuery().SetFileName(path("dbquery.xml"));
         m_dm.ReloadPlan();
         m_host = RecordingHost{};
         try {
@@ -301,7 +301,7 @@ TEST_F(WalkEnd, aPlanRowThatBreaksTheFieldRulesStopsTheRunBeforeItStarts) {
 
 TEST_F(WalkEnd, aPlanThatCouldNotBeSavedStopsTheRunBeforeItStarts) {
     loadPlan({inserts(1, 1)});
-    m_dm.cdsQuery.SetFileName(path("gone/dbquery.xml"));
+    m_dm.cdsQuery().SetFileName(path("gone/dbquery.xml"));
     try {
         m_dm.RunBatch();
         ADD_FAILURE() << "the run started";

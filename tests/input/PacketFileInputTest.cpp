@@ -185,11 +185,11 @@ TEST_F(PacketFileInput, badDataFilesAreRefusedWithTheirErrorAndLeaveTheFolderAsI
 // opening failed.
 std::string openAndClosePlan(const std::string& file) {
     TdmMain dm;
-    dm.cdsQuery.SetFileName(file);
+    dm.cdsQuery().SetFileName(file);
     std::string outcome;
     try {
         dm.DataModuleCreate();
-        outcome = "read: " + std::to_string(dm.cdsQuery.RecordCount()) + " rows";
+        outcome = "read: " + std::to_string(dm.cdsQuery().RecordCount()) + " rows";
     } catch (const std::exception& e) {
         outcome = std::string("error: ") + e.what();
     }
