@@ -6,8 +6,6 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
-#include <atomic>
-#include <thread>
 
 #include "../db/LocalServer.h"
 #include "GuiTestSupport.h"
@@ -33,52 +31,6 @@ TEST_F(LoginTest, okConnectsReloadsThePlanAndShowsTheMunicipality) {
     EXPECT_EQ(window().dbtxtGestore->text(), "Alba");
     EXPECT_EQ(dm().TableNames().size(), 3u);
     EXPECT_EQ(dm().cdsQuery().RecordCount(), 1);
-}
-
-TEST_F(LoginTest, aConnectionLostWhileTheMunicipalityIsReadIsReportedAsLost) {
-    // AFDATGEN read through a procedure that loops until its attachment is shut down, which a
-    // second connection does while the window reads it.
-    {
-        auto c = m_db.connect("setup");
-        c->execute("drop table AFDATGEN");
-        c->execute(
-            "create procedure SLOW_GESTORE returns (COD_ISTAT_GESTORE varchar(6)) as "
-            "declare i bigint = 0; begin while (i < 10000000000) do i = i + 1; "
-            "COD_ISTAT_GESTORE = '004003'; suspend; end");
-        c->execute(
-            "create view AFDATGEN (COD_ISTAT_GESTORE) as select COD_ISTAT_GESTORE "
-            "from SLOW_GESTORE");
-    }
-    std::atomic<bool> shutDown = false;
-    std::thread killer([this, &shutDown] {
-        auto c = m_db.connect("killer");
-        for (int i = 0; i < 3000 && !shutDown; ++i) {
-            const auto rows = database::testing::selectRows(
-                *c,
-                "select MON$ATTACHMENT_ID from MON$STATEMENTS where MON$STATE = 1 and "
-                "MON$SQL_TEXT containing 'AFDATGEN'");
-            if (!rows.empty()) {
-                c->execute("delete from MON$ATTACHMENTS where MON$ATTACHMENT_ID = " +
-                           database::valueText(rows[0][0]));
-                shutDown = true;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-    });
-    start();
-    m_script.expect(DialogScript::login("SYSDBA", "segreta"));
-    m_script.expect(DialogScript::ok());
-    choose("test");
-    killer.join();
-
-    ASSERT_TRUE(shutDown) << "the window never read the municipality";
-    ASSERT_EQ(m_script.shown.size(), 2u);
-    EXPECT_EQ(m_script.shown[1].caption, title());
-    EXPECT_NE(m_script.shown[1].text, QStringLiteral("Il database non è corretto."));
-    EXPECT_TRUE(m_script.shown[1].text.contains("shutdown"))
-        << m_script.shown[1].text.toStdString();
-    EXPECT_FALSE(window().lblGestore->isVisibleTo(&window()));
 }
 
 TEST_F(LoginTest, typingCompletesToAnEntryAndReturnChoosesIt) {
