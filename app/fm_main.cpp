@@ -22,11 +22,11 @@
 #include <QVBoxLayout>
 
 #include "app/AnsiText.h"
-#include "app/DefaultAlias.h"
-#include "app/IniFile.h"
 #include "app/LoginDlg.h"
-#include "app/SettingsText.h"
 #include "app/maintenance/PlanMessages.h"
+#include "app/settings/DefaultAlias.h"
+#include "app/settings/IniFile.h"
+#include "app/settings/SettingsText.h"
 #include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "db/ServerErrors.h"

@@ -12,9 +12,9 @@
 
 #include "app/ActivityLog.h"
 #include "app/Dialogs.h"
-#include "app/RegistrySource.h"
 #include "app/RunProgressView.h"
 #include "app/WindowRunLog.h"
+#include "app/settings/RegistrySource.h"
 #include "engine/EngineHost.h"
 
 class QAction;

@@ -28,10 +28,10 @@
 #include "engine/dm_main.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
-#include "tools/Login.h"
-#include "tools/ProgressLine.h"
-#include "tools/TerminalText.h"
-#include "tools/TextTable.h"
+#include "tools/cli/Login.h"
+#include "tools/cli/ProgressLine.h"
+#include "tools/cli/TerminalText.h"
+#include "tools/cli/TextTable.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include "engine/PlanValidation.h"
 #include "engine/RunHistory.h"
 #include "plan/PlanLayout.h"
-#include "tools/Login.h"
-#include "tools/PlanListFormat.h"
-#include "tools/RunHistoryFormat.h"
-#include "tools/TerminalText.h"
+#include "tools/cli/Login.h"
+#include "tools/cli/PlanListFormat.h"
+#include "tools/cli/RunHistoryFormat.h"
+#include "tools/cli/TerminalText.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include "plan/PlanLayout.h"
 #include "plan/PlanLock.h"
 #include "plan/SharedPlanFile.h"
-#include "tools/Login.h"
-#include "tools/ProgressLine.h"
-#include "tools/TerminalText.h"
+#include "tools/cli/Login.h"
+#include "tools/cli/ProgressLine.h"
+#include "tools/cli/TerminalText.h"
 
 namespace {
 
