@@ -439,6 +439,37 @@ TEST_F(PlanTable, anyRowReadsItsStoredValuesWhileAnotherIsPending) {
     EXPECT_EQ(t->RecordCount(), 2);
 }
 
+// Without an index order the rows are seen as stored, and every one of them reads its own
+// values, by one field and whole: as loaded, and after a deletion leaves a gap in the store.
+TEST_F(PlanTable, aTableWithoutAnIndexOrderReadsEveryRowInFileOrder) {
+    write("data.xml", plan("<ROW ID=\"3\" TIPO=\"C\"/><ROW ID=\"1\" TIPO=\"A\"/>"
+                           "<ROW ID=\"2\" TIPO=\"B\"/>"));
+    TClientDataSet cds("cds");
+    cds.LoadFile("data.xml");
+    const auto tipo = static_cast<size_t>(cds.FieldByName("TIPO").LayoutIndex());
+    auto tipi = [&] {
+        std::string byField;
+        std::string byRow;
+        std::vector<FieldValue> row;
+        for (int i = 0; i < cds.RecordCount(); ++i) {
+            const FieldValue value = cds.RowValue(i, tipo);
+            byField += isNull(value) ? "-" : std::get<std::string>(value);
+            cds.RowValues(i, row);
+            byRow += isNull(row.at(tipo)) ? "-" : std::get<std::string>(row.at(tipo));
+        }
+        EXPECT_EQ(byField, byRow);
+        return byField;
+    };
+    ASSERT_EQ(cds.RecordCount(), 3);
+    EXPECT_EQ(tipi(), "CAB");
+    EXPECT_TRUE(isNull(cds.RowValue(3, tipo)));
+    cds.Next();
+    cds.Delete();
+    ASSERT_EQ(cds.RecordCount(), 2);
+    EXPECT_EQ(tipi(), "CB");
+    EXPECT_TRUE(isNull(cds.RowValue(2, tipo)));
+}
+
 TEST_F(PlanTable, failedWriteBackKeepsTheTableOpenWithItsChanges) {
     write("source.xml", plan(kRow1));
     auto t = planTable();
