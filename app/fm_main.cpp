@@ -48,7 +48,7 @@ constexpr int kClientHeight = 394;
 // slows a long script by a quarter. The passes come at most this often, well within what the
 // eye or the hand notices.
 constexpr qint64 kEventPassIntervalMs = 5;
-// cdsGestore's NOME_COMUNE is fixed-length text of this many characters.
+// qrGestore's NOME_COMUNE is fixed-length text of this many characters.
 constexpr size_t kNomeComuneLength = 80;
 constexpr const char* kBackupDirKey = "BackupDir";
 

@@ -139,7 +139,7 @@ class TfmMain : public QMainWindow, public EngineHost {
     bool m_runLogNamed = false;
     std::string m_sessionBackupFolder;  // chosen, but the settings file would not take it
     QDialog* m_maintenance = nullptr;
-    std::string m_gestore;  // NOME_COMUNE of cdsGestore's current row; kept when disconnected
+    std::string m_gestore;  // NOME_COMUNE of qrGestore's current row; kept when disconnected
     int m_aliasIndex = -1;  // the entry SelectDatabase last ran for
     bool m_running = false;
     bool m_pumping = false;
