@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "../TestFolder.h"
+#include "tests/support/TestFolder.h"
 #include "../engine/EngineTestSupport.h"
 #include "DialogScript.h"
 #include "app/Dialogs.h"

@@ -7,7 +7,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "../db/LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "GuiTestSupport.h"
 
 namespace tarvolen::testing {

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "IsqlRunner.h"
-#include "TempDatabase.h"
+#include "tests/support/IsqlRunner.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Query.h"

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Query.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Connection.h"
 #include "db/RowBatch.h"
 #include "db/Table.h"

@@ -4,7 +4,7 @@
 #include <bit>
 
 #include "RowBatchSupport.h"
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"
 #include "db/Table.h"

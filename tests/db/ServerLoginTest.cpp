@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 
-#include "LocalServer.h"
-#include "TempDatabase.h"
+#include "tests/support/LocalServer.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 

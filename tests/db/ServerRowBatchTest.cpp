@@ -6,9 +6,9 @@
 
 #include <cstdlib>
 
-#include "LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "RowBatchSupport.h"
-#include "TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"

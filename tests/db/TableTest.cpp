@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "IsqlRunner.h"
-#include "TempDatabase.h"
+#include "tests/support/IsqlRunner.h"
+#include "tests/support/TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Table.h"

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../TestFolder.h"
+#include "tests/support/TestFolder.h"
 #include "plan/Errors.h"
 
 namespace tarvolen {

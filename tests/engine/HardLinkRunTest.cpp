@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "../db/ServerDatabase.h"
+#include "tests/support/ServerDatabase.h"
 #include "RunToolSupport.h"
 
 namespace tarvolen::testing {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "../db/TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "EngineTestSupport.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"

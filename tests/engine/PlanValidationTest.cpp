@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "../db/TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "EngineTestSupport.h"
 #include "engine/PlanEditing.h"
 #include "plan/FileIO.h"

@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "RunToolSupport.h"
+#include "tests/support/ServerPassword.h"
 
 namespace tarvolen::testing {
 
@@ -23,22 +24,7 @@ constexpr const char* kServer = "/usr/sbin/firebird";
 constexpr const char* kServerRoot = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
 constexpr const char* kUserDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
 
-// TARVOLEN_FB_SYSDBA_PASSWORD, else the password the server package keeps for SYSDBA; the copy
-// of the user database the test's server uses holds the same.
-inline std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    const std::string key = "ISC_PASSWORD=";
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
+using database::testing::sysdbaPassword;
 
 inline bool answers(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

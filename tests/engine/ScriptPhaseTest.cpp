@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "../db/IsqlRunner.h"
+#include "tests/support/IsqlRunner.h"
 #include "EngineTestSupport.h"
 
 namespace tarvolen::testing {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "../db/LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "BackupSupport.h"
 #include "PrivateServer.h"
 

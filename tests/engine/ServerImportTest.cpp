@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../db/LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "EngineTestSupport.h"
 
 namespace tarvolen::testing {

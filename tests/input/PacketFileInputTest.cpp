@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../db/TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "BoundedChild.h"
 #include "engine/ImportFile.h"
 #include "engine/dm_main.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "../ChildProcess.h"
-#include "../TestFolder.h"
-#include "../WindowsSecurity.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/WindowsSecurity.h"
 #include "PlanFileSupport.h"
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"

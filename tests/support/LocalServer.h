@@ -14,8 +14,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+
+#include "tests/support/ServerPassword.h"
 
 namespace tarvolen::database::testing {
 
@@ -39,23 +40,6 @@ inline bool localServerAnswers() {
     }
     close(fd);
     return answered;
-}
-
-// TARVOLEN_FB_SYSDBA_PASSWORD, else the password the server package keeps for SYSDBA.
-inline std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    std::string line;
-    const std::string key = "ISC_PASSWORD=";
-    while (std::getline(in, line)) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
 }
 
 // Why a test on the local server cannot run; empty when it can.

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
