@@ -54,7 +54,7 @@ std::string programPath(const std::string& name) {
     std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
     while (!dirs.empty()) {
         const size_t colon = dirs.find(':');
-        const std::string candidate = std::string(dirs.substr(0, colon)) + "/" + name;
+        std::string candidate = std::string(dirs.substr(0, colon)) + "/" + name;
         if (::access(candidate.c_str(), X_OK) == 0) return candidate;
         dirs = colon == std::string_view::npos ? std::string_view{} : dirs.substr(colon + 1);
     }
