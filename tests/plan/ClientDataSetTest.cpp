@@ -16,6 +16,7 @@
 #include "plan/FileIO.h"
 #include "plan/PacketCodec.h"
 #include "plan/PlanLayout.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {
@@ -54,17 +55,11 @@ const std::string kRow1 =
 class PlanTable : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("tarvolen-cds-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);  // the plan file is relative to the current directory
     }
     void TearDown() override {
         fs::current_path(m_oldCwd);
-        fs::remove_all(m_dir);
     }
     static void write(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
@@ -85,7 +80,8 @@ class PlanTable : public ::testing::Test {
         return "(no error)";
     }
 
-    fs::path m_dir;
+    testing::TempFolder m_folder;
+    const fs::path m_dir = m_folder.path();
     fs::path m_oldCwd;
 };
 
