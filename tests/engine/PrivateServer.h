@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "RunToolSupport.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/ServerPassword.h"
 
 namespace tarvolen::testing {
@@ -24,18 +25,9 @@ constexpr const char* kServer = "/usr/sbin/firebird";
 constexpr const char* kServerRoot = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
 constexpr const char* kUserDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
 
+using database::testing::serverAnswers;
 using database::testing::sysdbaPassword;
 
-inline bool answers(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // A port nobody listens on now.
 inline int freePort() {
@@ -86,7 +78,7 @@ class PrivateServer {
         }
         if (m_pid < 0) return false;
         for (int i = 0; i < 300; ++i) {
-            if (answers(m_port)) return true;
+            if (serverAnswers(m_port)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return false;

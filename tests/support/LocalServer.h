@@ -22,13 +22,14 @@ namespace tarvolen::database::testing {
 
 constexpr int kLocalServerPort = 3050;
 
-inline bool localServerAnswers() {
+// Whether something accepts connections on 127.0.0.1:`port`, within three seconds.
+inline bool serverAnswers(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     fcntl(fd, F_SETFL, O_NONBLOCK);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(kLocalServerPort);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
     bool answered = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     if (!answered && errno == EINPROGRESS) {
@@ -41,6 +42,8 @@ inline bool localServerAnswers() {
     close(fd);
     return answered;
 }
+
+inline bool localServerAnswers() { return serverAnswers(kLocalServerPort); }
 
 // Why a test on the local server cannot run; empty when it can.
 inline std::string localServerMissing(const std::string& password) {
