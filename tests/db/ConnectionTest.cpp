@@ -375,8 +375,12 @@ TEST(Connection, anInterruptLeavesTheConnectionsToTheProgramWhenAsked) {
     // The client's own handler is in place (installed as the library loads): it would shut
     // every connection on SIGINT, from a thread of its own.
     keepConnectionsOnInterrupt();
+    const int before = interruptsKeptFromConnections();
     ASSERT_EQ(raise(SIGINT), 0);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    // Until the client has asked to shut the connections down, and been refused.
+    for (int i = 0; i < 1000 && interruptsKeptFromConnections() == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(interruptsKeptFromConnections(), before + 1) << "the client never asked";
     EXPECT_NO_THROW(connection->execute("create table T (A integer)"));
 }
 
