@@ -9,7 +9,6 @@
 #include "base/Text.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 
 namespace tarvolen::database {
@@ -385,13 +384,9 @@ void Connection::execute(std::string_view sql) {
 
 namespace {
 
-std::atomic<int> g_refusedShutdowns{0};
-
 // Asked by the client before it shuts down; a non-zero answer refuses.
 int refuseShutdownOnSignal(const int reason, const int, void*) {
-    if (reason != fb_shutrsn_signal) return 0;
-    g_refusedShutdowns.fetch_add(1);
-    return 1;
+    return reason == fb_shutrsn_signal ? 1 : 0;
 }
 
 }  // namespace
@@ -408,8 +403,6 @@ void keepConnectionsOnInterrupt() {
     if (!registered)
         throw DatabaseError("The database client refused to leave its connections to the program");
 }
-
-int interruptsKeptFromConnections() { return g_refusedShutdowns.load(); }
 
 // --- Dataset --------------------------------------------------------------------------------
 

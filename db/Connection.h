@@ -123,10 +123,6 @@ class Connection {
 // when the machine has one (it installs handlers of its own as it loads), and does nothing when
 // it has none.
 void keepConnectionsOnInterrupt();
-// How many times, since keepConnectionsOnInterrupt, the client asked to shut the connections
-// down on a signal and was refused. The client asks from a thread of its own, a moment after
-// the signal.
-int interruptsKeptFromConnections();
 
 // Base of the queries and tables that work through a connection, so closing the connection
 // can close them.
