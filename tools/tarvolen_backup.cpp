@@ -106,18 +106,18 @@ constexpr const char* kHelp =
 
 using Arguments = CommandArguments;
 
-const std::map<std::string, CommandSpec>& commandSpecs() {
-    static const std::map<std::string, CommandSpec> specs = {
+const std::map<std::string, CommandRules>& commandRules() {
+    static const std::map<std::string, CommandRules> commands = {
         // Each command takes one more argument at most: the database or backup it works on.
         {"create", {{"--alias", "--user", "--password-file"}, {"--verify", "--quiet"}, 1}},
         {"list", {{"--alias"}, {}, 1}},
         {"restore", {{"--alias", "--user", "--password-file", "--plan"}, {"--yes", "--quiet"}, 1}},
     };
-    return specs;
+    return commands;
 }
 
 Arguments parseArguments(int argc, char** argv) {
-    return parseCommandArguments(argc, argv, commandSpecs());
+    return parseCommandArguments(argc, argv, commandRules());
 }
 
 const std::string& onePositional(const Arguments& a, const char* what) {

@@ -102,8 +102,8 @@ constexpr const char* kHelp =
 
 using Arguments = CommandArguments;
 
-const std::map<std::string, CommandSpec>& commandSpecs() {
-    static const std::map<std::string, CommandSpec> specs = {
+const std::map<std::string, CommandRules>& commandRules() {
+    static const std::map<std::string, CommandRules> commands = {
         {"init", {{"--plan"}, {}, 1}},
         {"list", {{"--plan"}, {"--json"}, 1}},
         {"add",
@@ -115,11 +115,11 @@ const std::map<std::string, CommandSpec>& commandSpecs() {
         {"validate", {{"--plan", "--alias", "--user", "--password-file"}, {}, 1}},
         {"history", {{"--plan"}, {}, 1}},
     };
-    return specs;
+    return commands;
 }
 
 Arguments parseArguments(int argc, char** argv) {
-    return parseCommandArguments(argc, argv, commandSpecs());
+    return parseCommandArguments(argc, argv, commandRules());
 }
 
 int64_t parseId(const std::string& text) {

@@ -12,8 +12,8 @@
 namespace tarvolen::cli {
 namespace {
 
-const std::map<std::string, CommandSpec>& specs() {
-    static const std::map<std::string, CommandSpec> rules = {
+const std::map<std::string, CommandRules>& commands() {
+    static const std::map<std::string, CommandRules> rules = {
         {"add", {{"--plan", "--version"}, {"--empty-table"}, 0}},
         {"mark", {{"--plan"}, {}, 2}},
     };
@@ -38,7 +38,7 @@ struct Argv {
 std::string readAs(const std::string& line) {
     Argv args(line);
     try {
-        const CommandArguments a = parseCommandArguments(args.argc(), args.argv(), specs());
+        const CommandArguments a = parseCommandArguments(args.argc(), args.argv(), commands());
         std::string text = "command=" + a.command;
         for (const auto& [name, value] : a.values) text += " " + name + "=" + value;
         for (const auto& flag : a.flags) text += " " + flag;
@@ -76,7 +76,7 @@ TEST(CommandLine, eachArgumentOfACommandLineReadsAsTheToolsExpect) {
 
 TEST(CommandLine, aRequiredOptionThatIsMissingNamesItsCommand) {
     Argv args("mark 10");
-    const CommandArguments a = parseCommandArguments(args.argc(), args.argv(), specs());
+    const CommandArguments a = parseCommandArguments(args.argc(), args.argv(), commands());
     EXPECT_EQ(a.value("--plan"), nullptr);
     try {
         a.required("--plan");

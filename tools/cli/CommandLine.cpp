@@ -42,7 +42,7 @@ bool isToolFlag(const std::string& arg) {
 }
 
 // One argument after the command: another argument, or one of the command's options.
-void takeCommandArgument(OptionCursor& cursor, const CommandSpec& rules, CommandArguments& a) {
+void takeCommandArgument(OptionCursor& cursor, const CommandRules& rules, CommandArguments& a) {
     const std::string& arg = cursor.name();
     if (!arg.starts_with("--")) {
         if (a.positional.size() >= rules.maxPositional)
@@ -60,19 +60,19 @@ void takeCommandArgument(OptionCursor& cursor, const CommandSpec& rules, Command
 }  // namespace
 
 CommandArguments parseCommandArguments(int argc, char** argv,
-                                       const std::map<std::string, CommandSpec>& specs) {
+                                       const std::map<std::string, CommandRules>& commands) {
     CommandArguments a;
     OptionCursor cursor(argc, argv);
     while (cursor.next()) {
         // Until the command is known an argument is taken whole, '=' and all.
         const std::string& arg = cursor.argument();
-        const CommandSpec* rules = a.command.empty() ? nullptr : &specs.at(a.command);
+        const CommandRules* rules = a.command.empty() ? nullptr : &commands.at(a.command);
         // --version of a command that takes it (tarvolen-plan add) is the command's.
         const bool commandTakesIt = rules != nullptr && rules->valued.count(arg) != 0;
         if (isToolFlag(arg) && !commandTakesIt) {
             a.flags.insert(arg == "-h" ? "--help" : arg);
         } else if (rules == nullptr && !arg.starts_with("-")) {
-            if (specs.count(arg) == 0) throw UsageError("unknown command " + arg);
+            if (commands.count(arg) == 0) throw UsageError("unknown command " + arg);
             a.command = arg;
         } else if (rules == nullptr) {
             throw UsageError("unknown option " + arg);

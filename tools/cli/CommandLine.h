@@ -44,7 +44,7 @@ class OptionCursor {
 };
 
 // The options one command takes: those with a value, flags, and how many other arguments.
-struct CommandSpec {
+struct CommandRules {
     std::set<std::string> valued;
     std::set<std::string> flags;
     size_t maxPositional = 0;
@@ -65,9 +65,9 @@ struct CommandArguments {
     bool has(const std::string& name) const { return flags.count(name) != 0; }
 };
 
-// Throws UsageError naming the first argument that `specs` does not allow.
+// Throws UsageError naming the first argument that `commands` does not allow.
 CommandArguments parseCommandArguments(int argc, char** argv,
-                                       const std::map<std::string, CommandSpec>& specs);
+                                       const std::map<std::string, CommandRules>& commands);
 
 // "TOOL: MESSAGE", the usage, and where to read more, on `out`.
 void printUsageError(std::FILE* out, const char* tool, const UsageError& error, const char* usage);
