@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "tests/support/LocalServer.h"
 #include "GuiTestSupport.h"
+#include "tests/support/LocalServer.h"
 
 namespace tarvolen::testing {
 namespace {

@@ -18,13 +18,13 @@
 #include <optional>
 #include <thread>
 
-#include "tests/support/ServerDatabase.h"
-#include "tests/support/ShellCommand.h"
 #include "GuiTestSupport.h"
 #include "ModelChecker.h"
 #include "app/maintenance/PlanGridModel.h"
 #include "app/maintenance/fm_manutenzione.h"
 #include "plan/FileIO.h"
+#include "tests/support/ServerDatabase.h"
+#include "tests/support/ShellCommand.h"
 
 extern char** environ;
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDatabase.h"
 #include "RunToolSupport.h"
 #include "db/Connection.h"
 #include "db/Query.h"
 #include "engine/BackupFiles.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 

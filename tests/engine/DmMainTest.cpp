@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDatabase.h"
 #include "db/DatabaseError.h"
 #include "engine/EngineHost.h"
 #include "engine/dm_main.h"
 #include "tests/support/RecordingHost.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDatabase.h"
 #include "../plan/PlanFileSupport.h"
 #include "engine/dm_main.h"
 #include "tests/support/RecordingHost.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 

@@ -11,10 +11,10 @@
 #include <iterator>
 #include <sstream>
 
-#include "tests/support/IsqlRunner.h"
-#include "tests/support/ShellCommand.h"
 #include "EngineTestSupport.h"
 #include "engine/ScriptSplitter.h"
+#include "tests/support/IsqlRunner.h"
+#include "tests/support/ShellCommand.h"
 
 namespace tarvolen::testing {
 namespace {

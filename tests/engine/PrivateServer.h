@@ -28,7 +28,6 @@ constexpr const char* kUserDatabase = "/var/lib/firebird/3.0/system/security3.fd
 using database::testing::serverAnswers;
 using database::testing::sysdbaPassword;
 
-
 // A port nobody listens on now.
 inline int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -58,9 +58,7 @@ class PlanTable : public ::testing::Test {
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);  // the plan file is relative to the current directory
     }
-    void TearDown() override {
-        fs::current_path(m_oldCwd);
-    }
+    void TearDown() override { fs::current_path(m_oldCwd); }
     static void write(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }

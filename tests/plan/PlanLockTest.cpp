@@ -21,9 +21,7 @@ namespace fs = std::filesystem;
 
 class PlanLockTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::ofstream(m_dir / "dbquery.xml") << "plan";
-    }
+    void SetUp() override { std::ofstream(m_dir / "dbquery.xml") << "plan"; }
     std::string plan() const { return (m_dir / "dbquery.xml").string(); }
     // The message of the refusal, or "(taken)" when the lock was free.
     static std::string refusal(const std::string& path, long expectedPid) {

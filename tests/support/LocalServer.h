@@ -43,7 +43,9 @@ inline bool serverAnswers(int port) {
     return answered;
 }
 
-inline bool localServerAnswers() { return serverAnswers(kLocalServerPort); }
+inline bool localServerAnswers() {
+    return serverAnswers(kLocalServerPort);
+}
 
 // Why a test on the local server cannot run; empty when it can.
 inline std::string localServerMissing(const std::string& password) {

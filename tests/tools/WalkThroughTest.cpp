@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "plan/FileIO.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempDatabase.h"
-#include "plan/FileIO.h"
 
 namespace tarvolen::testing {
 namespace {
