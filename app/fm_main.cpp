@@ -22,11 +22,11 @@
 #include <QVBoxLayout>
 
 #include "app/AnsiText.h"
-#include "app/DefaultAlias.h"
-#include "app/IniFile.h"
 #include "app/LoginDlg.h"
-#include "app/SettingsText.h"
 #include "app/maintenance/PlanMessages.h"
+#include "app/settings/DefaultAlias.h"
+#include "app/settings/IniFile.h"
+#include "app/settings/SettingsText.h"
 #include "base/Text.h"
 #include "db/DatabaseError.h"
 #include "db/ServerErrors.h"
@@ -48,7 +48,7 @@ constexpr int kClientHeight = 394;
 // slows a long script by a quarter. The passes come at most this often, well within what the
 // eye or the hand notices.
 constexpr qint64 kEventPassIntervalMs = 5;
-// cdsGestore's NOME_COMUNE is fixed-length text of this many characters.
+// qrGestore's NOME_COMUNE is fixed-length text of this many characters.
 constexpr size_t kNomeComuneLength = 80;
 constexpr const char* kBackupDirKey = "BackupDir";
 

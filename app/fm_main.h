@@ -12,9 +12,9 @@
 
 #include "app/ActivityLog.h"
 #include "app/Dialogs.h"
-#include "app/RegistrySource.h"
 #include "app/RunProgressView.h"
 #include "app/WindowRunLog.h"
+#include "app/settings/RegistrySource.h"
 #include "engine/EngineHost.h"
 
 class QAction;
@@ -146,7 +146,7 @@ class TfmMain : public QMainWindow, public EngineHost {
     bool m_runLogNamed = false;
     std::string m_sessionBackupFolder;  // chosen, but the settings file would not take it
     QDialog* m_maintenance = nullptr;
-    std::string m_gestore;  // NOME_COMUNE of cdsGestore's current row; kept when disconnected
+    std::string m_gestore;  // NOME_COMUNE of qrGestore's current row; kept when disconnected
     int m_aliasIndex = -1;  // the entry SelectDatabase last ran for
     bool m_running = false;
     bool m_pumping = false;

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/DefaultAlias.h"
 #include "app/Dialogs.h"
 #include "app/Program.h"
+#include "app/settings/DefaultAlias.h"
 #include "plan/PlanRecovery.h"
 
 namespace {

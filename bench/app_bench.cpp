@@ -33,10 +33,10 @@
 
 #include "BenchSupport.h"
 #include "ImportGenerator.h"
-#include "app/DefaultAlias.h"
 #include "app/Dialogs.h"
 #include "app/LoginDlg.h"
 #include "app/Program.h"
+#include "app/settings/DefaultAlias.h"
 #include "engine/ImportFile.h"
 #include "engine/dm_main.h"
 #include "plan/DataPacket.h"

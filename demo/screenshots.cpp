@@ -14,14 +14,14 @@
 #include <QToolButton>
 #include <cstdio>
 
-#include "app/DefaultAlias.h"
 #include "app/Dialogs.h"
 #include "app/LoginDlg.h"
 #include "app/Program.h"
-#include "app/RegistryFile.h"
 #include "app/maintenance/PlanGrid.h"
 #include "app/maintenance/PlanGridModel.h"
 #include "app/maintenance/fm_manutenzione.h"
+#include "app/settings/DefaultAlias.h"
+#include "app/settings/RegistryFile.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/RegistryFile.h"
+#include "app/settings/RegistryFile.h"
 
 namespace {
 

@@ -79,6 +79,49 @@ std::string_view itemBytes(const uint8_t* p) {
     return {reinterpret_cast<const char*>(p), n};
 }
 
+namespace {
+
+// A decimal item (tag, sign, decimals, digit count, digits two to a byte) as its text: "-12.50",
+// "0.05".
+void decodeDecimal(const uint8_t* p, std::string& text) {
+    const uint8_t* q = p + 1;
+    const bool negative = (*q++ & 1) != 0;
+    const auto decimals = static_cast<size_t>(readVarint(q));
+    const auto count = static_cast<size_t>(readVarint(q));
+    std::string digits(count, '0');
+    for (size_t i = 0; i < count; ++i) {
+        const unsigned byte = q[i / 2];
+        digits[i] = static_cast<char>('0' + (i % 2 == 0 ? byte >> 4 : byte & 0x0F));
+    }
+    text.clear();
+    if (negative) text += '-';
+    if (count > decimals) {
+        text.append(digits, 0, count - decimals);
+    } else {
+        text += '0';
+    }
+    if (decimals > 0) {
+        text += '.';
+        if (count < decimals) text.append(decimals - count, '0');
+        text.append(digits, count > decimals ? count - decimals : 0, std::string::npos);
+    }
+}
+
+// A time stamp item: the tag, then its parts in fixed widths.
+SqlTimeStamp decodeTimeStamp(const uint8_t* p) {
+    SqlTimeStamp ts;
+    ts.year = static_cast<int16_t>(readFixed(p + 1, 2));
+    ts.month = static_cast<uint16_t>(readFixed(p + 3, 2));
+    ts.day = static_cast<uint16_t>(readFixed(p + 5, 2));
+    ts.hour = static_cast<uint16_t>(readFixed(p + 7, 2));
+    ts.minute = static_cast<uint16_t>(readFixed(p + 9, 2));
+    ts.second = static_cast<uint16_t>(readFixed(p + 11, 2));
+    ts.millisecond = static_cast<uint32_t>(readFixed(p + 13, 4));
+    return ts;
+}
+
+}  // namespace
+
 void decodeItem(const uint8_t* p, FieldValue& out) {
     const uint8_t t = *p;
     switch (t) {
@@ -120,31 +163,9 @@ void decodeItem(const uint8_t* p, FieldValue& out) {
             text.append(zeros, '\0');
             return;
         }
-        case tag::kDecimal: {
-            const uint8_t* q = p + 1;
-            const bool negative = (*q++ & 1) != 0;
-            const auto decimals = static_cast<size_t>(readVarint(q));
-            const auto count = static_cast<size_t>(readVarint(q));
-            std::string digits(count, '0');
-            for (size_t i = 0; i < count; ++i) {
-                const unsigned byte = q[i / 2];
-                digits[i] = static_cast<char>('0' + (i % 2 == 0 ? byte >> 4 : byte & 0x0F));
-            }
-            std::string& text = slotAs<std::string>(out);
-            text.clear();
-            if (negative) text += '-';
-            if (count > decimals) {
-                text.append(digits, 0, count - decimals);
-            } else {
-                text += '0';
-            }
-            if (decimals > 0) {
-                text += '.';
-                if (count < decimals) text.append(decimals - count, '0');
-                text.append(digits, count > decimals ? count - decimals : 0, std::string::npos);
-            }
+        case tag::kDecimal:
+            decodeDecimal(p, slotAs<std::string>(out));
             return;
-        }
         case tag::kWide:
         case tag::kNarrowWide: {
             const uint8_t* q = p + 1;
@@ -162,18 +183,9 @@ void decodeItem(const uint8_t* p, FieldValue& out) {
             out = makeBlob(std::string(bytes));
             return;
         }
-        case tag::kTimeStamp: {
-            SqlTimeStamp ts;
-            ts.year = static_cast<int16_t>(readFixed(p + 1, 2));
-            ts.month = static_cast<uint16_t>(readFixed(p + 3, 2));
-            ts.day = static_cast<uint16_t>(readFixed(p + 5, 2));
-            ts.hour = static_cast<uint16_t>(readFixed(p + 7, 2));
-            ts.minute = static_cast<uint16_t>(readFixed(p + 9, 2));
-            ts.second = static_cast<uint16_t>(readFixed(p + 11, 2));
-            ts.millisecond = static_cast<uint32_t>(readFixed(p + 13, 4));
-            out = ts;
+        case tag::kTimeStamp:
+            out = decodeTimeStamp(p);
             return;
-        }
         case tag::kIntArray: {
             const uint8_t* q = p + 1;
             const auto n = static_cast<size_t>(readVarint(q));

@@ -150,6 +150,41 @@ size_t readIntegerPrefix(std::string_view text, int64_t& out) {
     return i;
 }
 
+namespace {
+
+// A date-time as milliseconds since day zero: the date, and 'T' with the time unless midnight.
+std::string dateTimeText(double value) {
+    // Past year 9999 (or not a number) there is no date to write.
+    if (!std::isfinite(value) || std::fabs(value) > 3.2e14) return {};
+    const auto total = static_cast<int64_t>(std::llround(value));
+    int64_t days = total / kMsPerDay;
+    int64_t ms = total % kMsPerDay;
+    if (ms < 0) {
+        ms += kMsPerDay;
+        --days;
+    }
+    std::string out = dayNumberText(days);
+    if (ms != 0) {
+        out += 'T';
+        appendTime(out, ms);
+    }
+    return out;
+}
+
+// A time stamp by its parts, written as dateTimeText writes a date-time.
+std::string timeStampText(const SqlTimeStamp& v) {
+    std::string out;
+    appendDate(out, v.year, v.month, v.day);
+    const int64_t ms = ((v.hour * 60LL + v.minute) * 60 + v.second) * 1000 + v.millisecond;
+    if (ms != 0) {
+        out += 'T';
+        appendTime(out, ms);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string valueToText(const FieldDef& field, const FieldValue& value) {
     if (isNull(value)) return {};
     switch (field.type) {
@@ -177,36 +212,10 @@ std::string valueToText(const FieldDef& field, const FieldValue& value) {
             }
             break;
         case FieldType::DateTime:
-            if (const auto* v = std::get_if<double>(&value)) {
-                // Past year 9999 (or not a number) there is no date to write.
-                if (!std::isfinite(*v) || std::fabs(*v) > 3.2e14) return {};
-                const auto total = static_cast<int64_t>(std::llround(*v));
-                int64_t days = total / kMsPerDay;
-                int64_t ms = total % kMsPerDay;
-                if (ms < 0) {
-                    ms += kMsPerDay;
-                    --days;
-                }
-                std::string out = dayNumberText(days);
-                if (ms != 0) {
-                    out += 'T';
-                    appendTime(out, ms);
-                }
-                return out;
-            }
+            if (const auto* v = std::get_if<double>(&value)) return dateTimeText(*v);
             break;
         case FieldType::SqlTimeStamp:
-            if (const auto* v = std::get_if<SqlTimeStamp>(&value)) {
-                std::string out;
-                appendDate(out, v->year, v->month, v->day);
-                const int64_t ms =
-                    ((v->hour * 60LL + v->minute) * 60 + v->second) * 1000 + v->millisecond;
-                if (ms != 0) {
-                    out += 'T';
-                    appendTime(out, ms);
-                }
-                return out;
-            }
+            if (const auto* v = std::get_if<SqlTimeStamp>(&value)) return timeStampText(*v);
             break;
         case FieldType::String:
         case FieldType::Bcd:

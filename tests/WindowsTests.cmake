@@ -37,6 +37,7 @@ tarvolen_add_test(engine_tests
 
 tarvolen_add_test(cli_tests
   SOURCES tools/ProgressLineTest.cpp tools/RunLogFileTest.cpp tools/PlanListFormatTest.cpp
+    tools/CommandLineTest.cpp
   LIBS tarvolen_cli
   LABELS unit)
 

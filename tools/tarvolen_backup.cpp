@@ -28,10 +28,11 @@
 #include "engine/dm_main.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
-#include "tools/Login.h"
-#include "tools/ProgressLine.h"
-#include "tools/TerminalText.h"
-#include "tools/TextTable.h"
+#include "tools/cli/CommandLine.h"
+#include "tools/cli/Login.h"
+#include "tools/cli/ProgressLine.h"
+#include "tools/cli/TerminalText.h"
+#include "tools/cli/TextTable.h"
 
 namespace {
 
@@ -103,79 +104,20 @@ constexpr const char* kHelp =
     "\n"
     "See tarvolen-backup(1), and docs/plan.md: \"When a phase went wrong\".\n";
 
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+using Arguments = CommandArguments;
 
-struct Arguments {
-    std::string command;
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
-    std::vector<std::string> positional;
-
-    const std::string* value(const std::string& name) const {
-        const auto at = values.find(name);
-        return at == values.end() ? nullptr : &at->second;
-    }
-    const std::string& required(const std::string& name) const {
-        const std::string* v = value(name);
-        if (v == nullptr) throw UsageError(command + " needs " + name);
-        return *v;
-    }
-    bool has(const std::string& name) const { return flags.count(name) != 0; }
-};
-
-struct CommandSpec {
-    std::set<std::string> valued;
-    std::set<std::string> flags;
-};
-
-const std::map<std::string, CommandSpec>& commandSpecs() {
-    static const std::map<std::string, CommandSpec> specs = {
-        {"create", {{"--alias", "--user", "--password-file"}, {"--verify", "--quiet"}}},
-        {"list", {{"--alias"}, {}}},
-        {"restore", {{"--alias", "--user", "--password-file", "--plan"}, {"--yes", "--quiet"}}},
+const std::map<std::string, CommandRules>& commandRules() {
+    static const std::map<std::string, CommandRules> commands = {
+        // Each command takes one more argument at most: the database or backup it works on.
+        {"create", {{"--alias", "--user", "--password-file"}, {"--verify", "--quiet"}, 1}},
+        {"list", {{"--alias"}, {}, 1}},
+        {"restore", {{"--alias", "--user", "--password-file", "--plan"}, {"--yes", "--quiet"}, 1}},
     };
-    return specs;
+    return commands;
 }
 
 Arguments parseArguments(int argc, char** argv) {
-    Arguments a;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h" || arg == "--version") {
-            a.flags.insert(arg == "-h" ? "--help" : arg);
-            continue;
-        }
-        if (a.command.empty() && !arg.starts_with("-")) {
-            if (commandSpecs().count(arg) == 0) throw UsageError("unknown command " + arg);
-            a.command = arg;
-            continue;
-        }
-        if (a.command.empty()) throw UsageError("unknown option " + arg);
-        const CommandSpec& rules = commandSpecs().at(a.command);
-        if (!arg.starts_with("--")) {
-            if (!a.positional.empty())
-                throw UsageError("unexpected argument " + arg + " for " + a.command);
-            a.positional.push_back(arg);
-            continue;
-        }
-        std::optional<std::string> inlineValue;  // --name=value
-        if (const size_t eq = arg.find('='); eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        if (rules.valued.count(arg) != 0) {
-            if (!inlineValue && i + 1 >= argc) throw UsageError("option " + arg + " needs a value");
-            a.values[arg] = inlineValue ? *inlineValue : argv[++i];
-        } else if (rules.flags.count(arg) != 0 && !inlineValue) {
-            a.flags.insert(arg);
-        } else {
-            throw UsageError("unknown option " + arg + " for " + a.command);
-        }
-    }
-    return a;
+    return parseCommandArguments(argc, argv, commandRules());
 }
 
 const std::string& onePositional(const Arguments& a, const char* what) {
@@ -410,8 +352,7 @@ int main(int argc, char** argv) {
         if (arguments.command.empty()) throw UsageError("no command given");
         return run(arguments, text, signals);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tarvolen-backup: %s\n%sTry 'tarvolen-backup --help' for more.\n",
-                     e.what(), kUsage);
+        printUsageError(stderr, "tarvolen-backup", e, kUsage);
         return kExitFailed;
     } catch (const std::exception& e) {
         text.print(stderr, std::string("tarvolen-backup: ") + e.what());

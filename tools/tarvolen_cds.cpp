@@ -30,6 +30,7 @@
 #include "plan/PacketCodec.h"
 #include "plan/PacketDump.h"
 #include "plan/PacketFile.h"
+#include "tools/cli/UsageError.h"
 
 namespace tarvolen {
 namespace {
@@ -150,18 +151,11 @@ int run(int argc, char** argv) {
         std::cout.flush();
         return std::cout ? 0 : kExitFailure;
     }
-    if (command.empty()) {
-        std::cerr << "tarvolen-cds: no command given\n";
-    } else if (command.starts_with("-")) {
-        std::cerr << "tarvolen-cds: unknown option " << command << "\n";
-    } else if (command != "convert" && command != "dump" && command != "check") {
-        std::cerr << "tarvolen-cds: unknown command " << command << "\n";
-    } else {
-        std::cerr << "tarvolen-cds: " << command
-                  << (command == "convert" ? " needs IN and OUT\n" : " needs IN\n");
-    }
-    std::cerr << kUsage;
-    return kExitUsage;
+    if (command.empty()) throw cli::UsageError("no command given");
+    if (command.starts_with("-")) throw cli::UsageError("unknown option " + command);
+    if (command != "convert" && command != "dump" && command != "check")
+        throw cli::UsageError("unknown command " + command);
+    throw cli::UsageError(command + (command == "convert" ? " needs IN and OUT" : " needs IN"));
 }
 
 }  // namespace
@@ -173,6 +167,9 @@ int main(int argc, char** argv) {
     tarvolen::os::prepareCommandLineProcess();
     try {
         return tarvolen::run(argc, argv);
+    } catch (const tarvolen::cli::UsageError& e) {
+        std::cerr << "tarvolen-cds: " << e.what() << "\n" << tarvolen::kUsage;
+        return tarvolen::kExitUsage;
     } catch (const tarvolen::EDBClient& e) {
         // The decoder's message alone, so scripts can compare it.
         std::cerr << e.what() << "\n";

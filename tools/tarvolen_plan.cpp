@@ -18,10 +18,11 @@
 #include "engine/PlanValidation.h"
 #include "engine/RunHistory.h"
 #include "plan/PlanLayout.h"
-#include "tools/Login.h"
-#include "tools/PlanListFormat.h"
-#include "tools/RunHistoryFormat.h"
-#include "tools/TerminalText.h"
+#include "tools/cli/CommandLine.h"
+#include "tools/cli/Login.h"
+#include "tools/cli/PlanListFormat.h"
+#include "tools/cli/RunHistoryFormat.h"
+#include "tools/cli/TerminalText.h"
 
 namespace {
 
@@ -99,39 +100,10 @@ constexpr const char* kHelp =
     "\n"
     "See tarvolen-plan(1) and docs/plan.md.\n";
 
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+using Arguments = CommandArguments;
 
-// The command line of one command: its options by name, and the other arguments in order.
-struct Arguments {
-    std::string command;
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
-    std::vector<std::string> positional;
-
-    const std::string* value(const std::string& name) const {
-        const auto at = values.find(name);
-        return at == values.end() ? nullptr : &at->second;
-    }
-    const std::string& required(const std::string& name) const {
-        const std::string* v = value(name);
-        if (v == nullptr) throw UsageError(command + " needs " + name);
-        return *v;
-    }
-    bool has(const std::string& name) const { return flags.count(name) != 0; }
-};
-
-// Options each command takes: those with a value, and flags.
-struct CommandSpec {
-    std::set<std::string> valued;
-    std::set<std::string> flags;
-    size_t maxPositional = 0;
-};
-
-const std::map<std::string, CommandSpec>& commandSpecs() {
-    static const std::map<std::string, CommandSpec> specs = {
+const std::map<std::string, CommandRules>& commandRules() {
+    static const std::map<std::string, CommandRules> commands = {
         {"init", {{"--plan"}, {}, 1}},
         {"list", {{"--plan"}, {"--json"}, 1}},
         {"add",
@@ -143,48 +115,11 @@ const std::map<std::string, CommandSpec>& commandSpecs() {
         {"validate", {{"--plan", "--alias", "--user", "--password-file"}, {}, 1}},
         {"history", {{"--plan"}, {}, 1}},
     };
-    return specs;
+    return commands;
 }
 
 Arguments parseArguments(int argc, char** argv) {
-    Arguments a;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        // --version of add is the phase's version; everywhere else it asks for the tool's.
-        const bool commandTakesIt =
-            !a.command.empty() && commandSpecs().at(a.command).valued.count(arg) != 0;
-        if ((arg == "--help" || arg == "-h" || arg == "--version") && !commandTakesIt) {
-            a.flags.insert(arg == "-h" ? "--help" : arg);
-            continue;
-        }
-        if (a.command.empty() && !arg.starts_with("-")) {
-            if (commandSpecs().count(arg) == 0) throw UsageError("unknown command " + arg);
-            a.command = arg;
-            continue;
-        }
-        if (a.command.empty()) throw UsageError("unknown option " + arg);
-        const CommandSpec& rules = commandSpecs().at(a.command);
-        if (!arg.starts_with("--")) {
-            if (a.positional.size() >= rules.maxPositional)
-                throw UsageError("unexpected argument " + arg + " for " + a.command);
-            a.positional.push_back(arg);
-            continue;
-        }
-        std::optional<std::string> inlineValue;  // --name=value
-        if (const size_t eq = arg.find('='); eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        if (rules.valued.count(arg) != 0) {
-            if (!inlineValue && i + 1 >= argc) throw UsageError("option " + arg + " needs a value");
-            a.values[arg] = inlineValue ? *inlineValue : argv[++i];
-        } else if (rules.flags.count(arg) != 0 && !inlineValue) {
-            a.flags.insert(arg);
-        } else {
-            throw UsageError("unknown option " + arg + " for " + a.command);
-        }
-    }
-    return a;
+    return parseCommandArguments(argc, argv, commandRules());
 }
 
 int64_t parseId(const std::string& text) {
@@ -351,8 +286,7 @@ int main(int argc, char** argv) {
         if (arguments.command.empty()) throw UsageError("no command given");
         return run(arguments, text);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tarvolen-plan: %s\n%sTry 'tarvolen-plan --help' for more.\n",
-                     e.what(), kUsage);
+        printUsageError(stderr, "tarvolen-plan", e, kUsage);
         return kExitFailed;
     } catch (const PlanEditError& e) {
         text.print(stderr, std::string("tarvolen-plan: ") + e.what());

@@ -25,9 +25,10 @@
 #include "plan/PlanLayout.h"
 #include "plan/PlanLock.h"
 #include "plan/SharedPlanFile.h"
-#include "tools/Login.h"
-#include "tools/ProgressLine.h"
-#include "tools/TerminalText.h"
+#include "tools/cli/CommandLine.h"
+#include "tools/cli/Login.h"
+#include "tools/cli/ProgressLine.h"
+#include "tools/cli/TerminalText.h"
 
 namespace {
 
@@ -108,11 +109,6 @@ constexpr const char* kHelp =
     "\n"
     "See tarvolen-run(1) and docs/plan.md.\n";
 
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
 struct Options {
     std::string alias;
     std::string user;
@@ -133,34 +129,25 @@ struct Options {
 Options parseOptions(int argc, char** argv) {
     Options o;
     bool noBackup = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::optional<std::string> inlineValue;  // --name=value
-        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        const auto value = [&]() -> std::string {
-            if (inlineValue) return *inlineValue;
-            if (i + 1 >= argc) throw UsageError("option " + arg + " needs a value");
-            return argv[++i];
-        };
+    OptionCursor cursor(argc, argv);
+    while (cursor.next()) {
+        const std::string& arg = cursor.name();
         const auto flag = [&](bool& target, bool set = true) {
-            if (inlineValue) throw UsageError("option " + arg + " takes no value");
+            cursor.requireNoValue();
             target = set;
         };
         if (arg == "--alias") {
-            o.alias = value();
+            o.alias = cursor.value();
         } else if (arg == "--user") {
-            o.user = value();
+            o.user = cursor.value();
         } else if (arg == "--password-file") {
-            o.passwordFile = value();
+            o.passwordFile = cursor.value();
         } else if (arg == "--plan") {
-            o.plan = value();
+            o.plan = cursor.value();
         } else if (arg == "--log") {
-            o.logFile = value();
+            o.logFile = cursor.value();
         } else if (arg == "--backup") {
-            o.backupFolder = value();
+            o.backupFolder = cursor.value();
             if (o.backupFolder->empty()) throw UsageError("--backup needs a folder");
         } else if (arg == "--no-backup") {
             flag(noBackup);
@@ -380,8 +367,7 @@ int main(int argc, char** argv) {
     try {
         options = parseOptions(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tarvolen-run: %s\n%sTry 'tarvolen-run --help' for more.\n", e.what(),
-                     kUsage);
+        printUsageError(stderr, "tarvolen-run", e, kUsage);
         return kExitUsage;
     }
     if (options.help) {

@@ -46,6 +46,55 @@ int statusOf(int waitStatus) {
     return -1;
 }
 
+// Where `name` is found: itself when it holds a '/', else the first executable of that name in
+// the folders of PATH; itself when none is found, so that starting it says why.
+std::string programPath(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
+    while (!dirs.empty()) {
+        const size_t colon = dirs.find(':');
+        std::string candidate = std::string(dirs.substr(0, colon)) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        dirs = colon == std::string_view::npos ? std::string_view{} : dirs.substr(colon + 1);
+    }
+    return name;
+}
+
+// The outcome of a program that could not be started, errno saying why: the reason as its one
+// line, and exit status 127 as the shell gives.
+ChildOutcome cannotStart(const std::string& name, detail::ChildLines& lines) {
+    const std::string why = "cannot start " + name + ": " + std::strerror(errno);
+    lines.add(why.data(), why.size());
+    lines.finish();
+    ChildOutcome outcome;
+    outcome.exitStatus = 127;
+    return outcome;
+}
+
+// Hands what the child writes on `fd` to `lines` until the child closes it, asking
+// run.keepGoing at every interval; true when that stopped the child (killed).
+bool readUntilEnd(int fd, pid_t pid, const ChildRun& run, detail::ChildLines& lines) {
+    const int timeout = static_cast<int>(run.interval.count());
+    char buffer[4096];
+    while (true) {
+        pollfd wait{fd, POLLIN, 0};
+        const int ready = ::poll(&wait, 1, timeout);
+        if (ready > 0) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                lines.add(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                return false;
+            }
+        }
+        if (run.keepGoing && !run.keepGoing()) {
+            ::kill(pid, SIGKILL);
+            return true;
+        }
+    }
+}
+
 }  // namespace
 
 ChildOutcome runChild(const ChildRun& run) {
@@ -63,33 +112,12 @@ ChildOutcome runChild(const ChildRun& run) {
     argv.reserve(args.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::string program = args[0];
-    if (program.find('/') == std::string::npos) {
-        const char* path = std::getenv("PATH");
-        std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
-        while (!dirs.empty()) {
-            const size_t colon = dirs.find(':');
-            const std::string candidate =
-                std::string(dirs.substr(0, colon)) + "/" + std::string(args[0]);
-            if (::access(candidate.c_str(), X_OK) == 0) {
-                program = candidate;
-                break;
-            }
-            dirs = colon == std::string_view::npos ? std::string_view{} : dirs.substr(colon + 1);
-        }
-    }
+    const std::string program = programPath(args[0]);
 
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        const std::string why =
-            std::string("cannot start ") + args[0] + ": " + std::strerror(errno);
-        lines.add(why.data(), why.size());
-        lines.finish();
-        outcome.exitStatus = 127;
-        return outcome;
-    }
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return cannotStart(args[0], lines);
     // Written by the child when the program cannot be started: built here, where it may be.
-    const std::string cannotStart = "cannot start " + args[0] + ": ";
+    const std::string startFailure = "cannot start " + args[0] + ": ";
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -104,41 +132,20 @@ ChildOutcome runChild(const ChildRun& run) {
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_DFL);
         ::execve(program.c_str(), argv.data(), envp.data());
         const char* why = std::strerror(errno);
-        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, cannotStart.data(), cannotStart.size());
+        [[maybe_unused]] ssize_t n =
+            ::write(STDERR_FILENO, startFailure.data(), startFailure.size());
         n = ::write(STDERR_FILENO, why, std::strlen(why));
         ::_exit(127);
     }
     ::close(pipeFds[1]);
     if (pid < 0) {
+        const int error = errno;
         ::close(pipeFds[0]);
-        const std::string why =
-            std::string("cannot start ") + args[0] + ": " + std::strerror(errno);
-        lines.add(why.data(), why.size());
-        lines.finish();
-        outcome.exitStatus = 127;
-        return outcome;
+        errno = error;
+        return cannotStart(args[0], lines);
     }
 
-    const int timeout = static_cast<int>(run.interval.count());
-    char buffer[4096];
-    bool open = true;
-    while (open) {
-        pollfd wait{pipeFds[0], POLLIN, 0};
-        const int ready = ::poll(&wait, 1, timeout);
-        if (ready > 0) {
-            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-            if (n > 0) {
-                lines.add(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                open = false;
-            }
-        }
-        if (open && run.keepGoing && !run.keepGoing()) {
-            ::kill(pid, SIGKILL);
-            outcome.stopped = true;
-            open = false;
-        }
-    }
+    outcome.stopped = readUntilEnd(pipeFds[0], pid, run, lines);
     ::close(pipeFds[0]);
     lines.finish();
     int status = 0;

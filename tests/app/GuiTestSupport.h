@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestFolder.h"
 #include "../engine/EngineTestSupport.h"
 #include "DialogScript.h"
-#include "../TestFolder.h"
 #include "app/Dialogs.h"
 #include "app/LoginDlg.h"
 #include "app/Program.h"
-#include "app/RegistryFile.h"
+#include "app/settings/RegistryFile.h"
 #include "engine/dm_main.h"
 
 namespace tarvolen::testing {

@@ -5,8 +5,8 @@
 #include <ostream>
 
 #include "SettingsTestSupport.h"
-#include "app/DefaultAlias.h"
-#include "app/IniFile.h"
+#include "app/settings/DefaultAlias.h"
+#include "app/settings/IniFile.h"
 
 namespace tarvolen::settings {
 namespace {

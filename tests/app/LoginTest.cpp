@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "../db/LocalServer.h"
 #include "GuiTestSupport.h"
+#include "tests/support/LocalServer.h"
 
 namespace tarvolen::testing {
 namespace {

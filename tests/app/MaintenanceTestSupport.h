@@ -24,7 +24,7 @@
 #include "../plan/PlanFileSupport.h"
 #include "DialogScript.h"
 #include "ModelChecker.h"
-#include "../TestFolder.h"
+#include "tests/support/TestFolder.h"
 #include "app/maintenance/PlanGrid.h"
 #include "app/maintenance/PlanGridModel.h"
 #include "app/maintenance/fm_manutenzione.h"

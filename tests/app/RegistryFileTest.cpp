@@ -10,8 +10,8 @@
 #include <ostream>
 
 #include "SettingsTestSupport.h"
-#include "app/DefaultAlias.h"
-#include "app/RegistryFile.h"
+#include "app/settings/DefaultAlias.h"
+#include "app/settings/RegistryFile.h"
 
 namespace tarvolen::settings {
 namespace {

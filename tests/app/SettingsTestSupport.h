@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "../TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen::settings::testing {
 

@@ -18,12 +18,13 @@
 #include <optional>
 #include <thread>
 
-#include "../db/ServerDatabase.h"
 #include "GuiTestSupport.h"
 #include "ModelChecker.h"
 #include "app/maintenance/PlanGridModel.h"
 #include "app/maintenance/fm_manutenzione.h"
 #include "plan/FileIO.h"
+#include "tests/support/ServerDatabase.h"
+#include "tests/support/ShellCommand.h"
 
 extern char** environ;
 
@@ -33,11 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using Col = PlanGridModel::Column;
 
-struct ToolResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using ToolResult = CommandResult;
 
 const char* const kStreets =
     "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
@@ -112,19 +109,9 @@ class SharedPlanGuiTest : public GuiTest {
     // A command-line tool run to its end from a shell in the plan's folder.
     ToolResult shell(const char* tool, const std::string& arguments) {
         const fs::path err = folder() / "stderr.txt";
-        const std::string line = "cd '" + folder().string() + "' && exec timeout -s KILL 120 '" +
-                                 tool + "' " + arguments + " 2>'" + err.string() + "'";
-        ToolResult result;
-        if (FILE* pipe = ::popen(line.c_str(), "r")) {
-            std::array<char, 4096> buffer{};
-            size_t n = 0;
-            while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-                result.out.append(buffer.data(), n);
-            const int status = ::pclose(pipe);
-            result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        result.err = readWholeFile(err.string());
-        return result;
+        return runShellCommand("cd '" + folder().string() + "' && exec timeout -s KILL 120 '" +
+                                   tool + "' " + arguments,
+                               err);
     }
     ToolResult runFromShell() { return shell(TARVOLEN_RUN_TOOL, "--alias server --no-statistics"); }
     // tarvolen-run started in the background, its output in run.out; it runs until it prints

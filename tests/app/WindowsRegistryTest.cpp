@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/DefaultAlias.h"
-#include "app/WindowsRegistry.h"
+#include "app/settings/DefaultAlias.h"
+#include "app/settings/WindowsRegistry.h"
 
 namespace tarvolen::settings {
 namespace {

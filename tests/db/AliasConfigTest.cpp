@@ -2,10 +2,10 @@
 
 #include <fstream>
 
-#include "TempDatabase.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

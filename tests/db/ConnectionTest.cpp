@@ -5,13 +5,13 @@
 #include <chrono>
 #include <thread>
 
-#include "IsqlRunner.h"
-#include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Query.h"
 #include "db/ServerErrors.h"
 #include "db/Table.h"
+#include "tests/support/IsqlRunner.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

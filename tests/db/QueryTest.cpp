@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Query.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

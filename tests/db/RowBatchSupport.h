@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/RowBatch.h"
 #include "db/Table.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database::testing {
 

@@ -4,10 +4,10 @@
 #include <bit>
 
 #include "RowBatchSupport.h"
-#include "TempDatabase.h"
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"
 #include "db/Table.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

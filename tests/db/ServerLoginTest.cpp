@@ -6,10 +6,10 @@
 
 #include <cstdlib>
 
-#include "LocalServer.h"
-#include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
+#include "tests/support/LocalServer.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

@@ -6,12 +6,12 @@
 
 #include <cstdlib>
 
-#include "LocalServer.h"
 #include "RowBatchSupport.h"
-#include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/RowBatch.h"
+#include "tests/support/LocalServer.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <limits>
 
-#include "IsqlRunner.h"
-#include "TempDatabase.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
 #include "db/Table.h"
+#include "tests/support/IsqlRunner.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::database {
 namespace {

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../TestFolder.h"
 #include "plan/Errors.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {

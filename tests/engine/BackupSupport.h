@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "../db/TempDatabase.h"
 #include "RunToolSupport.h"
 #include "db/Connection.h"
 #include "db/Query.h"
 #include "engine/BackupFiles.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 
@@ -75,19 +75,9 @@ inline Result runInFolder(const std::filesystem::path& folder, const std::string
                           const std::string& input = "") {
     const std::filesystem::path in = folder / "stdin.txt";
     std::ofstream(in, std::ios::binary) << input;
-    const std::string line = "cd '" + folder.string() + "' && exec timeout -s KILL 120 " + command +
-                             " <'" + in.string() + "' 2>'" + (folder / "stderr.txt").string() + "'";
-    Result r;
-    if (FILE* pipe = popen(line.c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        size_t n = 0;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            r.out.append(buffer.data(), n);
-        const int status = pclose(pipe);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    r.err = readWholeFile((folder / "stderr.txt").string());
-    return r;
+    return runShellCommand("cd '" + folder.string() + "' && exec timeout -s KILL 120 " + command +
+                               " <'" + in.string() + "'",
+                           folder / "stderr.txt");
 }
 
 }  // namespace tarvolen::testing

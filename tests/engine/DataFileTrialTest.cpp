@@ -25,20 +25,10 @@ class DataFileTrial : public RunTool {
   protected:
     // Runs another of the tools as run() runs tarvolen-run.
     Result tool(const std::string& executable, const std::string& arguments) const {
-        const std::string line = "cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" +
-                                 path("aliases.ini") + "' exec timeout -s KILL 120 '" + executable +
-                                 "' " + arguments + " 2>'" + path("tool-err.txt") + "'";
-        Result r;
-        if (FILE* pipe = popen(line.c_str(), "r")) {
-            std::array<char, 4096> buffer{};
-            size_t n = 0;
-            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-                r.out.append(buffer.data(), n);
-            const int status = pclose(pipe);
-            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        r.err = readWholeFile(path("tool-err.txt"));
-        return r;
+        return runShellCommand("cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" +
+                                   path("aliases.ini") + "' exec timeout -s KILL 120 '" +
+                                   executable + "' " + arguments,
+                               path("tool-err.txt"));
     }
     Result validate() const { return tool(TARVOLEN_PLAN_TOOL, "validate --alias registry"); }
     Result cds(const std::string& arguments) const { return tool(TARVOLEN_CDS_TOOL, arguments); }

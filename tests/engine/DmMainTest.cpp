@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "../db/TempDatabase.h"
 #include "db/DatabaseError.h"
 #include "engine/EngineHost.h"
 #include "engine/dm_main.h"
+#include "tests/support/RecordingHost.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen {
 namespace {
@@ -16,18 +17,7 @@ using database::testing::selectCount;
 using database::testing::selectRows;
 using database::testing::selectText;
 using database::testing::TempDatabase;
-
-// Keeps what the engine showed, in order.
-class RecordingHost : public EngineHost {
-  public:
-    void appendLog(std::string_view text) override { log.emplace_back(text); }
-    void processEvents() override {}
-    void showMessage(std::string_view text, std::string_view, MessageIcon) override {
-        messages.emplace_back(text);
-    }
-    std::vector<std::string> log;
-    std::vector<std::string> messages;
-};
+using testing::RecordingHost;
 
 std::vector<int> parts(const TVersione& v) {
     return {v.Major, v.Minor, v.Release, v.Build};

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "../db/ServerDatabase.h"
 #include "RunToolSupport.h"
+#include "tests/support/ServerDatabase.h"
 
 namespace tarvolen::testing {
 namespace {

@@ -11,9 +11,10 @@
 #include <iterator>
 #include <sstream>
 
-#include "../db/IsqlRunner.h"
 #include "EngineTestSupport.h"
 #include "engine/ScriptSplitter.h"
+#include "tests/support/IsqlRunner.h"
+#include "tests/support/ShellCommand.h"
 
 namespace tarvolen::testing {
 namespace {
@@ -31,15 +32,7 @@ constexpr const char* kVersionTable =
     "integer, BUILD integer, APPID varchar(3))";
 
 std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        size_t n = 0;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            output.append(buffer.data(), n);
-        pclose(pipe);
-    }
-    return output;
+    return runShellCommand(command).out;
 }
 
 // isql's extract of the database's metadata, compared without comments and blank lines: our

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../TestFolder.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen::testing {
 namespace {

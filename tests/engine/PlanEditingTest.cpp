@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <optional>
 
-#include "../db/TempDatabase.h"
 #include "EngineTestSupport.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 #include "plan/PlanLayout.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 namespace {

@@ -7,11 +7,11 @@
 
 #include <filesystem>
 
-#include "../db/TempDatabase.h"
 #include "EngineTestSupport.h"
 #include "engine/PlanEditing.h"
 #include "plan/FileIO.h"
 #include "plan/PacketCodec.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 namespace {

@@ -13,6 +13,8 @@
 #include <filesystem>
 
 #include "RunToolSupport.h"
+#include "tests/support/LocalServer.h"
+#include "tests/support/ServerPassword.h"
 
 namespace tarvolen::testing {
 
@@ -23,33 +25,8 @@ constexpr const char* kServer = "/usr/sbin/firebird";
 constexpr const char* kServerRoot = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
 constexpr const char* kUserDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
 
-// TARVOLEN_FB_SYSDBA_PASSWORD, else the password the server package keeps for SYSDBA; the copy
-// of the user database the test's server uses holds the same.
-inline std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    const std::string key = "ISC_PASSWORD=";
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
-
-inline bool answers(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
+using database::testing::serverAnswers;
+using database::testing::sysdbaPassword;
 
 // A port nobody listens on now.
 inline int freePort() {
@@ -100,7 +77,7 @@ class PrivateServer {
         }
         if (m_pid < 0) return false;
         for (int i = 0; i < 300; ++i) {
-            if (answers(m_port)) return true;
+            if (serverAnswers(m_port)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return false;

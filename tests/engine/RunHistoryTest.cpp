@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {

@@ -227,17 +227,7 @@ TEST_F(RunTool, aTerminalShowsTheProgressLineUnlessQuiet) {
     // `script` gives the tool a terminal for its standard output and error, and copies what
     // the terminal shows to its own output.
     const auto onTerminal = [&](const std::string& arguments) {
-        const std::string line = "script -qec \"" + command(arguments) + "\" /dev/null";
-        Result r;
-        if (FILE* pipe = popen(line.c_str(), "r")) {
-            std::array<char, 4096> buffer{};
-            size_t n = 0;
-            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-                r.out.append(buffer.data(), n);
-            const int status = pclose(pipe);
-            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        return r;
+        return runShellCommand("script -qec \"" + command(arguments) + "\" /dev/null");
     };
     Result r = onTerminal("--alias registry --no-statistics --plan dbquery.xml");
     EXPECT_EQ(r.exitCode, 0) << r.out;

@@ -23,8 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "../db/TempDatabase.h"
+#include "tests/support/TempDatabase.h"
 #include "EngineTestSupport.h"
+#include "tests/support/ShellCommand.h"
 #include "plan/MarksJournal.h"
 #include "plan/FileIO.h"
 
@@ -32,11 +33,7 @@ extern char** environ;
 
 namespace tarvolen::testing {
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = CommandResult;
 
 // Phase p (ID p unless given) inserts (p, 'i') for i = 1..n into T (N, S), one statement a
 // line, and brings 1.p.0.0.
@@ -73,19 +70,7 @@ class RunTool : public ::testing::Test {
     }
     // Runs the tool to its end; no connection of this process is open meanwhile.
     Result run(const std::string& arguments, const std::string& shellPrefix = "") const {
-        const std::string line =
-            shellPrefix + command(arguments) + " 2>'" + path("stderr.txt") + "'";
-        Result r;
-        if (FILE* pipe = popen(line.c_str(), "r")) {
-            std::array<char, 4096> buffer{};
-            size_t n = 0;
-            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-                r.out.append(buffer.data(), n);
-            const int status = pclose(pipe);
-            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        r.err = readWholeFile(path("stderr.txt"));
-        return r;
+        return runShellCommand(shellPrefix + command(arguments), path("stderr.txt"));
     }
     // Starts the tool itself in the background, in the test's folder with the test's alias file,
     // its output going to <tag>.out and <tag>.err; its process id, to signal or kill it by.

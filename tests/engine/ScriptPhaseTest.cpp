@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "../db/IsqlRunner.h"
 #include "EngineTestSupport.h"
+#include "tests/support/IsqlRunner.h"
 
 namespace tarvolen::testing {
 namespace {

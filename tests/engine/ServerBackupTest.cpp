@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "../db/LocalServer.h"
 #include "BackupSupport.h"
 #include "PrivateServer.h"
+#include "tests/support/LocalServer.h"
 
 namespace tarvolen::testing {
 namespace {

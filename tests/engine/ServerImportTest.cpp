@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../db/LocalServer.h"
 #include "EngineTestSupport.h"
+#include "tests/support/LocalServer.h"
 
 namespace tarvolen::testing {
 namespace {

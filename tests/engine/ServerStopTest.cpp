@@ -38,9 +38,16 @@ TEST_F(ServerStop, aServerThatStopsEndsTheRunAndTheRerunFinishesThePlan) {
         const pid_t runner = start(arguments, "stopped");
         ASSERT_GT(runner, 0);
         ASSERT_TRUE(waitForOutput(runner, "stopped", "FASE 2 SCRIPT IN ESECUZIONE."));
-        for (int i = 0; i < 3000 && remoteCount("select count(*) from T where N = 2") < 2; ++i)
+        // The server's own account of the run's statement in flight: the update, waiting on
+        // the row.
+        const std::string updateInFlight =
+            "select count(*) from MON$STATEMENTS where MON$STATE = 1 "
+            "and MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+            "and MON$SQL_TEXT containing 'HELD set ID = ID'";
+        for (int i = 0; i < 3000 && remoteCount(updateInFlight) == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // now waiting on the row
+        ASSERT_EQ(remoteCount("select count(*) from T where N = 2"), 2);
+        ASSERT_EQ(remoteCount(updateInFlight), 1) << "the run never reached the held row";
         m_server->stop(signal);
         const Result r = output("stopped", finish(runner));
         holder.reset();

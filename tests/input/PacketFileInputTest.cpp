@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "../db/TempDatabase.h"
 #include "BoundedChild.h"
 #include "engine/ImportFile.h"
 #include "engine/dm_main.h"
 #include "plan/ClientDataSet.h"
 #include "plan/PacketCodec.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 namespace {

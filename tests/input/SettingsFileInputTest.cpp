@@ -10,8 +10,8 @@
 
 #include "../app/SettingsTestSupport.h"
 #include "BoundedChild.h"
-#include "app/IniFile.h"
-#include "app/RegistryFile.h"
+#include "app/settings/IniFile.h"
+#include "app/settings/RegistryFile.h"
 #include "db/Aliases.h"
 
 namespace tarvolen::testing {

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "../ChildProcess.h"
-#include "../TestFolder.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
 #include "base/os/Files.h"
 #include "base/os/Process.h"
 #include "base/os/SharedLibrary.h"

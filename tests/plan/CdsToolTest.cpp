@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "plan/PacketCodec.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {
@@ -35,38 +37,19 @@ std::string quoted(const std::string& arg) {
     return q + "'";
 }
 
-struct ToolResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using ToolResult = testing::CommandResult;
 
-class CdsTool : public testing::Test {
+class CdsTool : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() /
-                ("tarvolen-cds-" + std::to_string(::getpid()) + "-" + info->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    fs::path tmp(const std::string& name) const { return m_dir / name; }
+    fs::path tmp(const std::string& name) const { return m_folder.path() / name; }
 
     ToolResult run(const std::vector<std::string>& args) const {
         std::string command = quoted(TARVOLEN_CDS_TOOL);
         for (const auto& arg : args) command += " " + quoted(arg);
-        command += " >" + quoted(tmp("stdout").string()) + " 2>" + quoted(tmp("stderr").string());
-        const int status = std::system(command.c_str());
-        ToolResult result;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readBytes(tmp("stdout"));
-        result.err = readBytes(tmp("stderr"));
-        return result;
+        return testing::runShellCommand(command, tmp("stderr"));
     }
 
-    fs::path m_dir;
+    testing::TempFolder m_folder;
 };
 
 const std::string kPlan = std::string(TARVOLEN_TEST_DATA_DIR) + "/plan-two-phases.xml";
@@ -186,8 +169,8 @@ TEST_F(CdsTool, rejectsBadCommandLinesWithUsage) {
     };
     for (const auto& [args, message] : cases) {
         const ToolResult r = run(args);
-        EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args);
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), message) << testing::PrintToString(args);
+        EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), message) << ::testing::PrintToString(args);
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }

@@ -16,6 +16,7 @@
 #include "plan/FileIO.h"
 #include "plan/PacketCodec.h"
 #include "plan/PlanLayout.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {
@@ -54,18 +55,10 @@ const std::string kRow1 =
 class PlanTable : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("tarvolen-cds-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);  // the plan file is relative to the current directory
     }
-    void TearDown() override {
-        fs::current_path(m_oldCwd);
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { fs::current_path(m_oldCwd); }
     static void write(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -85,7 +78,8 @@ class PlanTable : public ::testing::Test {
         return "(no error)";
     }
 
-    fs::path m_dir;
+    testing::TempFolder m_folder;
+    const fs::path m_dir = m_folder.path();
     fs::path m_oldCwd;
 };
 
@@ -437,6 +431,37 @@ TEST_F(PlanTable, anyRowReadsItsStoredValuesWhileAnotherIsPending) {
     EXPECT_FALSE(t->Modified());
     t->Cancel();
     EXPECT_EQ(t->RecordCount(), 2);
+}
+
+// Without an index order the rows are seen as stored, and every one of them reads its own
+// values, by one field and whole: as loaded, and after a deletion leaves a gap in the store.
+TEST_F(PlanTable, aTableWithoutAnIndexOrderReadsEveryRowInFileOrder) {
+    write("data.xml", plan("<ROW ID=\"3\" TIPO=\"C\"/><ROW ID=\"1\" TIPO=\"A\"/>"
+                           "<ROW ID=\"2\" TIPO=\"B\"/>"));
+    TClientDataSet cds("cds");
+    cds.LoadFile("data.xml");
+    const auto tipo = static_cast<size_t>(cds.FieldByName("TIPO").LayoutIndex());
+    auto tipi = [&] {
+        std::string byField;
+        std::string byRow;
+        std::vector<FieldValue> row;
+        for (int i = 0; i < cds.RecordCount(); ++i) {
+            const FieldValue value = cds.RowValue(i, tipo);
+            byField += isNull(value) ? "-" : std::get<std::string>(value);
+            cds.RowValues(i, row);
+            byRow += isNull(row.at(tipo)) ? "-" : std::get<std::string>(row.at(tipo));
+        }
+        EXPECT_EQ(byField, byRow);
+        return byField;
+    };
+    ASSERT_EQ(cds.RecordCount(), 3);
+    EXPECT_EQ(tipi(), "CAB");
+    EXPECT_TRUE(isNull(cds.RowValue(3, tipo)));
+    cds.Next();
+    cds.Delete();
+    ASSERT_EQ(cds.RecordCount(), 2);
+    EXPECT_EQ(tipi(), "CB");
+    EXPECT_TRUE(isNull(cds.RowValue(2, tipo)));
 }
 
 TEST_F(PlanTable, failedWriteBackKeepsTheTableOpenWithItsChanges) {

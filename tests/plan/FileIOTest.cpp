@@ -21,6 +21,7 @@
 
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {
@@ -29,15 +30,6 @@ namespace fs = std::filesystem;
 
 class FileIO : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("tarvolen-fileio-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::string path(const std::string& name) const { return (m_dir / name).string(); }
     void write(const std::string& name, const std::string& bytes) const {
         std::ofstream(path(name), std::ios::binary) << bytes;
@@ -65,7 +57,8 @@ class FileIO : public ::testing::Test {
         return child;
     }
 
-    fs::path m_dir;
+    testing::TempFolder m_folder;
+    const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(FileIO, aWriteLeavesOnlyTheFileAndRemovesTemporariesOfDeadWriters) {

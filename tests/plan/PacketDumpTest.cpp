@@ -11,6 +11,7 @@
 #include "plan/PacketCodec.h"
 #include "plan/PacketDump.h"
 #include "plan/PacketFile.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {
@@ -107,9 +108,8 @@ TEST(PacketFile, xmlExactlyWhenTheNameEndsInXmlInAnyCase) {
 }
 
 TEST(PacketFile, writesTheFormTheNameAsksForAndReadsEitherBack) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("tarvolen-packetfile-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const testing::TempFolder folder;
+    const fs::path& dir = folder.path();
     DataPacket packet;
     packet.fields = {field("N", FieldType::Int32, typeword::kInt32)};
     packet.rows.push_back({rowstate::kUnchanged, {int64_t{7}}});
@@ -123,7 +123,6 @@ TEST(PacketFile, writesTheFormTheNameAsksForAndReadsEitherBack) {
         ASSERT_EQ(back.rows.size(), 1u) << name;
         EXPECT_TRUE(sameValue(back.rows[0].values[0], int64_t{7})) << name;
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

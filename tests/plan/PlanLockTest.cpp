@@ -12,6 +12,7 @@
 
 #include "plan/Errors.h"
 #include "plan/PlanLock.h"
+#include "tests/support/TestFolder.h"
 
 namespace tarvolen {
 namespace {
@@ -20,15 +21,7 @@ namespace fs = std::filesystem;
 
 class PlanLockTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("tarvolen-lock-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-        std::ofstream(m_dir / "dbquery.xml") << "plan";
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { std::ofstream(m_dir / "dbquery.xml") << "plan"; }
     std::string plan() const { return (m_dir / "dbquery.xml").string(); }
     // The message of the refusal, or "(taken)" when the lock was free.
     static std::string refusal(const std::string& path, long expectedPid) {
@@ -41,7 +34,8 @@ class PlanLockTest : public ::testing::Test {
         }
     }
 
-    fs::path m_dir;
+    testing::TempFolder m_folder;
+    const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(PlanLockTest, aSecondHolderIsRefusedWithTheFirstOnesProcess) {

@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "../ChildProcess.h"
-#include "../TestFolder.h"
-#include "../WindowsSecurity.h"
 #include "PlanFileSupport.h"
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
@@ -24,6 +21,9 @@
 #include "plan/PlanLock.h"
 #include "plan/PlanRecovery.h"
 #include "plan/SharedPlanFile.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/WindowsSecurity.h"
 
 namespace tarvolen {
 namespace {

@@ -1,6 +1,6 @@
 // How tarvolen-plan list prints a plan's phases, as columns and as JSON.
 
-#include "tools/PlanListFormat.h"
+#include "tools/cli/PlanListFormat.h"
 
 #include <gtest/gtest.h>
 

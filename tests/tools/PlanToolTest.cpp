@@ -9,7 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "../db/TempDatabase.h"
+#include "tests/support/TempDatabase.h"
+#include "tests/support/ShellCommand.h"
 #include "../engine/EngineTestSupport.h"
 #include "plan/MarksJournal.h"
 #include "plan/FileIO.h"
@@ -18,11 +19,7 @@
 namespace tarvolen::testing {
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = CommandResult;
 
 class PlanTool : public ::testing::Test {
   protected:
@@ -46,21 +43,10 @@ class PlanTool : public ::testing::Test {
     }
     // Runs the tool in the test's folder with the test's alias file, under a hard time limit.
     Result run(const std::string& arguments) const {
-        const std::string line = "cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" +
-                                 path("aliases.ini") + "' exec timeout -s KILL 120 '" +
-                                 TARVOLEN_PLAN_TOOL "' " + arguments + " 2>'" + path("err.txt") +
-                                 "'";
-        Result r;
-        if (FILE* pipe = popen(line.c_str(), "r")) {
-            std::array<char, 4096> buffer{};
-            size_t n = 0;
-            while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-                r.out.append(buffer.data(), n);
-            const int status = pclose(pipe);
-            r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        r.err = readWholeFile(path("err.txt"));
-        return r;
+        return runShellCommand("cd '" + m_db.folder().string() + "' && TARVOLEN_ALIASES='" +
+                                   path("aliases.ini") + "' exec timeout -s KILL 120 '" +
+                                   TARVOLEN_PLAN_TOOL "' " + arguments,
+                               path("err.txt"));
     }
     std::string plan() const { return readWholeFile(path("dbquery.xml")); }
     // A plan with a script phase 10 and an import phase 20, made by the tool itself.

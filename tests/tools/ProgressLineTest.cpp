@@ -1,7 +1,7 @@
 // The status line of tarvolen-run: its text, its fitting to the terminal, the throttle on
 // redraws and what reaches the terminal, all with times the test chooses.
 
-#include "tools/ProgressLine.h"
+#include "tools/cli/ProgressLine.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../TestFolder.h"
+#include "tests/support/TestFolder.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
 

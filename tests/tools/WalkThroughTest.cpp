@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "../db/TempDatabase.h"
 #include "plan/FileIO.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempDatabase.h"
 
 namespace tarvolen::testing {
 namespace {
@@ -90,18 +91,11 @@ TEST(WalkThrough, runsAsTheDocumentationShowsIt) {
     const std::filesystem::path scriptPath = folder / "walk-through.sh";
     std::ofstream(scriptPath) << script;
 
-    const std::string line = "timeout -s KILL 300 bash '" + scriptPath.string() + "' 2>'" +
-                             (folder / "stderr.txt").string() + "'";
-    std::string out;
-    int exitCode = -1;
-    if (FILE* pipe = popen(line.c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        size_t n = 0;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-        const int status = pclose(pipe);
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    const std::string err = readWholeFile((folder / "stderr.txt").string());
+    const CommandResult walk = runShellCommand(
+        "timeout -s KILL 300 bash '" + scriptPath.string() + "'", folder / "stderr.txt");
+    const std::string& out = walk.out;
+    const int exitCode = walk.exitCode;
+    const std::string& err = walk.err;
     EXPECT_EQ(exitCode, 0) << out << err;
 
     for (size_t i = 0; i < steps.size(); ++i) {

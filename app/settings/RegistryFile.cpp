@@ -1,4 +1,4 @@
-#include "app/RegistryFile.h"
+#include "app/settings/RegistryFile.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,9 +1,9 @@
-#include "app/IniFile.h"
+#include "app/settings/IniFile.h"
 
 #include <fstream>
 #include <iterator>
 
-#include "app/SettingsText.h"
+#include "app/settings/SettingsText.h"
 
 namespace tarvolen::settings {
 namespace {

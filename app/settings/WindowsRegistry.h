@@ -1,7 +1,7 @@
 #pragma once
 // The Windows registry below HKEY_CURRENT_USER. Compiled on Windows only.
 
-#include "app/RegistrySource.h"
+#include "app/settings/RegistrySource.h"
 
 namespace tarvolen::settings {
 

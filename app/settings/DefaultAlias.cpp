@@ -1,11 +1,11 @@
-#include "app/DefaultAlias.h"
+#include "app/settings/DefaultAlias.h"
 
-#include "app/IniFile.h"
+#include "app/settings/IniFile.h"
 
 #ifdef _WIN32
-#include "app/WindowsRegistry.h"
+#include "app/settings/WindowsRegistry.h"
 #else
-#include "app/RegistryFile.h"
+#include "app/settings/RegistryFile.h"
 #endif
 
 namespace tarvolen::settings {

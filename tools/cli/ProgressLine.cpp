@@ -1,4 +1,4 @@
-#include "tools/ProgressLine.h"
+#include "tools/cli/ProgressLine.h"
 
 #include "engine/BackupFiles.h"
 

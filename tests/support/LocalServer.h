@@ -14,20 +14,22 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+
+#include "tests/support/ServerPassword.h"
 
 namespace tarvolen::database::testing {
 
 constexpr int kLocalServerPort = 3050;
 
-inline bool localServerAnswers() {
+// Whether something accepts connections on 127.0.0.1:`port`, within three seconds.
+inline bool serverAnswers(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     fcntl(fd, F_SETFL, O_NONBLOCK);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(kLocalServerPort);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
     bool answered = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     if (!answered && errno == EINPROGRESS) {
@@ -41,21 +43,8 @@ inline bool localServerAnswers() {
     return answered;
 }
 
-// TARVOLEN_FB_SYSDBA_PASSWORD, else the password the server package keeps for SYSDBA.
-inline std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    std::string line;
-    const std::string key = "ISC_PASSWORD=";
-    while (std::getline(in, line)) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
+inline bool localServerAnswers() {
+    return serverAnswers(kLocalServerPort);
 }
 
 // Why a test on the local server cannot run; empty when it can.

@@ -1,4 +1,4 @@
-#include "tools/PlanListFormat.h"
+#include "tools/cli/PlanListFormat.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "app/WindowsRegistry.h"
+#include "app/settings/WindowsRegistry.h"
 
 #include "base/os/Registry.h"
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/ShellCommand.h"
+
 namespace tarvolen::database::testing {
 
 // Output (stdout and stderr) of `isql-fb -q -i script`; the script's bytes reach isql as
@@ -18,14 +20,7 @@ inline std::string runIsql(const std::filesystem::path& folder, const std::strin
     const auto file = folder / "probe.sql";
     std::ofstream(file, std::ios::binary) << script;
     const std::string command = "timeout -s KILL 60 isql-fb -q -i '" + file.string() + "' 2>&1";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer;
-        size_t n = 0;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            output.append(buffer.data(), n);
-        pclose(pipe);
-    }
+    std::string output = tarvolen::testing::runShellCommand(command).out;
     std::filesystem::remove(file);
     return output;
 }

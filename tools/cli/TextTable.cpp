@@ -1,4 +1,4 @@
-#include "tools/TextTable.h"
+#include "tools/cli/TextTable.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "tools/RunHistoryFormat.h"
+#include "tools/cli/RunHistoryFormat.h"
 
-#include "tools/TextTable.h"
+#include "tools/cli/TextTable.h"
 
 namespace tarvolen::cli {
 namespace {

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "LocalServer.h"
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "db/DatabaseError.h"
+#include "tests/support/LocalServer.h"
 
 namespace tarvolen::database::testing {
 

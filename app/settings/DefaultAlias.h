@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/RegistrySource.h"
+#include "app/settings/RegistrySource.h"
 
 namespace tarvolen::settings {
 

@@ -1,4 +1,4 @@
-#include "tools/Login.h"
+#include "tools/cli/Login.h"
 
 #include <cstdlib>
 

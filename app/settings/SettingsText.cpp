@@ -1,4 +1,4 @@
-#include "app/SettingsText.h"
+#include "app/settings/SettingsText.h"
 
 #include "base/Cp1252.h"
 

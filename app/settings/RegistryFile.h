@@ -24,8 +24,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/RegistrySource.h"
-#include "app/SettingsText.h"
+#include "app/settings/RegistrySource.h"
+#include "app/settings/SettingsText.h"
 
 namespace tarvolen::settings {
 

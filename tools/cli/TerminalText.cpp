@@ -1,4 +1,4 @@
-#include "tools/TerminalText.h"
+#include "tools/cli/TerminalText.h"
 
 #include "base/Cp1252.h"
 #include "base/os/Terminal.h"
