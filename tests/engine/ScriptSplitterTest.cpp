@@ -348,11 +348,12 @@ TEST(FindSeparator, isAByteExactSearchFromAnOffset) {
     EXPECT_EQ(FindSeparator("END^^", "^^", 1), 4u);
 }
 
-TEST(LineKey, trimsControlCodesAndUpperCasesWithTheCodePage) {
-    size_t leading = 0;
-    EXPECT_EQ(LineKey(" \t\x01select \xE0\xFF\r", leading), "SELECT \xC0\x9F");
-    EXPECT_EQ(leading, 3u);
-    EXPECT_EQ(LineKey(" \t ", leading), "");
+TEST(ScriptSplitter, readsALineWithoutControlCodesAtItsEndsAndUpperCasedWithTheCodePage) {
+    // The separator "\xC0\x9F" is the upper case of "\xE0\xFF"; the codes before and after the
+    // text are no part of what is read, and a line of them alone is dropped.
+    const Split s = split(" \t\x01select \xE0\xFF\r\n \t \r\nx\xE0\xFF\r", "\xC0\x9F");
+    EXPECT_EQ(s.statements, (std::vector<std::string>{" \t\x01select \r\n", "x\r\n"}));
+    EXPECT_TRUE(s.leftover.empty());
 }
 
 }  // namespace
