@@ -179,6 +179,8 @@ TEST(ScriptSplitter, isqlClientCommandsAreToldFromStatements) {
         {"SET STATISTICS INDEX RDB$PRIMARY1", false},
         {"SET GENERATOR G TO 5", false},
         {"SET TRANSACTION", false},
+        {"COMMIT--fine\r\nWORK", true},
+        {"COMMIT--fine\nWORK", true},  // the line break after a comment parts words, CR LF or LF
         {"insert into T values (1)", false},
         {"", false},
     };
@@ -337,6 +339,32 @@ TEST(StripComments, tellsWhetherAnySqlIsLeft) {
     EXPECT_FALSE(HasSqlText("-- only a comment\r\n/* and a block */\r\n{ brace }"));
     EXPECT_TRUE(HasSqlText("-- comment\r\nx"));
     EXPECT_TRUE(HasSqlText("'--'"));
+    EXPECT_FALSE(HasSqlText("-- a lone CR is text of the comment's line\rx"));
+}
+
+TEST(StripComments, readsCommentsAndLiteralsWhereTheSplitterDoes) {
+    // What the splitter hands over reaches the database without its comments: both read a "--"
+    // comment to the end of its line, a lone CR being text of the line, and a "q'" that ends a
+    // line as no q'...' literal.
+    struct Case {
+        const char* name;
+        std::string script;
+        std::vector<std::string> sent;
+    };
+    const Case cases[] = {
+        {"a lone CR in a line comment",
+         "-- nota\r{ vedi sotto\r\nselect 1;\r\n",
+         {"-- nota\r{ vedi sotto\r\nselect 1\r\n"}},
+        {"q' at the end of a line",
+         "select q'\r\n'{ nota } from T;",
+         {"select q'\r\n' from T\r\n"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> sent;
+        for (const std::string& statement : split(c.script, ";").statements)
+            sent.push_back(StripComments(statement));
+        EXPECT_EQ(sent, c.sent) << c.name;
+    }
 }
 
 TEST(FindSeparator, isAByteExactSearchFromAnOffset) {
