@@ -25,6 +25,17 @@ constexpr std::array<bool, 256> makeStripStops() {
 }
 constexpr std::array<bool, 256> kStripStops = makeStripStops();
 
+// The code page's upper case of every byte, taken once from base's mapping: the separator is
+// looked for at every byte that may start it, which a call per byte would slow down.
+const std::array<char, 256>& upperCase() {
+    static const std::array<char, 256> table = [] {
+        std::array<char, 256> t{};
+        for (size_t b = 0; b < t.size(); ++b) t[b] = cp1252::toUpper(static_cast<char>(b));
+        return t;
+    }();
+    return table;
+}
+
 // Where plain text from `i` next holds a character marked in `stops`; `end` when none does.
 size_t nextMarked(std::string_view text, size_t i, size_t end, const std::array<bool, 256>& stops) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
@@ -195,8 +206,10 @@ class WordReader {
     }
 
     void endWord() {
-        if (m_words.empty() && m_firstWordFits != nullptr && !m_firstWordFits(m_word))
+        if (m_words.empty() && m_firstWordFits != nullptr && !m_firstWordFits(m_word)) {
             m_refused = true;
+            return;
+        }
         m_words.push_back(std::move(m_word));
         m_word.clear();
     }
@@ -209,6 +222,27 @@ class WordReader {
     bool m_lineComment = false;
     bool m_refused = false;
 };
+
+// False when the first word of `text` (what parts words before it skipped) is seen at once not to
+// fit: it ends at a blank, at a semicolon when those part words, or at the text's end, and holds no
+// character that may start or end a comment. True when it fits or cannot be told so quickly.
+bool firstWordMayFit(std::string_view text, bool semicolonParts,
+                     bool (*firstWordFits)(std::string_view)) {
+    constexpr size_t kLongest = 8;  // no word looked for is longer
+    std::array<char, kLongest + 1> word{};
+    size_t length = 0;
+    const std::array<char, 256>& upper = upperCase();
+    for (char c : trimmed(text)) {
+        if (isBlankChar(c) || (semicolonParts && c == ';')) {
+            if (length > 0) break;
+            continue;  // no word yet
+        }
+        if (std::strchr("/{}*-", c) != nullptr) return true;
+        if (length == word.size()) return false;
+        word[length++] = upper[static_cast<unsigned char>(c)];
+    }
+    return firstWordFits(std::string_view(word.data(), length));
+}
 
 bool mayBeSetTerm(std::string_view firstWord) {
     return firstWord == "SET";
@@ -227,6 +261,7 @@ std::string setTermSeparator(const std::vector<std::string_view>& lines) {
         if (text.empty()) continue;
         const char c = text.front();
         if (c != 's' && c != 'S' && c != '/' && c != '{' && c != '-') return {};
+        if (!firstWordMayFit(text, false, mayBeSetTerm)) return {};
         break;
     }
     WordReader reader(false, mayBeSetTerm);
@@ -362,6 +397,11 @@ std::string StatementText(const std::vector<std::string_view>& lines) {
 }
 
 bool IsClientOnlyStatement(std::string_view statement, std::string_view connectionCharset) {
+    // Most statements are told apart by their first character: a first word COMMIT, ROLLBACK or
+    // SET begins with it unless a comment, a stray closing marker or a semicolon stands first.
+    const std::string_view text = trimmed(statement);
+    if (text.empty() || std::strchr("cCrRsS/{-*};", text.front()) == nullptr) return false;
+    if (!firstWordMayFit(text, true, mayBeClientOnly)) return false;
     WordReader reader(true, mayBeClientOnly);
     stripText(statement, reader);
     const std::vector<std::string> w = std::move(reader).Words();
@@ -393,9 +433,9 @@ void ScriptSplitter::setSeparator(std::string separator) {
     m_separator = std::move(separator);
     m_stops = kLexerStops;
     if (m_separator.empty()) return;
-    for (int b = 0; b < 256; ++b) {
-        if (cp1252::toUpper(static_cast<char>(b)) == m_separator[0])
-            m_stops[static_cast<size_t>(b)] = true;
+    const std::array<char, 256>& upper = upperCase();
+    for (size_t b = 0; b < upper.size(); ++b) {
+        if (upper[b] == m_separator[0]) m_stops[b] = true;
     }
 }
 
@@ -403,8 +443,9 @@ bool ScriptSplitter::separatorAt(std::string_view raw, size_t i, size_t end) con
     // The line is compared as its upper-cased key would be, without making the key.
     const std::string_view sep = m_separator;
     if (sep.empty() || end - i < sep.size()) return false;
+    const std::array<char, 256>& upper = upperCase();
     for (size_t k = 0; k < sep.size(); ++k) {
-        if (cp1252::toUpper(raw[i + k]) != sep[k]) return false;
+        if (upper[static_cast<unsigned char>(raw[i + k])] != sep[k]) return false;
     }
     return true;
 }
