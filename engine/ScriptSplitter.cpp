@@ -141,18 +141,24 @@ bool stripLine(SqlLexer& lexer, std::string_view line, Keep& keep) {
     return lexer.state() == SqlLexer::State::BlockComment || keepUpTo(line.size());
 }
 
-// Hands `keep` the runs of `text` that stay once its comments are cut out, line by line.
-template <typename Keep>
-void stripText(std::string_view text, Keep&& keep) {
-    SqlLexer lexer;
+// Calls `onLine` with each line of `text`, cut after its LF, until it returns false.
+template <typename OnLine>
+void forEachLine(std::string_view text, OnLine&& onLine) {
     while (!text.empty()) {
         const void* lf = std::memchr(text.data(), '\n', text.size());
         const size_t length =
             lf == nullptr ? text.size()
                           : static_cast<size_t>(static_cast<const char*>(lf) - text.data()) + 1;
-        if (!stripLine(lexer, text.substr(0, length), keep)) return;
+        if (!onLine(text.substr(0, length))) return;
         text.remove_prefix(length);
     }
+}
+
+// Hands `keep` the runs of `text` that stay once its comments are cut out, line by line.
+template <typename Keep>
+void stripText(std::string_view text, Keep&& keep) {
+    SqlLexer lexer;
+    forEachLine(text, [&](std::string_view line) { return stripLine(lexer, line, keep); });
 }
 
 // The same for a statement's lines, read as StatementText joins them.
@@ -236,26 +242,63 @@ class WordReader {
     bool m_refused = false;
 };
 
-// False when the first word of `text` (what parts words before it skipped) is seen at once not to
-// fit: it ends at a blank, at a semicolon when those part words, or at the text's end, and holds no
-// character that may start or end a comment. True when it fits or cannot be told so quickly.
-bool firstWordMayFit(std::string_view text, bool semicolonParts,
-                     bool (*firstWordFits)(std::string_view)) {
-    constexpr size_t kLongest = 8;  // no word looked for is longer
-    std::array<char, kLongest + 1> word{};
-    size_t length = 0;
-    const std::array<char, 256>& upper = upperCase();
-    for (char c : trimmed(text)) {
-        if (isBlankChar(c) || (semicolonParts && c == ';')) {
-            if (length > 0) break;
-            continue;  // no word yet
+// The first word of SQL text read at once where that is plain: comments and what parts words
+// before it skipped, then letters up to a blank (or a semicolon when those part words) or the end
+// of a line. A word with a comment marker in it, or after a stray closing marker, is left to the
+// WordReader, which alone knows how comments join words.
+class FirstWord {
+  public:
+    enum class Verdict : uint8_t { Fits, DoesNotFit, Unknown };
+
+    FirstWord(bool semicolonParts, bool (*fits)(std::string_view))
+        : m_semicolonParts(semicolonParts), m_fits(fits) {}
+
+    // Takes the next line; false once the verdict is in.
+    bool Line(std::string_view line) {
+        const size_t end = contentEnd(line);
+        for (size_t i = 0; i < end;) {
+            if (!m_lexer.plain()) {
+                i = m_lexer.Step(line, i, end);  // a block comment before the word
+                continue;
+            }
+            const char c = line[i];
+            const bool comment = c == '{' || ((c == '/' || c == '-') && i + 1 < end &&
+                                              line[i + 1] == (c == '/' ? '*' : '-'));
+            if (m_length == 0 && comment) {
+                i = m_lexer.Step(line, i, end);
+            } else if (isBlankChar(c) || (m_semicolonParts && c == ';')) {
+                if (m_length > 0) return decide(Verdict::Fits);
+                ++i;
+            } else if (std::strchr("/{}*-", c) != nullptr) {
+                return decide(Verdict::Unknown);
+            } else if (m_length == m_word.size()) {
+                return decide(Verdict::DoesNotFit);  // longer than any word looked for
+            } else {
+                m_word[m_length++] = upperCase()[static_cast<unsigned char>(c)];
+                ++i;
+            }
         }
-        if (std::strchr("/{}*-", c) != nullptr) return true;
-        if (length == word.size()) return false;
-        word[length++] = upper[static_cast<unsigned char>(c)];
+        return m_length == 0 || decide(Verdict::Fits);  // the line's end ends the word
     }
-    return firstWordFits(std::string_view(word.data(), length));
-}
+
+    // Whether the first word may fit: false only when it is known not to.
+    bool MayFit() const { return m_verdict != Verdict::DoesNotFit; }
+
+  private:
+    bool decide(Verdict verdict) {
+        m_verdict = verdict;
+        if (verdict == Verdict::Fits && !m_fits(std::string_view(m_word.data(), m_length)))
+            m_verdict = Verdict::DoesNotFit;
+        return false;
+    }
+
+    bool m_semicolonParts;
+    bool (*m_fits)(std::string_view);
+    SqlLexer m_lexer;
+    std::array<char, 9> m_word{};  // one more than the longest word looked for (ROLLBACK)
+    size_t m_length = 0;
+    Verdict m_verdict = Verdict::Unknown;
+};
 
 bool mayBeSetTerm(std::string_view firstWord) {
     return firstWord == "SET";
@@ -274,9 +317,12 @@ std::string setTermSeparator(const std::vector<std::string_view>& lines) {
         if (text.empty()) continue;
         const char c = text.front();
         if (c != 's' && c != 'S' && c != '/' && c != '{' && c != '-') return {};
-        if (!firstWordMayFit(text, false, mayBeSetTerm)) return {};
         break;
     }
+    FirstWord first(false, mayBeSetTerm);
+    for (std::string_view line : lines)
+        if (!first.Line(line)) break;
+    if (!first.MayFit()) return {};
     WordReader reader(false, mayBeSetTerm);
     stripLines(lines, reader);
     const std::vector<std::string> w = std::move(reader).Words();
@@ -414,7 +460,9 @@ bool IsClientOnlyStatement(std::string_view statement, std::string_view connecti
     // SET begins with it unless a comment, a stray closing marker or a semicolon stands first.
     const std::string_view text = trimmed(statement);
     if (text.empty() || std::strchr("cCrRsS/{-*};", text.front()) == nullptr) return false;
-    if (!firstWordMayFit(text, true, mayBeClientOnly)) return false;
+    FirstWord first(true, mayBeClientOnly);
+    forEachLine(statement, [&](std::string_view line) { return first.Line(line); });
+    if (!first.MayFit()) return false;
     WordReader reader(true, mayBeClientOnly);
     stripText(statement, reader);
     const std::vector<std::string> w = std::move(reader).Words();
