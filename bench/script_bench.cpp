@@ -75,8 +75,7 @@ const std::string& clientCommandScript() {
 const std::string& qLiteralScript() {
     static const std::string text = makeScript({
         "/* Aggiornamento anagrafe; versione 1.0.4 -- don't edit */\r\n",
-        "update ANAGRAFE set NOTE = q'{trasferito; l'ufficio {vedi} pratica}' where COD_INDIVIDUO "
-        "= 1024;\r\n",
+        "update ANAGRAFE set NOTE = q'{trasferito; l'ufficio {vedi}}' where COD = 1024;\r\n",
         "insert into AFCOMUNI (CODICE, NOME)\r\n    values (q'[F205]', q'<Milano; l'area>');\r\n",
         "-- ricalcolo dei totali; l'ordine conta\r\n",
         "\r\n",

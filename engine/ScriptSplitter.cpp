@@ -269,7 +269,7 @@ class FirstWord {
             } else if (isBlankChar(c) || (m_semicolonParts && c == ';')) {
                 if (m_length > 0) return decide(Verdict::Fits);
                 ++i;
-            } else if (std::strchr("/{}*-", c) != nullptr) {
+            } else if (c == '/' || c == '{' || c == '}' || c == '*' || c == '-') {
                 return decide(Verdict::Unknown);
             } else if (m_length == m_word.size()) {
                 return decide(Verdict::DoesNotFit);  // longer than any word looked for
