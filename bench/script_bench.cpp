@@ -170,6 +170,9 @@ BENCHMARK(BM_LfLineEnds)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 // Keeps each benchmark's throughput so the ratios can be printed at the end.
 class RecordingReporter : public benchmark::ConsoleReporter {
   public:
+    // Plain "bytes_per_second=..." counters, as scripts/performance-report reads them.
+    RecordingReporter() : ConsoleReporter(OO_None) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
