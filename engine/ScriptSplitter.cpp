@@ -119,10 +119,10 @@ bool stripLine(SqlLexer& lexer, std::string_view line, Keep& keep) {
         return upTo <= run || keep(line.substr(run, upTo - run));
     };
     for (size_t i = 0; i < end;) {
-        if (!lexer.plain()) {
-            const bool inComment = lexer.state() == SqlLexer::State::BlockComment;
+        if (!lexer.InPlainText()) {
+            const bool inComment = lexer.Current() == SqlLexer::State::BlockComment;
             i = lexer.Step(line, i, end);
-            if (inComment && lexer.plain()) run = i;
+            if (inComment && lexer.InPlainText()) run = i;
             continue;
         }
         i = nextMarked(line, i, end, kStripStops);
@@ -135,10 +135,10 @@ bool stripLine(SqlLexer& lexer, std::string_view line, Keep& keep) {
             continue;
         }
         const size_t next = lexer.Step(line, i, end);
-        if (lexer.state() == SqlLexer::State::BlockComment && !keepUpTo(i)) return false;
+        if (lexer.Current() == SqlLexer::State::BlockComment && !keepUpTo(i)) return false;
         i = next;
     }
-    return lexer.state() == SqlLexer::State::BlockComment || keepUpTo(line.size());
+    return lexer.Current() == SqlLexer::State::BlockComment || keepUpTo(line.size());
 }
 
 // Calls `onLine` with each line of `text`, cut after its LF, until it returns false.
@@ -168,7 +168,7 @@ void stripLines(const std::vector<std::string_view>& lines, Keep&& keep) {
     for (std::string_view line : lines) {
         if (!stripLine(lexer, line, keep)) return;
         const bool broken = !line.empty() && line.back() == '\n';
-        if (!broken && lexer.state() != SqlLexer::State::BlockComment && !keep("\r\n")) return;
+        if (!broken && lexer.Current() != SqlLexer::State::BlockComment && !keep("\r\n")) return;
     }
 }
 
@@ -257,7 +257,7 @@ class FirstWord {
     bool Line(std::string_view line) {
         const size_t end = contentEnd(line);
         for (size_t i = 0; i < end;) {
-            if (!m_lexer.plain()) {
+            if (!m_lexer.InPlainText()) {
                 i = m_lexer.Step(line, i, end);  // a block comment before the word
                 continue;
             }
@@ -525,7 +525,7 @@ void ScriptSplitter::complete(std::vector<std::string_view>& statementLines,
 }
 
 ScriptSplitter::OpenAtEnd ScriptSplitter::Open() const {
-    switch (m_lexer.state()) {
+    switch (m_lexer.Current()) {
         case SqlLexer::State::Plain:
             return OpenAtEnd::Nothing;
         case SqlLexer::State::BlockComment:
@@ -546,7 +546,7 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view
     while (begin < end && isBlankChar(raw[begin])) ++begin;
     if (begin == end) {
         // A blank line inside a literal or identifier belongs to it; elsewhere it is dropped.
-        if (!m_lexer.plain() && m_lexer.state() != SqlLexer::State::BlockComment)
+        if (!m_lexer.InPlainText() && m_lexer.Current() != SqlLexer::State::BlockComment)
             statementLines.emplace_back(raw);
         return;
     }
@@ -554,7 +554,7 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view
     size_t pieceStart = 0;  // where the current statement's text on this line begins
     bool separatorSeen = false;
     for (size_t i = begin; i < end;) {
-        if (m_lexer.plain()) {
+        if (m_lexer.InPlainText()) {
             i = nextStop(raw, i, end);
             if (i == end) break;
             if (separatorAt(raw, i, end)) {
@@ -579,7 +579,8 @@ void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view
 
 void ScriptSplitter::keepRest(std::string_view rest,
                               std::vector<std::string_view>& statementLines) const {
-    const bool inQuotes = !m_lexer.plain() && m_lexer.state() != SqlLexer::State::BlockComment;
+    const bool inQuotes =
+        !m_lexer.InPlainText() && m_lexer.Current() != SqlLexer::State::BlockComment;
     if (inQuotes || !isBlank(rest)) statementLines.emplace_back(rest);
 }
 

@@ -40,8 +40,8 @@ class SqlLexer {
   public:
     enum class State : uint8_t { Plain, Literal, Identifier, QLiteral, BlockComment };
 
-    State state() const { return m_state; }
-    bool plain() const { return m_state == State::Plain; }
+    State Current() const { return m_state; }
+    bool InPlainText() const { return m_state == State::Plain; }
 
     // One step over `line` from `i`, where i < end and `end` is the line's end without the
     // codes 0 to 32 that close it (its line break among them). In plain text it reads the
@@ -116,7 +116,8 @@ class ScriptSplitter {
     void keepRest(std::string_view rest, std::vector<std::string_view>& statementLines) const;
 
     std::string m_separator;
-    std::array<bool, 256> m_stops{};  // by byte: may change the state of plain text
+    // By byte: may change the state of plain text, or start the separator.
+    std::array<bool, 256> m_stops{};
     SqlLexer m_lexer;
 };
 
