@@ -1,6 +1,5 @@
 #include "engine/ScriptSplitter.h"
 
-#include <array>
 #include <cstring>
 
 #include "base/Cp1252.h"
@@ -9,33 +8,60 @@
 namespace tarvolen {
 namespace {
 
-bool isTrimmed(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-constexpr std::array<char, 256> makeUpperTable() {
-    std::array<char, 256> t{};
-    for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = static_cast<char>(i);
-    for (int c = 'a'; c <= 'z'; ++c) t[static_cast<size_t>(c)] = static_cast<char>(c - 32);
-    for (int c = 0xE0; c <= 0xFE; ++c) {
-        if (c != 0xF7) t[static_cast<size_t>(c)] = static_cast<char>(c - 32);
-    }
-    t[0x9A] = static_cast<char>(0x8A);
-    t[0x9C] = static_cast<char>(0x8C);
-    t[0x9E] = static_cast<char>(0x8E);
-    t[0xFF] = static_cast<char>(0x9F);
-    return t;
-}
-constexpr std::array<char, 256> kUpper = makeUpperTable();
-
-// Characters that may change the state of plain SQL text.
-constexpr std::array<bool, 256> makePlainSpecial() {
+// Characters that may change the state of plain SQL text: quotes, comment openers, q of q'...'.
+constexpr std::array<bool, 256> makeLexerStops() {
     std::array<bool, 256> t{};
-    for (char c : {'/', '{', '}', '*', '\'', '"', '-', 'q', 'Q'})
-        t[static_cast<unsigned char>(c)] = true;
+    for (char c : {'/', '{', '\'', '"', '-', 'q', 'Q'}) t[static_cast<unsigned char>(c)] = true;
     return t;
 }
-constexpr std::array<bool, 256> kPlainSpecial = makePlainSpecial();
+constexpr std::array<bool, 256> kLexerStops = makeLexerStops();
+
+// The same, with the stray closing markers the comment removal drops.
+constexpr std::array<bool, 256> makeStripStops() {
+    std::array<bool, 256> t = makeLexerStops();
+    t[static_cast<unsigned char>('*')] = true;
+    t[static_cast<unsigned char>('}')] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kStripStops = makeStripStops();
+
+// The code page's upper case of every byte, taken once from base's mapping: the separator is
+// looked for at every byte that may start it, which a call per byte would slow down.
+const std::array<char, 256>& upperCase() {
+    static const std::array<char, 256> table = [] {
+        std::array<char, 256> t{};
+        for (size_t b = 0; b < t.size(); ++b) t[b] = cp1252::toUpper(static_cast<char>(b));
+        return t;
+    }();
+    return table;
+}
+
+// For each byte, the bytes whose upper case it is, from the same mapping: SET TERM marks where
+// its separator may start without going over every byte.
+const std::array<std::string, 256>& upperCaseOf() {
+    static const std::array<std::string, 256> table = [] {
+        std::array<std::string, 256> t{};
+        const std::array<char, 256>& upper = upperCase();
+        for (size_t b = 0; b < upper.size(); ++b)
+            t[static_cast<unsigned char>(upper[b])] += static_cast<char>(b);
+        return t;
+    }();
+    return table;
+}
+
+// Where plain text from `i` next holds a character marked in `stops`; `end` when none does.
+size_t nextMarked(std::string_view text, size_t i, size_t end, const std::array<bool, 256>& stops) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    while (i < end && !stops[bytes[i]]) ++i;
+    return i;
+}
+
+// The length of a line without the codes 0 to 32 that close it (its line break among them).
+size_t contentEnd(std::string_view line) {
+    size_t end = line.size();
+    while (end > 0 && isBlankChar(line[end - 1])) --end;
+    return end;
+}
 
 // Empties the statement lines when a handler returns or throws.
 class ClearOnExit {
@@ -74,46 +100,218 @@ char qClosing(char open) {
     }
 }
 
-// True when a q'...' literal starts at `i` of `text`: q or Q, a quote and the delimiter, with no
-// name character right before.
-bool qLiteralAt(std::string_view text, size_t i, size_t begin, size_t end) {
-    const char c = text[i];
-    return (c == 'q' || c == 'Q') && i + 2 < end && text[i + 1] == '\'' &&
-           (i == begin || !isNameChar(text[i - 1]));
+// True when a q'...' literal starts at `i` of `line`: q or Q, a quote and the delimiter before
+// `end`, with no name character right before.
+bool qLiteralAt(std::string_view line, size_t i, size_t end) {
+    const char c = line[i];
+    return (c == 'q' || c == 'Q') && i + 2 < end && line[i + 1] == '\'' &&
+           (i == 0 || !isNameChar(line[i - 1]));
 }
 
-// The words of a statement once its comments are gone, upper-cased. Blanks part words; so do
-// semicolons when asked, as for "COMMIT;" under another separator.
-std::vector<std::string> upperWords(std::string_view sql, bool semicolonParts) {
-    const std::string text = StripComments(sql);
-    std::vector<std::string> words;
-    std::string word;
-    bool lineComment = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (lineComment) {
-            lineComment = c != '\r' && c != '\n';
+// Cuts the block comments and stray closing markers out of one line (its line break included),
+// handing `keep` each run of the text that stays, in order; `keep` returns false to stop the
+// reading. Returns false when it was stopped.
+template <typename Keep>
+bool stripLine(SqlLexer& lexer, std::string_view line, Keep& keep) {
+    const size_t end = contentEnd(line);
+    size_t run = 0;  // start of the kept text not yet handed over
+    const auto keepUpTo = [&](size_t upTo) {
+        return upTo <= run || keep(line.substr(run, upTo - run));
+    };
+    for (size_t i = 0; i < end;) {
+        if (!lexer.InPlainText()) {
+            const bool inComment = lexer.Current() == SqlLexer::State::BlockComment;
+            i = lexer.Step(line, i, end);
+            if (inComment && lexer.InPlainText()) run = i;
             continue;
         }
-        if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
-            lineComment = true;
+        i = nextMarked(line, i, end, kStripStops);
+        if (i == end) break;
+        const char c = line[i];
+        if (c == '}' || (c == '*' && i + 1 < end && line[i + 1] == '/')) {
+            if (!keepUpTo(i)) return false;  // a stray closing marker goes on its own
+            i += c == '}' ? 1 : 2;
+            run = i;
             continue;
         }
-        if (isBlankChar(c) || (semicolonParts && c == ';')) {
-            if (!word.empty()) words.push_back(std::move(word));
-            word.clear();
-        } else {
-            word += kUpper[static_cast<unsigned char>(c)];
-        }
+        const size_t next = lexer.Step(line, i, end);
+        if (lexer.Current() == SqlLexer::State::BlockComment && !keepUpTo(i)) return false;
+        i = next;
     }
-    if (!word.empty()) words.push_back(std::move(word));
-    return words;
+    return lexer.Current() == SqlLexer::State::BlockComment || keepUpTo(line.size());
+}
+
+// Calls `onLine` with each line of `text`, cut after its LF, until it returns false.
+template <typename OnLine>
+void forEachLine(std::string_view text, OnLine&& onLine) {
+    while (!text.empty()) {
+        const void* lf = std::memchr(text.data(), '\n', text.size());
+        const size_t length =
+            lf == nullptr ? text.size()
+                          : static_cast<size_t>(static_cast<const char*>(lf) - text.data()) + 1;
+        if (!onLine(text.substr(0, length))) return;
+        text.remove_prefix(length);
+    }
+}
+
+// Hands `keep` the runs of `text` that stay once its comments are cut out, line by line.
+template <typename Keep>
+void stripText(std::string_view text, Keep&& keep) {
+    SqlLexer lexer;
+    forEachLine(text, [&](std::string_view line) { return stripLine(lexer, line, keep); });
+}
+
+// The same for a statement's lines, read as StatementText joins them.
+template <typename Keep>
+void stripLines(const std::vector<std::string_view>& lines, Keep&& keep) {
+    SqlLexer lexer;
+    for (std::string_view line : lines) {
+        if (!stripLine(lexer, line, keep)) return;
+        const bool broken = !line.empty() && line.back() == '\n';
+        if (!broken && lexer.Current() != SqlLexer::State::BlockComment && !keep("\r\n")) return;
+    }
+}
+
+// The words of SQL text as its comments are cut out (stripText, stripLines), upper-cased. Blanks
+// part words; so do semicolons when asked, as for "COMMIT;" under another separator. A "--"
+// comment, read in the text already without its block comments, runs to its line's end and
+// parts no word; the line break that ends it is a blank.
+class WordReader {
+  public:
+    // `firstWordFits`, when given, tells from the first word alone whether the words are wanted
+    // at all: once it says no, the reading stops and no words are given.
+    WordReader(bool semicolonParts, bool (*firstWordFits)(std::string_view))
+        : m_semicolonParts(semicolonParts), m_firstWordFits(firstWordFits) {}
+
+    // Takes the next run of text; false once the words are not wanted.
+    bool operator()(std::string_view run) {
+        for (char c : run)
+            if (!take(c)) return false;
+        return true;
+    }
+
+    // True once a word has begun (a lone '-' may still begin a "--" comment).
+    bool AnyWord() const { return !m_word.empty() || !m_words.empty(); }
+
+    std::vector<std::string> Words() && {
+        if (m_dash) m_word += '-';
+        if (!m_refused && !m_word.empty()) endWord();
+        if (m_refused) return {};
+        return std::move(m_words);
+    }
+
+  private:
+    bool take(char c) {
+        if (m_lineComment) {
+            m_lineComment = c != '\n';
+            if (m_lineComment) return true;
+        } else if (m_dash) {
+            m_dash = false;
+            if (c == '-') {
+                m_lineComment = true;
+                return true;
+            }
+            m_word += '-';
+        } else if (c == '-') {
+            m_dash = true;  // a "--" comment, or a minus: the next character tells
+            return true;
+        }
+        if (!isBlankChar(c) && !(m_semicolonParts && c == ';')) {
+            m_word += cp1252::toUpper(c);
+            return true;
+        }
+        if (!m_word.empty()) endWord();
+        return !m_refused;
+    }
+
+    void endWord() {
+        if (m_words.empty() && m_firstWordFits != nullptr && !m_firstWordFits(m_word)) {
+            m_refused = true;
+            return;
+        }
+        m_words.push_back(std::move(m_word));
+        m_word.clear();
+    }
+
+    bool m_semicolonParts;
+    bool (*m_firstWordFits)(std::string_view);
+    std::vector<std::string> m_words;
+    std::string m_word;
+    bool m_dash = false;
+    bool m_lineComment = false;
+    bool m_refused = false;
+};
+
+// The first word of SQL text read at once where that is plain: comments and what parts words
+// before it skipped, then letters up to a blank (or a semicolon when those part words) or the end
+// of a line. A word with a comment marker in it, or after a stray closing marker, is left to the
+// WordReader, which alone knows how comments join words.
+class FirstWord {
+  public:
+    enum class Verdict : uint8_t { Fits, DoesNotFit, Unknown };
+
+    FirstWord(bool semicolonParts, bool (*fits)(std::string_view))
+        : m_semicolonParts(semicolonParts), m_fits(fits) {}
+
+    // Takes the next line; false once the verdict is in.
+    bool Line(std::string_view line) {
+        const size_t end = contentEnd(line);
+        for (size_t i = 0; i < end;) {
+            if (!m_lexer.InPlainText()) {
+                i = m_lexer.Step(line, i, end);  // a block comment before the word
+                continue;
+            }
+            const char c = line[i];
+            const bool comment = c == '{' || ((c == '/' || c == '-') && i + 1 < end &&
+                                              line[i + 1] == (c == '/' ? '*' : '-'));
+            if (m_length == 0 && comment) {
+                i = m_lexer.Step(line, i, end);
+            } else if (isBlankChar(c) || (m_semicolonParts && c == ';')) {
+                if (m_length > 0) return decide(Verdict::Fits);
+                ++i;
+            } else if (c == '/' || c == '{' || c == '}' || c == '*' || c == '-') {
+                return decide(Verdict::Unknown);
+            } else if (m_length == m_word.size()) {
+                return decide(Verdict::DoesNotFit);  // longer than any word looked for
+            } else {
+                m_word[m_length++] = upperCase()[static_cast<unsigned char>(c)];
+                ++i;
+            }
+        }
+        return m_length == 0 || decide(Verdict::Fits);  // the line's end ends the word
+    }
+
+    // Whether the first word may fit: false only when it is known not to.
+    bool MayFit() const { return m_verdict != Verdict::DoesNotFit; }
+
+  private:
+    bool decide(Verdict verdict) {
+        m_verdict = verdict;
+        if (verdict == Verdict::Fits && !m_fits(std::string_view(m_word.data(), m_length)))
+            m_verdict = Verdict::DoesNotFit;
+        return false;
+    }
+
+    bool m_semicolonParts;
+    bool (*m_fits)(std::string_view);
+    SqlLexer m_lexer;
+    std::array<char, 9> m_word{};  // one more than the longest word looked for (ROLLBACK)
+    size_t m_length = 0;
+    Verdict m_verdict = Verdict::Unknown;
+};
+
+bool mayBeSetTerm(std::string_view firstWord) {
+    return firstWord == "SET";
+}
+
+bool mayBeClientOnly(std::string_view firstWord) {
+    return firstWord == "COMMIT" || firstWord == "ROLLBACK" || firstWord == "SET";
 }
 
 // The new separator of a "SET TERM <new>" statement, upper-cased as lines are for the search;
 // empty for any other statement.
 std::string setTermSeparator(const std::vector<std::string_view>& lines) {
-    // Most statements are told apart by their first character, without building their text.
+    // Most statements are told apart by their first character, without reading their words.
     for (std::string_view line : lines) {
         const std::string_view text = trimmed(line);
         if (text.empty()) continue;
@@ -121,12 +319,80 @@ std::string setTermSeparator(const std::vector<std::string_view>& lines) {
         if (c != 's' && c != 'S' && c != '/' && c != '{' && c != '-') return {};
         break;
     }
-    const std::vector<std::string> w = upperWords(StatementText(lines), false);
+    FirstWord first(false, mayBeSetTerm);
+    for (std::string_view line : lines)
+        if (!first.Line(line)) break;
+    if (!first.MayFit()) return {};
+    WordReader reader(false, mayBeSetTerm);
+    stripLines(lines, reader);
+    const std::vector<std::string> w = std::move(reader).Words();
     if (w.size() == 3 && w[0] == "SET" && (w[1] == "TERM" || w[1] == "TERMINATOR")) return w[2];
     return {};
 }
 
 }  // namespace
+
+size_t SqlLexer::Step(std::string_view line, size_t i, size_t end) {
+    switch (m_state) {
+        case State::Plain:
+            return stepPlain(line, i, end);
+        case State::BlockComment:
+            return stepBlockComment(line, i, end);
+        case State::Literal:
+        case State::Identifier:
+        case State::QLiteral:
+            break;
+    }
+    return stepQuoted(line, i, end);
+}
+
+size_t SqlLexer::stepPlain(std::string_view line, size_t i, size_t end) {
+    const char c = line[i];
+    if (c == '-' && i + 1 < end && line[i + 1] == '-') return end;  // the rest is a comment
+    if (c == '\'') {
+        m_state = State::Literal;
+    } else if (c == '"') {
+        m_state = State::Identifier;
+    } else if (qLiteralAt(line, i, end)) {
+        m_qClose = qClosing(line[i + 2]);
+        m_state = State::QLiteral;
+        return i + 3;
+    } else if (c == '{' || (c == '/' && i + 1 < end && line[i + 1] == '*')) {
+        m_state = State::BlockComment;  // "/*": its '*' is read again, inside the comment
+    }
+    return i + 1;
+}
+
+size_t SqlLexer::stepBlockComment(std::string_view line, size_t i, size_t end) {
+    for (; i < end; ++i) {
+        const char c = line[i];
+        if (c == '}' || (c == '*' && i + 1 < end && line[i + 1] == '/')) {
+            m_state = State::Plain;
+            return i + (c == '}' ? 1 : 2);
+        }
+    }
+    return end;
+}
+
+size_t SqlLexer::stepQuoted(std::string_view line, size_t i, size_t end) {
+    const char close = m_state == State::Literal      ? '\''
+                       : m_state == State::Identifier ? '"'
+                                                      : m_qClose;
+    const void* hit = std::memchr(line.data() + i, close, end - i);
+    if (hit == nullptr) return end;
+    i = static_cast<size_t>(static_cast<const char*>(hit) - line.data()) + 1;
+    if (m_state == State::QLiteral) {
+        if (i < end && line[i] == '\'') {
+            m_state = State::Plain;
+            ++i;
+        }
+    } else if (i < end && line[i] == close) {
+        ++i;  // a doubled quote stays inside
+    } else {
+        m_state = State::Plain;
+    }
+    return i;
+}
 
 std::string_view WithoutByteOrderMark(std::string_view script) {
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -155,17 +421,6 @@ std::vector<std::string_view> SplitScriptLines(std::string_view text) {
     return lines;
 }
 
-std::string LineKey(std::string_view rawLine, size_t& leading) {
-    size_t begin = 0;
-    size_t end = rawLine.size();
-    while (begin < end && isTrimmed(rawLine[begin])) ++begin;
-    while (end > begin && isTrimmed(rawLine[end - 1])) --end;
-    leading = begin;
-    std::string key(rawLine.substr(begin, end - begin));
-    for (char& c : key) c = kUpper[static_cast<unsigned char>(c)];
-    return key;
-}
-
 size_t FindSeparator(std::string_view line, std::string_view separator, size_t offset) {
     if (separator.empty() || offset == 0 || offset > line.size()) return 0;
     const size_t at = line.find(separator, offset - 1);
@@ -173,126 +428,19 @@ size_t FindSeparator(std::string_view line, std::string_view separator, size_t o
 }
 
 std::string StripComments(std::string_view text) {
-    enum class S { Plain, Literal, Identifier, QLiteral, LineComment, Block } state = S::Plain;
-    char qClose = '\0';
     std::string out;
     out.reserve(text.size());
-    const char* const begin = text.data();
-    const size_t n = text.size();
-    size_t run = 0;  // start of the text not yet copied
-    size_t i = 0;
-    auto flush = [&](size_t upTo) {
-        out.append(begin + run, upTo - run);
-        run = upTo;
-    };
-    while (i < n) {
-        const char c = text[i];
-        const bool hasNext = i + 1 < n;
-        const char next = hasNext ? text[i + 1] : '\0';
-        switch (state) {
-            case S::Plain:
-                if (!kPlainSpecial[static_cast<unsigned char>(c)]) {
-                    ++i;
-                } else if ((c == '/' && next == '*') || c == '{') {
-                    flush(i);
-                    state =
-                        S::Block;  // the '*' of "/*" is examined again, as a character of its own
-                    ++i;
-                } else if (c == '*' && next == '/') {
-                    flush(i);  // a stray closing marker goes on its own
-                    i += 2;
-                    run = i;
-                } else if (c == '}') {
-                    flush(i);  // so does a stray closing brace
-                    run = ++i;
-                } else if (qLiteralAt(text, i, 0, n)) {
-                    qClose = qClosing(text[i + 2]);
-                    state = S::QLiteral;
-                    i += 3;
-                } else {
-                    if (c == '\'')
-                        state = S::Literal;
-                    else if (c == '"')
-                        state = S::Identifier;
-                    else if (c == '-' && next == '-')
-                        state = S::LineComment;
-                    ++i;
-                }
-                break;
-            case S::Block:
-                if (c == '*' && next == '/') {
-                    state = S::Plain;
-                    i += 2;
-                    run = i;
-                } else if (c == '}') {
-                    state = S::Plain;
-                    run = ++i;
-                } else {
-                    ++i;
-                }
-                break;
-            case S::Literal:
-            case S::Identifier: {
-                const char quote = state == S::Literal ? '\'' : '"';
-                const void* hit = std::memchr(begin + i, quote, n - i);
-                if (hit == nullptr) {
-                    i = n;
-                    break;
-                }
-                i = static_cast<size_t>(static_cast<const char*>(hit) - begin) + 1;
-                if (i < n && text[i] == quote) {
-                    ++i;  // a doubled quote stays inside
-                } else {
-                    state = S::Plain;
-                }
-                break;
-            }
-            case S::QLiteral: {
-                const void* hit = std::memchr(begin + i, qClose, n - i);
-                if (hit == nullptr) {
-                    i = n;
-                    break;
-                }
-                i = static_cast<size_t>(static_cast<const char*>(hit) - begin) + 1;
-                if (i < n && text[i] == '\'') {
-                    ++i;
-                    state = S::Plain;
-                }
-                break;
-            }
-            case S::LineComment:
-                if (c == '\r' || c == '\n') state = S::Plain;
-                ++i;
-                break;
-        }
-    }
-    if (state != S::Block) flush(n);
+    stripText(text, [&](std::string_view run) {
+        out += run;
+        return true;
+    });
     return out;
 }
 
 bool HasSqlText(std::string_view text) {
-    const std::string stripped = StripComments(text);
-    bool lineComment = false;
-    bool quoted = false;
-    char quote = '\0';
-    for (size_t i = 0; i < stripped.size(); ++i) {
-        const char c = stripped[i];
-        if (lineComment) {
-            if (c == '\r' || c == '\n') lineComment = false;
-            continue;
-        }
-        if (quoted) {
-            if (c == quote) quoted = false;
-            continue;
-        }
-        if (c == '-' && i + 1 < stripped.size() && stripped[i + 1] == '-') {
-            lineComment = true;
-            ++i;
-            continue;
-        }
-        if (!isTrimmed(c)) return true;
-    }
-    return false;
+    WordReader reader(false, nullptr);
+    stripText(text, [&](std::string_view run) { return reader(run) && !reader.AnyWord(); });
+    return !std::move(reader).Words().empty();
 }
 
 std::string StatementText(const std::vector<std::string_view>& lines) {
@@ -308,7 +456,16 @@ std::string StatementText(const std::vector<std::string_view>& lines) {
 }
 
 bool IsClientOnlyStatement(std::string_view statement, std::string_view connectionCharset) {
-    const std::vector<std::string> w = upperWords(statement, true);
+    // Most statements are told apart by their first character: a first word COMMIT, ROLLBACK or
+    // SET begins with it unless a comment, a stray closing marker or a semicolon stands first.
+    const std::string_view text = trimmed(statement);
+    if (text.empty() || std::strchr("cCrRsS/{-*};", text.front()) == nullptr) return false;
+    FirstWord first(true, mayBeClientOnly);
+    forEachLine(statement, [&](std::string_view line) { return first.Line(line); });
+    if (!first.MayFit()) return false;
+    WordReader reader(true, mayBeClientOnly);
+    stripText(statement, reader);
+    const std::vector<std::string> w = std::move(reader).Words();
     if (w.empty()) return false;
     if (w[0] == "COMMIT" || w[0] == "ROLLBACK") {
         size_t i = 1;
@@ -329,19 +486,31 @@ bool IsClientOnlyStatement(std::string_view statement, std::string_view connecti
     return false;
 }
 
-ScriptSplitter::ScriptSplitter(std::string separator) : m_separator(std::move(separator)) {}
+ScriptSplitter::ScriptSplitter(std::string separator) {
+    setSeparator(std::move(separator));
+}
+
+void ScriptSplitter::setSeparator(std::string separator) {
+    m_separator = std::move(separator);
+    m_stops = kLexerStops;
+    if (m_separator.empty()) return;
+    for (char b : upperCaseOf()[static_cast<unsigned char>(m_separator[0])])
+        m_stops[static_cast<unsigned char>(b)] = true;
+}
 
 bool ScriptSplitter::separatorAt(std::string_view raw, size_t i, size_t end) const {
     // The line is compared as its upper-cased key would be, without making the key.
     const std::string_view sep = m_separator;
-    if (sep.empty() || kUpper[static_cast<unsigned char>(raw[i])] != sep[0] ||
-        end - i < sep.size()) {
-        return false;
-    }
-    for (size_t k = 1; k < sep.size(); ++k) {
-        if (kUpper[static_cast<unsigned char>(raw[i + k])] != sep[k]) return false;
+    if (sep.empty() || end - i < sep.size()) return false;
+    const std::array<char, 256>& upper = upperCase();
+    for (size_t k = 0; k < sep.size(); ++k) {
+        if (upper[static_cast<unsigned char>(raw[i + k])] != sep[k]) return false;
     }
     return true;
+}
+
+size_t ScriptSplitter::nextStop(std::string_view raw, size_t i, size_t end) const {
+    return nextMarked(raw, i, end, m_stops);
 }
 
 void ScriptSplitter::complete(std::vector<std::string_view>& statementLines,
@@ -349,21 +518,21 @@ void ScriptSplitter::complete(std::vector<std::string_view>& statementLines,
     ClearOnExit clear(statementLines);
     std::string newSeparator = setTermSeparator(statementLines);
     if (!newSeparator.empty()) {
-        m_separator = std::move(newSeparator);  // isql's own command: nothing runs
+        setSeparator(std::move(newSeparator));  // isql's own command: nothing runs
         return;
     }
     onStatement(statementLines);
 }
 
 ScriptSplitter::OpenAtEnd ScriptSplitter::Open() const {
-    switch (m_state) {
-        case State::Plain:
+    switch (m_lexer.Current()) {
+        case SqlLexer::State::Plain:
             return OpenAtEnd::Nothing;
-        case State::BlockComment:
+        case SqlLexer::State::BlockComment:
             return OpenAtEnd::Comment;
-        case State::Literal:
-        case State::Identifier:
-        case State::QLiteral:
+        case SqlLexer::State::Literal:
+        case SqlLexer::State::Identifier:
+        case SqlLexer::State::QLiteral:
             break;
     }
     return OpenAtEnd::Literal;
@@ -371,104 +540,48 @@ ScriptSplitter::OpenAtEnd ScriptSplitter::Open() const {
 
 void ScriptSplitter::WalkLine(std::string_view raw, std::vector<std::string_view>& statementLines,
                               const StatementHandler& onStatement) {
-    // The key is the line without codes 0 to 32 at either end (its line break among them),
-    // upper-cased; it is scanned in place rather than copied.
+    // The line is read without the codes 0 to 32 at either end (its line break among them).
+    const size_t end = contentEnd(raw);
     size_t begin = 0;
-    size_t end = raw.size();
-    while (begin < end && isTrimmed(raw[begin])) ++begin;
-    while (end > begin && isTrimmed(raw[end - 1])) --end;
-    const bool inQuotes =
-        m_state == State::Literal || m_state == State::Identifier || m_state == State::QLiteral;
+    while (begin < end && isBlankChar(raw[begin])) ++begin;
     if (begin == end) {
         // A blank line inside a literal or identifier belongs to it; elsewhere it is dropped.
-        if (inQuotes) statementLines.emplace_back(raw);
+        if (!m_lexer.InPlainText() && m_lexer.Current() != SqlLexer::State::BlockComment)
+            statementLines.emplace_back(raw);
         return;
     }
 
     size_t pieceStart = 0;  // where the current statement's text on this line begins
     bool separatorSeen = false;
     for (size_t i = begin; i < end;) {
-        const char c = raw[i];
-        switch (m_state) {
-            case State::Plain:
-                if (separatorAt(raw, i, end)) {
-                    const size_t length = m_separator.size();  // SET TERM may change it
-                    statementLines.emplace_back(raw.substr(pieceStart, i - pieceStart));
-                    complete(statementLines, onStatement);
-                    i += length;
-                    pieceStart = i;
-                    separatorSeen = true;
-                    continue;
-                }
-                if (c == '-' && i + 1 < end && raw[i + 1] == '-') {
-                    i = end;  // the rest of the line is a comment
-                    continue;
-                }
-                if (c == '\'') {
-                    m_state = State::Literal;
-                } else if (c == '"') {
-                    m_state = State::Identifier;
-                } else if (qLiteralAt(raw, i, begin, end)) {
-                    m_qClose = qClosing(raw[i + 2]);
-                    m_state = State::QLiteral;
-                    i += 3;
-                    continue;
-                } else if (c == '{' || (c == '/' && i + 1 < end && raw[i + 1] == '*')) {
-                    m_state = State::BlockComment;  // "/*": its '*' is examined again below
-                }
-                ++i;
-                break;
-            case State::BlockComment:
-                if (c == '}') {
-                    m_state = State::Plain;
-                } else if (c == '*' && i + 1 < end && raw[i + 1] == '/') {
-                    m_state = State::Plain;
-                    ++i;
-                }
-                ++i;
-                break;
-            case State::Literal:
-            case State::Identifier: {
-                const char quote = m_state == State::Literal ? '\'' : '"';
-                const void* hit = std::memchr(raw.data() + i, quote, end - i);
-                if (hit == nullptr) {
-                    i = end;
-                    break;
-                }
-                i = static_cast<size_t>(static_cast<const char*>(hit) - raw.data()) + 1;
-                if (i < end && raw[i] == quote) {
-                    ++i;  // a doubled quote stays inside
-                } else {
-                    m_state = State::Plain;
-                }
-                break;
-            }
-            case State::QLiteral: {
-                const void* hit = std::memchr(raw.data() + i, m_qClose, end - i);
-                if (hit == nullptr) {
-                    i = end;
-                    break;
-                }
-                i = static_cast<size_t>(static_cast<const char*>(hit) - raw.data()) + 1;
-                if (i < end && raw[i] == '\'') {
-                    ++i;
-                    m_state = State::Plain;
-                }
-                break;
+        if (m_lexer.InPlainText()) {
+            i = nextStop(raw, i, end);
+            if (i == end) break;
+            if (separatorAt(raw, i, end)) {
+                const size_t length = m_separator.size();  // SET TERM may change it
+                statementLines.emplace_back(raw.substr(pieceStart, i - pieceStart));
+                complete(statementLines, onStatement);
+                i += length;
+                pieceStart = i;
+                separatorSeen = true;
+                continue;
             }
         }
+        i = m_lexer.Step(raw, i, end);
     }
 
     if (!separatorSeen) {
         statementLines.emplace_back(raw);  // no separator on this line: the line as it stands
         return;
     }
-    const std::string_view rest = raw.substr(pieceStart);
-    const bool restInQuotes =
-        m_state == State::Literal || m_state == State::Identifier || m_state == State::QLiteral;
-    bool blank = true;
-    for (char ch : rest) blank = blank && isTrimmed(ch);
-    if (restInQuotes || !blank) statementLines.emplace_back(rest);
+    keepRest(raw.substr(pieceStart), statementLines);
+}
+
+void ScriptSplitter::keepRest(std::string_view rest,
+                              std::vector<std::string_view>& statementLines) const {
+    const bool inQuotes =
+        !m_lexer.InPlainText() && m_lexer.Current() != SqlLexer::State::BlockComment;
+    if (inQuotes || !isBlank(rest)) statementLines.emplace_back(rest);
 }
 
 std::string TextAfterNul(std::string_view script) {

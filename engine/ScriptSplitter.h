@@ -5,6 +5,7 @@
 // identifier or a comment; the text after a separator on the same line starts the next
 // statement; and SET TERM changes the separator for the rest of the script.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,17 +27,39 @@ std::string_view WithoutByteOrderMark(std::string_view script);
 // read whole, however long. The lines point into `text`, which must outlive them.
 std::vector<std::string_view> SplitScriptLines(std::string_view text);
 
-// The key of a line: codes 0 to 32 removed from both ends, then upper-cased with the
-// Windows-1252 case mapping. `leading` receives the number of characters removed in front.
-std::string LineKey(std::string_view rawLine, size_t& leading);
-
 // 1-based position of the first occurrence of `separator` in `line` at or after `offset`
 // (1-based), or 0 when there is none; an empty separator never matches. Byte-exact.
 size_t FindSeparator(std::string_view line, std::string_view separator, size_t offset = 1);
 
-// Removes block comments ("/* */" and "{ }", one on/off state, no nesting) found in plain SQL
-// text, together with stray closing markers there. Quoted literals (q'<d>...<d>' included),
-// quoted identifiers and "--" line comments pass unchanged.
+// How SQL text reads, one line at a time (lines as SplitScriptLines cuts them): plain text, a
+// quoted literal ('...' with '' inside, or q'<d>...<d>'), a quoted identifier ("..." with ""
+// inside) or a block comment ("/* */" or "{ }", one on/off state, no nesting), carried from line
+// to line; a "--" comment ends with its line. The splitter and the comment removal read SQL
+// through this one lexer, so a separator and a comment are found in the same places.
+class SqlLexer {
+  public:
+    enum class State : uint8_t { Plain, Literal, Identifier, QLiteral, BlockComment };
+
+    State Current() const { return m_state; }
+    bool InPlainText() const { return m_state == State::Plain; }
+
+    // One step over `line` from `i`, where i < end and `end` is the line's end without the
+    // codes 0 to 32 that close it (its line break among them). In plain text it reads the
+    // character at i, which may open a literal, identifier or comment ("--": the rest of the line);
+    // inside one it goes to where that ends, or to `end`. Returns where the next step starts.
+    size_t Step(std::string_view line, size_t i, size_t end);
+
+  private:
+    size_t stepPlain(std::string_view line, size_t i, size_t end);
+    size_t stepBlockComment(std::string_view line, size_t i, size_t end);
+    size_t stepQuoted(std::string_view line, size_t i, size_t end);
+
+    State m_state = State::Plain;
+    char m_qClose = '\0';  // the character that ends a q'...' literal before its quote
+};
+
+// Removes block comments found in plain SQL text, together with stray closing markers there
+// ("*/", "}"). Quoted literals, quoted identifiers and "--" comments pass unchanged.
 std::string StripComments(std::string_view text);
 
 // True when the text holds anything but blanks once block and line comments are removed.
@@ -81,16 +104,21 @@ class ScriptSplitter {
     const std::string& Separator() const { return m_separator; }
 
   private:
-    enum class State : uint8_t { Plain, Literal, Identifier, QLiteral, BlockComment };
-
     bool separatorAt(std::string_view raw, size_t i, size_t end) const;
+    // Where plain text from `i` next holds a character that may open a literal, identifier or
+    // comment, or start the separator; `end` when none does.
+    size_t nextStop(std::string_view raw, size_t i, size_t end) const;
     // Hands the statement over, or takes it as SET TERM.
     void complete(std::vector<std::string_view>& statementLines,
                   const StatementHandler& onStatement);
+    void setSeparator(std::string separator);
+    // The part of a line after its last separator, kept unless it is only blanks outside quotes.
+    void keepRest(std::string_view rest, std::vector<std::string_view>& statementLines) const;
 
     std::string m_separator;
-    State m_state = State::Plain;
-    char m_qClose = '\0';  // the character that ends a q'...' literal before its quote
+    // By byte: may change the state of plain text, or start the separator.
+    std::array<bool, 256> m_stops{};
+    SqlLexer m_lexer;
 };
 
 // How a script divides, found without running it: the statements its separators complete and

@@ -133,6 +133,10 @@ TEST(ScriptSplitter, setTermChangesTheSeparatorAndRunsNothing) {
          "select 1;\xEF\xBB\xBFSET TERM ^ ;",
          {"select 1\r\n", "\xEF\xBB\xBFSET TERM ^ \r\n"},
          ";"},
+        {"a comment's LF line end parts words as CR LF does",
+         "SET TERM--nuovo\n^ ;\nselect 1^",
+         {"select 1\r\n"},
+         "^"},
         {"inside a literal nothing changes",
          "insert into T values ('\r\nSET TERM ^ ;\r\n');",
          {"insert into T values ('\r\nSET TERM ^ ;\r\n')\r\n"},
@@ -179,6 +183,8 @@ TEST(ScriptSplitter, isqlClientCommandsAreToldFromStatements) {
         {"SET STATISTICS INDEX RDB$PRIMARY1", false},
         {"SET GENERATOR G TO 5", false},
         {"SET TRANSACTION", false},
+        {"COMMIT--fine\r\nWORK", true},
+        {"COMMIT--fine\nWORK", true},  // the line break after a comment parts words, CR LF or LF
         {"insert into T values (1)", false},
         {"", false},
     };
@@ -337,6 +343,32 @@ TEST(StripComments, tellsWhetherAnySqlIsLeft) {
     EXPECT_FALSE(HasSqlText("-- only a comment\r\n/* and a block */\r\n{ brace }"));
     EXPECT_TRUE(HasSqlText("-- comment\r\nx"));
     EXPECT_TRUE(HasSqlText("'--'"));
+    EXPECT_FALSE(HasSqlText("-- a lone CR is text of the comment's line\rx"));
+}
+
+TEST(StripComments, readsCommentsAndLiteralsWhereTheSplitterDoes) {
+    // What the splitter hands over reaches the database without its comments: both read a "--"
+    // comment to the end of its line, a lone CR being text of the line, and a "q'" that ends a
+    // line as no q'...' literal.
+    struct Case {
+        const char* name;
+        std::string script;
+        std::vector<std::string> sent;
+    };
+    const Case cases[] = {
+        {"a lone CR in a line comment",
+         "-- nota\r{ vedi sotto\r\nselect 1;\r\n",
+         {"-- nota\r{ vedi sotto\r\nselect 1\r\n"}},
+        {"q' at the end of a line",
+         "select q'\r\n'{ nota } from T;",
+         {"select q'\r\n' from T\r\n"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> sent;
+        for (const std::string& statement : split(c.script, ";").statements)
+            sent.push_back(StripComments(statement));
+        EXPECT_EQ(sent, c.sent) << c.name;
+    }
 }
 
 TEST(FindSeparator, isAByteExactSearchFromAnOffset) {
@@ -348,11 +380,12 @@ TEST(FindSeparator, isAByteExactSearchFromAnOffset) {
     EXPECT_EQ(FindSeparator("END^^", "^^", 1), 4u);
 }
 
-TEST(LineKey, trimsControlCodesAndUpperCasesWithTheCodePage) {
-    size_t leading = 0;
-    EXPECT_EQ(LineKey(" \t\x01select \xE0\xFF\r", leading), "SELECT \xC0\x9F");
-    EXPECT_EQ(leading, 3u);
-    EXPECT_EQ(LineKey(" \t ", leading), "");
+TEST(ScriptSplitter, readsALineWithoutControlCodesAtItsEndsAndUpperCasedWithTheCodePage) {
+    // The separator "\xC0\x9F" is the upper case of "\xE0\xFF"; the codes before and after the
+    // text are no part of what is read, and a line of them alone is dropped.
+    const Split s = split(" \t\x01select \xE0\xFF\r\n \t \r\nx\xE0\xFF\r", "\xC0\x9F");
+    EXPECT_EQ(s.statements, (std::vector<std::string>{" \t\x01select \r\n", "x\r\n"}));
+    EXPECT_TRUE(s.leftover.empty());
 }
 
 }  // namespace
