@@ -83,6 +83,10 @@ class RowStore {
     void shrinkToFit();
     // Bytes the store holds, arena and offsets.
     size_t bytesUsed() const;
+    // Bytes of the large arenas all stores hold now, which the heap's statistics do not see
+    // (os::allocateLarge): for measurements of memory. The spare arena kept for the next store
+    // is not counted.
+    static size_t largeArenaBytes();
 
     // Every version reads back with at least this many values (nulls past its stored ones).
     size_t fieldCount() const { return m_fieldCount; }
@@ -117,16 +121,36 @@ class RowStore {
 
   private:
     friend class Builder;
-    struct Free {
-        void operator()(uint8_t* p) const;
+
+    // The arena's bytes: the heap's while small, the system's (os::allocateLarge: huge pages,
+    // remapped rather than copied as it grows) once large.
+    class Block {
+      public:
+        Block() = default;
+        Block(const Block&) = delete;
+        Block& operator=(const Block&) = delete;
+        Block(Block&& other) noexcept;
+        Block& operator=(Block&& other) noexcept;
+        ~Block() { reset(); }
+
+        uint8_t* get() const { return m_data; }
+        size_t capacity() const { return m_capacity; }
+        // Makes the block `capacity` bytes (not 0), keeping its first `keep` bytes. Throws
+        // std::bad_alloc, the block then as it was.
+        void resize(size_t capacity, size_t keep);
+        void reset();
+
+      private:
+        uint8_t* m_data = nullptr;
+        size_t m_capacity = 0;
+        bool m_large = false;
     };
 
     const uint8_t* rowStart(size_t row) const;
     void growTo(size_t bytes);
     const uint8_t* resolve(size_t row, size_t field) const;
 
-    std::unique_ptr<uint8_t, Free> m_arena;
-    size_t m_capacity = 0;
+    Block m_arena;
     size_t m_used = 0;
     size_t m_count = 0;
     size_t m_fieldCount = 0;
@@ -157,6 +181,11 @@ class RowStore::Builder {
     // UTF-16LE code units as a file holds them.
     void wideLittleEndian(const char* bytes, size_t units);
     void blob(std::string_view bytes);
+    // A blob written in place, for a reader that decodes it straight into the store: room for
+    // `maxBytes`, to be filled and then committed by endBlob with the bytes written. The room
+    // is valid until the builder is used otherwise; a blob begun and not ended is no value.
+    char* beginBlob(size_t maxBytes);
+    void endBlob(size_t bytes);
     void timeStamp(const SqlTimeStamp& ts);
     void intArray(const IntArray& values);
     void value(const FieldValue& v);
@@ -177,6 +206,7 @@ class RowStore::Builder {
     size_t m_pendingCarried = 0;
     size_t m_fields = 0;
     bool m_hasSource = false;
+    size_t m_blobLengthBytes = 0;  // the varint room of a blob written in place
 };
 
 }  // namespace tarvolen

@@ -426,8 +426,15 @@ class XmlPacketReader {
             if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
         } else if (info.textBlob) {
-            decodeText(at, raw);
-            row.blob(m_scratch);
+            // Decoded straight into the store: a plan's scripts are most of its bytes.
+            char* out = row.beginBlob(raw.size());
+            char32_t lacking = 0;
+            const auto bytes =
+                static_cast<size_t>(decodeXmlTextInto(raw, out, m_notes ? &lacking : nullptr) - out);
+            if (lacking != 0) {
+                m_notes->referencedCharacter(at, raw, std::string_view(out, bytes), lacking);
+            }
+            row.endBlob(bytes);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
             const auto width = static_cast<size_t>(field.width());

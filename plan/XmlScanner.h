@@ -64,6 +64,9 @@ void decodeXmlText(std::string_view raw, std::string& out);
 // The same, setting `lacking` (when it is 0) to the first character above 255 that Windows-1252
 // lacks, which became "?".
 void decodeXmlText(std::string_view raw, std::string& out, char32_t& lacking);
+// The same into `out`, which has room for raw.size() bytes (decoded text is never longer than
+// its raw form); returns the end of what was written. `lacking` may be null.
+char* decodeXmlTextInto(std::string_view raw, char* out, char32_t* lacking);
 // The same for "string.uni" values, which keep every character (plain bytes are Windows-1252).
 std::u16string decodeXmlWideText(std::string_view raw);
 
