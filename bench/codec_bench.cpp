@@ -3,7 +3,9 @@
 //   bench_codec [google-benchmark flags]
 //
 // After the benchmarks it prints the ratios the project tracks and the memory a decoded plan
-// takes, measured in this process.
+// takes, measured in this process. Rates are per second of processor time (the process's, the
+// kernel's work for it included): one thread works, and on a machine shared with other work the
+// wall clock also counts the time the thread waited for a processor. The table shows both.
 
 #include <benchmark/benchmark.h>
 #include <expat.h>
@@ -150,10 +152,10 @@ void BM_DecodeBinary(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(binary.size()));
 }
 
-BENCHMARK(BM_DecodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_ExpatParseOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_EncodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_DecodeBinary)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_DecodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ExpatParseOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_EncodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DecodeBinary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportAsciiPlanRules)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportAsciiDataFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportCp1252PlanRules)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -176,9 +178,10 @@ class RecordingReporter : public benchmark::ConsoleReporter {
     std::map<std::string, double> rates;
 };
 
+// The heap's figure and the large arenas the heap does not see.
 size_t heapInUse() {
     const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
+    return info.uordblks + info.hblkhd + RowStore::largeArenaBytes();
 }
 
 }  // namespace
@@ -201,14 +204,14 @@ int main(int argc, char** argv) {
     if (ours > 0 && expat > 0) {
         std::printf(
             "XML decode: %.0f MB/s, expat parse only: %.0f MB/s, ratio ours/expat = %.2f (goal >= "
-            "3.0)\n",
+            "5.0)\n",
             ours / 1e6, expat / 1e6, ours / expat);
     }
     if (rate("BM_EncodeXml") > 0) {
-        std::printf("XML encode: %.0f MB/s (goal >= 500)\n", rate("BM_EncodeXml") / 1e6);
+        std::printf("XML encode: %.0f MB/s (goal >= 700)\n", rate("BM_EncodeXml") / 1e6);
     }
     if (rate("BM_DecodeBinary") > 0) {
-        std::printf("binary decode: %.0f MB/s (goal >= 1000)\n", rate("BM_DecodeBinary") / 1e6);
+        std::printf("binary decode: %.0f MB/s (goal >= 2000)\n", rate("BM_DecodeBinary") / 1e6);
     }
 
     // An import's data file read strictly, against the plan's lenient reading of the same bytes.

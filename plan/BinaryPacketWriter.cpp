@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "base/os/Memory.h"
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
@@ -20,6 +21,8 @@ namespace {
 using namespace binaryformat;
 
 constexpr uint16_t kMajor = 1;
+// Packets reserved from this size on are asked to be in huge pages.
+constexpr size_t kHugePagesFrom = size_t{8} << 20;
 constexpr uint16_t kMinor = 0;
 
 void put8(std::string& out, uint8_t v) {
@@ -265,6 +268,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
     }
     std::string out;
     out.reserve(estimatedSize(packet));
+    // Faulting in a fresh buffer of tens of megabytes page by page costs as much as writing it.
+    if (out.capacity() >= kHugePagesFrom) os::adviseHugePages(out.data(), out.capacity());
 
     put32(out, kMagic);
     put16(out, kMajor);

@@ -106,6 +106,14 @@ class SpareArena {
         os::freeLarge(block, bytes);
     }
 
+    // Gives the spare back to the system.
+    void release() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        os::freeLarge(m_block, m_bytes);
+        m_block = nullptr;
+        m_bytes = 0;
+    }
+
   private:
     std::mutex m_mutex;
     void* m_block = nullptr;
@@ -253,6 +261,10 @@ size_t RowStore::largeArenaBytes() {
     return g_largeArenaBytes.load();
 }
 
+void RowStore::releaseSpareArena() {
+    spareArena().release();
+}
+
 size_t RowStore::bytesUsed() const {
     return m_arena.capacity() + m_samples.capacity() * sizeof(uint64_t);
 }
@@ -260,7 +272,8 @@ size_t RowStore::bytesUsed() const {
 void RowStore::growTo(size_t bytes) {
     const size_t capacity = m_arena.capacity();
     if (bytes <= capacity) return;
-    m_arena.resize(std::max({bytes, capacity + capacity / 2, size_t{256}}), m_used);
+    // Every byte is kept: a builder writes its version beyond m_used before committing it.
+    m_arena.resize(std::max({bytes, capacity + capacity / 2, size_t{256}}), capacity);
 }
 
 const uint8_t* RowStore::rowStart(size_t row) const {

@@ -87,6 +87,10 @@ class RowStore {
     // (os::allocateLarge): for measurements of memory. The spare arena kept for the next store
     // is not counted.
     static size_t largeArenaBytes();
+    // Gives the spare arena back to the system, as malloc_trim gives back the heap's free
+    // memory: a store that lets a large arena go keeps it for the next one, so that a decode
+    // after another writes into pages already in place.
+    static void releaseSpareArena();
 
     // Every version reads back with at least this many values (nulls past its stored ones).
     size_t fieldCount() const { return m_fieldCount; }

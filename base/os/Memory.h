@@ -17,6 +17,10 @@ void* allocateLarge(size_t bytes);
 void* resizeLarge(void* block, size_t oldBytes, size_t newBytes);
 // Gives the block back. `bytes` as for resizeLarge.
 void freeLarge(void* block, size_t bytes);
+// Asks for huge pages for the whole 2 MB pages inside [block, block + bytes), memory of the
+// heap's about to be filled (a buffer of megabytes reserved for an encoded packet); only
+// advice, as for allocateLarge.
+void adviseHugePages(void* block, size_t bytes);
 // Lets the system take the block's pages back whenever it needs memory, until they are
 // written again: for a block kept for later use. Its contents are then undefined.
 void discardLargeContents(void* block, size_t bytes);

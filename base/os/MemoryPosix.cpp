@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/os/Memory.h"
@@ -58,6 +59,14 @@ void freeLarge(void* block, size_t bytes) {
     if (block == nullptr) return;
     const size_t size = pageRounded(bytes);
     ::munmap(block, size);
+}
+
+void adviseHugePages(void* block, size_t bytes) {
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+    if (first < last) askForHugePages(reinterpret_cast<void*>(first), last - first);
 }
 
 void discardLargeContents(void* block, size_t bytes) {

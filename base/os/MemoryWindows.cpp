@@ -23,6 +23,8 @@ void freeLarge(void* block, size_t /*bytes*/) {
 
 // NOLINTEND(cppcoreguidelines-no-malloc)
 
+void adviseHugePages(void* /*block*/, size_t /*bytes*/) {}
+
 void discardLargeContents(void* /*block*/, size_t /*bytes*/) {
     // A heap block's pages stay; the heap gives them back when the block is freed.
 }
