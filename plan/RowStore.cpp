@@ -439,6 +439,13 @@ bool RowStore::holdsNoContent(size_t row, size_t field) const {
            ((*item == tag::kBlob || *item == tag::kText) && itemBytes(item).empty());
 }
 
+void RowStore::popBack() {
+    m_used = static_cast<size_t>(rowStart(m_count - 1) - m_arena.get());
+    --m_count;
+    if (m_count % kSampleEvery == 0) m_samples.pop_back();  // the version's own sample
+    m_lastRow = SIZE_MAX;
+}
+
 void RowStore::append(uint8_t status, const std::vector<FieldValue>& values, size_t source) {
     Builder builder(*this);
     builder.begin(status, source);

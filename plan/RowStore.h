@@ -115,6 +115,8 @@ class RowStore {
     bool holdsNoContent(size_t row, size_t field) const;
 
     void push_back(const RowVersion& row) { append(row.status, row.values); }
+    // Drops the last version, which no later one may take values from. REQUIRES: !empty().
+    void popBack();
     // Appends a version. With a source (an earlier version), each blob equal to the source's
     // is kept as a reference to it rather than a copy. When it throws (out of memory), the
     // store is as it was.

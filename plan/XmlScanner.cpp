@@ -220,9 +220,15 @@ std::u16string decodeXmlWideText(std::string_view raw) {
     return out;
 }
 
+void XmlScanner::ranOut() const {
+    if (m_runsOn) throw XmlTextRunsOn{};
+    throw dberr::mismatch();
+}
+
 void XmlScanner::skipLeadingBlanks() {
     while (m_p < m_end && isBlankChar(*m_p)) ++m_p;
-    if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
+    if (m_p == m_end) ranOut();
+    if (*m_p != '<') throw dberr::mismatch();
 }
 
 void XmlScanner::skipBlanks() {
@@ -230,14 +236,17 @@ void XmlScanner::skipBlanks() {
 }
 
 bool XmlScanner::startsWith(std::string_view s) const {
-    return static_cast<size_t>(m_end - m_p) >= s.size() &&
-           std::memcmp(m_p, s.data(), s.size()) == 0;
+    const auto left = static_cast<size_t>(m_end - m_p);
+    if (left >= s.size()) return std::memcmp(m_p, s.data(), s.size()) == 0;
+    // What is left could start it: the text after it decides.
+    if (m_runsOn && std::memcmp(m_p, s.data(), left) == 0) ranOut();
+    return false;
 }
 
 void XmlScanner::skipPast(std::string_view terminator) {
     const std::string_view rest(m_p, static_cast<size_t>(m_end - m_p));
     const size_t at = rest.find(terminator);
-    if (at == std::string_view::npos) throw dberr::mismatch();
+    if (at == std::string_view::npos) ranOut();
     m_p += at + terminator.size();
 }
 
@@ -260,16 +269,20 @@ std::string_view XmlScanner::readName() {
            *m_p != '<' && *m_p != '"') {
         ++m_p;
     }
+    if (m_p == m_end && m_runsOn) ranOut();  // the name may go on
     if (m_p == start) throw dberr::mismatch();
     return {start, static_cast<size_t>(m_p - start)};
 }
 
 XmlTag XmlScanner::openTag() {
     skipMisc();
-    if (m_p == m_end || *m_p != '<') throw dberr::mismatch();
+    if (m_p == m_end) ranOut();
+    if (*m_p != '<') throw dberr::mismatch();
     ++m_p;
     XmlTag tag;
-    if (m_p < m_end && *m_p == '/') {
+    if (m_p == m_end) {
+        if (m_runsOn) ranOut();
+    } else if (*m_p == '/') {
         tag.closing = true;
         ++m_p;
     }
@@ -279,13 +292,15 @@ XmlTag XmlScanner::openTag() {
 
 bool XmlScanner::nextAttribute(XmlTag& tag, XmlAttribute& attribute) {
     skipBlanks();
-    if (m_p == m_end) throw dberr::mismatch();
+    if (m_p == m_end) ranOut();
     if (*m_p == '>') {
         ++m_p;
         return false;
     }
     if (*m_p == '/') {
-        if (tag.closing || m_p + 1 == m_end || m_p[1] != '>') throw dberr::mismatch();
+        if (tag.closing) throw dberr::mismatch();
+        if (m_p + 1 == m_end) ranOut();
+        if (m_p[1] != '>') throw dberr::mismatch();
         m_p += 2;
         tag.selfClosed = true;
         return false;
@@ -293,13 +308,15 @@ bool XmlScanner::nextAttribute(XmlTag& tag, XmlAttribute& attribute) {
     if (tag.closing) throw dberr::mismatch();
     attribute.name = readName();
     skipBlanks();
-    if (m_p == m_end || *m_p != '=') throw dberr::mismatch();
+    if (m_p == m_end) ranOut();
+    if (*m_p != '=') throw dberr::mismatch();
     ++m_p;
-    if (m_p == m_end || *m_p != '"') throw dberr::mismatch();
+    if (m_p == m_end) ranOut();
+    if (*m_p != '"') throw dberr::mismatch();
     ++m_p;
     const auto* quote =
         static_cast<const char*>(std::memchr(m_p, '"', static_cast<size_t>(m_end - m_p)));
-    if (quote == nullptr) throw dberr::mismatch();
+    if (quote == nullptr) ranOut();
     attribute.raw = {m_p, static_cast<size_t>(quote - m_p)};
     m_p = quote + 1;
     return true;
