@@ -2,11 +2,13 @@
 // Reading an import phase's data file, shared by the import, the dry run and validation so that
 // all accept and refuse the same files with the same messages.
 
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "plan/ClientDataSet.h"
 #include "plan/DecodeDiagnostics.h"
+#include "plan/PacketStream.h"
 
 namespace tarvolen {
 
@@ -17,6 +19,13 @@ namespace tarvolen {
 // EFOpenError: the reader would otherwise fall back to a file name of its own. Read and
 // decoding errors go on as the reader raises them; `reader` then stays closed.
 std::optional<TextEncodingNote> LoadImportFile(TClientDataSet& reader, const std::string& fileName);
+
+// Reads the data file as LoadImportFile does, with the same refusals and messages, but a piece
+// at a time: its layout and then its row versions go to `consumer` as they are decoded
+// (streamImportData), so that neither the file's bytes nor its rows are ever all in memory.
+// `beforePiece` is called before each piece is read (an XML file is read twice).
+void StreamImportFile(const std::string& fileName, PacketRowConsumer& consumer,
+                      const std::function<void()>& beforePiece);
 
 // How a data file's text was taken, in the words of the run's log and the dry run: the
 // encoding ("UTF-8", "WINDOWS-1252") and why, when something says so ("NESSUNA CODIFICA
