@@ -73,6 +73,7 @@ int64_t countRows(const Folder& folder) {
 struct RunResult {
     double seconds = 0;
     double peakMb = 0;  // maximum resident set of the tarvolen-run process
+    double cpuSeconds = 0;  // its processor time, user and system
     int exitCode = -1;
 };
 
@@ -100,6 +101,10 @@ RunResult runTool(const Folder& folder) {
     RunResult r;
     r.seconds = secondsSince(start);
     r.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
@@ -133,8 +138,8 @@ double megabytes(uintmax_t bytes) {
 // Prints the case's figures; when it did not complete, also the end of tarvolen-run's output.
 void report(const char* name, const Folder& folder, const RunResult& r, int64_t expected,
             int64_t found) {
-    std::printf("%s: %.1f s wall, peak RSS %.1f MB, exit %d, rows %lld of %lld%s\n", name,
-                r.seconds, r.peakMb, r.exitCode, static_cast<long long>(found),
+    std::printf("%s: %.1f s wall, %.1f s processor, peak RSS %.1f MB, exit %d, rows %lld of %lld%s\n", name,
+                r.seconds, r.cpuSeconds, r.peakMb, r.exitCode, static_cast<long long>(found),
                 static_cast<long long>(expected),
                 r.exitCode == 0 && found == expected ? "" : "  ** INCOMPLETE **");
     if (r.exitCode != 0 || found != expected) {

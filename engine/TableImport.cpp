@@ -1,16 +1,14 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table.
 
 #include <chrono>
-#include <exception>
 #include <optional>
 
 #include "base/Text.h"
 #include "db/DatabaseError.h"
-#include "db/RowBatch.h"
 #include "engine/BatchStopped.h"
 #include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
-#include "engine/ImportValue.h"
+#include "engine/ImportRows.h"
 #include "plan/MarksJournal.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
@@ -22,53 +20,6 @@ namespace {
 
 constexpr size_t kRowsPerPump = 500;
 constexpr auto kReadPumpInterval = std::chrono::milliseconds(20);
-
-// The data file's visible rows, taken as they are decoded: `open` once with the layout, `take`
-// with each row's values, `drain` instead of `take` once either has failed. A failure is kept,
-// not thrown, and the file is read on to its end: a file that does not read as written is
-// refused with its own message before anything the database said, as when the whole file was
-// read before the first row went in. A stop and a lost connection end the import at once.
-template <class Open, class Take, class Drain>
-class RowsAsDecoded final : public PacketRowConsumer {
-  public:
-    RowsAsDecoded(Open open, Take take, Drain drain)
-        : m_open(std::move(open)), m_take(std::move(take)), m_drain(std::move(drain)) {}
-
-    void layout(const DataPacket& packet, const std::optional<TextEncodingNote>& encoding) override {
-        encodingRead = encoding;
-        keepFailure([&] { m_open(packet); });
-    }
-
-    void row(const StreamedRow& row) override {
-        if (!row.visible) return;
-        if (failure) {
-            m_drain();
-            return;
-        }
-        keepFailure([&] { m_take(*row.values); });
-    }
-
-    std::optional<TextEncodingNote> encodingRead;
-    std::exception_ptr failure;  // the first failure of `open` or `take`
-
-  private:
-    template <class Step>
-    void keepFailure(Step&& step) {
-        try {
-            step();
-        } catch (const BatchStopped&) {
-            throw;
-        } catch (const database::ConnectionLost&) {
-            throw;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-
-    Open m_open;
-    Take m_take;
-    Drain m_drain;
-};
 
 }  // namespace
 
@@ -98,95 +49,48 @@ void TdmMain::ImportTable() {
         cds.Close();
         m_progress.unit = RunProgress::Unit::Rows;
         m_progress.done = 0;
-        m_progress.total = 0;  // the rows are counted as they are read
-        std::vector<FieldDef> fields;
-        int columns = 0;
-        ColumnMapping mapping;
-        bool mapped = false;
-        std::optional<database::RowBatch> rows;
-        // The delete and every row go in one transaction, opened once the file's layout is
-        // read: the table ends up with all of the file or exactly as it was. The delete empties
-        // the very table the rows go into.
-        const auto open = [&](const DataPacket& packet) {
-            fields = packet.fields;
-            Table.setTableName(tableName);
-            Table.open();
-            columns = Table.columnCount();
-            std::vector<std::string> fieldNames;
-            fieldNames.reserve(fields.size());
-            for (const auto& field : fields) fieldNames.push_back(field.name);
-            std::vector<std::string> columnNames;
-            columnNames.reserve(static_cast<size_t>(columns));
-            for (int i = 0; i < columns; ++i) columnNames.push_back(Table.column(i).name);
-            mapping = MapImportColumns(fieldNames, columnNames);
-            mapped = true;
+        m_progress.total = 0;  // the rows are counted as the file is read
+        // The rows are taken as the file is decoded. The delete and every row go in one
+        // transaction, opened once the file's layout is read: the table ends up with all of the
+        // file or exactly as it was. The delete empties the very table the rows go into.
+        ImportRows::Steps steps;
+        steps.startTransaction = [&] {
             dbsagg.startTransaction();
             if (raisesTo) RecordVersion(*raisesTo);
             if (emptyFirst) Table.deleteAllRows();
-            // Rows go to the server many to a statement; a row the server refuses is named by
-            // its place in the file.
-            rows.emplace(Table);
         };
-        // A long import keeps the window responsive and its progress visible.
-        const auto pumpNow = [&] {
-            if (m_progress.done % kRowsPerPump != 0) return;
+        steps.beforeRow = [&](size_t rowsSoFar) {
+            m_progress.done = rowsSoFar;
+            // A long import keeps the window responsive and its progress visible.
+            if (rowsSoFar % kRowsPerPump != 0) return;
             Pump();
             if (StopRequested()) {
                 throw BatchStopped(BatchStopped::Reason::StopRequested,
                                    ImportStopLine(id, tableName, kStopRequestedCause));
             }
         };
-        const auto take = [&](const std::vector<FieldValue>& values) {
-            pumpNow();
-            const size_t record = ++m_progress.done;
-            try {
-                rows->insert();
-                for (int i = 0; i < columns; ++i) {
-                    const size_t field = mapping.fieldOf[static_cast<size_t>(i)];
-                    if (field >= fields.size()) {
-                        throw database::DatabaseError("The data file has no field for column " +
-                                                      Table.column(i).name + " (position " +
-                                                      std::to_string(i + 1) + ")");
-                    }
-                    rows->setValue(i, importValue(fields[field], values[field]));
-                }
-            } catch (const database::DatabaseError&) {
-                // The rows before this one reach the server first: one of them may fail
-                // before this record's value does.
-                rows->cancel();
-                rows->send();
-                failedRecord = record;
-                throw;
-            }
-            rows->post();
-        };
-        size_t drained = 0;
-        const auto drain = [&] {
-            if (++drained % kRowsPerPump == 0) Pump();
-        };
-        RowsAsDecoded consumer(open, take, drain);
+        ImportRows rows(Table, tableName, std::move(steps), failedRecord);
         auto lastPump = std::chrono::steady_clock::now();
-        StreamImportFile(fileName, consumer, [&] {
-            // Reading a large file before its first row, or between rows, lets events through.
+        StreamImportFile(fileName, rows, [&] {
+            // Reading a large file before its first row lets events through too.
             const auto now = std::chrono::steady_clock::now();
             if (now - lastPump < kReadPumpInterval) return;
             lastPump = now;
             Pump();
         });
-        // The file read as written: what the log says of it, as before any row went in.
-        // Read as UTF-8 although nothing in the file says so: the log says it, once.
-        if (consumer.encodingRead &&
-            consumer.encodingRead->reason == TextEncodingNote::Reason::Detected) {
-            const ImportEncodingText read = DescribeImportEncoding(*consumer.encodingRead);
+        // The whole file read as written: the log says what it would have said before the
+        // first row went in. Read as UTF-8 although nothing in the file says so: once.
+        if (rows.encoding() && rows.encoding()->reason == TextEncodingNote::Reason::Detected) {
+            const ImportEncodingText read = DescribeImportEncoding(*rows.encoding());
             Log("FASE " + id + " IMPORT TABELLA " + tableName + ": FILE DI DATI LETTO COME " +
                 read.encoding + " (" + read.reason + ").");
         }
-        if (mapped) {
-            if (const std::string note = MappingNote(mapping); !note.empty())
+        if (rows.mapping()) {
+            if (const std::string note = MappingNote(*rows.mapping()); !note.empty())
                 Log("FASE " + id + " IMPORT TABELLA " + tableName + ": " + note + ".");
         }
-        if (consumer.failure) std::rethrow_exception(consumer.failure);
-        rows->send();
+        rows.finish();
+        m_progress.done = rows.rowsTaken();
         if (reservesMark) {
             try {
                 m_marks->Reserve(cdsQuery.FieldByName("ID").AsInteger());

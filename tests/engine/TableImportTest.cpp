@@ -281,6 +281,48 @@ TEST_F(TableImport, theFirstFailingRecordIsNamed) {
     }
 }
 
+// The rows go in as the file is read; a value further on that does not read as written still
+// refuses the whole file, with its own message, whatever went in or failed before it.
+TEST_F(TableImport, aValueThatDoesNotReadAsWrittenRefusesTheFileWhateverCameBefore) {
+    m_dm.dbsagg.execute("alter table IMP add constraint NOT_400 check (ID <> 400)");
+    const std::string fields = kFields + "<FIELD attrname=\"B\" fieldtype=\"boolean\"/>";
+    const std::string refusal =
+        "record 590, field B: \"yes\" is not a value of type boolean: it would be imported as "
+        "FALSE";
+    const struct {
+        const char* name;
+        std::string table;
+        int refused;  // the record holding ID 400; 0: none
+        int tooLong;  // the record whose NOME is too long; 0: none
+    } cases[] = {
+        {"after blocks of rows went in", "IMP", 0, 0},
+        {"after the database refused a row", "IMP", 300, 0},
+        {"after a value that does not convert", "IMP", 0, 200},
+        {"when the table does not open", "NO_SUCH_TABLE", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_host = RecordingHost{};
+        std::string xml;
+        for (int i = 1; i <= 600; ++i) {
+            const int id = i == c.refused ? 400 : 1000 + i;
+            const char* nome = i == c.tooLong ? "twenty characters!!!" : "ok";
+            const char* b = i == 590 ? "yes" : "TRUE";
+            xml += "<ROW N=\"" + std::to_string(id) + "\" S=\"" + nome + "\" B=\"" + b + "\"/>";
+        }
+        writeFile("late.xml", dataFile(fields, xml));
+        import("late.xml", "S", c.table);
+        EXPECT_TRUE(logged({"ERRORE:", refusal, kDashes, failedImport("late.xml", 590, c.table),
+                            kDashes}))
+            << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
+                              {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
+        EXPECT_TRUE(m_dm.ImportFailed);
+        EXPECT_EQ(stato(1), "N");
+        EXPECT_FALSE(m_dm.dbsagg.inTransaction());
+    }
+}
+
 TEST_F(TableImport, aTableThatDoesNotOpenIsReportedTheSameWay) {
     writeFile("data.xml", dataFile(kFields, ""));
     import("data.xml", "S", "NO_SUCH_TABLE");
