@@ -138,8 +138,9 @@ double megabytes(uintmax_t bytes) {
 // Prints the case's figures; when it did not complete, also the end of tarvolen-run's output.
 void report(const char* name, const Folder& folder, const RunResult& r, int64_t expected,
             int64_t found) {
-    std::printf("%s: %.1f s wall, %.1f s processor, peak RSS %.1f MB, exit %d, rows %lld of %lld%s\n", name,
-                r.seconds, r.cpuSeconds, r.peakMb, r.exitCode, static_cast<long long>(found),
+    std::printf("%s: %.1f s wall, %.1f s processor, peak RSS %.1f MB, exit %d, rows %lld of "
+                "%lld%s\n",
+                name, r.seconds, r.cpuSeconds, r.peakMb, r.exitCode, static_cast<long long>(found),
                 static_cast<long long>(expected),
                 r.exitCode == 0 && found == expected ? "" : "  ** INCOMPLETE **");
     if (r.exitCode != 0 || found != expected) {

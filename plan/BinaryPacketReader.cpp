@@ -270,6 +270,37 @@ size_t wideCut(const char* bytes, size_t units, size_t width) {
     return last >= 0xD800 && last <= 0xDBFF ? width - 1 : width;
 }
 
+// A timestamp's seven parts, checked as the XML form could write them.
+SqlTimeStamp readTimeStamp(ByteReader& in) {
+    SqlTimeStamp ts;
+    ts.year = static_cast<int16_t>(in.u16());
+    ts.month = in.u16();
+    ts.day = in.u16();
+    ts.hour = in.u16();
+    ts.minute = in.u16();
+    ts.second = in.u16();
+    ts.millisecond = in.u32();
+    requireSayable(FieldType::SqlTimeStamp, ts);
+    return ts;
+}
+
+// An 8-bit text, cut to `width` when not 0; `text` (when given) receives it whole. Returns its
+// length in the file.
+template <typename Sink>
+size_t readText(ByteReader& in, uint32_t size, Sink& sink, size_t width, std::string_view* text) {
+    const size_t n = in.length(size);
+    const char* bytes = in.take(n);
+    // Empty text that is not null is stored as a single zero byte: so is one cut to it.
+    if (text != nullptr) *text = std::string_view(bytes, n);
+    const size_t kept = width > 0 ? std::min(n, width) : n;
+    if (kept == 1 && bytes[0] == '\0') {
+        sink.text(std::string_view());
+    } else {
+        sink.text(std::string_view(bytes, kept));
+    }
+    return n;
+}
+
 // Reads one stored value of a field of `type` (with the size bits `size`) into `sink`; a text
 // longer than `width` (when not 0) is cut to it, as the file declares its field that wide.
 // Returns a text's length in the file (bytes, or UTF-16 units), 0 for other types.
@@ -316,32 +347,11 @@ size_t readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std:
             readDecimal(in, size, scratch);
             sink.text(scratch);
             return 0;
-        case FieldType::SqlTimeStamp: {
-            SqlTimeStamp ts;
-            ts.year = static_cast<int16_t>(in.u16());
-            ts.month = in.u16();
-            ts.day = in.u16();
-            ts.hour = in.u16();
-            ts.minute = in.u16();
-            ts.second = in.u16();
-            ts.millisecond = in.u32();
-            requireSayable(type, ts);
-            sink.timeStamp(ts);
+        case FieldType::SqlTimeStamp:
+            sink.timeStamp(readTimeStamp(in));
             return 0;
-        }
-        case FieldType::String: {
-            const size_t n = in.length(size);
-            const char* bytes = in.take(n);
-            // Empty text that is not null is stored as a single zero byte: so is one cut to it.
-            if (text != nullptr) *text = std::string_view(bytes, n);
-            const size_t kept = width > 0 ? std::min(n, width) : n;
-            if (kept == 1 && bytes[0] == '\0') {
-                sink.text(std::string_view());
-            } else {
-                sink.text(std::string_view(bytes, kept));
-            }
-            return n;
-        }
+        case FieldType::String:
+            return readText(in, size, sink, width, text);
         case FieldType::WideString: {
             const size_t n = in.length(size);
             if (n % 2 != 0) corrupt();
@@ -456,9 +466,15 @@ bool takesFromReplaced(const unsigned char* status, const std::vector<FieldSlot>
     return false;
 }
 
-void readPacket(ByteReader& in, DecodeDiagnostics* diagnostics, DataPacket& packet,
-                packetreading::RowTarget& target) {
+// The fixed part of the header, checked.
+struct PacketHeader {
+    uint16_t fieldCount = 0;
+    uint32_t rowCount = 0;
+    uint32_t properties = 0;
+    uint16_t firstRowOffset = 0;
+};
 
+PacketHeader readHeader(ByteReader& in) {
     // Detection also sends packets starting with 0x0000ABCD here; we know no layout for them,
     // so they are refused like any other foreign magic.
     if (in.u32() != kMagic) corrupt();
@@ -466,16 +482,21 @@ void readPacket(ByteReader& in, DecodeDiagnostics* diagnostics, DataPacket& pack
     const uint16_t minor = in.u16();
     if (major > kMaxVersionWord || minor > kMaxVersionWord) corrupt();
     const uint32_t headerSize = in.u32();
-    const uint16_t fieldCount = in.u16();
-    const uint32_t rowCount = in.u32();
-    const uint32_t properties = in.u32();
-    const uint16_t firstRowOffset = in.u16();
+    PacketHeader header;
+    header.fieldCount = in.u16();
+    header.rowCount = in.u32();
+    header.properties = in.u32();
+    header.firstRowOffset = in.u16();
     // A packet without its layout is refused as such whatever else its header says.
-    if ((properties & kHoldsLayout) == 0) throw dberr::noMetaData();
+    if ((header.properties & kHoldsLayout) == 0) throw dberr::noMetaData();
     if (headerSize < kHeaderSize || headerSize > in.size()) corrupt();
     in.skip(headerSize - kHeaderSize);
+    return header;
+}
 
-    LayoutBudget budget;
+// The field descriptors: the fields kept go into `packet`; a slot for every stored one.
+std::vector<FieldSlot> readFields(ByteReader& in, uint16_t fieldCount, LayoutBudget& budget,
+                                  DataPacket& packet) {
     std::vector<FieldSlot> slots;
     in.need(static_cast<uint64_t>(fieldCount) * kMinFieldDescriptor);
     slots.reserve(fieldCount);
@@ -498,7 +519,11 @@ void readPacket(ByteReader& in, DecodeDiagnostics* diagnostics, DataPacket& pack
         }
         slots.push_back(slot);
     }
+    return slots;
+}
 
+// The dataset's attributes, the change log among them.
+void readDatasetAttributes(ByteReader& in, LayoutBudget& budget, DataPacket& packet) {
     const uint16_t datasetAttributes = in.u16();
     in.need(size_t{datasetAttributes} * kMinAttribute);
     for (size_t i = 0; i < datasetAttributes; ++i) {
@@ -514,59 +539,92 @@ void readPacket(ByteReader& in, DecodeDiagnostics* diagnostics, DataPacket& pack
             packet.attributes.push_back(std::move(attribute));
         }
     }
+}
 
-    const size_t rowsStart = in.offset();
-    if ((properties & kHoldsRowOffset) != 0 && firstRowOffset != rowsStart) corrupt();
-    target.layoutRead(packet);
+// What the versions are read with: the layout's slots and the buffers reused from row to row.
+struct RowReading {
+    const std::vector<FieldSlot>& slots;
+    const DataPacket& packet;
+    DecodeDiagnostics* diagnostics;
+    std::string scratch;
+    std::vector<unsigned char> fieldStatus;
+};
 
-    const size_t statusBytes = (size_t{fieldCount} + 3) / 4;
+// A text of version `row` (1-based) longer than its field's declared width.
+void noteCutText(RowReading& reading, const FieldSlot& slot, size_t row, size_t held,
+                 std::string_view text) {
+    ValueNote note;
+    note.kind = ValueNote::Kind::CutToWidth;
+    note.row = row;
+    note.field = reading.packet.fields[static_cast<size_t>(slot.target)].name;
+    note.fieldType = xmlTypeName(slot.type);
+    note.length = held;
+    note.width = slot.width;
+    // An 8-bit text is noted whole.
+    if (slot.type == FieldType::String) note.text = text;
+    reading.diagnostics->note(note);
+}
+
+// The values of version `row` (1-based), by their status bits.
+void readRowValues(ByteReader& in, RowReading& reading, size_t row, RowStore::Builder& builder) {
+    BuilderSink sink(builder);
+    const std::vector<FieldSlot>& slots = reading.slots;
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const FieldSlot& slot = slots[i];
+        const unsigned bits = (reading.fieldStatus[i / 4] >> (2 * (i % 4))) & 3u;
+        if (slot.target < 0) {
+            if (bits == 0) in.take(slot.size);
+        } else if (bits == 0) {
+            std::string_view text;
+            const size_t held =
+                readValue(in, slot.type, slot.size, sink, reading.scratch, slot.width, &text);
+            if (reading.diagnostics != nullptr && slot.width > 0 && held > slot.width)
+                noteCutText(reading, slot, row, held, text);
+        } else if (bits == 2) {
+            builder.carried();
+        } else {
+            builder.nulls(1);  // null wins when a writer sets both bits
+        }
+    }
+}
+
+void readRows(ByteReader& in, uint32_t rowCount, RowReading& reading,
+              packetreading::RowTarget& target) {
+    const size_t fieldCount = reading.slots.size();
+    const size_t statusBytes = (fieldCount + 3) / 4;
     in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
     // Stored versions take at most a few bytes more than here (a length, a tag per value).
-    target.versionsFollow(rowCount, in.remaining() + size_t{rowCount} * (4 + size_t{fieldCount}));
-    const ReplacedVersions replaced(packet.changeLog);
-    std::string scratch;
-    std::vector<unsigned char> fieldStatus(statusBytes);
+    target.versionsFollow(rowCount, in.remaining() + size_t{rowCount} * (4 + fieldCount));
+    const ReplacedVersions replaced(reading.packet.changeLog);
+    reading.fieldStatus.resize(statusBytes);
     for (size_t r = 0; r < rowCount; ++r) {
         const uint8_t status = in.u8();
-        if (statusBytes > 0) std::memcpy(fieldStatus.data(), in.take(statusBytes), statusBytes);
+        if (statusBytes > 0)
+            std::memcpy(reading.fieldStatus.data(), in.take(statusBytes), statusBytes);
         // A value not stored is the one of the version this one replaces, which must come
         // earlier: later versions are not read yet, and a damaged log could name a cycle.
         size_t source = RowStore::kNoSource;
-        if (takesFromReplaced(fieldStatus.data(), slots)) {
+        if (takesFromReplaced(reading.fieldStatus.data(), reading.slots)) {
             const uint32_t version = replaced.of(static_cast<uint32_t>(r + 1));
             if (version >= 1 && version <= r) source = version - 1;
         }
-        RowStore::Builder& row = target.begin(status, source, false);
-        BuilderSink sink(row);
-        for (size_t i = 0; i < fieldCount; ++i) {
-            const FieldSlot& slot = slots[i];
-            const unsigned bits = (fieldStatus[i / 4] >> (2 * (i % 4))) & 3u;
-            if (slot.target < 0) {
-                if (bits == 0) in.take(slot.size);
-            } else if (bits == 0) {
-                std::string_view text;
-                const size_t held =
-                    readValue(in, slot.type, slot.size, sink, scratch, slot.width, &text);
-                if (diagnostics != nullptr && slot.width > 0 && held > slot.width) {
-                    ValueNote note;
-                    note.kind = ValueNote::Kind::CutToWidth;
-                    note.row = r + 1;
-                    note.field = packet.fields[static_cast<size_t>(slot.target)].name;
-                    note.fieldType = xmlTypeName(slot.type);
-                    note.length = held;
-                    note.width = slot.width;
-                    // An 8-bit text is noted whole.
-                    if (slot.type == FieldType::String) note.text = text;
-                    diagnostics->note(note);
-                }
-            } else if (bits == 2) {
-                row.carried();
-            } else {
-                row.nulls(1);  // null wins when a writer sets both bits
-            }
-        }
+        readRowValues(in, reading, r + 1, target.begin(status, source, false));
         target.end();
     }
+}
+
+void readPacket(ByteReader& in, DecodeDiagnostics* diagnostics, DataPacket& packet,
+                packetreading::RowTarget& target) {
+    const PacketHeader header = readHeader(in);
+    LayoutBudget budget;
+    const std::vector<FieldSlot> slots = readFields(in, header.fieldCount, budget, packet);
+    readDatasetAttributes(in, budget, packet);
+    const size_t rowsStart = in.offset();
+    if ((header.properties & kHoldsRowOffset) != 0 && header.firstRowOffset != rowsStart)
+        corrupt();
+    target.layoutRead(packet);
+    RowReading reading{slots, packet, diagnostics, {}, {}};
+    readRows(in, header.rowCount, reading, target);
     if (in.remaining() != 0) corrupt();
     target.finish();
 }

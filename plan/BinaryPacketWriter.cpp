@@ -259,6 +259,100 @@ size_t estimatedSize(const DataPacket& packet) {
            2 * packet.rows.bytesUsed() + packet.rows.size() * (2 + packet.fields.size() / 4);
 }
 
+// The field descriptors; returns each field's type word as stored.
+std::vector<uint32_t> putFields(std::string& out, const DataPacket& packet) {
+    std::vector<uint32_t> typeWords;
+    typeWords.reserve(packet.fields.size());
+    for (const FieldDef& field : packet.fields) {
+        if (field.name.empty()) throw dberr::nullFieldName();
+        typeWords.push_back(storedTypeWord(field));
+        // What the readers would refuse is not written.
+        requireCarriableLayout(field, typeWords.back());
+        putName(out, field.name);
+        put32(out, typeWords.back());
+        put16(out, field.bits);
+        putCount16(out, field.attributes.size());
+        for (const Attribute& a : field.attributes) putAttribute(out, a.name, a.typeWord, a.value);
+    }
+    return typeWords;
+}
+
+// The dataset's attributes, the change log among them.
+void putDatasetAttributes(std::string& out, const DataPacket& packet) {
+    // CHANGE_LOG lives in packet.changeLog; a stray copy among the attributes is not written.
+    size_t attributeCount = packet.changeLog.empty() ? 0 : 1;
+    for (const Attribute& a : packet.attributes) attributeCount += a.name != "CHANGE_LOG";
+    putCount16(out, attributeCount);
+    for (const Attribute& a : packet.attributes) {
+        if (a.name != "CHANGE_LOG") putAttribute(out, a.name, a.typeWord, a.value);
+    }
+    if (!packet.changeLog.empty()) {
+        IntArray numbers;
+        numbers.reserve(packet.changeLog.size() * 3);
+        for (const ChangeLogEntry& e : packet.changeLog) {
+            numbers.insert(numbers.end(), {e.version, e.replaced, e.kind});
+        }
+        putAttribute(out, "CHANGE_LOG", typeword::kUIntArray, numbers);
+    }
+}
+
+// What the versions are written with: the layout and the buffers reused from row to row.
+struct RowWriting {
+    const DataPacket& packet;
+    const std::vector<uint32_t>& typeWords;
+    const ReplacedVersions replaced;
+    std::vector<FieldValue> values;
+    std::vector<std::optional<std::string_view>> blobs;  // read in place, not copied out
+};
+
+// Version `r`: its status, the status bits of its fields and the values stored.
+void putRow(std::string& out, RowWriting& writing, size_t r) {
+    static const FieldValue null;
+    const DataPacket& packet = writing.packet;
+    const size_t fieldCount = packet.fields.size();
+    const uint8_t status = packet.rows.status(r);
+    packet.rows.decodeRow(r, writing.values, &writing.blobs);
+    put8(out, status);
+    const size_t statusAt = out.size();
+    out.append((fieldCount + 3) / 4, '\0');
+
+    // Blobs of an edit that kept them are not stored again; the reader takes them from the
+    // replaced version. Version numbers are storage positions whenever there is a change log.
+    // Only an earlier version qualifies: the reader fills versions in storage order, so a
+    // later one (or a cycle in a damaged log) would not be filled yet.
+    size_t previous = RowStore::kNoSource;
+    if ((status & rowstate::kModified) != 0) {
+        const uint32_t v = writing.replaced.of(static_cast<uint32_t>(r + 1));
+        if (v >= 1 && v < r + 1) previous = v - 1;
+    }
+
+    for (size_t i = 0; i < fieldCount; ++i) {
+        const FieldValue& value = i < writing.values.size() ? writing.values[i] : null;
+        const FieldType type = packet.fields[i].type;
+        const bool isBlob = i < writing.blobs.size() && writing.blobs[i].has_value();
+        unsigned bits = 0;
+        if (isNull(value) && !isBlob) {
+            bits = 1;
+        } else if (type == FieldType::Blob && previous != RowStore::kNoSource &&
+                   packet.rows.sameValueIn(r, previous, i)) {
+            bits = 2;
+        }
+        if (bits != 0) {
+            auto& byte = out[statusAt + i / 4];
+            byte = static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
+            continue;
+        }
+        if (isBlob) {
+            putBlob(out, type, *writing.blobs[i]);
+        } else {
+            if (!fitsField(packet.fields[i], writing.typeWords[i], value)) {
+                throw dberr::invalidParameter();
+            }
+            putValue(out, type, writing.typeWords[i] & typeword::kSizeMask, value);
+        }
+    }
+}
+
 }  // namespace
 
 std::string encodeBinaryPacket(const DataPacket& packet) {
@@ -280,35 +374,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
     put32(out, 0);  // property bits, patched once the row offset is known
     put16(out, 0);  // first-row offset, likewise
 
-    std::vector<uint32_t> typeWords;
-    typeWords.reserve(fieldCount);
-    for (const FieldDef& field : packet.fields) {
-        if (field.name.empty()) throw dberr::nullFieldName();
-        typeWords.push_back(storedTypeWord(field));
-        // What the readers would refuse is not written.
-        requireCarriableLayout(field, typeWords.back());
-        putName(out, field.name);
-        put32(out, typeWords.back());
-        put16(out, field.bits);
-        putCount16(out, field.attributes.size());
-        for (const Attribute& a : field.attributes) putAttribute(out, a.name, a.typeWord, a.value);
-    }
-
-    // CHANGE_LOG lives in packet.changeLog; a stray copy among the attributes is not written.
-    size_t attributeCount = packet.changeLog.empty() ? 0 : 1;
-    for (const Attribute& a : packet.attributes) attributeCount += a.name != "CHANGE_LOG";
-    putCount16(out, attributeCount);
-    for (const Attribute& a : packet.attributes) {
-        if (a.name != "CHANGE_LOG") putAttribute(out, a.name, a.typeWord, a.value);
-    }
-    if (!packet.changeLog.empty()) {
-        IntArray numbers;
-        numbers.reserve(packet.changeLog.size() * 3);
-        for (const ChangeLogEntry& e : packet.changeLog) {
-            numbers.insert(numbers.end(), {e.version, e.replaced, e.kind});
-        }
-        putAttribute(out, "CHANGE_LOG", typeword::kUIntArray, numbers);
-    }
+    const std::vector<uint32_t> typeWords = putFields(out, packet);
+    putDatasetAttributes(out, packet);
 
     const size_t rowsStart = out.size();
     if (rowsStart <= 0xFFFF) {
@@ -318,55 +385,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         patch32(out, kPropertiesOffset, kHoldsLayout);
     }
 
-    const ReplacedVersions replaced(packet.changeLog);
-    const size_t statusBytes = (fieldCount + 3) / 4;
-    std::vector<FieldValue> values;
-    std::vector<std::optional<std::string_view>> blobs;  // read in place, not copied out
-    const FieldValue null;
-    for (const size_t r : rowWriteOrder(packet)) {
-        const uint8_t status = packet.rows.status(r);
-        packet.rows.decodeRow(r, values, &blobs);
-        put8(out, status);
-        const size_t statusAt = out.size();
-        out.append(statusBytes, '\0');
-
-        // Blobs of an edit that kept them are not stored again; the reader takes them from the
-        // replaced version. Version numbers are storage positions whenever there is a change log.
-        // Only an earlier version qualifies: the reader fills versions in storage order, so a
-        // later one (or a cycle in a damaged log) would not be filled yet.
-        size_t previous = RowStore::kNoSource;
-        if ((status & rowstate::kModified) != 0) {
-            const uint32_t v = replaced.of(static_cast<uint32_t>(r + 1));
-            if (v >= 1 && v < r + 1) previous = v - 1;
-        }
-
-        for (size_t i = 0; i < fieldCount; ++i) {
-            const FieldValue& value = i < values.size() ? values[i] : null;
-            const FieldType type = packet.fields[i].type;
-            const bool isBlob = i < blobs.size() && blobs[i].has_value();
-            unsigned bits = 0;
-            if (isNull(value) && !isBlob) {
-                bits = 1;
-            } else if (type == FieldType::Blob && previous != RowStore::kNoSource &&
-                       packet.rows.sameValueIn(r, previous, i)) {
-                bits = 2;
-            }
-            if (bits != 0) {
-                auto& byte = out[statusAt + i / 4];
-                byte =
-                    static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
-                continue;
-            }
-            if (isBlob) {
-                putBlob(out, type, *blobs[i]);
-            } else {
-                if (!fitsField(packet.fields[i], typeWords[i], value)) {
-                    throw dberr::invalidParameter();
-                }
-                putValue(out, type, typeWords[i] & typeword::kSizeMask, value);
-            }
-        }
-    }
+    RowWriting writing{packet, typeWords, ReplacedVersions(packet.changeLog), {}, {}};
+    for (const size_t r : rowWriteOrder(packet)) putRow(out, writing, r);
     return out;
 }
 
