@@ -3,8 +3,8 @@
 //      versions (so every phase also writes the version record): about 50 MB of plan file;
 //   2. one script phase of S inserts;
 //   3. an import of R rows from an XML and from a binary data file (goal: peak resident memory
-//      of tarvolen-run under 2x the data file).
-// For each: wall time and the peak resident memory of the tarvolen-run process (its own
+//      of tarvolen-run under 1.5x the data file, which the import reads in pieces).
+// For each: wall and processor time and the peak resident memory of the tarvolen-run process (its own
 // rusage, from wait4), and a check that every row arrived. A baseline run of a one-phase plan
 // gives the process's fixed part (program, client library, the database's page cache).
 //
@@ -227,7 +227,7 @@ void bigImport(int rows) {
         const RunResult r = runTool(folder);
         report(isXml ? "import from XML" : "import from binary", folder, r, rows,
                countRows(folder));
-        std::printf("  data file %.1f MB, peak RSS / file = %.2f (goal < 2.0), %.0f rows/s\n",
+        std::printf("  data file %.1f MB, peak RSS / file = %.2f (goal < 1.5), %.0f rows/s\n",
                     fileMb, r.peakMb / fileMb, rows / r.seconds);
         std::fflush(stdout);
     }
