@@ -87,6 +87,11 @@ XmlBytesFacts scanXmlBytes(PacketSource& source, size_t piece) {
         const size_t start = offset - carried;  // file offset of bytes[0]
         offset += count;
         std::string_view text(bytes);
+        // A piece of ASCII alone (nothing carried) is UTF-8 as it stands.
+        if (!cp1252::hasHighBytes(text)) {
+            carried = 0;
+            continue;
+        }
         if (!facts.beyondAscii) {
             // The byte-order mark's bytes are not counted.
             const size_t from = facts.byteOrderMark && start < 3 ? 3 - start : 0;
