@@ -1,6 +1,5 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table.
 
-#include <chrono>
 #include <optional>
 
 #include "base/Text.h"
@@ -19,7 +18,6 @@ namespace tarvolen {
 namespace {
 
 constexpr size_t kRowsPerPump = 500;
-constexpr auto kReadPumpInterval = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -70,14 +68,7 @@ void TdmMain::ImportTable() {
             }
         };
         ImportRows rows(Table, tableName, std::move(steps), failedRecord);
-        auto lastPump = std::chrono::steady_clock::now();
-        StreamImportFile(fileName, rows, [&] {
-            // Reading a large file before its first row lets events through too.
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastPump < kReadPumpInterval) return;
-            lastPump = now;
-            Pump();
-        });
+        StreamImportFileAside(fileName, rows, [this] { Pump(); });
         // The whole file read as written: the log says what it would have said before the
         // first row went in. Read as UTF-8 although nothing in the file says so: once.
         if (rows.encoding() && rows.encoding()->reason == TextEncodingNote::Reason::Detected) {

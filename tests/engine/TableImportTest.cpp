@@ -8,6 +8,7 @@
 
 #include "EngineTestSupport.h"
 #include "db/Table.h"
+#include "engine/BatchStopped.h"
 #include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
@@ -321,6 +322,39 @@ TEST_F(TableImport, aValueThatDoesNotReadAsWrittenRefusesTheFileWhateverCameBefo
         EXPECT_EQ(stato(1), "N");
         EXPECT_FALSE(m_dm.dbsagg.inTransaction());
     }
+}
+
+// A stop asked for while the rows of a long file go in, with the file read ahead of them on a
+// thread of its own, ends the import at once and leaves nothing of it.
+TEST_F(TableImport, aStopAskedForDuringALongImportLeavesTheTableAsItWas) {
+    std::string xml;
+    for (int i = 1; i <= 20000; ++i) xml += "<ROW N=\"" + std::to_string(i) + "\" S=\"ok\"/>";
+    writeFile("long.xml", dataFile(kFields, xml));
+    size_t stoppedAt = 0;
+    m_host.onProgress = [&](const RunProgress& p) {
+        if (p.unit == RunProgress::Unit::Rows && p.done >= 3000 && !m_host.stop) {
+            m_host.stop = true;
+            stoppedAt = p.done;
+        }
+    };
+    loadPlan({{.id = 1, .tipo = "I", .nomeTabella = "IMP", .nomeFile = path("long.xml"),
+               .svuota = "S"}});
+    std::string line;
+    try {
+        m_dm.RunBatch();
+    } catch (const BatchStopped& e) {
+        EXPECT_EQ(e.reason(), BatchStopped::Reason::StopRequested);
+        line = e.what();
+    }
+    EXPECT_GE(stoppedAt, 3000u);
+    EXPECT_EQ(line,
+              "FASE 1 IMPORT TABELLA IMP INTERROTTO: INTERRUZIONE RICHIESTA. NESSUNA RIGA "
+              "IMPORTATA; LA FASE RESTA DA ESEGUIRE.")
+        << ::testing::PrintToString(m_host.log);
+    EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
+                          {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
+    EXPECT_EQ(stato(1), "N");
+    EXPECT_FALSE(m_dm.dbsagg.inTransaction());
 }
 
 TEST_F(TableImport, aTableThatDoesNotOpenIsReportedTheSameWay) {
