@@ -77,14 +77,17 @@ void ImportRows::take(const std::vector<FieldValue>& values) {
         // record's value does.
         m_rows->cancel();
         m_rows->send();
-        m_failedRecord = record;
+        m_failedAt = record;
         throw;
     }
     m_rows->post();
 }
 
 void ImportRows::finish() {
-    if (m_failure) std::rethrow_exception(m_failure);
+    if (m_failure) {
+        m_failedRecord = m_failedAt;
+        std::rethrow_exception(m_failure);
+    }
     m_rows->send();
 }
 

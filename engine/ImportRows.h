@@ -30,8 +30,8 @@ class ImportRows final : public PacketRowConsumer {
         std::function<void(size_t rowsSoFar)> beforeRow;
     };
 
-    // `failedRecord` receives the place in the file (from 1, visible rows) of a row that
-    // failed on its own, not through a row before it.
+    // `failedRecord` receives, when finish() throws a row's failure, the place in the file
+    // (from 1, visible rows) of that row, when it failed on its own, not through a row before it.
     ImportRows(database::Table& table, std::string tableName, Steps steps, size_t& failedRecord);
 
     // The table opened and its columns mapped; the transaction started; rows to follow.
@@ -69,6 +69,7 @@ class ImportRows final : public PacketRowConsumer {
     std::optional<database::RowBatch> m_rows;
     size_t m_rowsSoFar = 0;
     std::exception_ptr m_failure;
+    size_t m_failedAt = 0;  // the row of m_failure, when it is one's own
 };
 
 }  // namespace tarvolen

@@ -287,6 +287,7 @@ TEST_F(TableImport, theFirstFailingRecordIsNamed) {
 TEST_F(TableImport, aValueThatDoesNotReadAsWrittenRefusesTheFileWhateverCameBefore) {
     m_dm.dbsagg.execute("alter table IMP add constraint NOT_400 check (ID <> 400)");
     const std::string fields = kFields + "<FIELD attrname=\"B\" fieldtype=\"boolean\"/>";
+    const std::string kCutShort = "Mismatch in datapacket.";
     const std::string refusal =
         "record 590, field B: \"yes\" is not a value of type boolean: it would be imported as "
         "FALSE";
@@ -295,11 +296,13 @@ TEST_F(TableImport, aValueThatDoesNotReadAsWrittenRefusesTheFileWhateverCameBefo
         std::string table;
         int refused;  // the record holding ID 400; 0: none
         int tooLong;  // the record whose NOME is too long; 0: none
+        bool cut = false;  // the file ends in the middle of a row, after record 590
     } cases[] = {
         {"after blocks of rows went in", "IMP", 0, 0},
         {"after the database refused a row", "IMP", 300, 0},
         {"after a value that does not convert", "IMP", 0, 200},
         {"when the table does not open", "NO_SUCH_TABLE", 0, 0},
+        {"a file cut short after a value that does not convert", "IMP", 0, 200, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -311,10 +314,13 @@ TEST_F(TableImport, aValueThatDoesNotReadAsWrittenRefusesTheFileWhateverCameBefo
             const char* b = i == 590 ? "yes" : "TRUE";
             xml += "<ROW N=\"" + std::to_string(id) + "\" S=\"" + nome + "\" B=\"" + b + "\"/>";
         }
-        writeFile("late.xml", dataFile(fields, xml));
+        std::string file = dataFile(fields, xml);
+        if (c.cut) file.resize(file.find("<ROW N=\"1591\"") + 10);
+        writeFile("late.xml", file);
         import("late.xml", "S", c.table);
-        EXPECT_TRUE(logged({"ERRORE:", refusal, kDashes, failedImport("late.xml", 590, c.table),
-                            kDashes}))
+        // A file that cannot be read names no record, whatever the database said before.
+        EXPECT_TRUE(logged({"ERRORE:", c.cut ? kCutShort : refusal, kDashes,
+                            failedImport("late.xml", c.cut ? 0 : 590, c.table), kDashes}))
             << ::testing::PrintToString(m_host.log);
         EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
                               {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
