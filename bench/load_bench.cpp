@@ -4,9 +4,10 @@
 //   2. one script phase of S inserts;
 //   3. an import of R rows from an XML and from a binary data file (goal: peak resident memory
 //      of tarvolen-run under 1.5x the data file, which the import reads in pieces).
-// For each: wall and processor time and the peak resident memory of the tarvolen-run process (its own
-// rusage, from wait4), and a check that every row arrived. A baseline run of a one-phase plan
-// gives the process's fixed part (program, client library, the database's page cache).
+// For each: wall and processor time and the peak resident memory of the tarvolen-run process
+// (its own rusage, from wait4), and a check that every row arrived. A baseline run of a
+// one-phase plan gives the process's fixed part (program, client library, the database's page
+// cache).
 //
 //   bench_load [--phases P] [--statements S] [--rows R]   (defaults 20000, 100000, 1000000;
 //                                                           0 skips a case)

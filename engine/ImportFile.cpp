@@ -77,7 +77,8 @@ class Handover {
     HandedBatch* nextFull(Wait&& whileWaiting) {
         std::unique_lock<std::mutex> lock(m_mutex);
         while (m_full.empty() && !m_ended) {
-            if (!m_changed.wait_for(lock, kWaitTurn, [this] { return !m_full.empty() || m_ended; })) {
+            if (!m_changed.wait_for(lock, kWaitTurn,
+                                    [this] { return !m_full.empty() || m_ended; })) {
                 lock.unlock();
                 whileWaiting();
                 lock.lock();
@@ -122,7 +123,8 @@ class HandingOver final : public PacketRowConsumer {
   public:
     explicit HandingOver(Handover& handover) : m_handover(handover) {}
 
-    void layout(const DataPacket& packet, const std::optional<TextEncodingNote>& encoding) override {
+    void layout(const DataPacket& packet,
+                const std::optional<TextEncodingNote>& encoding) override {
         HandedBatch& batch = m_handover.emptyBatch();
         batch.layout.emplace();
         batch.layout->fields = packet.fields;

@@ -26,8 +26,7 @@ void ImportRows::keepFailure(Step&& step) {
     }
 }
 
-void ImportRows::layout(const DataPacket& packet,
-                        const std::optional<TextEncodingNote>& encoding) {
+void ImportRows::layout(const DataPacket& packet, const std::optional<TextEncodingNote>& encoding) {
     m_encoding = encoding;
     m_fields = packet.fields;
     keepFailure([this] {
