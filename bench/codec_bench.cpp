@@ -3,7 +3,9 @@
 //   bench_codec [google-benchmark flags]
 //
 // After the benchmarks it prints the ratios the project tracks and the memory a decoded plan
-// takes, measured in this process.
+// takes, measured in this process. Rates are per second of processor time (the process's, the
+// kernel's work for it included): one thread works, and on a machine shared with other work the
+// wall clock also counts the time the thread waited for a processor. The table shows both.
 
 #include <benchmark/benchmark.h>
 #include <expat.h>
@@ -18,6 +20,7 @@
 #include "base/Cp1252.h"
 #include "plan/DataFileReading.h"
 #include "plan/PacketCodec.h"
+#include "plan/PacketStream.h"
 
 namespace {
 
@@ -61,6 +64,7 @@ struct ImportCorpus {
     std::string ascii;
     std::string accented;
     std::string utf8;
+    std::string binary;
 };
 
 const ImportCorpus& importCorpus() {
@@ -72,6 +76,7 @@ const ImportCorpus& importCorpus() {
              at = out.accented.find("Cognome", at + 7))
             out.accented[at + 6] = '\xE8';  // "Cognom\xE8"
         out.utf8 = cp1252::toUtf8(out.accented);
+        out.binary = encodeBinaryPacket(bench::importPacket(kImportRows));
         return out;
     }();
     return c;
@@ -114,6 +119,54 @@ void BM_ImportUtf8DataFile(benchmark::State& s) {
     decodeAsDataFile(s, importCorpus().utf8);
 }
 
+// How an import took its rows before it streamed them: the data file decoded whole into a table,
+// then each row's values decoded in turn.
+void decodeWholeThenWalk(benchmark::State& state, const std::string& bytes) {
+    std::vector<FieldValue> values;
+    for (auto _ : state) {
+        DataPacket p = decodeImportData(bytes);
+        for (size_t r = 0; r < p.rows.size(); ++r) {
+            p.rows.decodeRow(r, values);
+            benchmark::DoNotOptimize(values.data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kImportRows);
+}
+
+// How an import takes them now: handed over as they are decoded, the bytes read a piece at a
+// time (copied out of memory here, as they would be read from the file's pages).
+void decodeStreamed(benchmark::State& state, const std::string& bytes) {
+    class Counter : public PacketRowConsumer {
+      public:
+        void layout(const DataPacket&, const std::optional<TextEncodingNote>&) override {}
+        void row(const StreamedRow& row) override {
+            benchmark::DoNotOptimize(row.values->data());
+            rows += row.visible;
+        }
+        size_t rows = 0;
+    };
+    for (auto _ : state) {
+        PacketBytesSource source(bytes);
+        Counter counter;
+        streamImportData(source, counter);
+        benchmark::DoNotOptimize(counter.rows);
+    }
+    state.SetItemsProcessed(state.iterations() * kImportRows);
+}
+
+void BM_ImportXmlWholeThenWalk(benchmark::State& s) {
+    decodeWholeThenWalk(s, importCorpus().ascii);
+}
+void BM_ImportXmlStreamed(benchmark::State& s) {
+    decodeStreamed(s, importCorpus().ascii);
+}
+void BM_ImportBinaryWholeThenWalk(benchmark::State& s) {
+    decodeWholeThenWalk(s, importCorpus().binary);
+}
+void BM_ImportBinaryStreamed(benchmark::State& s) {
+    decodeStreamed(s, importCorpus().binary);
+}
+
 void startElement(void*, const XML_Char*, const XML_Char**) {}
 void endElement(void*, const XML_Char*) {}
 
@@ -150,15 +203,19 @@ void BM_DecodeBinary(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(binary.size()));
 }
 
-BENCHMARK(BM_DecodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_ExpatParseOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_EncodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_DecodeBinary)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_DecodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ExpatParseOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_EncodeXml)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DecodeBinary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportAsciiPlanRules)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportAsciiDataFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportCp1252PlanRules)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportCp1252DataFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ImportUtf8DataFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ImportXmlWholeThenWalk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ImportXmlStreamed)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ImportBinaryWholeThenWalk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ImportBinaryStreamed)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // Keeps each benchmark's throughput so the ratios can be printed at the end.
 class RecordingReporter : public benchmark::ConsoleReporter {
@@ -176,9 +233,10 @@ class RecordingReporter : public benchmark::ConsoleReporter {
     std::map<std::string, double> rates;
 };
 
+// The heap's figure and the large arenas the heap does not see.
 size_t heapInUse() {
     const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
+    return info.uordblks + info.hblkhd + RowStore::largeArenaBytes();
 }
 
 }  // namespace
@@ -201,14 +259,14 @@ int main(int argc, char** argv) {
     if (ours > 0 && expat > 0) {
         std::printf(
             "XML decode: %.0f MB/s, expat parse only: %.0f MB/s, ratio ours/expat = %.2f (goal >= "
-            "3.0)\n",
+            "5.0)\n",
             ours / 1e6, expat / 1e6, ours / expat);
     }
     if (rate("BM_EncodeXml") > 0) {
-        std::printf("XML encode: %.0f MB/s (goal >= 500)\n", rate("BM_EncodeXml") / 1e6);
+        std::printf("XML encode: %.0f MB/s (goal >= 700)\n", rate("BM_EncodeXml") / 1e6);
     }
     if (rate("BM_DecodeBinary") > 0) {
-        std::printf("binary decode: %.0f MB/s (goal >= 1000)\n", rate("BM_DecodeBinary") / 1e6);
+        std::printf("binary decode: %.0f MB/s (goal >= 2000)\n", rate("BM_DecodeBinary") / 1e6);
     }
 
     // An import's data file read strictly, against the plan's lenient reading of the same bytes.
@@ -222,6 +280,18 @@ int main(int argc, char** argv) {
             rate("BM_ImportAsciiDataFile") / asciiPlan,
             rate("BM_ImportCp1252DataFile") / cp1252Plan,
             rate("BM_ImportUtf8DataFile") / cp1252Plan);
+    }
+
+    // An import's rows streamed, against the file decoded whole and its rows walked.
+    const double xmlWhole = rate("BM_ImportXmlWholeThenWalk");
+    const double binaryWhole = rate("BM_ImportBinaryWholeThenWalk");
+    if (xmlWhole > 0 && binaryWhole > 0) {
+        std::printf(
+            "import file (%.1f MB XML, %.1f MB binary): rows/s streamed against decoded whole and "
+            "walked, XML %.2f, binary %.2f\n",
+            static_cast<double>(importCorpus().ascii.size()) / 1e6,
+            static_cast<double>(importCorpus().binary.size()) / 1e6,
+            rate("BM_ImportXmlStreamed") / xmlWhole, rate("BM_ImportBinaryStreamed") / binaryWhole);
     }
 
     // Memory of a decoded table against the size of its file.

@@ -3,10 +3,11 @@
 //      versions (so every phase also writes the version record): about 50 MB of plan file;
 //   2. one script phase of S inserts;
 //   3. an import of R rows from an XML and from a binary data file (goal: peak resident memory
-//      of tarvolen-run under 2x the data file).
-// For each: wall time and the peak resident memory of the tarvolen-run process (its own
-// rusage, from wait4), and a check that every row arrived. A baseline run of a one-phase plan
-// gives the process's fixed part (program, client library, the database's page cache).
+//      of tarvolen-run under 1.5x the data file, which the import reads in pieces).
+// For each: wall and processor time and the peak resident memory of the tarvolen-run process
+// (its own rusage, from wait4), and a check that every row arrived. A baseline run of a
+// one-phase plan gives the process's fixed part (program, client library, the database's page
+// cache).
 //
 //   bench_load [--phases P] [--statements S] [--rows R]   (defaults 20000, 100000, 1000000;
 //                                                           0 skips a case)
@@ -73,6 +74,7 @@ int64_t countRows(const Folder& folder) {
 struct RunResult {
     double seconds = 0;
     double peakMb = 0;  // maximum resident set of the tarvolen-run process
+    double cpuSeconds = 0;  // its processor time, user and system
     int exitCode = -1;
 };
 
@@ -100,6 +102,10 @@ RunResult runTool(const Folder& folder) {
     RunResult r;
     r.seconds = secondsSince(start);
     r.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
@@ -133,8 +139,9 @@ double megabytes(uintmax_t bytes) {
 // Prints the case's figures; when it did not complete, also the end of tarvolen-run's output.
 void report(const char* name, const Folder& folder, const RunResult& r, int64_t expected,
             int64_t found) {
-    std::printf("%s: %.1f s wall, peak RSS %.1f MB, exit %d, rows %lld of %lld%s\n", name,
-                r.seconds, r.peakMb, r.exitCode, static_cast<long long>(found),
+    std::printf("%s: %.1f s wall, %.1f s processor, peak RSS %.1f MB, exit %d, rows %lld of "
+                "%lld%s\n",
+                name, r.seconds, r.cpuSeconds, r.peakMb, r.exitCode, static_cast<long long>(found),
                 static_cast<long long>(expected),
                 r.exitCode == 0 && found == expected ? "" : "  ** INCOMPLETE **");
     if (r.exitCode != 0 || found != expected) {
@@ -221,7 +228,7 @@ void bigImport(int rows) {
         const RunResult r = runTool(folder);
         report(isXml ? "import from XML" : "import from binary", folder, r, rows,
                countRows(folder));
-        std::printf("  data file %.1f MB, peak RSS / file = %.2f (goal < 2.0), %.0f rows/s\n",
+        std::printf("  data file %.1f MB, peak RSS / file = %.2f (goal < 1.5), %.0f rows/s\n",
                     fileMb, r.peakMb / fileMb, rows / r.seconds);
         std::fflush(stdout);
     }

@@ -3,7 +3,7 @@
 //   bench_memory [--quick]
 //
 // Every case runs in a child process of its own, so that one case's freed memory cannot serve
-// the next. The child reads the file into memory first (one exact allocation), then measures:
+// the next; the child gives back the free memory it inherits before it measures. The child reads the file into memory first (one exact allocation), then measures:
 //   decode peak   the highest resident memory while decodePacket runs, above what the process
 //                 held before (so the file's bytes themselves are not counted), from VmHWM after
 //                 resetting it through /proc/self/clear_refs;
@@ -167,9 +167,18 @@ void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+// The heap's figure and the large arenas the heap does not see.
 size_t heapInUse() {
     const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
+    return info.uordblks + info.hblkhd + RowStore::largeArenaBytes();
+}
+
+// Free memory the process holds (the heap's, and the spare arena the row store keeps for the
+// next decode, which the parent left when it made the packets) goes back, so that it cannot
+// serve the measured decode.
+void giveBackFreeMemory() {
+    malloc_trim(0);
+    RowStore::releaseSpareArena();
 }
 
 std::string readExactly(const std::string& path) {
@@ -185,7 +194,7 @@ Figures measure(const std::string& path) {
     {
         const std::string bytes = readExactly(path);
         f.fileMB = static_cast<double>(bytes.size()) / kMB;
-        malloc_trim(0);
+        giveBackFreeMemory();
         const size_t heap = heapInUse();
         const size_t rss = statusKb("VmRSS:");
         resetPeak();
@@ -193,7 +202,7 @@ Figures measure(const std::string& path) {
         f.decodePeakMB = static_cast<double>(statusKb("VmHWM:") - rss) / kMB;
         f.decodeHeldMB = static_cast<double>(heapInUse() - heap) / kMB;
     }
-    malloc_trim(0);
+    giveBackFreeMemory();
     const size_t heap = heapInUse();
     const size_t rss = statusKb("VmRSS:");
     resetPeak();

@@ -1,40 +1,24 @@
 // Import phases: TdmMain::ImportTable copies a data file's rows into a table.
 
-#include <chrono>
-#include <future>
 #include <optional>
 
 #include "base/Text.h"
 #include "db/DatabaseError.h"
-#include "db/RowBatch.h"
 #include "engine/BatchStopped.h"
 #include "engine/ImportColumns.h"
 #include "engine/ImportFile.h"
-#include "engine/ImportValue.h"
+#include "engine/ImportRows.h"
 #include "engine/StopLines.h"
 #include "engine/dm_main.h"
 #include "plan/Errors.h"
 #include "plan/MarksJournal.h"
+#include "plan/PacketStream.h"
 #include "plan/PlanLayout.h"
 
 namespace tarvolen {
 namespace {
 
 constexpr size_t kRowsPerPump = 500;
-constexpr auto kLoadPumpInterval = std::chrono::milliseconds(20);
-
-// Reads and decodes the data file on a thread of its own while this one keeps passing through
-// the host's event loop: a file of a million rows takes more than a second to decode. The
-// file's errors come out of get() as LoadImportFile raised them; should `pump` throw, the
-// future's destructor still waits for the thread, which uses `reader`.
-template <class Pump>
-std::optional<TextEncodingNote> LoadImportFilePumping(TClientDataSet& reader,
-                                                      const std::string& fileName, Pump&& pump) {
-    auto loading = std::async(std::launch::async,
-                              [&reader, &fileName] { return LoadImportFile(reader, fileName); });
-    while (loading.wait_for(kLoadPumpInterval) != std::future_status::ready) pump();
-    return loading.get();
-}
 
 }  // namespace
 
@@ -48,7 +32,6 @@ struct TdmMain::ImportPhase {
     std::optional<TVersione> raisesTo;
     // No version to write: the import's mark goes into the journal before it commits.
     bool reservesMark = false;
-    ColumnMapping mapping;
     size_t failedRecord = 0;  // the data file's record that failed, counting from 1
 };
 
@@ -78,15 +61,10 @@ void TdmMain::ImportTable(BatchRun& run) {
         RollbackQuietly();
     };
     try {
-        // The data file is loaded and checked before anything in the database changes.
-        LoadDataFile(run, phase);
-        OpenImportTable(phase);
-        // The delete and every row go in one transaction: the table ends up with all of the
-        // file or exactly as it was. The delete empties the very table the rows go into.
-        m_dbsagg.startTransaction();
-        if (phase.raisesTo) RecordVersion(*phase.raisesTo);
-        if (phase.emptyFirst) m_importTable.deleteAllRows();
-        InsertRows(run, phase);
+        // The rows go in as the file is decoded; the delete and every row go in one
+        // transaction, opened once the file's layout is read: the table ends up with all of
+        // the file or exactly as it was.
+        StreamRows(run, phase);
         if (phase.reservesMark) ReserveImportMark(run, phase);
         m_dbsagg.commit();
         if (phase.raisesTo) {
@@ -117,81 +95,50 @@ void TdmMain::ImportTable(BatchRun& run) {
     }
 }
 
-void TdmMain::LoadDataFile(BatchRun& run, const ImportPhase& phase) {
+void TdmMain::StreamRows(BatchRun& run, ImportPhase& phase) {
     m_importTable.close();
     m_importReader.Close();
     RunProgress& progress = run.progress;
     progress.unit = RunProgress::Unit::Rows;
     progress.done = 0;
-    progress.total = 0;  // not known until the file is read
-    const std::optional<TextEncodingNote> encoding = LoadImportFilePumping(
-        m_importReader, phase.fileName, [this, &progress] { Pump(progress); });
-    // Read as UTF-8 although nothing in the file says so: the log says it, once.
-    if (encoding && encoding->reason == TextEncodingNote::Reason::Detected) {
-        const ImportEncodingText read = DescribeImportEncoding(*encoding);
-        Log("FASE " + phase.id + " IMPORT TABELLA " + phase.tableName +
-            ": FILE DI DATI LETTO COME " + read.encoding + " (" + read.reason + ").");
-    }
-}
-
-void TdmMain::OpenImportTable(ImportPhase& phase) {
-    m_importTable.setTableName(phase.tableName);
-    m_importTable.open();
-    const auto& fields = m_importReader.Packet().fields;
-    const int columns = m_importTable.columnCount();
-    std::vector<std::string> fieldNames;
-    fieldNames.reserve(fields.size());
-    for (const auto& field : fields) fieldNames.push_back(field.name);
-    std::vector<std::string> columnNames;
-    columnNames.reserve(static_cast<size_t>(columns));
-    for (int i = 0; i < columns; ++i) columnNames.push_back(m_importTable.column(i).name);
-    phase.mapping = MapImportColumns(fieldNames, columnNames);
-    if (const std::string note = MappingNote(phase.mapping); !note.empty())
-        Log("FASE " + phase.id + " IMPORT TABELLA " + phase.tableName + ": " + note + ".");
-}
-
-void TdmMain::InsertRows(BatchRun& run, ImportPhase& phase) {
-    const auto& fields = m_importReader.Packet().fields;
-    const int columns = m_importTable.columnCount();
-    RunProgress& progress = run.progress;
-    progress.unit = RunProgress::Unit::Rows;
-    progress.done = 0;
-    progress.total = static_cast<size_t>(m_importReader.RecordCount());
-    // Rows go to the server many to a statement; a row the server refuses is named by its
-    // place in the file.
-    database::RowBatch rows(m_importTable);
-    for (m_importReader.First(); !m_importReader.Eof(); m_importReader.Next()) {
+    progress.total = 0;  // the rows are counted as the file is read
+    ImportRows::Steps steps;
+    // The delete empties the very table the rows go into.
+    steps.startTransaction = [this, &phase] {
+        m_dbsagg.startTransaction();
+        if (phase.raisesTo) RecordVersion(*phase.raisesTo);
+        if (phase.emptyFirst) m_importTable.deleteAllRows();
+    };
+    steps.beforeRow = [this, &phase, &progress](size_t rowsSoFar) {
+        progress.done = rowsSoFar;
         // A long import keeps the window responsive and its progress visible.
-        if (progress.done % kRowsPerPump == 0) {
-            Pump(progress);
-            if (StopRequested()) {
-                throw BatchStopped(BatchStopped::Reason::StopRequested,
-                                   ImportStopLine(phase.id, phase.tableName, kStopRequestedCause));
-            }
+        if (rowsSoFar % kRowsPerPump != 0) return;
+        Pump(progress);
+        if (StopRequested()) {
+            throw BatchStopped(BatchStopped::Reason::StopRequested,
+                               ImportStopLine(phase.id, phase.tableName, kStopRequestedCause));
         }
-        const size_t record = ++progress.done;
-        try {
-            rows.insert();
-            for (int i = 0; i < columns; ++i) {
-                const size_t field = phase.mapping.fieldOf[static_cast<size_t>(i)];
-                if (field >= fields.size()) {
-                    throw database::DatabaseError("The data file has no field for column " +
-                                                  m_importTable.column(i).name + " (position " +
-                                                  std::to_string(i + 1) + ")");
-                }
-                rows.setValue(i, importValue(fields[field], m_importReader.CurrentValue(field)));
-            }
-        } catch (const database::DatabaseError&) {
-            // The rows before this one reach the server first: one of them may fail before
-            // this record's value does.
-            rows.cancel();
-            rows.send();
-            phase.failedRecord = record;
-            throw;
-        }
-        rows.post();
+    };
+    ImportRows rows(m_importTable, phase.tableName, std::move(steps), phase.failedRecord);
+    StreamImportFileAside(phase.fileName, rows, [this, &progress] { Pump(progress); });
+    LogHowTheFileWasRead(phase, rows);
+    rows.finish();
+    progress.done = rows.rowsTaken();
+}
+
+// The whole file read as written: the log says what it would have said before the first row
+// went in.
+void TdmMain::LogHowTheFileWasRead(const ImportPhase& phase, const ImportRows& rows) {
+    const std::string prefix = "FASE " + phase.id + " IMPORT TABELLA " + phase.tableName + ": ";
+    // Read as UTF-8 although nothing in the file says so: once.
+    if (rows.encoding() && rows.encoding()->reason == TextEncodingNote::Reason::Detected) {
+        const ImportEncodingText read = DescribeImportEncoding(*rows.encoding());
+        Log(prefix + "FILE DI DATI LETTO COME " + read.encoding + " (" + read.reason + ").");
     }
-    rows.send();
+    if (rows.mapping()) {
+        if (const std::string note = MappingNote(*rows.mapping()); !note.empty())
+            Log(prefix + note + ".");
+    }
 }
 
 void TdmMain::ReserveImportMark(BatchRun& run, const ImportPhase& phase) {

@@ -21,6 +21,7 @@
 namespace tarvolen {
 
 class MarksJournal;
+class ImportRows;
 class ScriptSplitter;
 
 class TdmMain {
@@ -185,12 +186,11 @@ class TdmMain {
     struct ImportPhase;
     // The current plan row's import, as `run` stands.
     ImportPhase DescribeImport(const BatchRun& run);
-    // Reads the data file's rows into the import reader, checking them all.
-    void LoadDataFile(BatchRun& run, const ImportPhase& phase);
-    // Opens the phase's table and maps its columns to the data file's fields.
-    void OpenImportTable(ImportPhase& phase);
-    // Inserts the rows read into the open table, in the transaction already started.
-    void InsertRows(BatchRun& run, ImportPhase& phase);
+    // Reads the data file a piece at a time and inserts its rows as they are decoded, in one
+    // transaction that opens once the file's layout is read; the file's own refusals come first.
+    void StreamRows(BatchRun& run, ImportPhase& phase);
+    // The log's lines on how the data file's text was taken and how its fields meet the table.
+    void LogHowTheFileWasRead(const ImportPhase& phase, const ImportRows& rows);
     // The import's done-mark, reserved in the journal before the rows commit.
     void ReserveImportMark(BatchRun& run, const ImportPhase& phase);
     // Logs and counts an import that failed and was undone.

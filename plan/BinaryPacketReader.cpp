@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
@@ -14,6 +16,7 @@
 #include "plan/LayoutBudget.h"
 #include "plan/PackedDecimal.h"
 #include "plan/PacketCodec.h"
+#include "plan/PacketReading.h"
 #include "plan/ValueText.h"
 
 namespace tarvolen {
@@ -31,33 +34,55 @@ constexpr size_t kMinAttribute = 1 + 4;
     throw dberr::mismatch();
 }
 
-// Bounds-checked little-endian cursor over the packet.
+// Little-endian cursor over the packet, every read checked against what is left of it: over
+// bytes in memory, or over a source read a piece at a time into a buffer (what take() gives
+// then stays valid until the next read).
 class ByteReader {
   public:
-    ByteReader(const unsigned char* begin, const unsigned char* end) : m_pos(begin), m_end(end) {}
+    ByteReader(const unsigned char* begin, const unsigned char* end)
+        : m_pos(begin), m_end(end), m_size(static_cast<size_t>(end - begin)) {}
+    ByteReader(PacketSource& source, size_t pieceBytes, std::string& buffer)
+        : m_size(static_cast<size_t>(source.size())),
+          m_left(m_size),
+          m_source(&source),
+          m_piece(std::max<size_t>(pieceBytes, 1)),
+          m_buffer(&buffer) {}
 
-    size_t remaining() const { return static_cast<size_t>(m_end - m_pos); }
+    // Bytes of the packet not read yet, and read already.
+    size_t remaining() const { return buffered() + m_left; }
+    size_t offset() const { return m_size - remaining(); }
+    size_t size() const { return m_size; }
     void need(uint64_t n) const {
         if (n > remaining()) corrupt();
     }
     const char* take(size_t n) {
-        need(n);
+        have(n);
         const auto* p = reinterpret_cast<const char*>(m_pos);
         m_pos += n;
         return p;
     }
+    // Passes over `n` bytes without holding them all at once.
+    void skip(uint64_t n) {
+        need(n);
+        while (n > 0) {
+            have(1);
+            const size_t k = static_cast<size_t>(std::min<uint64_t>(n, buffered()));
+            m_pos += k;
+            n -= k;
+        }
+    }
     uint8_t u8() {
-        need(1);
+        have(1);
         return *m_pos++;
     }
     uint16_t u16() {
-        need(2);
+        have(2);
         const uint16_t v = static_cast<uint16_t>(m_pos[0] | (m_pos[1] << 8));
         m_pos += 2;
         return v;
     }
     uint32_t u32() {
-        need(4);
+        have(4);
         const uint32_t v =
             static_cast<uint32_t>(m_pos[0]) | (static_cast<uint32_t>(m_pos[1]) << 8) |
             (static_cast<uint32_t>(m_pos[2]) << 16) | (static_cast<uint32_t>(m_pos[3]) << 24);
@@ -74,8 +99,31 @@ class ByteReader {
     size_t length(uint32_t prefixSize) { return prefixSize == 1 ? u8() : u16(); }
 
   private:
-    const unsigned char* m_pos;
-    const unsigned char* m_end;
+    size_t buffered() const { return static_cast<size_t>(m_end - m_pos); }
+    void have(size_t n) {
+        if (n > buffered()) fill(n);
+    }
+    // Reads on from the source until `n` bytes are at hand.
+    [[gnu::cold]] [[gnu::noinline]] void fill(size_t n) {
+        if (n > remaining() || m_source == nullptr) corrupt();
+        const size_t kept = buffered();
+        const size_t count = std::min(m_left, std::max(m_piece, n - kept));
+        std::string& buffer = *m_buffer;
+        if (kept > 0) std::memmove(buffer.data(), m_pos, kept);
+        if (buffer.size() < kept + count) buffer.resize(kept + count);
+        m_source->read(m_size - m_left, buffer.data() + kept, count);
+        m_left -= count;
+        m_pos = reinterpret_cast<const unsigned char*>(buffer.data());
+        m_end = m_pos + kept + count;
+    }
+
+    const unsigned char* m_pos = nullptr;
+    const unsigned char* m_end = nullptr;
+    size_t m_size = 0;
+    size_t m_left = 0;  // bytes of the source not read into the buffer yet
+    PacketSource* m_source = nullptr;
+    size_t m_piece = 0;
+    std::string* m_buffer = nullptr;
 };
 
 // Integer of `size` bytes (1, 2, 4 or 8), sign-extended when `isSigned`.
@@ -222,12 +270,43 @@ size_t wideCut(const char* bytes, size_t units, size_t width) {
     return last >= 0xD800 && last <= 0xDBFF ? width - 1 : width;
 }
 
+// A timestamp's seven parts, checked as the XML form could write them.
+SqlTimeStamp readTimeStamp(ByteReader& in) {
+    SqlTimeStamp ts;
+    ts.year = static_cast<int16_t>(in.u16());
+    ts.month = in.u16();
+    ts.day = in.u16();
+    ts.hour = in.u16();
+    ts.minute = in.u16();
+    ts.second = in.u16();
+    ts.millisecond = in.u32();
+    requireSayable(FieldType::SqlTimeStamp, ts);
+    return ts;
+}
+
+// An 8-bit text, cut to `width` when not 0; `text` (when given) receives it whole. Returns its
+// length in the file.
+template <typename Sink>
+size_t readText(ByteReader& in, uint32_t size, Sink& sink, size_t width, std::string_view* text) {
+    const size_t n = in.length(size);
+    const char* bytes = in.take(n);
+    // Empty text that is not null is stored as a single zero byte: so is one cut to it.
+    if (text != nullptr) *text = std::string_view(bytes, n);
+    const size_t kept = width > 0 ? std::min(n, width) : n;
+    if (kept == 1 && bytes[0] == '\0') {
+        sink.text(std::string_view());
+    } else {
+        sink.text(std::string_view(bytes, kept));
+    }
+    return n;
+}
+
 // Reads one stored value of a field of `type` (with the size bits `size`) into `sink`; a text
 // longer than `width` (when not 0) is cut to it, as the file declares its field that wide.
 // Returns a text's length in the file (bytes, or UTF-16 units), 0 for other types.
 template <typename Sink>
 size_t readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std::string& scratch,
-                 size_t width = 0) {
+                 size_t width = 0, std::string_view* text = nullptr) {
     switch (type) {
         case FieldType::Int16:
             sink.integer(readInteger(in, 2, true));
@@ -268,31 +347,11 @@ size_t readValue(ByteReader& in, FieldType type, uint32_t size, Sink& sink, std:
             readDecimal(in, size, scratch);
             sink.text(scratch);
             return 0;
-        case FieldType::SqlTimeStamp: {
-            SqlTimeStamp ts;
-            ts.year = static_cast<int16_t>(in.u16());
-            ts.month = in.u16();
-            ts.day = in.u16();
-            ts.hour = in.u16();
-            ts.minute = in.u16();
-            ts.second = in.u16();
-            ts.millisecond = in.u32();
-            requireSayable(type, ts);
-            sink.timeStamp(ts);
+        case FieldType::SqlTimeStamp:
+            sink.timeStamp(readTimeStamp(in));
             return 0;
-        }
-        case FieldType::String: {
-            const size_t n = in.length(size);
-            const char* bytes = in.take(n);
-            // Empty text that is not null is stored as a single zero byte: so is one cut to it.
-            const size_t kept = width > 0 ? std::min(n, width) : n;
-            if (kept == 1 && bytes[0] == '\0') {
-                sink.text(std::string_view());
-            } else {
-                sink.text(std::string_view(bytes, kept));
-            }
-            return n;
-        }
+        case FieldType::String:
+            return readText(in, size, sink, width, text);
         case FieldType::WideString: {
             const size_t n = in.length(size);
             if (n % 2 != 0) corrupt();
@@ -407,10 +466,15 @@ bool takesFromReplaced(const unsigned char* status, const std::vector<FieldSlot>
     return false;
 }
 
-DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) {
-    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
-    ByteReader in(begin, begin + bytes.size());
+// The fixed part of the header, checked.
+struct PacketHeader {
+    uint16_t fieldCount = 0;
+    uint32_t rowCount = 0;
+    uint32_t properties = 0;
+    uint16_t firstRowOffset = 0;
+};
 
+PacketHeader readHeader(ByteReader& in) {
     // Detection also sends packets starting with 0x0000ABCD here; we know no layout for them,
     // so they are refused like any other foreign magic.
     if (in.u32() != kMagic) corrupt();
@@ -418,17 +482,21 @@ DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) 
     const uint16_t minor = in.u16();
     if (major > kMaxVersionWord || minor > kMaxVersionWord) corrupt();
     const uint32_t headerSize = in.u32();
-    const uint16_t fieldCount = in.u16();
-    const uint32_t rowCount = in.u32();
-    const uint32_t properties = in.u32();
-    const uint16_t firstRowOffset = in.u16();
+    PacketHeader header;
+    header.fieldCount = in.u16();
+    header.rowCount = in.u32();
+    header.properties = in.u32();
+    header.firstRowOffset = in.u16();
     // A packet without its layout is refused as such whatever else its header says.
-    if ((properties & kHoldsLayout) == 0) throw dberr::noMetaData();
-    if (headerSize < kHeaderSize || headerSize > bytes.size()) corrupt();
-    in.take(headerSize - kHeaderSize);
+    if ((header.properties & kHoldsLayout) == 0) throw dberr::noMetaData();
+    if (headerSize < kHeaderSize || headerSize > in.size()) corrupt();
+    in.skip(headerSize - kHeaderSize);
+    return header;
+}
 
-    DataPacket packet;
-    LayoutBudget budget;
+// The field descriptors: the fields kept go into `packet`; a slot for every stored one.
+std::vector<FieldSlot> readFields(ByteReader& in, uint16_t fieldCount, LayoutBudget& budget,
+                                  DataPacket& packet) {
     std::vector<FieldSlot> slots;
     in.need(static_cast<uint64_t>(fieldCount) * kMinFieldDescriptor);
     slots.reserve(fieldCount);
@@ -451,7 +519,11 @@ DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) 
         }
         slots.push_back(slot);
     }
+    return slots;
+}
 
+// The dataset's attributes, the change log among them.
+void readDatasetAttributes(ByteReader& in, LayoutBudget& budget, DataPacket& packet) {
     const uint16_t datasetAttributes = in.u16();
     in.need(size_t{datasetAttributes} * kMinAttribute);
     for (size_t i = 0; i < datasetAttributes; ++i) {
@@ -467,63 +539,122 @@ DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) 
             packet.attributes.push_back(std::move(attribute));
         }
     }
+}
 
-    const size_t rowsStart = bytes.size() - in.remaining();
-    if ((properties & kHoldsRowOffset) != 0 && firstRowOffset != rowsStart) corrupt();
-
-    const size_t statusBytes = (size_t{fieldCount} + 3) / 4;
-    in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
-    packet.rows.setFieldCount(packet.fields.size());
-    packet.rows.reserve(rowCount);
-    // Stored versions take at most a few bytes more than here (a length, a tag per value); room
-    // reserved for them and not used costs no memory, while growing the arena would copy it.
-    packet.rows.reserveBytes(in.remaining() + size_t{rowCount} * (4 + size_t{fieldCount}));
-    const ReplacedVersions replaced(packet.changeLog);
-    RowStore::Builder row(packet.rows);
-    BuilderSink sink(row);
+// What the versions are read with: the layout's slots and the buffers reused from row to row.
+struct RowReading {
+    const std::vector<FieldSlot>& slots;
+    const DataPacket& packet;
+    DecodeDiagnostics* diagnostics;
     std::string scratch;
+    std::vector<unsigned char> fieldStatus;
+};
+
+// A text of version `row` (1-based) longer than its field's declared width.
+void noteCutText(RowReading& reading, const FieldSlot& slot, size_t row, size_t held,
+                 std::string_view text) {
+    ValueNote note;
+    note.kind = ValueNote::Kind::CutToWidth;
+    note.row = row;
+    note.field = reading.packet.fields[static_cast<size_t>(slot.target)].name;
+    note.fieldType = xmlTypeName(slot.type);
+    note.length = held;
+    note.width = slot.width;
+    // An 8-bit text is noted whole.
+    if (slot.type == FieldType::String) note.text = text;
+    reading.diagnostics->note(note);
+}
+
+// The values of version `row` (1-based), by their status bits.
+void readRowValues(ByteReader& in, RowReading& reading, size_t row, RowStore::Builder& builder) {
+    BuilderSink sink(builder);
+    const std::vector<FieldSlot>& slots = reading.slots;
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const FieldSlot& slot = slots[i];
+        const unsigned bits = (reading.fieldStatus[i / 4] >> (2 * (i % 4))) & 3u;
+        if (slot.target < 0) {
+            if (bits == 0) in.take(slot.size);
+        } else if (bits == 0) {
+            std::string_view text;
+            const size_t held =
+                readValue(in, slot.type, slot.size, sink, reading.scratch, slot.width, &text);
+            if (reading.diagnostics != nullptr && slot.width > 0 && held > slot.width)
+                noteCutText(reading, slot, row, held, text);
+        } else if (bits == 2) {
+            builder.carried();
+        } else {
+            builder.nulls(1);  // null wins when a writer sets both bits
+        }
+    }
+}
+
+void readRows(ByteReader& in, uint32_t rowCount, RowReading& reading,
+              packetreading::RowTarget& target) {
+    const size_t fieldCount = reading.slots.size();
+    const size_t statusBytes = (fieldCount + 3) / 4;
+    in.need(static_cast<uint64_t>(rowCount) * (1 + statusBytes));
+    // Stored versions take at most a few bytes more than here (a length, a tag per value).
+    target.versionsFollow(rowCount, in.remaining() + size_t{rowCount} * (4 + fieldCount));
+    const ReplacedVersions replaced(reading.packet.changeLog);
+    reading.fieldStatus.resize(statusBytes);
     for (size_t r = 0; r < rowCount; ++r) {
         const uint8_t status = in.u8();
-        const auto* fieldStatus = reinterpret_cast<const unsigned char*>(in.take(statusBytes));
+        if (statusBytes > 0)
+            std::memcpy(reading.fieldStatus.data(), in.take(statusBytes), statusBytes);
         // A value not stored is the one of the version this one replaces, which must come
         // earlier: later versions are not read yet, and a damaged log could name a cycle.
         size_t source = RowStore::kNoSource;
-        if (takesFromReplaced(fieldStatus, slots)) {
+        if (takesFromReplaced(reading.fieldStatus.data(), reading.slots)) {
             const uint32_t version = replaced.of(static_cast<uint32_t>(r + 1));
             if (version >= 1 && version <= r) source = version - 1;
         }
-        row.begin(status, source);
-        for (size_t i = 0; i < fieldCount; ++i) {
-            const FieldSlot& slot = slots[i];
-            const unsigned bits = (fieldStatus[i / 4] >> (2 * (i % 4))) & 3u;
-            if (slot.target < 0) {
-                if (bits == 0) in.take(slot.size);
-            } else if (bits == 0) {
-                const size_t at = bytes.size() - in.remaining();
-                const size_t held = readValue(in, slot.type, slot.size, sink, scratch, slot.width);
-                if (diagnostics != nullptr && slot.width > 0 && held > slot.width) {
-                    ValueNote note;
-                    note.kind = ValueNote::Kind::CutToWidth;
-                    note.row = r + 1;
-                    note.field = packet.fields[static_cast<size_t>(slot.target)].name;
-                    note.fieldType = xmlTypeName(slot.type);
-                    note.length = held;
-                    note.width = slot.width;
-                    // An 8-bit text stands after its length, in `size` bytes.
-                    if (slot.type == FieldType::String)
-                        note.text = bytes.substr(at + slot.size, held);
-                    diagnostics->note(note);
-                }
-            } else if (bits == 2) {
-                row.carried();
-            } else {
-                row.nulls(1);  // null wins when a writer sets both bits
-            }
-        }
-        row.end();
+        readRowValues(in, reading, r + 1, target.begin(status, source, false));
+        target.end();
     }
+}
+
+void readPacket(ByteReader& in, DecodeDiagnostics* diagnostics, DataPacket& packet,
+                packetreading::RowTarget& target) {
+    const PacketHeader header = readHeader(in);
+    LayoutBudget budget;
+    const std::vector<FieldSlot> slots = readFields(in, header.fieldCount, budget, packet);
+    readDatasetAttributes(in, budget, packet);
+    const size_t rowsStart = in.offset();
+    if ((header.properties & kHoldsRowOffset) != 0 && header.firstRowOffset != rowsStart)
+        corrupt();
+    target.layoutRead(packet);
+    RowReading reading{slots, packet, diagnostics, {}, {}};
+    readRows(in, header.rowCount, reading, target);
     if (in.remaining() != 0) corrupt();
-    packet.rows.shrinkToFit();
+    target.finish();
+}
+
+}  // namespace
+
+namespace packetreading {
+
+void readBinary(std::string_view bytes, DecodeDiagnostics* diagnostics, DataPacket& packet,
+                RowTarget& target) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    ByteReader in(begin, begin + bytes.size());
+    readPacket(in, diagnostics, packet, target);
+}
+
+void readBinary(PacketSource& source, size_t pieceBytes, DecodeDiagnostics* diagnostics,
+                DataPacket& packet, RowTarget& target) {
+    std::string buffer;
+    ByteReader in(source, pieceBytes, buffer);
+    readPacket(in, diagnostics, packet, target);
+}
+
+}  // namespace packetreading
+
+namespace {
+
+DataPacket decodeBinary(std::string_view bytes, DecodeDiagnostics* diagnostics) {
+    DataPacket packet;
+    packetreading::TableRows rows(packet);
+    packetreading::readBinary(bytes, diagnostics, packet, rows);
     return packet;
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "base/os/Memory.h"
 #include "plan/BinaryFormat.h"
 #include "plan/Errors.h"
 #include "plan/FieldTypes.h"
@@ -20,6 +21,8 @@ namespace {
 using namespace binaryformat;
 
 constexpr uint16_t kMajor = 1;
+// Packets reserved from this size on are asked to be in huge pages.
+constexpr size_t kHugePagesFrom = size_t{8} << 20;
 constexpr uint16_t kMinor = 0;
 
 void put8(std::string& out, uint8_t v) {
@@ -256,27 +259,10 @@ size_t estimatedSize(const DataPacket& packet) {
            2 * packet.rows.bytesUsed() + packet.rows.size() * (2 + packet.fields.size() / 4);
 }
 
-}  // namespace
-
-std::string encodeBinaryPacket(const DataPacket& packet) {
-    const size_t fieldCount = packet.fields.size();
-    if (fieldCount > 0xFFFF || packet.rows.size() > std::numeric_limits<uint32_t>::max()) {
-        throw dberr::invalidParameter();
-    }
-    std::string out;
-    out.reserve(estimatedSize(packet));
-
-    put32(out, kMagic);
-    put16(out, kMajor);
-    put16(out, kMinor);
-    put32(out, kHeaderSize);
-    put16(out, static_cast<uint16_t>(fieldCount));
-    put32(out, static_cast<uint32_t>(packet.rows.size()));
-    put32(out, 0);  // property bits, patched once the row offset is known
-    put16(out, 0);  // first-row offset, likewise
-
+// The field descriptors; returns each field's type word as stored.
+std::vector<uint32_t> putFields(std::string& out, const DataPacket& packet) {
     std::vector<uint32_t> typeWords;
-    typeWords.reserve(fieldCount);
+    typeWords.reserve(packet.fields.size());
     for (const FieldDef& field : packet.fields) {
         if (field.name.empty()) throw dberr::nullFieldName();
         typeWords.push_back(storedTypeWord(field));
@@ -288,7 +274,11 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         putCount16(out, field.attributes.size());
         for (const Attribute& a : field.attributes) putAttribute(out, a.name, a.typeWord, a.value);
     }
+    return typeWords;
+}
 
+// The dataset's attributes, the change log among them.
+void putDatasetAttributes(std::string& out, const DataPacket& packet) {
     // CHANGE_LOG lives in packet.changeLog; a stray copy among the attributes is not written.
     size_t attributeCount = packet.changeLog.empty() ? 0 : 1;
     for (const Attribute& a : packet.attributes) attributeCount += a.name != "CHANGE_LOG";
@@ -304,6 +294,88 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         }
         putAttribute(out, "CHANGE_LOG", typeword::kUIntArray, numbers);
     }
+}
+
+// What the versions are written with: the layout and the buffers reused from row to row.
+struct RowWriting {
+    const DataPacket& packet;
+    const std::vector<uint32_t>& typeWords;
+    const ReplacedVersions replaced;
+    std::vector<FieldValue> values;
+    std::vector<std::optional<std::string_view>> blobs;  // read in place, not copied out
+};
+
+// Version `r`: its status, the status bits of its fields and the values stored.
+void putRow(std::string& out, RowWriting& writing, size_t r) {
+    static const FieldValue null;
+    const DataPacket& packet = writing.packet;
+    const size_t fieldCount = packet.fields.size();
+    const uint8_t status = packet.rows.status(r);
+    packet.rows.decodeRow(r, writing.values, &writing.blobs);
+    put8(out, status);
+    const size_t statusAt = out.size();
+    out.append((fieldCount + 3) / 4, '\0');
+
+    // Blobs of an edit that kept them are not stored again; the reader takes them from the
+    // replaced version. Version numbers are storage positions whenever there is a change log.
+    // Only an earlier version qualifies: the reader fills versions in storage order, so a
+    // later one (or a cycle in a damaged log) would not be filled yet.
+    size_t previous = RowStore::kNoSource;
+    if ((status & rowstate::kModified) != 0) {
+        const uint32_t v = writing.replaced.of(static_cast<uint32_t>(r + 1));
+        if (v >= 1 && v < r + 1) previous = v - 1;
+    }
+
+    for (size_t i = 0; i < fieldCount; ++i) {
+        const FieldValue& value = i < writing.values.size() ? writing.values[i] : null;
+        const FieldType type = packet.fields[i].type;
+        const bool isBlob = i < writing.blobs.size() && writing.blobs[i].has_value();
+        unsigned bits = 0;
+        if (isNull(value) && !isBlob) {
+            bits = 1;
+        } else if (type == FieldType::Blob && previous != RowStore::kNoSource &&
+                   packet.rows.sameValueIn(r, previous, i)) {
+            bits = 2;
+        }
+        if (bits != 0) {
+            auto& byte = out[statusAt + i / 4];
+            byte = static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
+            continue;
+        }
+        if (isBlob) {
+            putBlob(out, type, *writing.blobs[i]);
+        } else {
+            if (!fitsField(packet.fields[i], writing.typeWords[i], value)) {
+                throw dberr::invalidParameter();
+            }
+            putValue(out, type, writing.typeWords[i] & typeword::kSizeMask, value);
+        }
+    }
+}
+
+}  // namespace
+
+std::string encodeBinaryPacket(const DataPacket& packet) {
+    const size_t fieldCount = packet.fields.size();
+    if (fieldCount > 0xFFFF || packet.rows.size() > std::numeric_limits<uint32_t>::max()) {
+        throw dberr::invalidParameter();
+    }
+    std::string out;
+    out.reserve(estimatedSize(packet));
+    // Faulting in a fresh buffer of tens of megabytes page by page costs as much as writing it.
+    if (out.capacity() >= kHugePagesFrom) os::adviseHugePages(out.data(), out.capacity());
+
+    put32(out, kMagic);
+    put16(out, kMajor);
+    put16(out, kMinor);
+    put32(out, kHeaderSize);
+    put16(out, static_cast<uint16_t>(fieldCount));
+    put32(out, static_cast<uint32_t>(packet.rows.size()));
+    put32(out, 0);  // property bits, patched once the row offset is known
+    put16(out, 0);  // first-row offset, likewise
+
+    const std::vector<uint32_t> typeWords = putFields(out, packet);
+    putDatasetAttributes(out, packet);
 
     const size_t rowsStart = out.size();
     if (rowsStart <= 0xFFFF) {
@@ -313,55 +385,8 @@ std::string encodeBinaryPacket(const DataPacket& packet) {
         patch32(out, kPropertiesOffset, kHoldsLayout);
     }
 
-    const ReplacedVersions replaced(packet.changeLog);
-    const size_t statusBytes = (fieldCount + 3) / 4;
-    std::vector<FieldValue> values;
-    std::vector<std::optional<std::string_view>> blobs;  // read in place, not copied out
-    const FieldValue null;
-    for (const size_t r : rowWriteOrder(packet)) {
-        const uint8_t status = packet.rows.status(r);
-        packet.rows.decodeRow(r, values, &blobs);
-        put8(out, status);
-        const size_t statusAt = out.size();
-        out.append(statusBytes, '\0');
-
-        // Blobs of an edit that kept them are not stored again; the reader takes them from the
-        // replaced version. Version numbers are storage positions whenever there is a change log.
-        // Only an earlier version qualifies: the reader fills versions in storage order, so a
-        // later one (or a cycle in a damaged log) would not be filled yet.
-        size_t previous = RowStore::kNoSource;
-        if ((status & rowstate::kModified) != 0) {
-            const uint32_t v = replaced.of(static_cast<uint32_t>(r + 1));
-            if (v >= 1 && v < r + 1) previous = v - 1;
-        }
-
-        for (size_t i = 0; i < fieldCount; ++i) {
-            const FieldValue& value = i < values.size() ? values[i] : null;
-            const FieldType type = packet.fields[i].type;
-            const bool isBlob = i < blobs.size() && blobs[i].has_value();
-            unsigned bits = 0;
-            if (isNull(value) && !isBlob) {
-                bits = 1;
-            } else if (type == FieldType::Blob && previous != RowStore::kNoSource &&
-                       packet.rows.sameValueIn(r, previous, i)) {
-                bits = 2;
-            }
-            if (bits != 0) {
-                auto& byte = out[statusAt + i / 4];
-                byte =
-                    static_cast<char>(static_cast<unsigned char>(byte) | (bits << (2 * (i % 4))));
-                continue;
-            }
-            if (isBlob) {
-                putBlob(out, type, *blobs[i]);
-            } else {
-                if (!fitsField(packet.fields[i], typeWords[i], value)) {
-                    throw dberr::invalidParameter();
-                }
-                putValue(out, type, typeWords[i] & typeword::kSizeMask, value);
-            }
-        }
-    }
+    RowWriting writing{packet, typeWords, ReplacedVersions(packet.changeLog), {}, {}};
+    for (const size_t r : rowWriteOrder(packet)) putRow(out, writing, r);
     return out;
 }
 

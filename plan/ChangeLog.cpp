@@ -100,8 +100,15 @@ ReplacedVersions::ReplacedVersions(const ChangeLog& log) : m_log(log) {
 uint32_t ReplacedVersions::of(uint32_t version) const {
     if (m_sorted) {
         // Past the last entry for `version`, then back over those that replace nothing.
+        // Readers and writers ask in rising order: the search then goes on from the last one.
         size_t low = 0;
         size_t high = m_log.size();
+        if (version >= m_lastAsked) {
+            low = m_lastEnd;
+            while (low < high && m_log[low].version <= version) ++low;
+            high = low;
+        }
+        m_lastAsked = version;
         while (low < high) {
             const size_t mid = low + (high - low) / 2;
             if (m_log[mid].version <= version) {
@@ -110,6 +117,7 @@ uint32_t ReplacedVersions::of(uint32_t version) const {
                 high = mid;
             }
         }
+        m_lastEnd = low;
         for (size_t i = low; i-- > 0;) {
             const ChangeLogEntry e = m_log[i];
             if (e.version != version) return 0;

@@ -78,6 +78,8 @@ class ChangeLog {
 
 // Version -> the version it replaces, as the change log says: the last entry for a version
 // that names a replaced one wins. Reads the log it was made from, which must outlive it.
+// Asked in rising order, as readers and writers walk the versions, each answer costs little;
+// one object serves one thread.
 class ReplacedVersions {
   public:
     explicit ReplacedVersions(const ChangeLog& log);
@@ -88,6 +90,9 @@ class ReplacedVersions {
     const ChangeLog& m_log;
     bool m_sorted = true;           // versions never decrease along the log: search it directly
     std::vector<uint32_t> m_index;  // else: entries naming a replaced version, by version
+    // Sorted log: the version last asked for, and where its entries end.
+    mutable uint32_t m_lastAsked = 0;
+    mutable size_t m_lastEnd = 0;
 };
 
 }  // namespace tarvolen

@@ -17,38 +17,6 @@ std::string shown(std::string_view text) {
     return "\"" + printableText(text.substr(0, kShownText)) + "...\"";
 }
 
-// Keeps the first value that does not read as written, and counts the others.
-class FirstRefusedValue : public DecodeDiagnostics {
-  public:
-    explicit FirstRefusedValue(std::optional<TextEncodingNote>* encoding) : m_encoding(encoding) {}
-    void note(const ValueNote& note) override {
-        if (m_count++ == 0) {
-            m_message = refusedValueText(note);
-            m_record = note.row;
-        }
-    }
-    void textEncoding(const TextEncodingNote& encoding) override {
-        if (m_encoding != nullptr) *m_encoding = encoding;
-    }
-    void refuseAny() const {
-        if (m_count == 0) return;
-        std::string message = m_message;
-        if (m_count > 1) {
-            message += "; " + std::to_string(m_count - 1) +
-                       (m_count == 2 ? " more value of the file does not"
-                                     : " more values of the file do not") +
-                       " read as written (tarvolen-cds check lists them)";
-        }
-        throw EDataFileRefused(message, m_record);
-    }
-
-  private:
-    std::optional<TextEncodingNote>* m_encoding;
-    size_t m_count = 0;
-    std::string m_message;
-    size_t m_record = 0;
-};
-
 }  // namespace
 
 std::string codePointName(char32_t character) {
@@ -57,9 +25,32 @@ std::string codePointName(char32_t character) {
     return name;
 }
 
+void RefusedValues::note(const ValueNote& note) {
+    if (m_count++ == 0) {
+        m_message = refusedValueText(note);
+        m_record = note.row;
+    }
+}
+
+void RefusedValues::textEncoding(const TextEncodingNote& encoding) {
+    if (m_encoding != nullptr) *m_encoding = encoding;
+}
+
+void RefusedValues::refuseAny() const {
+    if (m_count == 0) return;
+    std::string message = m_message;
+    if (m_count > 1) {
+        message += "; " + std::to_string(m_count - 1) +
+                   (m_count == 2 ? " more value of the file does not"
+                                 : " more values of the file do not") +
+                   " read as written (tarvolen-cds check lists them)";
+    }
+    throw EDataFileRefused(message, m_record);
+}
+
 DataPacket decodeImportData(std::string_view bytes, std::optional<TextEncodingNote>* encoding) {
     if (encoding != nullptr) encoding->reset();
-    FirstRefusedValue refused(encoding);
+    RefusedValues refused(encoding);
     DataPacket packet = decodePacket(bytes, TextRules::DataFile, &refused);
     refused.refuseAny();
     return packet;

@@ -20,6 +20,27 @@ namespace tarvolen {
 DataPacket decodeImportData(std::string_view bytes,
                             std::optional<TextEncodingNote>* encoding = nullptr);
 
+// The values of a data file that do not read as written, as a reader notes them: the first
+// one's message and record, and how many there are. Also keeps how an XML file's text was
+// taken, in `encoding` when given.
+class RefusedValues : public DecodeDiagnostics {
+  public:
+    explicit RefusedValues(std::optional<TextEncodingNote>* encoding = nullptr)
+        : m_encoding(encoding) {}
+    void note(const ValueNote& note) override;
+    void textEncoding(const TextEncodingNote& encoding) override;
+    // Whether any value was noted.
+    bool any() const { return m_count > 0; }
+    // Throws EDataFileRefused naming the first value and how many more there are, when any.
+    void refuseAny() const;
+
+  private:
+    std::optional<TextEncodingNote>* m_encoding;
+    size_t m_count = 0;
+    std::string m_message;
+    size_t m_record = 0;
+};
+
 // The message an import refuses a file with for this note: 'record 2, field IMPORTO: "12,50"
 // is not a value of type fixed: it would be imported as null'.
 std::string refusedValueText(const ValueNote& note);

@@ -51,12 +51,7 @@ std::string readOpenFile(os::File& file, const std::string& path, size_t sizeHin
 
 std::string readRegularFile(const std::string& path, bool privateOnly,
                             FileIdentity* identity = nullptr) {
-    std::error_code error;
-    os::File file = os::File::openToRead(path, error);
-    if (error) throw EFOpenError(openError(path, os::errorText(error)));
-    const os::FileKind kind = file.kind();
-    if (kind == os::FileKind::Directory) throw EFOpenError(openError(path, isDirectoryText()));
-    if (kind != os::FileKind::Regular) throw EFOpenError(openError(path, "Not a regular file"));
+    os::File file = openFileToRead(path);
     if (privateOnly) {
         if (const std::string why = file.whyNotPrivate(); !why.empty())
             throw EFOpenError(openError(path, why));
@@ -72,6 +67,20 @@ std::string readRegularFile(const std::string& path, bool privateOnly,
 }
 
 }  // namespace
+
+os::File openFileToRead(const std::string& path) {
+    std::error_code error;
+    os::File file = os::File::openToRead(path, error);
+    if (error) throw EFOpenError(openError(path, os::errorText(error)));
+    const os::FileKind kind = file.kind();
+    if (kind == os::FileKind::Directory) throw EFOpenError(openError(path, isDirectoryText()));
+    if (kind != os::FileKind::Regular) throw EFOpenError(openError(path, "Not a regular file"));
+    return file;
+}
+
+EFOpenError fileReadError(const std::string& path, const std::string& why) {
+    return EFOpenError(openError(path, why));
+}
 
 std::string fullPath(const std::string& path) {
     std::error_code ec;

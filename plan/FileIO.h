@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/os/Files.h"
+#include "plan/Errors.h"
 
 namespace tarvolen {
 
@@ -33,6 +34,11 @@ std::optional<FileIdentity> fileIdentity(const std::string& path);
 // anything is read from it (a FIFO without a writer does not block the caller).
 // Throws EFOpenError: Cannot open file "<full path>". <system error text>
 std::string readWholeFile(const std::string& path);
+// Opens a file to read it as readWholeFile does, refusing what it refuses with its messages.
+// Throws EFOpenError.
+os::File openFileToRead(const std::string& path);
+// The EFOpenError of reading the file, for `why` (the system's words).
+EFOpenError fileReadError(const std::string& path, const std::string& why);
 // The same, also giving the identity of the very file the bytes came from.
 std::string readWholeFile(const std::string& path, FileIdentity& identity);
 

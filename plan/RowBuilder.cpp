@@ -17,6 +17,9 @@ namespace {
 // without them and with their count.
 constexpr size_t kZerosWorthPadding = 4;
 
+// Bytes kept for a version's length while it is built: lengths below 2 MB.
+constexpr size_t kLengthRoom = 3;
+
 // Whether a text is a decimal in the one form the table keeps ("-12.50", "0.005", "0"): it is
 // then stored as packed digits, which for long fractions is far smaller than the text.
 bool decimalParts(std::string_view text, bool& negative, std::string_view& intPart,
@@ -75,7 +78,10 @@ void RowStore::Builder::begin(uint8_t status, size_t source, bool inheritBlobs) 
     m_fields = 0;
     // Only an earlier version can be a source, so resolving a value always ends.
     m_hasSource = source < m_store.m_count;
-    put(0);  // the length, set by end()
+    // Room for the length, set by end(): a varint of up to kLengthRoom bytes, so that a long
+    // version need not be moved once its length is known.
+    m_store.growTo(m_pos + kLengthRoom + 1);
+    m_pos += kLengthRoom;
     put(status);
     if (m_hasSource) {
         put(tag::kSource);
@@ -168,28 +174,26 @@ void RowStore::Builder::text(std::string_view bytes) {
     if (bytes.size() > 3 && decimalParts(bytes, negative, intPart, fraction)) {
         // The digits without the integer part's "0" and without the zeros leading them; the
         // decimals count says where the point goes back.
-        std::string_view digits = intPart == "0" ? std::string_view() : intPart;
-        std::string all;
-        if (!digits.empty()) {
-            all.assign(digits);
-            all.append(fraction);
-        } else {
+        std::string_view head = intPart == "0" ? std::string_view() : intPart;
+        std::string_view tail = fraction;
+        if (head.empty()) {
             const size_t first = fraction.find_first_not_of('0');
-            all.assign(first == std::string_view::npos ? std::string_view()
-                                                       : fraction.substr(first));
+            tail = first == std::string_view::npos ? std::string_view() : fraction.substr(first);
         }
-        const size_t packed =
-            1 + varintSize(fraction.size()) + varintSize(all.size()) + (all.size() + 1) / 2;
+        const size_t count = head.size() + tail.size();
+        const size_t packed = 1 + varintSize(fraction.size()) + varintSize(count) + (count + 1) / 2;
         if (packed < plain) {
             put(tag::kDecimal);
             put(negative ? 1 : 0);
             putVarint(fraction.size());
-            putVarint(all.size());
-            for (size_t i = 0; i < all.size(); i += 2) {
-                const auto high = static_cast<unsigned>(all[i] - '0');
-                const unsigned low =
-                    i + 1 < all.size() ? static_cast<unsigned>(all[i + 1] - '0') : 0;
-                put(static_cast<uint8_t>((high << 4) | low));
+            putVarint(count);
+            const auto digit = [&](size_t i) {
+                return static_cast<unsigned>((i < head.size() ? head[i] : tail[i - head.size()]) -
+                                             '0');
+            };
+            for (size_t i = 0; i < count; i += 2) {
+                const unsigned low = i + 1 < count ? digit(i + 1) : 0;
+                put(static_cast<uint8_t>((digit(i) << 4) | low));
             }
             ++m_fields;
             return;
@@ -250,6 +254,28 @@ void RowStore::Builder::blob(std::string_view bytes) {
     ++m_fields;
 }
 
+char* RowStore::Builder::beginBlob(size_t maxBytes) {
+    flushRuns();
+    m_blobLengthBytes = varintSize(maxBytes);
+    m_store.growTo(m_pos + 1 + m_blobLengthBytes + maxBytes);
+    return reinterpret_cast<char*>(m_store.m_arena.get() + m_pos + 1 + m_blobLengthBytes);
+}
+
+void RowStore::Builder::endBlob(size_t bytes) {
+    uint8_t* p = m_store.m_arena.get() + m_pos;
+    *p++ = tag::kBlob;
+    // The length in the room kept for the longest: a varint padded to more bytes than it needs
+    // reads the same, and the bytes need not move.
+    uint64_t v = bytes;
+    for (size_t i = 1; i < m_blobLengthBytes; ++i) {
+        *p++ = static_cast<uint8_t>(v | 0x80);
+        v >>= 7;
+    }
+    *p = static_cast<uint8_t>(v);
+    m_pos += 1 + m_blobLengthBytes + bytes;
+    ++m_fields;
+}
+
 void RowStore::Builder::timeStamp(const SqlTimeStamp& ts) {
     flushRuns();
     put(tag::kTimeStamp);
@@ -306,18 +332,22 @@ void RowStore::Builder::end() {
     // Trailing nulls need no item: a version reads null past its last one.
     m_pendingNulls = 0;
     flushRuns();
-    const size_t length = m_pos - m_start - 1;
-    const size_t extra = varintSize(length) - 1;
-    if (extra > 0) {
-        m_store.growTo(m_pos + extra);
+    const size_t length = m_pos - m_start - kLengthRoom;
+    // A short version's length takes one byte and the version moves down to it, so that tiny
+    // versions stay tiny; a longer one's is written padded to the room (a varint of more bytes
+    // than it needs reads the same), and only a version of megabytes moves up.
+    size_t lengthBytes = varintSize(length);
+    if (lengthBytes > 1 && lengthBytes < kLengthRoom) lengthBytes = kLengthRoom;
+    if (lengthBytes != kLengthRoom) {
+        m_store.growTo(m_pos + lengthBytes);
         uint8_t* p = m_store.m_arena.get();
-        std::memmove(p + m_start + 1 + extra, p + m_start + 1, length);
-        m_pos += extra;
+        std::memmove(p + m_start + lengthBytes, p + m_start + kLengthRoom, length);
+        m_pos = m_start + lengthBytes + length;
     }
     if (m_store.m_count % kSampleEvery == 0) m_store.m_samples.push_back(m_start);
     uint8_t* p = m_store.m_arena.get() + m_start;
     uint64_t v = length;
-    while (v >= 0x80) {
+    for (size_t i = 1; i < lengthBytes; ++i) {
         *p++ = static_cast<uint8_t>(v | 0x80);
         v >>= 7;
     }

@@ -1,13 +1,16 @@
 #include "plan/RowStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "base/os/Memory.h"
 #include "plan/RowEncoding.h"
 
 namespace tarvolen {
@@ -67,8 +70,114 @@ Slot findField(const RowView& v, size_t field, const uint8_t*& item) {
 
 }  // namespace
 
-void RowStore::Free::operator()(uint8_t* p) const {
-    std::free(p);  // NOLINT(cppcoreguidelines-no-malloc): the arena grows by realloc
+// Arenas from this size on come from the system: their pages are faulted in by the megabyte.
+constexpr size_t kLargeArena = size_t{1} << 20;
+// The largest arena kept as the spare.
+constexpr size_t kMaxSpare = size_t{256} << 20;
+
+std::atomic<size_t> g_largeArenaBytes{0};
+
+// One large arena kept when its store lets it go, for the next store that needs one: a decode
+// after another (the next import, a plan read again) then writes into pages already in place
+// instead of faulting in fresh ones, which costs as much as the decoding itself. Meanwhile the
+// system may take the spare's pages back whenever it needs memory (os::discardLargeContents).
+class SpareArena {
+  public:
+    // The spare made `bytes` long, or nullptr when there is none.
+    void* take(size_t bytes) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_block == nullptr) return nullptr;
+        void* block = os::resizeLarge(m_block, m_bytes, bytes);
+        if (block == nullptr) return nullptr;
+        m_block = nullptr;
+        m_bytes = 0;
+        return block;
+    }
+    // Keeps the block as the spare when it is larger than the one kept, else gives it back.
+    void keep(void* block, size_t bytes) {
+        if (bytes <= kMaxSpare) {
+            os::discardLargeContents(block, bytes);
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (bytes > m_bytes) {
+                std::swap(block, m_block);
+                std::swap(bytes, m_bytes);
+            }
+        }
+        os::freeLarge(block, bytes);
+    }
+
+    // Gives the spare back to the system.
+    void release() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        os::freeLarge(m_block, m_bytes);
+        m_block = nullptr;
+        m_bytes = 0;
+    }
+
+  private:
+    std::mutex m_mutex;
+    void* m_block = nullptr;
+    size_t m_bytes = 0;
+};
+
+// Never destroyed: stores held by static objects let their arenas go after main returns.
+SpareArena& spareArena() {
+    static SpareArena& spare = *new SpareArena;  // NOLINT(cppcoreguidelines-owning-memory)
+    return spare;
+}
+
+RowStore::Block::Block(Block&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)),
+      m_capacity(std::exchange(other.m_capacity, 0)),
+      m_large(std::exchange(other.m_large, false)) {}
+
+RowStore::Block& RowStore::Block::operator=(Block&& other) noexcept {
+    if (this != &other) {
+        reset();
+        m_data = std::exchange(other.m_data, nullptr);
+        m_capacity = std::exchange(other.m_capacity, 0);
+        m_large = std::exchange(other.m_large, false);
+    }
+    return *this;
+}
+
+void RowStore::Block::reset() {
+    if (m_large) {
+        g_largeArenaBytes -= m_capacity;
+        spareArena().keep(m_data, m_capacity);
+    } else {
+        std::free(m_data);  // NOLINT(cppcoreguidelines-no-malloc): the arena grows by realloc
+    }
+    m_data = nullptr;
+    m_capacity = 0;
+    m_large = false;
+}
+
+void RowStore::Block::resize(size_t capacity, size_t keep) {
+    void* p = nullptr;
+    if (m_large) {
+        p = os::resizeLarge(m_data, m_capacity, capacity);
+        if (p != nullptr) {
+            g_largeArenaBytes += capacity;
+            g_largeArenaBytes -= m_capacity;
+        }
+    } else if (capacity >= kLargeArena) {
+        p = spareArena().take(capacity);
+        if (p == nullptr) p = os::allocateLarge(capacity);
+        if (p != nullptr) {
+            g_largeArenaBytes += capacity;
+            if (keep > 0) std::memcpy(p, m_data, keep);
+            std::free(m_data);  // NOLINT(cppcoreguidelines-no-malloc)
+            m_large = true;
+        }
+    } else {
+        // Large heap blocks are remapped rather than copied, so growing never holds two
+        // copies of the arena at once.
+        p = std::realloc(m_data, capacity);  // NOLINT(cppcoreguidelines-no-malloc)
+    }
+    if (p == nullptr) throw std::bad_alloc();
+    m_data = static_cast<uint8_t*>(p);
+    m_capacity = capacity;
 }
 
 RowStore::RowStore(std::initializer_list<RowVersion> rows) {
@@ -78,7 +187,7 @@ RowStore::RowStore(std::initializer_list<RowVersion> rows) {
 RowStore::RowStore(const RowStore& other)
     : m_count(other.m_count), m_fieldCount(other.m_fieldCount), m_samples(other.m_samples) {
     if (other.m_used > 0) {
-        growTo(other.m_used);
+        m_arena.resize(other.m_used, 0);
         std::memcpy(m_arena.get(), other.m_arena.get(), other.m_used);
     }
     m_used = other.m_used;
@@ -86,7 +195,6 @@ RowStore::RowStore(const RowStore& other)
 
 RowStore::RowStore(RowStore&& other) noexcept
     : m_arena(std::move(other.m_arena)),
-      m_capacity(std::exchange(other.m_capacity, 0)),
       m_used(std::exchange(other.m_used, 0)),
       m_count(std::exchange(other.m_count, 0)),
       m_fieldCount(other.m_fieldCount),
@@ -104,7 +212,6 @@ RowStore& RowStore::operator=(const RowStore& other) {
 
 RowStore& RowStore::operator=(RowStore&& other) noexcept {
     m_arena = std::move(other.m_arena);
-    m_capacity = std::exchange(other.m_capacity, 0);
     m_used = std::exchange(other.m_used, 0);
     m_count = std::exchange(other.m_count, 0);
     m_fieldCount = other.m_fieldCount;
@@ -125,7 +232,6 @@ RowStore& RowStore::operator=(std::initializer_list<RowVersion> rows) {
 
 void RowStore::clear() {
     m_arena.reset();
-    m_capacity = 0;
     m_used = 0;
     m_count = 0;
     std::vector<uint64_t>().swap(m_samples);
@@ -137,36 +243,37 @@ void RowStore::reserve(size_t rows) {
 }
 
 void RowStore::shrinkToFit() {
-    if (m_capacity == m_used) return;
-    if (m_used == 0) {
-        m_arena.reset();
-        m_capacity = 0;
-        return;
-    }
-    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): shrinking in place, no copy
-    if (auto* p = static_cast<uint8_t*>(std::realloc(m_arena.get(), m_used))) {
-        (void)m_arena.release();
-        m_arena.reset(p);
-        m_capacity = m_used;
+    if (m_arena.capacity() != m_used) {
+        if (m_used == 0) {
+            m_arena.reset();
+        } else {
+            try {
+                m_arena.resize(m_used, m_used);  // in place: no copy
+            } catch (const std::bad_alloc&) {
+                // Shrinking in place does not fail; should it, the room stays, which is harmless.
+            }
+        }
     }
     m_samples.shrink_to_fit();
 }
 
+size_t RowStore::largeArenaBytes() {
+    return g_largeArenaBytes.load();
+}
+
+void RowStore::releaseSpareArena() {
+    spareArena().release();
+}
+
 size_t RowStore::bytesUsed() const {
-    return m_capacity + m_samples.capacity() * sizeof(uint64_t);
+    return m_arena.capacity() + m_samples.capacity() * sizeof(uint64_t);
 }
 
 void RowStore::growTo(size_t bytes) {
-    if (bytes <= m_capacity) return;
-    // Grown by realloc: large blocks are remapped rather than copied, so growing never holds
-    // two copies of the arena at once.
-    const size_t capacity = std::max({bytes, m_capacity + m_capacity / 2, size_t{256}});
-    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc)
-    auto* p = static_cast<uint8_t*>(std::realloc(m_arena.get(), capacity));
-    if (p == nullptr) throw std::bad_alloc();
-    (void)m_arena.release();
-    m_arena.reset(p);
-    m_capacity = capacity;
+    const size_t capacity = m_arena.capacity();
+    if (bytes <= capacity) return;
+    // Every byte is kept: a builder writes its version beyond m_used before committing it.
+    m_arena.resize(std::max({bytes, capacity + capacity / 2, size_t{256}}), capacity);
 }
 
 const uint8_t* RowStore::rowStart(size_t row) const {
@@ -330,6 +437,13 @@ bool RowStore::holdsNoContent(size_t row, size_t field) const {
     const uint8_t* item = resolve(row, field);
     return item == nullptr ||
            ((*item == tag::kBlob || *item == tag::kText) && itemBytes(item).empty());
+}
+
+void RowStore::popBack() {
+    m_used = static_cast<size_t>(rowStart(m_count - 1) - m_arena.get());
+    --m_count;
+    if (m_count % kSampleEvery == 0) m_samples.pop_back();  // the version's own sample
+    m_lastRow = SIZE_MAX;
 }
 
 void RowStore::append(uint8_t status, const std::vector<FieldValue>& values, size_t source) {

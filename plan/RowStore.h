@@ -83,6 +83,14 @@ class RowStore {
     void shrinkToFit();
     // Bytes the store holds, arena and offsets.
     size_t bytesUsed() const;
+    // Bytes of the large arenas all stores hold now, which the heap's statistics do not see
+    // (os::allocateLarge): for measurements of memory. The spare arena kept for the next store
+    // is not counted.
+    static size_t largeArenaBytes();
+    // Gives the spare arena back to the system, as malloc_trim gives back the heap's free
+    // memory: a store that lets a large arena go keeps it for the next one, so that a decode
+    // after another writes into pages already in place.
+    static void releaseSpareArena();
 
     // Every version reads back with at least this many values (nulls past its stored ones).
     size_t fieldCount() const { return m_fieldCount; }
@@ -107,6 +115,8 @@ class RowStore {
     bool holdsNoContent(size_t row, size_t field) const;
 
     void push_back(const RowVersion& row) { append(row.status, row.values); }
+    // Drops the last version, which no later one may take values from. REQUIRES: !empty().
+    void popBack();
     // Appends a version. With a source (an earlier version), each blob equal to the source's
     // is kept as a reference to it rather than a copy. When it throws (out of memory), the
     // store is as it was.
@@ -117,16 +127,36 @@ class RowStore {
 
   private:
     friend class Builder;
-    struct Free {
-        void operator()(uint8_t* p) const;
+
+    // The arena's bytes: the heap's while small, the system's (os::allocateLarge: huge pages,
+    // remapped rather than copied as it grows) once large.
+    class Block {
+      public:
+        Block() = default;
+        Block(const Block&) = delete;
+        Block& operator=(const Block&) = delete;
+        Block(Block&& other) noexcept;
+        Block& operator=(Block&& other) noexcept;
+        ~Block() { reset(); }
+
+        uint8_t* get() const { return m_data; }
+        size_t capacity() const { return m_capacity; }
+        // Makes the block `capacity` bytes (not 0), keeping its first `keep` bytes. Throws
+        // std::bad_alloc, the block then as it was.
+        void resize(size_t capacity, size_t keep);
+        void reset();
+
+      private:
+        uint8_t* m_data = nullptr;
+        size_t m_capacity = 0;
+        bool m_large = false;
     };
 
     const uint8_t* rowStart(size_t row) const;
     void growTo(size_t bytes);
     const uint8_t* resolve(size_t row, size_t field) const;
 
-    std::unique_ptr<uint8_t, Free> m_arena;
-    size_t m_capacity = 0;
+    Block m_arena;
     size_t m_used = 0;
     size_t m_count = 0;
     size_t m_fieldCount = 0;
@@ -157,6 +187,11 @@ class RowStore::Builder {
     // UTF-16LE code units as a file holds them.
     void wideLittleEndian(const char* bytes, size_t units);
     void blob(std::string_view bytes);
+    // A blob written in place, for a reader that decodes it straight into the store: room for
+    // `maxBytes`, to be filled and then committed by endBlob with the bytes written. The room
+    // is valid until the builder is used otherwise; a blob begun and not ended is no value.
+    char* beginBlob(size_t maxBytes);
+    void endBlob(size_t bytes);
     void timeStamp(const SqlTimeStamp& ts);
     void intArray(const IntArray& values);
     void value(const FieldValue& v);
@@ -177,6 +212,7 @@ class RowStore::Builder {
     size_t m_pendingCarried = 0;
     size_t m_fields = 0;
     bool m_hasSource = false;
+    size_t m_blobLengthBytes = 0;  // the varint room of a blob written in place
 };
 
 }  // namespace tarvolen

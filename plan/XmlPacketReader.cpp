@@ -13,6 +13,7 @@
 #include "plan/FieldTypes.h"
 #include "plan/LayoutBudget.h"
 #include "plan/PacketCodec.h"
+#include "plan/PacketReading.h"
 #include "plan/ValueRules.h"
 #include "plan/ValueText.h"
 #include "plan/XmlScanner.h"
@@ -60,39 +61,47 @@ void readChangeLogText(std::string_view text, ChangeLog& log) {
 
 class XmlPacketReader {
   public:
-    // `substitutions`, when given, are the characters a UTF-8 text held that Windows-1252
-    // lacks, each a "?" in `text` now.
+    // Over the whole text. `substitutions`, when given, are the characters a UTF-8 text held
+    // that Windows-1252 lacks, each a "?" in `text` now.
     XmlPacketReader(std::string_view text, DecodeDiagnostics* diagnostics,
-                    const std::vector<cp1252::Utf8Substitution>* substitutions = nullptr)
-        : m_scanner(text) {
+                    const std::vector<cp1252::Utf8Substitution>* substitutions, DataPacket& packet,
+                    packetreading::RowTarget& target)
+        : m_scanner(text), m_packet(packet), m_target(target) {
         if (diagnostics != nullptr) m_notes.emplace(*diagnostics, text.data(), substitutions);
     }
+    // Over text that comes in pieces: the text read so far is held from the element being read
+    // on (from the start while the layout is read).
+    XmlPacketReader(packetreading::XmlTextFeed& feed, DecodeDiagnostics* diagnostics,
+                    DataPacket& packet, packetreading::RowTarget& target)
+        : m_scanner(std::string_view()), m_packet(packet), m_target(target), m_feed(&feed) {
+        m_ended = !m_feed->more(m_text, 0);
+        m_scanner = XmlScanner(m_text, !m_ended);
+        if (diagnostics != nullptr) m_notes.emplace(*diagnostics, m_text.data(), feed.substitutions());
+    }
 
-    DataPacket read() {
-        m_scanner.skipLeadingBlanks();
-        XmlTag tag = m_scanner.nextTag();
+    // Reads the packet: its layout into `packet`, its versions into the target.
+    void read() {
+        // Read again from the start with more text whenever the layout runs past what was read.
         bool inDataPacket = false;
-        if (!tag.closing && tag.name == "DATAPACKET") {
-            if (tag.selfClosed) throw dberr::mismatch();
-            inDataPacket = true;
-            tag = m_scanner.nextTag();
-        }
-        if (tag.closing) throw dberr::mismatch();
-        if (tag.name == "ROWDATA") throw dberr::noMetaData();
-        if (tag.name != "METADATA" || tag.selfClosed) throw dberr::mismatch();
-        readMetaData();
-
-        tag = m_scanner.nextTag();
-        if (tag.closing || tag.name != "ROWDATA") throw dberr::mismatch();
-        if (!tag.selfClosed) readRows();
+        bool rowsFollow = false;
+        while (!readHead(inDataPacket, rowsFollow)) moreText(m_text.data(), false);
+        m_target.layoutRead(m_packet);
+        if (rowsFollow) readRows();
         if (inDataPacket) {
-            tag = m_scanner.nextTag();
-            if (!tag.closing || tag.name != "DATAPACKET") throw dberr::mismatch();
+            while (true) {
+                const char* start = m_scanner.position();
+                try {
+                    const XmlTag tag = m_scanner.nextTag();
+                    if (!tag.closing || tag.name != "DATAPACKET") throw dberr::mismatch();
+                    break;
+                } catch (const XmlTextRunsOn&) {
+                    moreText(start, true);
+                }
+            }
         }
         const size_t logAttribute = m_packet.changeLog.empty() ? 0 : 1;
         if (m_packet.attributes.size() + logAttribute > kMaxCount) throw dberr::invalidParameter();
-        m_packet.rows.shrinkToFit();
-        return std::move(m_packet);
+        m_target.finish();
     }
 
   private:
@@ -175,6 +184,51 @@ class XmlPacketReader {
     static bool isWideText(uint32_t typeWord) {
         FieldType type{};
         return lookupTypeWord(typeWord, type) == TypeLookup::Field && type == FieldType::WideString;
+    }
+
+    // The packet up to its rows: DATAPACKET, METADATA, the opening of ROWDATA. False when the
+    // text read so far ends before that; the layout read is then dropped.
+    bool readHead(bool& inDataPacket, bool& rowsFollow) {
+        try {
+            m_scanner.skipLeadingBlanks();
+            XmlTag tag = m_scanner.nextTag();
+            inDataPacket = false;
+            if (!tag.closing && tag.name == "DATAPACKET") {
+                if (tag.selfClosed) throw dberr::mismatch();
+                inDataPacket = true;
+                tag = m_scanner.nextTag();
+            }
+            if (tag.closing) throw dberr::mismatch();
+            if (tag.name == "ROWDATA") throw dberr::noMetaData();
+            if (tag.name != "METADATA" || tag.selfClosed) throw dberr::mismatch();
+            readMetaData();
+
+            tag = m_scanner.nextTag();
+            if (tag.closing || tag.name != "ROWDATA") throw dberr::mismatch();
+            rowsFollow = !tag.selfClosed;
+            return true;
+        } catch (const XmlTextRunsOn&) {
+            m_packet = DataPacket();
+            m_budget = LayoutBudget();
+            m_info.clear();
+            return false;
+        }
+    }
+
+    // Reads more text and scans again from `from`, dropping the text before it when `drop`.
+    void moreText(const char* from, bool drop) {
+        auto keep = static_cast<size_t>(from - m_text.data());
+        if (drop) {
+            m_text.erase(0, keep);
+            m_textOffset += keep;
+            m_feed->forgetBefore(m_textOffset);
+            keep = 0;
+        }
+        // As much again as is held: an element longer than a piece is scanned again only as
+        // often as its text doubles.
+        m_ended = !m_feed->more(m_text, m_text.size());
+        m_scanner = XmlScanner(std::string_view(m_text).substr(keep), !m_ended);
+        if (m_notes) m_notes->setText(m_text.data(), m_textOffset);
     }
 
     void readMetaData() {
@@ -331,29 +385,31 @@ class XmlPacketReader {
     }
 
     void readRows() {
-        m_packet.rows.setFieldCount(m_packet.fields.size());
         m_raw.resize(m_packet.fields.size());
         m_seenInRow.assign(m_packet.fields.size(), 0);
-        // Values take less room stored than as XML text: room for as much as the text, reserved
-        // and not used, costs no memory, while growing the arena would copy it.
-        m_packet.rows.reserveBytes(m_scanner.remaining());
+        m_target.versionsFollow(0, m_scanner.remaining());
         const ReplacedVersions replaced(m_packet.changeLog);
-        RowStore::Builder row(m_packet.rows);
         bool first = true;
         while (true) {
-            XmlTag tag = m_scanner.openTag();
-            if (tag.closing) {
-                m_scanner.nextAttribute(tag, m_attribute);
-                if (tag.name != "ROWDATA") throw dberr::mismatch();
-                return;
+            // An element the text read so far ends in is read again whole once there is more.
+            const char* start = m_scanner.position();
+            try {
+                XmlTag tag = m_scanner.openTag();
+                if (tag.closing) {
+                    m_scanner.nextAttribute(tag, m_attribute);
+                    if (tag.name != "ROWDATA") throw dberr::mismatch();
+                    return;
+                }
+                if (first && tag.name.substr(0, 3) != "ROW") throw dberr::mismatch();
+                readRow(tag, replaced);
+                first = false;
+            } catch (const XmlTextRunsOn&) {
+                moreText(start, true);
             }
-            if (first && tag.name.substr(0, 3) != "ROW") throw dberr::mismatch();
-            first = false;
-            readRow(tag, row, replaced);
         }
     }
 
-    void readRow(XmlTag& tag, RowStore::Builder& row, const ReplacedVersions& replaced) {
+    void readRow(XmlTag& tag, const ReplacedVersions& replaced) {
         // The attributes may come in any order, and one may come twice (the last counts): each
         // field's raw text is noted first, then the row is stored in layout order.
         ++m_rowMark;
@@ -380,7 +436,7 @@ class XmlPacketReader {
             m_raw[i] = m_attribute.raw;
         }
         if (!tag.selfClosed) throw dberr::mismatch();  // the element form of rows is not read
-        if (m_packet.rows.size() == UINT32_MAX) throw dberr::invalidParameter();
+        if (m_versions == UINT32_MAX) throw dberr::invalidParameter();
         if (!std::is_sorted(m_present.begin(), m_present.end())) {
             std::sort(m_present.begin(), m_present.end());
         }
@@ -389,11 +445,11 @@ class XmlPacketReader {
         // must come earlier in the packet.
         size_t source = RowStore::kNoSource;
         if ((status & rowstate::kModified) != 0) {
-            const size_t number = m_packet.rows.size() + 1;
+            const size_t number = m_versions + 1;
             const uint32_t version = replaced.of(static_cast<uint32_t>(number));
             if (version >= 1 && version < number) source = version - 1;
         }
-        row.begin(status, source, source != RowStore::kNoSource);
+        RowStore::Builder& row = m_target.begin(status, source, source != RowStore::kNoSource);
         size_t next = 0;
         for (const size_t i : m_present) {
             if (i > next) row.nulls(i - next);
@@ -407,14 +463,14 @@ class XmlPacketReader {
             }
             next = i + 1;
         }
-        row.end();
+        m_target.end();
+        ++m_versions;
     }
 
     void storeValue(size_t i, std::string_view raw, RowStore::Builder& row) {
         const FieldDef& field = m_packet.fields[i];
         const FieldReadInfo& info = m_info[i];
-        // The version being read is the next one the store will hold.
-        const NotedValue at{m_packet.rows.size() + 1, &field};
+        const NotedValue at{m_versions + 1, &field};
         if (m_notes) m_notes->substitution(at, raw);
         if (field.type == FieldType::String) {
             decodeText(at, raw);
@@ -426,8 +482,15 @@ class XmlPacketReader {
             if (m_scratch.size() == 1 && m_scratch[0] == '\0') m_scratch.clear();
             row.text(m_scratch);
         } else if (info.textBlob) {
-            decodeText(at, raw);
-            row.blob(m_scratch);
+            // Decoded straight into the store: a plan's scripts are most of its bytes.
+            char* out = row.beginBlob(raw.size());
+            char32_t lacking = 0;
+            const auto bytes =
+                static_cast<size_t>(decodeXmlTextInto(raw, out, m_notes ? &lacking : nullptr) - out);
+            if (lacking != 0) {
+                m_notes->referencedCharacter(at, raw, std::string_view(out, bytes), lacking);
+            }
+            row.endBlob(bytes);
         } else if (field.type == FieldType::WideString) {
             std::u16string text = decodeXmlWideText(raw);
             const auto width = static_cast<size_t>(field.width());
@@ -454,9 +517,17 @@ class XmlPacketReader {
     }
 
     XmlScanner m_scanner;
+    DataPacket& m_packet;
+    packetreading::RowTarget& m_target;
+    // Text in pieces: the feed, the text held (from the element being read on) and where it
+    // starts in the whole text, and whether the feed has no more.
+    packetreading::XmlTextFeed* m_feed = nullptr;
+    std::string m_text;
+    size_t m_textOffset = 0;
+    bool m_ended = true;
+    size_t m_versions = 0;  // versions read
     std::optional<XmlValueNotes> m_notes;  // only when asked for
     XmlAttribute m_attribute;
-    DataPacket m_packet;
     LayoutBudget m_budget;
     std::vector<FieldReadInfo> m_info;
     // Per row: the raw text of each field named, which fields were named, and a mark per field
@@ -470,14 +541,32 @@ class XmlPacketReader {
 
 }  // namespace
 
+namespace packetreading {
+
+void readXmlText(std::string_view text, DecodeDiagnostics* diagnostics,
+                 const std::vector<cp1252::Utf8Substitution>* substitutions, DataPacket& packet,
+                 RowTarget& target) {
+    XmlPacketReader(text, diagnostics, substitutions, packet, target).read();
+}
+
+void readXmlText(XmlTextFeed& feed, DecodeDiagnostics* diagnostics, DataPacket& packet,
+                 RowTarget& target) {
+    XmlPacketReader(feed, diagnostics, packet, target).read();
+}
+
+}  // namespace packetreading
+
 namespace {
 
 DataPacket decodeXml(std::string_view bytes, DecodeDiagnostics* diagnostics, TextRules rules) {
     const XmlText text = takeXmlText(bytes, rules, diagnostics != nullptr);
     if (diagnostics != nullptr) diagnostics->textEncoding(text.encoding);
-    return XmlPacketReader(text.text(), diagnostics,
-                           text.substitutions.empty() ? nullptr : &text.substitutions)
-        .read();
+    DataPacket packet;
+    packetreading::TableRows rows(packet);
+    packetreading::readXmlText(text.text(), diagnostics,
+                               text.substitutions.empty() ? nullptr : &text.substitutions, packet,
+                               rows);
+    return packet;
 }
 
 }  // namespace

@@ -22,11 +22,17 @@ struct XmlTag {
     bool selfClosed = false;  // <NAME .../>
 };
 
-// Walks the tags of a text that must outlive the scanner (the tags point into it).
+// Thrown by a scanner over part of a text when it needs the text past its end to go on: its
+// reader reads more and scans the element again from its start.
+struct XmlTextRunsOn {};
+
+// Walks the tags of a text that must outlive the scanner (the tags point into it). With
+// `runsOn`, the text is the part of a longer one read so far: where the rest would decide, the
+// scanner throws XmlTextRunsOn instead of refusing the text.
 class XmlScanner {
   public:
-    explicit XmlScanner(std::string_view text)
-        : m_p(text.data()), m_end(text.data() + text.size()) {}
+    explicit XmlScanner(std::string_view text, bool runsOn = false)
+        : m_p(text.data()), m_end(text.data() + text.size()), m_runsOn(runsOn) {}
 
     // Skips the blanks and control characters before the first "<"; anything else there, or no
     // "<" at all, is a mismatch.
@@ -43,6 +49,8 @@ class XmlScanner {
     XmlTag nextTag();
     // Bytes not read yet.
     size_t remaining() const { return static_cast<size_t>(m_end - m_p); }
+    // Where the scanner stands in the text.
+    const char* position() const { return m_p; }
     // Reads the next tag, which must close `name`.
     void expectClosing(std::string_view name);
 
@@ -52,9 +60,12 @@ class XmlScanner {
     bool startsWith(std::string_view s) const;
     void skipPast(std::string_view terminator);
     std::string_view readName();
+    // The text ended where more was needed: a mismatch, or XmlTextRunsOn when it runs on.
+    [[noreturn]] void ranOut() const;
 
     const char* m_p;
     const char* m_end;
+    bool m_runsOn;
 };
 
 // Decodes the references of a raw attribute value ("&lt;" "&gt;" "&amp;" "&apos;" "&quot;",
@@ -64,6 +75,9 @@ void decodeXmlText(std::string_view raw, std::string& out);
 // The same, setting `lacking` (when it is 0) to the first character above 255 that Windows-1252
 // lacks, which became "?".
 void decodeXmlText(std::string_view raw, std::string& out, char32_t& lacking);
+// The same into `out`, which has room for raw.size() bytes (decoded text is never longer than
+// its raw form); returns the end of what was written. `lacking` may be null.
+char* decodeXmlTextInto(std::string_view raw, char* out, char32_t* lacking);
 // The same for "string.uni" values, which keep every character (plain bytes are Windows-1252).
 std::u16string decodeXmlWideText(std::string_view raw);
 

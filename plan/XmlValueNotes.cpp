@@ -21,7 +21,7 @@ ValueNote XmlValueNotes::noteFor(ValueNote::Kind kind, const NotedValue& at) con
 void XmlValueNotes::substitution(const NotedValue& at, std::string_view raw) {
     if (m_substitutions == nullptr) return;
     // Substitutions are few (a file rarely holds any), so a search per value costs little.
-    const auto begin = static_cast<size_t>(raw.data() - m_text);
+    const auto begin = m_textOffset + static_cast<size_t>(raw.data() - m_text);
     const auto found = std::lower_bound(
         m_substitutions->begin(), m_substitutions->end(), begin,
         [](const cp1252::Utf8Substitution& s, size_t offset) { return s.to < offset; });

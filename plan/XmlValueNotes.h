@@ -26,6 +26,12 @@ class XmlValueNotes {
                   const std::vector<cp1252::Utf8Substitution>* substitutions)
         : m_sink(sink), m_text(text), m_substitutions(substitutions) {}
 
+    // The text read now starts at `text`, `offset` bytes into the whole text (for a text read in
+    // pieces).
+    void setText(const char* text, size_t offset) {
+        m_text = text;
+        m_textOffset = offset;
+    }
     // A raw value (pointing into the text) holding one of the substitutions.
     void substitution(const NotedValue& at, std::string_view raw);
     // A raw value naming by reference `character`, which Windows-1252 lacks: it reads as
@@ -43,6 +49,7 @@ class XmlValueNotes {
 
     DecodeDiagnostics& m_sink;
     const char* m_text;
+    size_t m_textOffset = 0;
     const std::vector<cp1252::Utf8Substitution>* m_substitutions;
     std::string m_scratch;
 };

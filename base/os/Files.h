@@ -74,6 +74,8 @@ class File {
 
     // Reads up to `room` bytes; 0 at the end of the file.
     size_t read(char* to, size_t room, std::error_code& error);
+    // Reads up to `room` bytes at byte `offset` of the file; 0 at its end.
+    size_t readAt(uint64_t offset, char* to, size_t room, std::error_code& error);
     // Writes all of `bytes` at byte `offset` of the file.
     std::error_code writeAt(uint64_t offset, std::string_view bytes);
     // Puts the file's contents on disk.

@@ -328,6 +328,17 @@ size_t File::read(char* to, size_t room, std::error_code& error) {
     }
 }
 
+size_t File::readAt(uint64_t offset, char* to, size_t room, std::error_code& error) {
+    while (true) {
+        const ssize_t n = ::pread(fdOf(m_handle), to, room, static_cast<off_t>(offset));
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno != EINTR) {
+            error = lastError();
+            return 0;
+        }
+    }
+}
+
 std::error_code File::writeAt(uint64_t offset, std::string_view bytes) {
     return writeAllAt(fdOf(m_handle), bytes, offset);
 }

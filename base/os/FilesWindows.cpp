@@ -377,6 +377,16 @@ size_t File::read(char* to, size_t room, std::error_code& error) {
     return done;
 }
 
+size_t File::readAt(uint64_t offset, char* to, size_t room, std::error_code& error) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN)) {
+        error = lastError();
+        return 0;
+    }
+    return read(to, room, error);
+}
+
 std::error_code File::writeAt(uint64_t offset, std::string_view bytes) {
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(offset);

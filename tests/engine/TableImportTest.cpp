@@ -8,6 +8,7 @@
 
 #include "EngineTestSupport.h"
 #include "db/Table.h"
+#include "engine/BatchStopped.h"
 #include "plan/PacketCodec.h"
 
 namespace tarvolen::testing {
@@ -279,6 +280,87 @@ TEST_F(TableImport, theFirstFailingRecordIsNamed) {
         EXPECT_EQ(stato(1), "N");
         EXPECT_FALSE(m_dm.dbsagg().inTransaction());
     }
+}
+
+// The rows go in as the file is read; a value further on that does not read as written still
+// refuses the whole file, with its own message, whatever went in or failed before it.
+TEST_F(TableImport, aValueThatDoesNotReadAsWrittenRefusesTheFileWhateverCameBefore) {
+    m_dm.dbsagg().execute("alter table IMP add constraint NOT_400 check (ID <> 400)");
+    const std::string fields = kFields + "<FIELD attrname=\"B\" fieldtype=\"boolean\"/>";
+    const std::string kCutShort = "Mismatch in datapacket.";
+    const std::string refusal =
+        "record 590, field B: \"yes\" is not a value of type boolean: it would be imported as "
+        "FALSE";
+    const struct {
+        const char* name;
+        std::string table;
+        int refused;  // the record holding ID 400; 0: none
+        int tooLong;  // the record whose NOME is too long; 0: none
+        bool cut = false;  // the file ends in the middle of a row, after record 590
+    } cases[] = {
+        {"after blocks of rows went in", "IMP", 0, 0},
+        {"after the database refused a row", "IMP", 300, 0},
+        {"after a value that does not convert", "IMP", 0, 200},
+        {"when the table does not open", "NO_SUCH_TABLE", 0, 0},
+        {"a file cut short after a value that does not convert", "IMP", 0, 200, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_host = RecordingHost{};
+        std::string xml;
+        for (int i = 1; i <= 600; ++i) {
+            const int id = i == c.refused ? 400 : 1000 + i;
+            const char* nome = i == c.tooLong ? "twenty characters!!!" : "ok";
+            const char* b = i == 590 ? "yes" : "TRUE";
+            xml += "<ROW N=\"" + std::to_string(id) + "\" S=\"" + nome + "\" B=\"" + b + "\"/>";
+        }
+        std::string file = dataFile(fields, xml);
+        if (c.cut) file.resize(file.find("<ROW N=\"1591\"") + 10);
+        writeFile("late.xml", file);
+        import("late.xml", "S", c.table);
+        // A file that cannot be read names no record, whatever the database said before.
+        EXPECT_TRUE(logged({"ERRORE:", c.cut ? kCutShort : refusal, kDashes,
+                            failedImport("late.xml", c.cut ? 0 : 590, c.table), kDashes}))
+            << ::testing::PrintToString(m_host.log);
+        EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
+                              {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
+        EXPECT_TRUE(m_dm.ImportFailed());
+        EXPECT_EQ(stato(1), "N");
+        EXPECT_FALSE(m_dm.dbsagg().inTransaction());
+    }
+}
+
+// A stop asked for while the rows of a long file go in, with the file read ahead of them on a
+// thread of its own, ends the import at once and leaves nothing of it.
+TEST_F(TableImport, aStopAskedForDuringALongImportLeavesTheTableAsItWas) {
+    std::string xml;
+    for (int i = 1; i <= 20000; ++i) xml += "<ROW N=\"" + std::to_string(i) + "\" S=\"ok\"/>";
+    writeFile("long.xml", dataFile(kFields, xml));
+    size_t stoppedAt = 0;
+    m_host.onProgress = [&](const RunProgress& p) {
+        if (p.unit == RunProgress::Unit::Rows && p.done >= 3000 && !m_host.stop) {
+            m_host.stop = true;
+            stoppedAt = p.done;
+        }
+    };
+    loadPlan({{.id = 1, .tipo = "I", .nomeTabella = "IMP", .nomeFile = path("long.xml"),
+               .svuota = "S"}});
+    std::string line;
+    try {
+        m_dm.RunBatch();
+    } catch (const BatchStopped& e) {
+        EXPECT_EQ(e.reason(), BatchStopped::Reason::StopRequested);
+        line = e.what();
+    }
+    EXPECT_GE(stoppedAt, 3000u);
+    EXPECT_EQ(line,
+              "FASE 1 IMPORT TABELLA IMP INTERROTTO: INTERRUZIONE RICHIESTA. NESSUNA RIGA "
+              "IMPORTATA; LA FASE RESTA DA ESEGUIRE.")
+        << ::testing::PrintToString(m_host.log);
+    EXPECT_EQ(rows(), (std::vector<std::vector<Value>>{
+                          {int64_t{99}, std::string("before"), {}, {}, {}, {}}}));
+    EXPECT_EQ(stato(1), "N");
+    EXPECT_FALSE(m_dm.dbsagg().inTransaction());
 }
 
 TEST_F(TableImport, aTableThatDoesNotOpenIsReportedTheSameWay) {

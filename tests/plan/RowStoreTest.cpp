@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "plan/DataPacket.h"
@@ -156,6 +157,47 @@ TEST(RowStore, aVersionBegunAndNotEndedLeavesNothing) {
     EXPECT_EQ(store.size(), 1u);
     store.push_back({0, {int64_t{2}}});
     EXPECT_TRUE(sameValue(store.value(1, 0), FieldValue{int64_t{2}}));
+}
+
+// The arena moves from the heap to the system's pages past its first megabyte, and a version's
+// length takes one to four bytes: versions of every such size, appended one by one as a table
+// posts them (the arena growing while a version is half written), and blobs written in place
+// shorter than the room they were given, all read back.
+TEST(RowStore, versionsOfEverySizeReadBackWhileTheArenaGrows) {
+    const size_t sizes[] = {0, 1, 125, 126, 127, 128, 200, 16380, 16383, 16384, 70000,
+                            (size_t{1} << 21) + 5};
+    RowStore store;
+    std::vector<std::string> texts;
+    for (int round = 0; round < 3; ++round) {
+        for (const size_t size : sizes) {
+            texts.push_back(std::string(size, static_cast<char>('a' + texts.size() % 26)));
+            store.push_back({0, {int64_t(texts.size()), makeBlob(texts.back())}});
+        }
+    }
+    for (const size_t size : sizes) {
+        // Room for more than the blob holds: its length is written in the room kept.
+        texts.push_back(std::string(size, 'z'));
+        RowStore::Builder row(store);
+        row.begin(rowstate::kInserted);
+        row.integer(int64_t(texts.size()));
+        char* out = row.beginBlob(size + 200);
+        std::memcpy(out, texts.back().data(), size);
+        row.endBlob(size);
+        row.end();
+    }
+    ASSERT_EQ(store.size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        SCOPED_TRACE(i);
+        const RowVersion row = store[i];
+        ASSERT_EQ(row.values.size(), 2u);
+        EXPECT_TRUE(sameValue(row.values[0], FieldValue{int64_t(i + 1)}));
+        EXPECT_EQ(*std::get<BlobData>(row.values[1]), texts[i]);
+    }
+    // A copy and a store shrunk to its versions read the same.
+    RowStore copy = store;
+    copy.shrinkToFit();
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_TRUE(copy.sameValueIn(i, i, 1));
+    EXPECT_EQ(*std::get<BlobData>(copy[texts.size() - 1].values[1]), texts.back());
 }
 
 TEST(RowStore, smallVersionsTakeAboutTheirEncodedSize) {
