@@ -421,12 +421,6 @@ std::vector<std::string_view> SplitScriptLines(std::string_view text) {
     return lines;
 }
 
-size_t FindSeparator(std::string_view line, std::string_view separator, size_t offset) {
-    if (separator.empty() || offset == 0 || offset > line.size()) return 0;
-    const size_t at = line.find(separator, offset - 1);
-    return at == std::string_view::npos ? 0 : at + 1;
-}
-
 std::string StripComments(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -27,10 +27,6 @@ std::string_view WithoutByteOrderMark(std::string_view script);
 // read whole, however long. The lines point into `text`, which must outlive them.
 std::vector<std::string_view> SplitScriptLines(std::string_view text);
 
-// 1-based position of the first occurrence of `separator` in `line` at or after `offset`
-// (1-based), or 0 when there is none; an empty separator never matches. Byte-exact.
-size_t FindSeparator(std::string_view line, std::string_view separator, size_t offset = 1);
-
 // How SQL text reads, one line at a time (lines as SplitScriptLines cuts them): plain text, a
 // quoted literal ('...' with '' inside, or q'<d>...<d>'), a quoted identifier ("..." with ""
 // inside) or a block comment ("/* */" or "{ }", one on/off state, no nesting), carried from line

@@ -260,29 +260,8 @@ std::string FailedPhasesLine(const RunSummary& run) {
     return line;
 }
 
-// `summary` receives what the walk came to, however the run ends; it stays empty when the run
-// ends before its walk.
-int run(const Options& options, TerminalHost& host, const StopSignals& signals,
-        RunSummary& summary) {
-    TdmMain dm;
-    dm.setHost(&host);
-    dm.cdsQuery().SetFileName(options.plan);
-    // The run holds the plan from before it reads it to after its last write. A dry run
-    // writes nothing, so it may look at a plan another run holds.
-    std::optional<SharedPlanFile::Hold> held;
-    if (!options.dryRun) held.emplace(dm.PlanFile().hold());
-    dm.PlanFile().SetConflictReporter(
-        [&host](const PlanConflict& conflict) { host.failure(PlanConflictMessage(conflict)); });
-    dm.LoginUser = LoginUser(options.user);
-    dm.LoginPassword = LoginPassword(options.passwordFile);
-    dm.StopOnError = options.stopOnError;
-    // Before connecting: under a file-size limit the in-process database engine dies on its
-    // own lock file, so this refusal must come first.
-    if (!options.dryRun) dm.CheckPlanFile();
-
-    dm.Connect(options.alias);
-    dm.ReloadPlan();
-    if (!options.dryRun) dm.CheckPlanForRun();
+// "Comune di …" when the database names the municipality that manages it.
+void NoteMunicipality(TdmMain& dm, TerminalHost& host) {
     try {
         const std::string comune = dm.ManagingMunicipality();
         if (!comune.empty()) host.appendLog("Comune di " + comune);
@@ -293,35 +272,22 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals,
         // no problem at all, so it is only noted.
         host.note("Il database non \xE8 corretto.");
     }
+}
 
-    BackupRequest backup;
-    if (options.backupFolder) backup = {*options.backupFolder, false, options.verifyBackup};
-    if (options.dryRun) {
-        const DryRunReport report = DryRun(dm);
-        for (const std::string& line : DryRunLogLines(report)) host.appendLog(line);
-        bool backupUsable = true;
-        if (options.backupFolder) host.appendLog(BackupPreviewLine(dm, backup, backupUsable));
-        dm.cdsQuery().SetFileName("");  // a dry run never writes the plan back
-        dm.cdsQuery().Close();
-        return DryRunFoundErrors(report) || !backupUsable ? kExitWithErrors : kExitCorrect;
-    }
+// A dry run: what a run would do, and whether the backup it would take is possible.
+int ReportDryRun(TdmMain& dm, const Options& options, const BackupRequest& backup,
+                 TerminalHost& host) {
+    const DryRunReport report = DryRun(dm);
+    for (const std::string& line : DryRunLogLines(report)) host.appendLog(line);
+    bool backupUsable = true;
+    if (options.backupFolder) host.appendLog(BackupPreviewLine(dm, backup, backupUsable));
+    dm.cdsQuery().SetFileName("");  // a dry run never writes the plan back
+    dm.cdsQuery().Close();
+    return DryRunFoundErrors(report) || !backupUsable ? kExitWithErrors : kExitCorrect;
+}
 
-    // The copy of the database as it is before anything of the run touches it; without it,
-    // nothing runs.
-    if (options.backupFolder) {
-        try {
-            BackupDatabaseBeforeRun(dm, backup);
-        } catch (const BatchStopped& stop) {
-            host.failure(stop.what());
-            return signals.received() != 0 ? StopSignals::exitStatusFor(signals.received())
-                                           : kExitFailed;
-        }
-    }
-
-    if (options.statistics) {
-        dm.CollectTableNames();
-        dm.RecalculateStatistics();
-    }
+// The walk of the plan; the plan is written back however it ends.
+int WalkPlan(TdmMain& dm, TerminalHost& host, const StopSignals& signals, RunSummary& summary) {
     // The phases marked before a failure still reach the plan file.
     const auto closePlan = [&] {
         try {
@@ -351,6 +317,54 @@ int run(const Options& options, TerminalHost& host, const StopSignals& signals,
     listFailedPhases();
     dm.DataModuleDestroy();
     return summary.BatchHasErrors ? kExitWithErrors : kExitCorrect;
+}
+
+// `summary` receives what the walk came to, however the run ends; it stays empty when the run
+// ends before its walk.
+int run(const Options& options, TerminalHost& host, const StopSignals& signals,
+        RunSummary& summary) {
+    TdmMain dm;
+    dm.setHost(&host);
+    dm.cdsQuery().SetFileName(options.plan);
+    // The run holds the plan from before it reads it to after its last write. A dry run
+    // writes nothing, so it may look at a plan another run holds.
+    std::optional<SharedPlanFile::Hold> held;
+    if (!options.dryRun) held.emplace(dm.PlanFile().hold());
+    dm.PlanFile().SetConflictReporter(
+        [&host](const PlanConflict& conflict) { host.failure(PlanConflictMessage(conflict)); });
+    dm.LoginUser = LoginUser(options.user);
+    dm.LoginPassword = LoginPassword(options.passwordFile);
+    dm.StopOnError = options.stopOnError;
+    // Before connecting: under a file-size limit the in-process database engine dies on its
+    // own lock file, so this refusal must come first.
+    if (!options.dryRun) dm.CheckPlanFile();
+
+    dm.Connect(options.alias);
+    dm.ReloadPlan();
+    if (!options.dryRun) dm.CheckPlanForRun();
+    NoteMunicipality(dm, host);
+
+    BackupRequest backup;
+    if (options.backupFolder) backup = {*options.backupFolder, false, options.verifyBackup};
+    if (options.dryRun) return ReportDryRun(dm, options, backup, host);
+
+    // The copy of the database as it is before anything of the run touches it; without it,
+    // nothing runs.
+    if (options.backupFolder) {
+        try {
+            BackupDatabaseBeforeRun(dm, backup);
+        } catch (const BatchStopped& stop) {
+            host.failure(stop.what());
+            return signals.received() != 0 ? StopSignals::exitStatusFor(signals.received())
+                                           : kExitFailed;
+        }
+    }
+
+    if (options.statistics) {
+        dm.CollectTableNames();
+        dm.RecalculateStatistics();
+    }
+    return WalkPlan(dm, host, signals, summary);
 }
 
 }  // namespace

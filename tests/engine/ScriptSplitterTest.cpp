@@ -371,15 +371,6 @@ TEST(StripComments, readsCommentsAndLiteralsWhereTheSplitterDoes) {
     }
 }
 
-TEST(FindSeparator, isAByteExactSearchFromAnOffset) {
-    EXPECT_EQ(FindSeparator("abc;def;", ";", 1), 4u);
-    EXPECT_EQ(FindSeparator("abc;def;", ";", 5), 8u);
-    EXPECT_EQ(FindSeparator("abc;def;", ";", 9), 0u);
-    EXPECT_EQ(FindSeparator("abc", "", 1), 0u);
-    EXPECT_EQ(FindSeparator("SELECT GO", "go", 1), 0u);
-    EXPECT_EQ(FindSeparator("END^^", "^^", 1), 4u);
-}
-
 TEST(ScriptSplitter, readsALineWithoutControlCodesAtItsEndsAndUpperCasedWithTheCodePage) {
     // The separator "\xC0\x9F" is the upper case of "\xE0\xFF"; the codes before and after the
     // text are no part of what is read, and a line of them alone is dropped.
