@@ -33,6 +33,7 @@
 #include "db/Aliases.h"
 #include "db/Connection.h"
 #include "engine/BackupFiles.h"
+#include "tests/support/ServerPassword.h"
 
 extern char** environ;
 
@@ -46,20 +47,7 @@ using bench::secondsSince;
 
 constexpr double kGoal = 1.1;
 
-std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    const std::string key = "ISC_PASSWORD=";
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
+using database::testing::sysdbaPassword;
 
 // One side's time: wall clock, and the processor time of its process (user and system).
 struct Timing {

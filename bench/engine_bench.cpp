@@ -41,6 +41,7 @@
 #include "plan/FieldTypes.h"
 #include "plan/PacketCodec.h"
 #include "plan/PlanLayout.h"
+#include "tests/support/ServerPassword.h"
 
 namespace {
 
@@ -72,21 +73,7 @@ std::shared_ptr<const database::AliasConfig> aliasesIn(const Folder& folder, con
 
 const Target kEmbedded{"embedded", false, "", 1.5};
 
-// TARVOLEN_FB_SYSDBA_PASSWORD, else the password the server package keeps for SYSDBA.
-std::string sysdbaPassword() {
-    if (const char* env = std::getenv("TARVOLEN_FB_SYSDBA_PASSWORD"); env != nullptr && *env)
-        return env;
-    std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-    const std::string key = "ISC_PASSWORD=";
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
+using database::testing::sysdbaPassword;
 
 const char* kDdl[] = {
     "create table SYSDBVER (MAJOR_VERSION integer, MINOR_VERSION integer, RELEASE_VERSION integer, "
