@@ -1,9 +1,8 @@
 #include "tools/cli/PlanListFormat.h"
 
-#include <algorithm>
-#include <array>
 
 #include "base/Cp1252.h"
+#include "tools/cli/TextTable.h"
 
 namespace tarvolen::cli {
 namespace {
@@ -60,8 +59,7 @@ std::string jsonString(const std::string& cp1252Text) {
 }  // namespace
 
 std::string PlanListText(const std::vector<PhaseSummary>& phases) {
-    using Row = std::array<std::string, 6>;
-    std::vector<Row> rows;
+    std::vector<std::vector<std::string>> rows;
     rows.push_back({"ID", "TYPE", "DONE", "VERSION", "SEPARATOR", "TABLE <- FILE, OR SCRIPT"});
     for (const PhaseSummary& p : phases) {
         const std::string type =
@@ -69,19 +67,7 @@ std::string PlanListText(const std::vector<PhaseSummary>& phases) {
         rows.push_back({p.id ? std::to_string(*p.id) : "-", type, orDash(p.stato), versionColumn(p),
                         orDash(p.separator), detailColumn(p)});
     }
-    std::array<size_t, 6> widths{};
-    for (const Row& row : rows)
-        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
-    std::string out;
-    for (const Row& row : rows) {
-        std::string line;
-        for (size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
-        }
-        out += line + "\n";
-    }
-    return out;
+    return AlignedTable(rows);
 }
 
 std::string PlanListJson(const std::vector<PhaseSummary>& phases) {
