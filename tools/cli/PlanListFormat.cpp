@@ -1,6 +1,5 @@
 #include "tools/cli/PlanListFormat.h"
 
-
 #include "base/Cp1252.h"
 #include "tools/cli/TextTable.h"
 
