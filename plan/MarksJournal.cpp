@@ -10,6 +10,7 @@
 #include "plan/ClientDataSet.h"
 #include "plan/Errors.h"
 #include "plan/FileIO.h"
+#include "plan/PlanLayout.h"
 
 namespace tarvolen {
 namespace {
@@ -140,10 +141,10 @@ int ApplyJournalledMarks(TClientDataSet& plan, const std::vector<int64_t>& ids) 
     const std::set<int64_t> done(ids.begin(), ids.end());
     int marked = 0;
     for (plan.First(); !plan.Eof(); plan.Next()) {
-        if (done.count(plan.FieldByName("ID").AsInteger()) == 0) continue;
-        if (plan.FieldByName("STATO").AsString() == "S") continue;
+        if (done.count(plan.FieldByName(planfield::kId).AsInteger()) == 0) continue;
+        if (plan.FieldByName(planfield::kStato).AsString() == "S") continue;
         plan.Edit();
-        plan.FieldByName("STATO").SetAsString("S");
+        plan.FieldByName(planfield::kStato).SetAsString("S");
         plan.Post();
         ++marked;
     }
