@@ -66,7 +66,7 @@ void adviseHugePages(void* block, size_t bytes) {
     const auto begin = reinterpret_cast<uintptr_t>(block);
     const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
-    if (first < last) askForHugePages(reinterpret_cast<void*>(first), last - first);
+    if (first < last) askForHugePages(static_cast<char*>(block) + (first - begin), last - first);
 }
 
 void discardLargeContents(void* block, size_t bytes) {
